@@ -1,0 +1,7 @@
+#include "entry/kor_func.h"
+
+namespace roderavo {
+
+DriverStatus SingleParse(KorCall*) { return kStatusCommFailure; }
+
+}  // namespace roderavo

@@ -1,0 +1,19 @@
+// The pause seam: the driver's 50 ms waits between attempts go through Pause, so
+// tests can count them instead of waiting.
+#pragma once
+
+#include <cstdint>
+
+namespace roderavo {
+
+inline constexpr uint32_t kRetryPauseMs = 50;
+
+// Blocks the calling thread for the given number of milliseconds.
+void Pause(uint32_t milliseconds);
+
+// Replaces the function behind Pause (nullptr restores the platform's own) and
+// returns the previous one. Used by tests; the driver never calls it.
+using PauseFunction = void (*)(uint32_t milliseconds);
+PauseFunction SetPauseFunction(PauseFunction function);
+
+}  // namespace roderavo

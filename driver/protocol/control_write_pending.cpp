@@ -1,0 +1,8 @@
+// Control writes, not built yet: no operation (2), no log line.
+#include "entry/kor_func.h"
+
+namespace roderavo {
+
+DriverStatus SingleWrite(KorCall*) { return kStatusCommFailure; }
+
+}  // namespace roderavo

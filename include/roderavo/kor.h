@@ -1,0 +1,186 @@
+/* The records that the host and the roderavo driver exchange through KorMain.
+ *
+ * Every record is a plain C struct with fixed-width fields in the order the host
+ * expects. On 32-bit targets the layout is the host's binary interface and every
+ * offset is checked below; on 64-bit Linux the pointer fields take their natural
+ * size and alignment and nothing else changes. */
+#ifndef RODERAVO_KOR_H
+#define RODERAVO_KOR_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The open serial port of an instance. Zero means "no port". On Win32 this is the
+ * communications HANDLE, on POSIX the port's descriptor (never 0). */
+#ifdef _WIN32
+typedef void* KorPortHandle;
+#else
+typedef uint32_t KorPortHandle;
+#endif
+
+/* Port name and line parameters (22 bytes). */
+typedef struct PortSettings {
+    char PortName[12];     /* zero-terminated, at most 11 characters */
+    uint16_t BaudRate;     /* bits per second */
+    uint16_t DataBits;     /* low 8 bits used */
+    uint16_t StopBits;     /* 0 one, 1 one and a half, 2 two */
+    uint16_t Parity;       /* 0 none, 1 odd, 2 even, 3 mark, 4 space */
+    uint16_t ControlFlags; /* DTR/RTS control bits */
+} PortSettings;
+
+/* Per-instance state, owned by the host, one per serial line. */
+typedef struct DriverContext {
+    int32_t PollInterval;
+    KorPortHandle PortHandle;
+    uint32_t PortFlag;
+    PortSettings Settings;
+    uint8_t ClientId;
+} DriverContext;
+
+/* The call record of every KorMain call. */
+typedef struct KorCall {
+    DriverContext* Context;
+    uint32_t FunctionNumber; /* 1..17 */
+    int32_t InstanceNumber;
+    uint32_t Reserved;
+    void* Params;
+} KorCall;
+
+/* Parameter block of SingleRead (5) and SingleWrite (7). */
+typedef struct GateParams {
+    const char* Address; /* the gate's address text (GAS) */
+    uint32_t HostField2;
+    int32_t plcNum;      /* multiplexer number recorded by SingleParse */
+    int32_t AccessClass; /* 0 companion, 1 write only, 2 read only, 3 read and write */
+    int32_t Recorded5;
+    int32_t Recorded6;
+    int32_t Recorded7;
+    int32_t ValueKind; /* 0 number, 7 text */
+    uint32_t HostField9;
+    uint32_t HostField10;
+    void* Value; /* text buffer, or a KorNumberValue for number gates */
+} GateParams;
+
+/* The value record of a number gate: bytes 2-3 hold the number. */
+typedef struct KorNumberValue {
+    uint16_t Head;
+    uint16_t Number;
+} KorNumberValue;
+
+/* Parameter block of SingleParse (3). */
+typedef struct ParseParams {
+    const char* Address;
+    uint32_t HostField2;
+    int32_t ValueKind;
+    uint32_t HostField4;
+    int32_t plcNum;      /* out */
+    int32_t AccessClass; /* out */
+    int32_t Reserved1;   /* out: always 0 */
+    int32_t Reserved2;   /* out: always -1 */
+    int32_t Reserved3;   /* out: always 16 */
+} ParseParams;
+
+/* Parameter block of Init (1), 28 bytes. */
+typedef struct InitParams {
+    char PortName[12];
+    uint32_t OpenRequested;
+    int32_t PollInterval; /* units of 10 ms */
+    uint16_t BaudRate;
+    uint16_t DataBits;
+    uint16_t StopBits;
+    uint16_t Parity;
+} InitParams;
+
+/* Parameter block of SetPort (15), 24 bytes. */
+typedef struct SetPortParams {
+    char PortName[12];
+    int32_t PollInterval; /* 0 keeps the current one */
+    uint16_t BaudRate;
+    uint16_t DataBits;
+    uint16_t StopBits;
+    uint16_t Parity;
+} SetPortParams;
+
+/* The record GetInfo (14) fills. */
+typedef struct DriverInfo {
+    uint32_t Word1;
+    const char* DriverName;
+    const char* InfoBanner;
+    uint32_t Word4;
+    uint32_t Word5;
+    uint16_t BaudRate;
+    uint16_t DataBits;
+    uint16_t StopBits;
+    uint16_t Parity;
+    uint32_t Word8;
+} DriverInfo;
+
+/* Parameter block of TagFormatDialog (16). */
+typedef struct TagFormatParams {
+    char* Buffer; /* receives the composed address, at least 9 bytes */
+} TagFormatParams;
+
+/* Parameter block of BlockParse (4). */
+typedef struct BlockParseParams {
+    const char* Address;
+} BlockParseParams;
+
+#if defined(_WIN32)
+#define KOR_EXPORT __declspec(dllexport)
+#define KOR_CALL __cdecl
+#else
+#define KOR_EXPORT __attribute__((visibility("default")))
+#define KOR_CALL
+#endif
+
+/* The driver's only export. */
+KOR_EXPORT int32_t KOR_CALL KorMain(KorCall* call);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#if defined(__cplusplus) && __cplusplus >= 201103L
+#include <cstddef>
+static_assert(sizeof(PortSettings) == 22, "PortSettings is 22 bytes");
+static_assert(offsetof(DriverContext, PollInterval) == 0, "DriverContext layout");
+static_assert(offsetof(DriverContext, PortHandle) == 4, "DriverContext layout");
+static_assert(offsetof(DriverContext, PortFlag) == 8, "DriverContext layout");
+static_assert(offsetof(DriverContext, Settings) == 12, "DriverContext layout");
+static_assert(offsetof(DriverContext, ClientId) == 34, "DriverContext layout");
+static_assert(sizeof(InitParams) == 28, "InitParams is 28 bytes");
+static_assert(offsetof(InitParams, OpenRequested) == 12, "InitParams layout");
+static_assert(offsetof(InitParams, PollInterval) == 16, "InitParams layout");
+static_assert(offsetof(InitParams, BaudRate) == 20, "InitParams layout");
+static_assert(offsetof(InitParams, Parity) == 26, "InitParams layout");
+static_assert(sizeof(SetPortParams) == 24, "SetPortParams is 24 bytes");
+static_assert(offsetof(SetPortParams, PollInterval) == 12, "SetPortParams layout");
+static_assert(offsetof(SetPortParams, BaudRate) == 16, "SetPortParams layout");
+static_assert(offsetof(SetPortParams, Parity) == 22, "SetPortParams layout");
+static_assert(offsetof(KorNumberValue, Number) == 2, "number at bytes 2-3");
+#if defined(_WIN32) || (defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 4)
+static_assert(offsetof(KorCall, FunctionNumber) == 4, "KorCall layout");
+static_assert(offsetof(KorCall, InstanceNumber) == 8, "KorCall layout");
+static_assert(offsetof(KorCall, Reserved) == 12, "KorCall layout");
+static_assert(offsetof(KorCall, Params) == 16, "KorCall layout");
+static_assert(sizeof(KorCall) == 20, "KorCall is five words");
+static_assert(offsetof(GateParams, plcNum) == 8, "GateParams layout");
+static_assert(offsetof(GateParams, AccessClass) == 12, "GateParams layout");
+static_assert(offsetof(GateParams, ValueKind) == 28, "GateParams layout");
+static_assert(offsetof(GateParams, Value) == 40, "GateParams layout");
+static_assert(offsetof(ParseParams, ValueKind) == 8, "ParseParams layout");
+static_assert(offsetof(ParseParams, plcNum) == 16, "ParseParams layout");
+static_assert(offsetof(ParseParams, Reserved3) == 32, "ParseParams layout");
+static_assert(offsetof(DriverInfo, DriverName) == 4, "DriverInfo layout");
+static_assert(offsetof(DriverInfo, InfoBanner) == 8, "DriverInfo layout");
+static_assert(offsetof(DriverInfo, Word4) == 12, "DriverInfo layout");
+static_assert(offsetof(DriverInfo, BaudRate) == 20, "DriverInfo layout");
+static_assert(offsetof(DriverInfo, Parity) == 26, "DriverInfo layout");
+static_assert(offsetof(DriverInfo, Word8) == 28, "DriverInfo layout");
+#endif
+#endif
+
+#endif /* RODERAVO_KOR_H */

@@ -1,0 +1,38 @@
+// The in-memory state of the reference host library.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "host.h"
+
+namespace zanpro {
+
+struct Gate {
+    uint32_t instance = 0;
+    std::string address;  // as registered
+    std::string key;      // upper-cased, for look-up
+    std::optional<double> value;
+    std::optional<std::string> text;
+    uint32_t stores = 0;
+};
+
+struct Store {
+    std::mutex mutex;
+    std::array<std::optional<std::string>, 256> clients;  // index = client id, 0 unused
+    std::map<uint32_t, Gate> gates;
+    uint32_t nextGateId = 1;
+    std::vector<LogLine> log;
+    LogSink sink;
+    bool showTraces = false;
+    bool keepLog = true;
+};
+
+Store& TheStore();
+std::string FoldCase(std::string_view text);
+
+}  // namespace zanpro
