@@ -1,0 +1,100 @@
+// muxsim: serves simulated multiplexers on a new pty or a serial device until SIGINT or
+// SIGTERM. Prints the port name alone on one line once it serves.
+#include <CLI/CLI.hpp>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "cli_options.h"
+#include "simulator.h"
+
+namespace {
+
+template <typename Parser>
+std::function<std::string(const std::string&)> Checked(Parser parse, std::string what) {
+    return [parse, what](const std::string& text) -> std::string {
+        return parse(text) ? std::string() : "not a valid " + what + ": " + text;
+    };
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace muxsim;
+    CLI::App app{"muxsim: simulated Amux 20CD video multiplexers on a serial line"};
+    std::string device;
+    std::string muxList = "0,1,2,3,4";
+    std::vector<std::string> alarms;
+    std::vector<int> videoLoss;
+    std::string version;
+    std::string clockText;
+    bool frozenClock = false;
+    uint32_t baud = 0;
+    bool trace = false;
+    std::vector<std::string> faults;
+    uint64_t seed = 0;
+
+    app.add_option("--device", device, "Serve this serial device instead of a new pty");
+    app.add_option("--mux", muxList, "The multiplexers present, e.g. 0,1,2 (default: all)")
+        ->check(Checked(ParseMuxList, "multiplexer list"));
+    app.add_option("--alarm", alarms,
+                   "CAMERA[=STATE]: a camera (1..100) in alarm; STATE is Alarm (default), "
+                   "Video-Loss, Unknown or None")
+        ->check(Checked(ParseAlarm, "camera state"));
+    app.add_option("--video-loss", videoLoss, "A camera (1..100) that has lost its video")
+        ->check(CLI::Range(1, kCameraCount));
+    app.add_option("--version", version, "The version text of every multiplexer");
+    app.add_option("--clock", clockText, "The clocks' start, YYYY-MM-DD HH:MM:SS (default: now)")
+        ->check(Checked(ParseClockText, "clock"));
+    app.add_flag("--frozen-clock", frozenClock, "The clocks stand still");
+    app.add_option("--baud", baud, "Put replies on the line no faster than this (10 bits a byte)");
+    app.add_flag("--trace", trace, "Describe every frame in both directions on stderr");
+    app.add_option("--fault", faults,
+                   "KIND[:N][@P]: KIND is no-answer, bad-checksum, wrong-source, wrong-command, "
+                   "ack-status, split, delay, trickle (N ms) or garbage (N bytes); it strikes "
+                   "each answer with probability P (default 1)")
+        ->check(Checked(ParseFaultSpec, "fault"));
+    app.add_option("--seed", seed, "Seed of the random faults");
+    CLI11_PARSE(app, argc, argv);
+
+    Options options;
+    options.present = *ParseMuxList(muxList);
+    options.baud = baud;
+    options.trace = trace;
+    options.seed = seed;
+    options.clockMode = frozenClock ? ClockMode::Frozen : ClockMode::Running;
+    for (const std::string& fault : faults) options.randomFaults.push_back(*ParseFaultSpec(fault));
+
+    // The signals are taken by sigwait below, on this thread only.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    Simulator simulator(std::move(options));
+    for (int mux = 0; mux < kMuxCount; ++mux) {
+        if (!version.empty()) simulator.SetVersion(mux, version);
+        if (!clockText.empty()) simulator.SetClock(mux, *ParseClockText(clockText));
+    }
+    for (const std::string& alarm : alarms) {
+        const auto [camera, state] = *ParseAlarm(alarm);
+        simulator.SetCameraState(camera, state);
+    }
+    for (const int camera : videoLoss) simulator.SetVideoLoss(camera, true);
+
+    const bool started = device.empty() ? simulator.StartOnPty() : simulator.StartOnDevice(device);
+    if (!started) {
+        std::fprintf(stderr, "muxsim: cannot serve %s\n",
+                     device.empty() ? "a pty" : device.c_str());
+        return 1;
+    }
+    std::printf("%s\n", simulator.PortName().c_str());
+    std::fflush(stdout);
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    simulator.Stop();
+    return 0;
+}

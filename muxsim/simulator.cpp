@@ -1,0 +1,517 @@
+// The simulator's line: a thread that reads request frames from the pty master or the
+// serial device, lets the multiplexers answer them and puts the replies on the line,
+// with the faults and the pacing asked for.
+#include "simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "device.h"
+#include "frame_reader.h"
+
+namespace muxsim {
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+// An unfinished frame after this much quiet was noise.
+inline constexpr int kFrameGapMs = 100;
+// How long one write may wait for room on the line before the rest is dropped.
+inline constexpr int kWriteWaitMs = 1000;
+
+speed_t SpeedOf(uint32_t baud) {
+    switch (baud) {
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B9600;
+    }
+}
+
+int Or(int value, int fallback) {
+    return value > 0 ? value : fallback;
+}
+
+}  // namespace
+
+class Simulator::Impl {
+  public:
+    explicit Impl(Options opts)
+        : options(std::move(opts)), device(options, Steady::now()), rng(options.seed) {}
+
+    bool Start(int lineFd, int keepFd, std::string path);
+    void Stop();
+    void Serve();
+    void Take(const TakenFrame& frame);
+    Fault ChooseFault(bool* any);
+    void Emit(Answer answer, bool faulted, Fault fault);
+    bool Pause(int ms);  // false when stopping
+    bool Write(std::span<const uint8_t> bytes);
+    bool WriteNow(std::span<const uint8_t> bytes);
+    void Trace(const std::string& line);
+
+    Options options;
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    Device device;
+    std::deque<Fault> queued;
+    std::mt19937_64 rng;
+    std::vector<ReceivedFrame> received;
+    std::vector<Bytes> sent;
+
+    int fd = -1;    // the line
+    int keep = -1;  // the pty slave, held open so the master never sees a hang-up
+    int wake[2] = {-1, -1};
+    std::string devicePath;
+    std::thread thread;
+    std::atomic<bool> serving{false};
+    Steady::time_point nextSlot{};
+};
+
+bool Simulator::Impl::Start(int lineFd, int keepFd, std::string path) {
+    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        close(lineFd);
+        if (keepFd >= 0) close(keepFd);
+        return false;
+    }
+    fd = lineFd;
+    keep = keepFd;
+    devicePath = std::move(path);
+    serving = true;
+    thread = std::thread([this] { Serve(); });
+    return true;
+}
+
+void Simulator::Impl::Stop() {
+    if (thread.joinable()) {
+        const char byte = 1;
+        [[maybe_unused]] const auto written = write(wake[1], &byte, 1);
+        thread.join();
+    }
+    serving = false;
+    for (int* descriptor : {&fd, &keep, &wake[0], &wake[1]}) {
+        if (*descriptor >= 0) close(*descriptor);
+        *descriptor = -1;
+    }
+}
+
+bool Simulator::Impl::Pause(int ms) {
+    pollfd stop{wake[0], POLLIN, 0};
+    return poll(&stop, 1, ms) == 0;
+}
+
+bool Simulator::Impl::WriteNow(std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = write(fd, bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno != EAGAIN) return false;
+        std::array<pollfd, 2> wait{{{fd, POLLOUT, 0}, {wake[0], POLLIN, 0}}};
+        if (poll(wait.data(), wait.size(), kWriteWaitMs) <= 0 || wait[1].revents != 0) return false;
+    }
+    return true;
+}
+
+bool Simulator::Impl::Write(std::span<const uint8_t> bytes) {
+    if (options.baud == 0) return WriteNow(bytes);
+    const auto byteTime = std::chrono::microseconds(10'000'000 / options.baud);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto now = Steady::now();
+        if (nextSlot < now) nextSlot = now;
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextSlot - now);
+        if (wait.count() > 0 && !Pause(static_cast<int>(wait.count()))) return false;
+        if (!WriteNow(bytes.subspan(i, 1))) return false;
+        nextSlot += byteTime;
+    }
+    return true;
+}
+
+void Simulator::Impl::Trace(const std::string& line) {
+    if (!options.trace) return;
+    if (options.traceSink) {
+        options.traceSink(line);
+    } else {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fflush(stderr);
+    }
+}
+
+void Simulator::Impl::Serve() {
+    FrameReader reader;
+    std::array<uint8_t, 256> buffer{};
+    std::size_t discarded = 0;
+    for (;;) {
+        std::array<pollfd, 2> wait{{{fd, POLLIN, 0}, {wake[0], POLLIN, 0}}};
+        const int ready = poll(wait.data(), wait.size(), reader.Partial() ? kFrameGapMs : -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0 || wait[1].revents != 0) break;
+        std::vector<TakenFrame> frames;
+        if (ready == 0) {
+            frames = reader.Expire();
+        } else if (wait[0].revents & POLLIN) {
+            const ssize_t count = read(fd, buffer.data(), buffer.size());
+            if (count > 0) {
+                frames = reader.Feed(std::span(buffer.data(), static_cast<std::size_t>(count)));
+            } else if (!(count < 0 && (errno == EAGAIN || errno == EINTR)) && !Pause(20)) {
+                break;
+            }
+        } else if (!Pause(20)) {  // hang-up or error on the line: wait for it to come back
+            break;
+        }
+        if (reader.Discarded() != discarded) {
+            Trace("-> noise: " + std::to_string(reader.Discarded() - discarded) +
+                  " bytes outside any frame skipped");
+            discarded = reader.Discarded();
+        }
+        for (const TakenFrame& frame : frames) Take(frame);
+    }
+    serving = false;
+}
+
+Fault Simulator::Impl::ChooseFault(bool* any) {
+    *any = true;
+    if (!queued.empty()) {
+        const Fault fault = queued.front();
+        queued.pop_front();
+        return fault;
+    }
+    std::uniform_real_distribution<double> roll(0.0, 1.0);
+    for (const RandomFault& random : options.randomFaults)
+        if (random.probability > 0 && roll(rng) < random.probability) return random.fault;
+    *any = false;
+    return {};
+}
+
+void Simulator::Impl::Take(const TakenFrame& frame) {
+    ReceivedFrame entry;
+    entry.bytes = frame.bytes;
+    entry.checksumOk = frame.checksumOk;
+    entry.mux = MuxOfAddress(frame.bytes[2]);
+    entry.command = frame.bytes[3];
+    entry.control = frame.bytes[4] == kControlSource;
+    std::optional<Answer> answer;
+    bool faulted = false;
+    Fault fault;
+    std::string ignored;
+    {
+        std::lock_guard lock(mutex);
+        answer = device.Handle(frame.bytes, Steady::now());
+        if (answer) {
+            fault = ChooseFault(&faulted);
+        } else if (!frame.checksumOk) {
+            ignored = "bad checksum";
+        } else if (entry.mux < 0) {
+            ignored = "no multiplexer at this address";
+        } else if (!device.present[static_cast<std::size_t>(entry.mux)]) {
+            ignored = "multiplexer " + std::to_string(entry.mux) + " absent";
+        } else {
+            ignored = "not a request the multiplexer knows";
+        }
+        received.push_back(std::move(entry));
+    }
+    changed.notify_all();
+    Trace("-> " + DescribeFrame(frame.bytes));
+    if (!answer) {
+        Trace("   ignored: " + ignored);
+        return;
+    }
+    Emit(std::move(*answer), faulted, fault);
+}
+
+void Simulator::Impl::Emit(Answer answer, bool faulted, Fault fault) {
+    Bytes& reply = answer.reply;
+    const std::size_t length = reply[1];
+    Bytes noise;
+    std::string note;
+    if (faulted) {
+        note = std::string(FaultKindName(fault.kind));
+        switch (fault.kind) {
+            case FaultKind::NoAnswer:
+                Trace("   fault no-answer: the reply stays unsent");
+                return;
+            case FaultKind::BadChecksum:
+                reply[length] = static_cast<uint8_t>(reply[length] + 1);
+                break;
+            case FaultKind::WrongSource:
+                reply[4] = MuxAddress((answer.mux + 1) % kMuxCount);
+                StoreChecksum(reply);
+                break;
+            case FaultKind::WrongCommand:
+                reply[3] ^= 0x01;
+                StoreChecksum(reply);
+                break;
+            case FaultKind::AckStatus:
+                if (answer.acknowledgement) {
+                    reply[6] = 0x01;
+                    StoreChecksum(reply);
+                } else {
+                    note += " (not an acknowledgement: unchanged)";
+                }
+                break;
+            case FaultKind::Garbage: {
+                std::uniform_int_distribution<int> byte(0x00, 0xFE);
+                noise.resize(static_cast<std::size_t>(Or(fault.count, kDefaultGarbageBytes)));
+                for (uint8_t& b : noise) b = static_cast<uint8_t>(byte(rng));
+                break;
+            }
+            case FaultKind::SplitReply:
+                note += " " + std::to_string(Or(fault.ms, kDefaultSplitGapMs)) + " ms";
+                break;
+            case FaultKind::Delay:
+                note += " " + std::to_string(Or(fault.ms, kDefaultDelayMs)) + " ms";
+                break;
+            case FaultKind::Trickle:
+                note += " " + std::to_string(Or(fault.ms, kDefaultTrickleMs)) + " ms a byte";
+                break;
+        }
+    }
+    Bytes line = noise;
+    line.insert(line.end(), reply.begin(), reply.end());
+    {
+        std::lock_guard lock(mutex);
+        sent.push_back(line);
+    }
+    changed.notify_all();
+    if (!noise.empty()) Trace("<- noise: " + DescribeFrame(noise));
+    Trace("<- " + DescribeFrame(reply));
+    if (faulted) Trace("   fault " + note);
+
+    const std::span<const uint8_t> all(line);
+    if (!faulted) {
+        Write(all);
+        return;
+    }
+    switch (fault.kind) {
+        case FaultKind::SplitReply: {
+            const std::size_t half = noise.size() + reply.size() / 2;
+            if (Write(all.first(half)) && Pause(Or(fault.ms, kDefaultSplitGapMs)))
+                Write(all.subspan(half));
+            break;
+        }
+        case FaultKind::Delay:
+            if (Pause(Or(fault.ms, kDefaultDelayMs))) Write(all);
+            break;
+        case FaultKind::Trickle:
+            for (std::size_t i = 0; i < all.size(); ++i) {
+                if (i > 0 && !Pause(Or(fault.ms, kDefaultTrickleMs))) break;
+                if (!Write(all.subspan(i, 1))) break;
+            }
+            break;
+        default:
+            Write(all);
+            break;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Simulator::Simulator(Options options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Simulator::~Simulator() {
+    Stop();
+}
+
+bool Simulator::StartOnPty() {
+    if (impl_->thread.joinable()) return false;
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return false;
+    termios settings{};
+    tcgetattr(slave, &settings);
+    cfmakeraw(&settings);
+    settings.c_cflag |= CLOCAL | CREAD;
+    cfsetspeed(&settings, SpeedOf(impl_->options.baud));
+    tcsetattr(slave, TCSANOW, &settings);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    std::array<char, 128> name{};
+    if (ptsname_r(master, name.data(), name.size()) != 0) {
+        close(master);
+        close(slave);
+        return false;
+    }
+    return impl_->Start(master, slave, name.data());
+}
+
+bool Simulator::StartOnDevice(const std::string& path) {
+    if (impl_->thread.joinable()) return false;
+    const int line = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (line < 0) return false;
+    termios settings{};
+    if (tcgetattr(line, &settings) == 0) {
+        cfmakeraw(&settings);
+        settings.c_cflag |= CLOCAL | CREAD;
+        settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+        cfsetspeed(&settings, SpeedOf(impl_->options.baud));
+        tcsetattr(line, TCSANOW, &settings);
+        tcflush(line, TCIOFLUSH);
+    }
+    return impl_->Start(line, -1, path);
+}
+
+std::string Simulator::PortName() const {
+    constexpr std::string_view kDev = "/dev/";
+    const std::string& path = impl_->devicePath;
+    if (path.compare(0, kDev.size(), kDev) == 0) return path.substr(kDev.size());
+    return path;
+}
+
+std::string Simulator::DevicePath() const {
+    return impl_->devicePath;
+}
+
+void Simulator::Stop() {
+    impl_->Stop();
+}
+
+bool Simulator::Serving() const {
+    return impl_->serving;
+}
+
+namespace {
+
+bool ValidMux(int mux) {
+    return mux >= 0 && mux < kMuxCount;
+}
+bool ValidCamera(int camera) {
+    return camera >= 1 && camera <= kCameraCount;
+}
+
+}  // namespace
+
+void Simulator::SetVersion(int mux, std::string text) {
+    if (!ValidMux(mux)) return;
+    std::lock_guard lock(impl_->mutex);
+    impl_->device.version[static_cast<std::size_t>(mux)] = std::move(text);
+}
+
+std::string Simulator::Version(int mux) const {
+    if (!ValidMux(mux)) return {};
+    std::lock_guard lock(impl_->mutex);
+    return impl_->device.version[static_cast<std::size_t>(mux)];
+}
+
+void Simulator::SetCameraState(int camera, CameraState state) {
+    SetCameraStateByte(camera, static_cast<uint8_t>(state));
+}
+
+void Simulator::SetCameraStateByte(int camera, uint8_t state) {
+    if (!ValidCamera(camera)) return;
+    std::lock_guard lock(impl_->mutex);
+    impl_->device.state[static_cast<std::size_t>(camera)] = state;
+}
+
+uint8_t Simulator::CameraStateByte(int camera) const {
+    if (!ValidCamera(camera)) return 0;
+    std::lock_guard lock(impl_->mutex);
+    return impl_->device.state[static_cast<std::size_t>(camera)];
+}
+
+void Simulator::SetVideoLoss(int camera, bool lost) {
+    SetVideoLossByte(camera, lost ? 1 : 0);
+}
+
+void Simulator::SetVideoLossByte(int camera, uint8_t value) {
+    if (!ValidCamera(camera)) return;
+    std::lock_guard lock(impl_->mutex);
+    impl_->device.videoLoss[static_cast<std::size_t>(camera)] = value;
+}
+
+uint8_t Simulator::VideoLossByte(int camera) const {
+    if (!ValidCamera(camera)) return 0;
+    std::lock_guard lock(impl_->mutex);
+    return impl_->device.videoLoss[static_cast<std::size_t>(camera)];
+}
+
+void Simulator::SetPresent(int mux, bool present) {
+    if (!ValidMux(mux)) return;
+    std::lock_guard lock(impl_->mutex);
+    impl_->device.present[static_cast<std::size_t>(mux)] = present;
+}
+
+bool Simulator::Present(int mux) const {
+    if (!ValidMux(mux)) return false;
+    std::lock_guard lock(impl_->mutex);
+    return impl_->device.present[static_cast<std::size_t>(mux)];
+}
+
+void Simulator::SetClock(int mux, std::array<uint8_t, 8> bcd) {
+    if (!ValidMux(mux)) return;
+    std::lock_guard lock(impl_->mutex);
+    impl_->device.clock[static_cast<std::size_t>(mux)].Set(bcd, Steady::now());
+}
+
+void Simulator::SetClockMode(int mux, ClockMode mode) {
+    if (!ValidMux(mux)) return;
+    std::lock_guard lock(impl_->mutex);
+    impl_->device.clock[static_cast<std::size_t>(mux)].SetMode(mode, Steady::now());
+}
+
+std::array<uint8_t, 8> Simulator::ClockBytes(int mux) const {
+    if (!ValidMux(mux)) return {};
+    std::lock_guard lock(impl_->mutex);
+    return impl_->device.clock[static_cast<std::size_t>(mux)].Read(Steady::now());
+}
+
+void Simulator::QueueFault(Fault fault, int count) {
+    std::lock_guard lock(impl_->mutex);
+    for (int i = 0; i < count; ++i) impl_->queued.push_back(fault);
+}
+
+void Simulator::ClearFaults() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->queued.clear();
+}
+
+std::vector<ReceivedFrame> Simulator::Received() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->received;
+}
+
+std::vector<std::vector<uint8_t>> Simulator::Sent() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->sent;
+}
+
+void Simulator::ClearReceived() {
+    std::lock_guard lock(impl_->mutex);
+    impl_->received.clear();
+    impl_->sent.clear();
+}
+
+bool Simulator::WaitForFrames(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(impl_->mutex);
+    return impl_->changed.wait_for(lock, timeout, [&] { return impl_->received.size() >= count; });
+}
+
+}  // namespace muxsim
