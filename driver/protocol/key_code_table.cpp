@@ -6,9 +6,9 @@ namespace {
 
 // The codes outside the run of digits 48..57.
 constexpr std::array<int32_t, 6> kControlCodes = {9, 13, 14, 32, 35, 36};
-constexpr std::array<int32_t, 30> kLetterCodes = {
-    68,  70,  71,  72,  75,  76,  77,  79,  82,  83,  85,  97,  99,  101, 102,
-    104, 105, 106, 107, 110, 112, 113, 114, 115, 118, 119, 121, 122, 203, 205};
+constexpr std::array<int32_t, 30> kLetterCodes = {68,  70,  71,  72,  75,  76,  77,  79,  82,  83,
+                                                  85,  97,  99,  101, 102, 104, 105, 106, 107, 110,
+                                                  112, 113, 114, 115, 118, 119, 121, 122, 203, 205};
 
 }  // namespace
 

@@ -1,0 +1,33 @@
+// Control request frames and the limits of what the write builders accept.
+#pragma once
+
+#include <roderavo/kor.h>
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "frame.h"
+
+namespace roderavo {
+
+// The longest address and value text a builder takes; longer ones are refused.
+inline constexpr std::size_t kBuilderAddressLimit = 9;
+inline constexpr std::size_t kValueTextLimit = 29;
+
+// Fills a control request: start byte, length byte, the multiplexer's address
+// byte, the command, 0x3E, 0x10, the payload and the checksum. Returns the
+// frame's size (the length byte plus one), 0 for a payload the buffer cannot hold.
+uint16_t FillControlFrame(RequestBuffer& frame, uint8_t muxAddress, uint8_t command,
+                          std::span<const uint8_t> payload);
+
+// The address a builder works on; longer than kBuilderAddressLimit when refused.
+std::string_view BuilderAddress(const GateParams& gate);
+// The written text of a text gate; longer than kValueTextLimit when refused.
+std::string_view ValueText(const GateParams& gate);
+
+// The address byte of the multiplexer whose digit stands at position (from 1)
+// of the address; a character that is not a digit counts as 0.
+uint8_t DigitMuxAddress(std::string_view address, std::size_t position);
+
+}  // namespace roderavo

@@ -1,0 +1,162 @@
+// BuildControlRequest: the one frame of a KEY, PTZ, CAA, IHK, TAD or JOY write.
+#include <array>
+#include <optional>
+#include <string_view>
+
+#include "command_table.h"
+#include "control_frame.h"
+#include "control_request.h"
+#include "gate_value.h"
+#include "key_code_table.h"
+#include "number_list.h"
+
+namespace roderavo {
+
+namespace {
+
+struct Payload {
+    std::array<uint8_t, kRequestBufferSize> bytes{};
+    std::size_t size = 0;
+    void Add(uint8_t byte) {
+        if (size < bytes.size()) bytes[size++] = byte;
+    }
+    std::span<const uint8_t> View() const { return std::span(bytes).first(size); }
+};
+
+const ControlCommand* FindControlCommand(std::string_view address) {
+    for (const ControlCommand& command : kControlCommands)
+        if (StartsWithFolded(address, command.mnemonic)) return &command;
+    return nullptr;
+}
+
+// KEY and PTZ carry the written number; CAA picks the multiplexer with it.
+bool NumberRules(ControlKind kind, uint16_t value, uint8_t& muxAddress, Payload& payload) {
+    switch (kind) {
+        case ControlKind::Key:
+            if (!IsValidKeyCode(value)) return false;
+            payload.Add(static_cast<uint8_t>(value));
+            return true;
+        case ControlKind::Ptz:
+            if (value > kPtzLowMax && (value < kPtzHighMin || value > kPtzHighMax)) return false;
+            payload.Add(static_cast<uint8_t>(value));
+            return true;
+        case ControlKind::Caa:
+            if (value > kCaaMaxMux) return false;
+            muxAddress = static_cast<uint8_t>(MuxAddress(value));
+            return true;
+        default:
+            return false;
+    }
+}
+
+// IHK: the subcommand code of the address, then one to four key codes.
+bool IhkRules(std::string_view address, std::string_view text, Payload& payload) {
+    const std::size_t commas = CommasBeforeClose(text);
+    if (commas > kIhkMaxKeys - 1) return false;
+    std::array<int32_t, kIhkMaxKeys> keys{};
+    const auto list = std::span(keys).first(commas + 1);
+    if (!ParseNumberList(text, list)) return false;
+    for (const int32_t key : list)
+        if (!IsValidKeyCode(key)) return false;
+    const uint32_t code = DecimalAt(address, kIhkCodePos, kIhkCodeLength);
+    if (code > 0xFF) return false;
+    payload.Add(static_cast<uint8_t>(code));
+    for (const int32_t key : list) payload.Add(static_cast<uint8_t>(key));
+    return true;
+}
+
+// JOY: three values -100..100, each sent as a two's-complement byte.
+bool JoyRules(std::string_view text, Payload& payload) {
+    if (text.front() == ')' || CommasBeforeClose(text) != kJoyValues - 1) return false;
+    std::array<int32_t, kJoyValues> values{};
+    if (!ParseNumberList(text, values)) return false;
+    for (const int32_t value : values)
+        if (value < -kJoyLimit || value > kJoyLimit) return false;
+    for (const int32_t value : values) payload.Add(static_cast<uint8_t>(value & 0xFF));
+    return true;
+}
+
+// One two-character clock field read as hexadecimal, so that decimal digits
+// arrive as BCD: leading white space, then one or two hexadecimal digits.
+std::optional<uint8_t> HexField(std::string_view text, std::size_t position) {
+    const std::string_view field = text.substr(position - 1, 2);
+    std::size_t i = 0;
+    while (i < field.size() && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
+    unsigned value = 0;
+    std::size_t digits = 0;
+    for (; i < field.size(); ++i, ++digits) {
+        const char c = field[i];
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else
+            break;
+        value = value * 16 + digit;
+    }
+    if (digits == 0) return std::nullopt;
+    return static_cast<uint8_t>(value);
+}
+
+// TAD: "(dd,mm,ccyy,hh,mm,ss)", the fields as BCD bytes.
+bool TadRules(std::string_view text, Payload& payload) {
+    if (text.size() != kTadTextLength || text.front() == ')' ||
+        CommasBeforeClose(text) != kTadCommas)
+        return false;
+    const auto day = HexField(text, 2);
+    const auto month = HexField(text, 5);
+    const auto century = HexField(text, 8);
+    const auto year = HexField(text, 10);
+    const auto hour = HexField(text, 13);
+    const auto minute = HexField(text, 16);
+    const auto second = HexField(text, 19);
+    if (!day || !month || !century || !year || !hour || !minute || !second) return false;
+    if (*day < 0x01 || *day > 0x31 || *month < 0x01 || *month > 0x12 || *hour > 0x23 ||
+        *minute > 0x59 || *second > 0x59)
+        return false;
+    for (const uint8_t byte :
+         {*year, *century, *month, *day, kTadFixedByte, *hour, *minute, *second})
+        payload.Add(byte);
+    return true;
+}
+
+bool TextRules(ControlKind kind, std::string_view address, std::string_view text,
+               Payload& payload) {
+    if (text.size() > kValueTextLimit || !HasParentheses(text)) return false;
+    switch (kind) {
+        case ControlKind::Ihk:
+            return IhkRules(address, text, payload);
+        case ControlKind::Joy:
+            return JoyRules(text, payload);
+        case ControlKind::Tad:
+            return TadRules(text, payload);
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+DriverStatus BuildControlRequest(const GateParams& gate, RequestBuffer& frame, uint16_t& size) {
+    const std::string_view address = BuilderAddress(gate);
+    if (address.size() > kBuilderAddressLimit) return kStatusRefused;
+    const ControlCommand* command = FindControlCommand(address);
+    if (command == nullptr || gate.ValueKind != command->valueKind) return kStatusRefused;
+
+    uint8_t muxAddress = DigitMuxAddress(address, kControlDigitPos);
+    Payload payload;
+    if (gate.ValueKind == kValueKindNumber) {
+        uint16_t value = 0;
+        if (!ReadGateNumber(gate, value) || !NumberRules(command->kind, value, muxAddress, payload))
+            return kStatusRefused;
+    } else if (!TextRules(command->kind, address, ValueText(gate), payload)) {
+        return kStatusRefused;
+    }
+    size = FillControlFrame(frame, muxAddress, command->code, payload.View());
+    return size != 0 ? kStatusOk : kStatusRefused;
+}
+
+}  // namespace roderavo

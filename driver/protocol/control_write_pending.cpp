@@ -1,8 +1,0 @@
-// Control writes, not built yet: no operation (2), no log line.
-#include "entry/kor_func.h"
-
-namespace roderavo {
-
-DriverStatus SingleWrite(KorCall*) { return kStatusCommFailure; }
-
-}  // namespace roderavo

@@ -1,8 +1,0 @@
-// Status reads, not built yet: no operation (2), no log line.
-#include "entry/kor_func.h"
-
-namespace roderavo {
-
-DriverStatus SingleRead(KorCall*) { return kStatusCommFailure; }
-
-}  // namespace roderavo
