@@ -1,0 +1,43 @@
+// Camera numbering: multiplexer m (0..4) serves the cameras 20*m+1 to 20*m+20, so
+// the cameras are numbered 1 to 100 over the five multiplexers.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace roderavo {
+
+inline constexpr int32_t kMuxCount = 5;
+inline constexpr int32_t kCamerasPerMux = 20;
+inline constexpr int32_t kLastCamera = kMuxCount * kCamerasPerMux;  // 100
+
+constexpr int32_t FirstCamera(int32_t plc) {
+    return kCamerasPerMux * plc + 1;
+}
+constexpr int32_t LastCamera(int32_t plc) {
+    return kCamerasPerMux * plc + kCamerasPerMux;
+}
+constexpr bool IsCameraOfMux(int32_t plc, int32_t camera) {
+    return plc >= 0 && plc < kMuxCount && camera >= FirstCamera(plc) && camera <= LastCamera(plc);
+}
+
+// An address writes a camera with two decimal digits ("05", "99"). Camera 100,
+// the last one of multiplexer 4, has no two-digit form and is written "100".
+inline constexpr std::size_t kCameraDigits = 2;
+inline constexpr std::string_view kCamera100Field = "100";
+
+// The camera a camera field names, or nothing when the field is neither two
+// decimal digits nor "100". The caller checks the camera against its multiplexer.
+constexpr std::optional<int32_t> CameraFromField(std::string_view field) {
+    if (field == kCamera100Field) return kLastCamera;
+    if (field.size() != kCameraDigits) return std::nullopt;
+    int32_t camera = 0;
+    for (const char c : field) {
+        if (c < '0' || c > '9') return std::nullopt;
+        camera = camera * 10 + (c - '0');
+    }
+    return camera;
+}
+
+}  // namespace roderavo

@@ -1,0 +1,38 @@
+#include "mnemonic_match.h"
+
+namespace roderavo {
+
+namespace {
+
+constexpr std::size_t kPrefixLength = 3;
+
+std::optional<CommandMnemonic> MatchExactly(std::string_view text,
+                                            std::span<const CommandMnemonic> list) {
+    for (const CommandMnemonic mnemonic : list)
+        if (MnemonicName(mnemonic) == text) return mnemonic;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<CommandMnemonic> MatchMnemonicPrefix(std::string_view address,
+                                                   std::span<const CommandMnemonic> list) {
+    return MatchExactly(address.substr(0, kPrefixLength), list);
+}
+
+std::optional<CommandMnemonic> MatchMnemonicWord(std::string_view address,
+                                                 std::span<const CommandMnemonic> list) {
+    if (address.empty()) return std::nullopt;
+    address.remove_suffix(1);
+    return MatchExactly(address, list);
+}
+
+std::optional<CommandMnemonic> FindMnemonic(std::string_view address) {
+    if (auto m = MatchMnemonicPrefix(address, kMatchList1)) return m;
+    if (auto m = MatchMnemonicPrefix(address, kMatchList2)) return m;
+    if (auto m = MatchMnemonicPrefix(address, kMatchList3)) return m;
+    if (auto m = MatchMnemonicPrefix(address, kMatchList4)) return m;
+    return MatchMnemonicWord(address, kMatchList5);
+}
+
+}  // namespace roderavo
