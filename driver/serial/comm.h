@@ -15,11 +15,11 @@ using PortHandle = KorPortHandle;  // zero: no port
 
 // Result codes of this layer (they never reach the host).
 inline constexpr int32_t kCommOk = 0;
-inline constexpr int32_t kCommOpenFailed = 1;   // not opened, or time-outs not set
-inline constexpr int32_t kCommShortWrite = 2;   // fewer bytes written than asked
-inline constexpr int32_t kCommNoState = 4;      // current state not readable
-inline constexpr int32_t kCommStateRefused = 5; // new state not applied
-inline constexpr int32_t kCommCallFailed = 7;   // close/read/write failed, or no byte read
+inline constexpr int32_t kCommOpenFailed = 1;    // not opened, or time-outs not set
+inline constexpr int32_t kCommShortWrite = 2;    // fewer bytes written than asked
+inline constexpr int32_t kCommNoState = 4;       // current state not readable
+inline constexpr int32_t kCommStateRefused = 5;  // new state not applied
+inline constexpr int32_t kCommCallFailed = 7;    // close/read/write failed, or no byte read
 
 // ControlFlags that Init stores: DTR off, RTS off.
 inline constexpr uint16_t kDefaultControlFlags = 8;

@@ -1,0 +1,160 @@
+// Time-outs, queue sizes, line status, reads and writes of a port on POSIX.
+//
+// Reads follow the total time-out rules of the port's PortTimeouts: poll waits
+// for input against a deadline on the monotonic clock, taken when the read
+// begins, and the read returns as soon as all asked bytes are there or the
+// deadline has passed, with what arrived by then. An interval time-out ends the
+// read when the line stays silent that long after a byte; with all read fields 0
+// the read waits until all asked bytes are there; an interval of 0xFFFFFFFF with
+// the other two 0 returns at once with what is waiting.
+//
+// The driver's queue sizes have no POSIX counterpart (the tty layer keeps its own
+// buffers): they are accepted and ignored.
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <ctime>
+
+#include "serial/port.h"
+#include "serial/posix/port_table.h"
+
+namespace roderavo {
+
+namespace {
+
+inline constexpr uint32_t kNoWait = 0xFFFFFFFFU;
+inline constexpr int64_t kNanosPerMilli = 1000000;
+
+int64_t NowMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / kNanosPerMilli;
+}
+
+inline constexpr int kInputReady = 1;
+inline constexpr int kLineGone = 2;
+
+// Waits up to timeoutMs (negative: without limit) for input or a line event:
+// kInputReady, kLineGone (hang-up or error), 0 when nothing came, -1 on failure.
+int WaitForInput(int fd, int64_t timeoutMs) {
+    const int64_t start = NowMs();
+    for (;;) {
+        int slice = -1;
+        if (timeoutMs >= 0) {
+            const int64_t left = std::max<int64_t>(0, timeoutMs - (NowMs() - start));
+            slice = static_cast<int>(std::min<int64_t>(left, INT_MAX));
+        }
+        pollfd watch{fd, POLLIN, 0};
+        const int ready = poll(&watch, 1, slice);
+        if (ready > 0) {
+            if ((watch.revents & POLLNVAL) != 0) return -1;
+            return (watch.revents & (POLLHUP | POLLERR)) != 0 ? kLineGone : kInputReady;
+        }
+        if (ready < 0 && errno != EINTR) return -1;
+        if (ready == 0 && slice >= 0 && NowMs() - start >= timeoutMs) return 0;
+    }
+}
+
+}  // namespace
+
+bool PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts) {
+    const posix::OpenPort* port = posix::FindPort(handle);
+    if (port == nullptr || port->isNull || timeouts == nullptr) return false;
+    *timeouts = port->timeouts;
+    return true;
+}
+
+bool PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
+    posix::OpenPort* port = posix::FindPort(handle);
+    if (port == nullptr || port->isNull) return false;
+    port->timeouts = timeouts;
+    return true;
+}
+
+bool PortSetQueueSizes(PortHandle handle, uint32_t, uint32_t) {
+    const posix::OpenPort* port = posix::FindPort(handle);
+    return port != nullptr && !port->isNull;
+}
+
+bool PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
+    const posix::OpenPort* port = posix::FindPort(handle);
+    if (port == nullptr || port->isNull || inputQueued == nullptr) return false;
+    // A line that has gone (the device removed, the other side of a
+    // pseudo-terminal closed) reports no status.
+    pollfd watch{port->fd, POLLIN, 0};
+    if (poll(&watch, 1, 0) < 0) return false;
+    if ((watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
+    int waiting = 0;
+    if (ioctl(port->fd, FIONREAD, &waiting) != 0 || waiting < 0) return false;
+    *inputQueued = static_cast<uint32_t>(waiting);
+    return true;
+}
+
+bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received) {
+    const posix::OpenPort* port = posix::FindPort(handle);
+    if (port == nullptr || received == nullptr || (buffer == nullptr && length != 0)) return false;
+    *received = 0;
+    const PortTimeouts& t = port->timeouts;
+    const bool returnAtOnce = t.ReadIntervalTimeout == kNoWait &&
+                              t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+    const int64_t total = static_cast<int64_t>(t.ReadTotalTimeoutMultiplier) * length +
+                          static_cast<int64_t>(t.ReadTotalTimeoutConstant);
+    const bool hasTotal = total > 0 || returnAtOnce;
+    const bool hasInterval = t.ReadIntervalTimeout != 0 && !returnAtOnce;
+    const int64_t deadline = NowMs() + (returnAtOnce ? 0 : total);
+
+    uint32_t got = 0;
+    while (got < length) {
+        int64_t wait = -1;
+        if (hasTotal) wait = std::max<int64_t>(0, deadline - NowMs());
+        if (hasInterval && got > 0)
+            wait =
+                wait < 0 ? t.ReadIntervalTimeout : std::min<int64_t>(wait, t.ReadIntervalTimeout);
+        const int ready = WaitForInput(port->fd, wait);
+        if (ready < 0) return false;
+        if (ready == 0) break;  // the time-out passed
+        const ssize_t count = read(port->fd, buffer + got, length - got);
+        if (count < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return false;
+        }
+        // End of input: on a line that has gone a failure, else (the null
+        // device) a read that found nothing.
+        if (count == 0) {
+            if (ready == kLineGone) return false;
+            break;
+        }
+        got += static_cast<uint32_t>(count);
+        *received = got;
+    }
+    return true;
+}
+
+bool PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* written) {
+    const posix::OpenPort* port = posix::FindPort(handle);
+    if (port == nullptr || written == nullptr || (buffer == nullptr && length != 0)) return false;
+    *written = 0;
+    uint32_t sent = 0;
+    while (sent < length) {
+        const ssize_t count = write(port->fd, buffer + sent, length - sent);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EAGAIN) {
+                pollfd watch{port->fd, POLLOUT, 0};
+                if (poll(&watch, 1, -1) < 0 && errno != EINTR) return false;
+                continue;
+            }
+            return false;
+        }
+        if (count == 0) break;
+        sent += static_cast<uint32_t>(count);
+        *written = sent;
+    }
+    return true;
+}
+
+}  // namespace roderavo

@@ -1,0 +1,137 @@
+// Opening and closing a port on POSIX.
+//
+// Port names: the 12-byte name holds at most 11 characters, too few for
+// /dev/ttyUSB10 or /dev/serial/by-id/..., so a name that begins with "/" is used
+// as it stands and any other is looked up under /dev/ ("ttyUSB0", "ttyS1",
+// "pts/3"). "NUL" is the null device, /dev/null.
+//
+// Exclusive use: TIOCEXCL turns away every later open of the tty except root's,
+// so the port also carries a non-blocking exclusive flock that root's opens meet
+// as well. The open itself is non-blocking, so that it never waits for carrier
+// detect; CLOCAL then makes the line ignore the modem status, and the descriptor
+// goes back to blocking, with reads paced by the port's own time-outs.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+#include "serial/port.h"
+#include "serial/posix/port_table.h"
+
+namespace roderavo {
+
+namespace {
+
+inline constexpr std::string_view kDevicePrefix = "/dev/";
+inline constexpr std::string_view kNullDevice = "/dev/null";
+inline constexpr std::size_t kPathSize = 64;
+
+bool IsNullName(std::string_view name) {
+    if (name.size() != 3) return false;
+    constexpr std::string_view kNul = "NUL";
+    for (std::size_t i = 0; i < kNul.size(); ++i) {
+        const char c = name[i];
+        const char upper = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+        if (upper != kNul[i]) return false;
+    }
+    return true;
+}
+
+// The device path of a port name, zero-terminated; false when it does not fit.
+bool DevicePath(std::string_view name, std::array<char, kPathSize>& path) {
+    path.fill('\0');
+    std::string_view prefix;
+    if (IsNullName(name)) {
+        prefix = kNullDevice;
+        name = {};
+    } else if (name.front() != '/') {
+        prefix = kDevicePrefix;
+    }
+    if (prefix.size() + name.size() >= path.size()) return false;
+    std::size_t at = 0;
+    for (const char c : prefix) path[at++] = c;
+    for (const char c : name) {
+        if (c == '\0') return false;
+        path[at++] = c;
+    }
+    return true;
+}
+
+void CloseQuietly(int fd) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+}
+
+// Descriptor 0 would read as "no port": move it.
+int AwayFromZero(int fd) {
+    if (fd != 0) return fd;
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
+    CloseQuietly(fd);
+    return moved;
+}
+
+bool MakeExclusiveLocal(int fd, bool isNull) {
+    if (isNull) return true;  // the null device is shared by everyone
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
+    if (isatty(fd) != 0) {
+        if (ioctl(fd, TIOCEXCL) != 0) return false;
+        termios line{};
+        if (tcgetattr(fd, &line) != 0) return false;
+        line.c_cflag |= CLOCAL;
+        if (tcsetattr(fd, TCSANOW, &line) != 0) return false;
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+// The control lines as the device has them, where it has any.
+void ReadControlLines(int fd, PortLineState& applied) {
+    int lines = 0;
+    if (isatty(fd) == 0 || ioctl(fd, TIOCMGET, &lines) != 0) return;
+    applied.fDtrControl = (lines & TIOCM_DTR) != 0 ? kDtrControlEnable : kDtrControlDisable;
+    applied.fRtsControl = (lines & TIOCM_RTS) != 0 ? kRtsControlEnable : kRtsControlDisable;
+}
+
+}  // namespace
+
+bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
+    if (handle == nullptr) return false;
+    *handle = 0;
+    std::array<char, kPathSize> path{};
+    if (name.empty() || !DevicePath(name, path)) return false;
+    const bool isNull = IsNullName(name);
+
+    const int fd = AwayFromZero(open(path.data(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd < 0) return false;
+    if (!MakeExclusiveLocal(fd, isNull)) {
+        CloseQuietly(fd);
+        return false;
+    }
+    posix::OpenPort* port = posix::AddPort(fd, isNull);
+    if (port == nullptr) {
+        CloseQuietly(fd);
+        return false;
+    }
+    port->applied.fBinary = 1;
+    ReadControlLines(fd, port->applied);
+    *handle = static_cast<PortHandle>(fd);
+    return true;
+}
+
+bool PortClose(PortHandle handle) {
+    posix::OpenPort* port = posix::FindPort(handle);
+    if (port == nullptr) return false;
+    const int fd = port->fd;
+    const bool isNull = port->isNull;
+    posix::RemovePort(port);
+    if (!isNull && isatty(fd) != 0) ioctl(fd, TIOCNXCL);
+    // The descriptor is released even when close reports an interruption.
+    return close(fd) == 0 || errno == EINTR;
+}
+
+}  // namespace roderavo
