@@ -1,0 +1,386 @@
+// The instance lifecycle through KorMain, with the reference host library and a
+// pseudo-terminal as the serial line.
+#include <gtest/gtest.h>
+#include <zanpro/host.h>
+#include <zanpro/zanpro.h>
+
+#include <array>
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "lifecycle/client_name.h"
+#include "serial/comm.h"
+#include "serial/pty_peer.h"
+
+namespace {
+
+using namespace roderavo;
+using roderavo_test::PtyPeer;
+using Lines = std::vector<zanpro::LogLine>;
+
+constexpr uint32_t kInit = 1, kWarmStart = 2, kExit = 11, kClosePort = 12, kOpenPort = 13,
+                   kGetInfo = 14, kSetPort = 15;
+
+static_assert(FormatClientName(3)[11] == '3' && FormatClientName(3)[12] == '\0');
+
+template <std::size_t N>
+void PutName(char (&field)[N], const std::string& name) {
+    std::memset(field, 0, N);
+    std::memcpy(field, name.data(), std::min(name.size(), N - 1));
+}
+
+// The event lines (level 32) of the log, taken.
+Lines Events() {
+    Lines events;
+    for (const zanpro::LogLine& line : zanpro::TakeLog())
+        if (line.level == 32) events.push_back(line);
+    return events;
+}
+
+// The read time-out of an open port in milliseconds, read back by setting it again.
+uint32_t ReadTimeoutMs(PortHandle handle) {
+    const uint32_t tens = CommSetReadTimeout(handle, 100);
+    CommSetReadTimeout(handle, tens);
+    return tens * 10;
+}
+
+class Lifecycle : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(peer.Ok());
+        ASSERT_TRUE(other.Ok());
+        zanpro::Reset();
+    }
+    void TearDown() override {
+        if (context.PortHandle != 0) CommClose(context.PortHandle);
+        zanpro::Reset();
+    }
+    int32_t Call(uint32_t function, void* params = nullptr, int32_t instance = 7) {
+        KorCall call{&context, function, instance, 0, params};
+        return KorMain(&call);
+    }
+    InitParams MakeInit(const std::string& port, int32_t pollInterval, uint32_t open = 1) {
+        InitParams params{};
+        PutName(params.PortName, port);
+        params.OpenRequested = open;
+        params.PollInterval = pollInterval;
+        params.BaudRate = 9600;
+        params.DataBits = 8;
+        params.StopBits = 0;
+        params.Parity = 0;
+        return params;
+    }
+    SetPortParams MakeSetPort(const std::string& port, int32_t pollInterval) {
+        SetPortParams params{};
+        PutName(params.PortName, port);
+        params.PollInterval = pollInterval;
+        params.BaudRate = 19200;
+        params.DataBits = 8;
+        params.StopBits = 2;
+        params.Parity = 2;
+        return params;
+    }
+    bool ClientExists(const std::string& name) { return zanpro::ClientId(name).has_value(); }
+
+    PtyPeer peer;
+    PtyPeer other;
+    DriverContext context{};
+};
+
+TEST_F(Lifecycle, InitOpensThePortAndRegistersTheClient) {
+    InitParams params = MakeInit(peer.PortName(), 50);
+    context.PortFlag = 55;
+    ASSERT_EQ(Call(kInit, &params), 0);
+    EXPECT_EQ(zanpro::ClientNames(), std::vector<std::string>{"VERODI No_07"});
+    EXPECT_EQ(zanpro::ClientId("VERODI No_07"), context.ClientId);
+    EXPECT_NE(context.PortHandle, 0U);
+    EXPECT_EQ(context.PortFlag, 0U);
+    EXPECT_EQ(context.PollInterval, 100);
+    EXPECT_EQ(ReadTimeoutMs(context.PortHandle), 500U);
+    EXPECT_STREQ(context.Settings.PortName, peer.PortName().c_str());
+    EXPECT_EQ(context.Settings.BaudRate, 9600);
+    EXPECT_EQ(context.Settings.DataBits, 8);
+    EXPECT_EQ(context.Settings.ControlFlags, 8);
+    EXPECT_EQ(zanpro::TakeLog(), (Lines{{8, "VERODI: Entered KorMain(), with function 0"},
+                                        {32, "VERODI: ZUR Driver loaded successfully"}}));
+}
+
+TEST_F(Lifecycle, InitPollIntervals) {
+    struct Case {
+        int32_t pollInterval;
+        uint32_t timeoutMs;
+        int32_t stored;
+    };
+    // At 0 and below the port keeps the 1000 ms of its open.
+    const Case cases[] = {{50, 500, 100}, {250, 2500, 250}, {100, 1000, 100},    {1, 10, 100},
+                          {0, 1000, 100}, {-5, 1000, 100},  {INT_MIN, 1000, 100}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pollInterval);
+        zanpro::Reset();
+        InitParams params = MakeInit(peer.PortName(), c.pollInterval);
+        ASSERT_EQ(Call(kInit, &params), 0);
+        EXPECT_EQ(ReadTimeoutMs(context.PortHandle), c.timeoutMs);
+        EXPECT_EQ(context.PollInterval, c.stored);
+        ASSERT_EQ(Call(kExit), 0);
+    }
+}
+
+TEST_F(Lifecycle, InitClientNames) {
+    const std::pair<int32_t, std::string> cases[] = {{3, "VERODI No_03"},
+                                                     {0, "VERODI No_00"},
+                                                     {42, "VERODI No_42"},
+                                                     {123, "VERODI No_123"},
+                                                     {-5, "VERODI No_-05"},
+                                                     {INT_MAX, "VERODI No_214748364"},
+                                                     {INT_MIN, "VERODI No_-21474836"}};
+    for (const auto& [instance, name] : cases) {
+        SCOPED_TRACE(name);
+        zanpro::Reset();
+        InitParams params = MakeInit("", 50, 0);
+        ASSERT_EQ(Call(kInit, &params, instance), 0);
+        EXPECT_EQ(zanpro::ClientNames(), std::vector<std::string>{name});
+    }
+}
+
+TEST_F(Lifecycle, InitWithoutPort) {
+    InitParams params = MakeInit(peer.PortName(), 50, 0);
+    context.PollInterval = 1234;
+    context.PortFlag = 9;
+    ASSERT_EQ(Call(kInit, &params), 0);
+    EXPECT_EQ(context.PortHandle, 0U);
+    EXPECT_EQ(context.PortFlag, 0U);
+    EXPECT_EQ(context.PollInterval, 1234);
+    EXPECT_EQ(context.Settings.PortName[0], '\0');
+    EXPECT_TRUE(ClientExists("VERODI No_07"));
+    EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(Lifecycle, InitRefusedByTheHostLibrary) {
+    uint8_t id = 0;
+    ASSERT_EQ(ZanMkClient("VERODI No_07", 1, 0, &id), 0);  // the name is taken
+    InitParams params = MakeInit(peer.PortName(), 50);
+    context.PortFlag = 77;
+    EXPECT_EQ(Call(kInit, &params), 1);
+    EXPECT_EQ(context.PortFlag, 77U);
+    EXPECT_EQ(context.PortHandle, 0U);
+    EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(Lifecycle, InitWhenThePortDoesNotOpen) {
+    InitParams params = MakeInit("ttyNoSuch", 50);
+    context.PollInterval = 5;
+    EXPECT_EQ(Call(kInit, &params), 2);
+    EXPECT_EQ(Events(), (Lines{{32, "VERODI: Fail to open COMM port ttyNoSuch"}}));
+    EXPECT_TRUE(ClientExists("VERODI No_07"));
+    EXPECT_EQ(context.PortHandle, 0U);
+    EXPECT_EQ(context.PortFlag, 1U);
+    EXPECT_EQ(context.PollInterval, 5);
+    EXPECT_EQ(context.Settings.PortName[0], '\0');
+
+    // A 12-byte name without terminator opens nothing and is logged within bounds.
+    std::memset(params.PortName, 'x', sizeof params.PortName);
+    EXPECT_EQ(Call(kInit, &params, 8), 2);
+    EXPECT_EQ(Events(), (Lines{{32, "VERODI: Fail to open COMM port xxxxxxxxxxxx"}}));
+}
+
+TEST_F(Lifecycle, WarmStart) {
+    EXPECT_EQ(Call(kWarmStart), 0);  // no port
+    EXPECT_EQ(Events(), (Lines{{32, "VERODI: Warm Start."}}));
+
+    InitParams params = MakeInit(peer.PortName(), 30);
+    ASSERT_EQ(Call(kInit, &params), 0);
+    zanpro::ClearLog();
+    ASSERT_TRUE(peer.Send({1, 2, 3}));
+    ASSERT_TRUE(peer.WaitQueued(static_cast<int>(context.PortHandle), 3));
+    EXPECT_EQ(Call(kWarmStart), 0);
+    EXPECT_EQ(Events(), (Lines{{32, "VERODI: Warm Start."}}));
+    EXPECT_EQ(ReadTimeoutMs(context.PortHandle), 300U);
+    std::array<uint8_t, 1> byte{};
+    CommSetReadTimeout(context.PortHandle, 5);
+    EXPECT_FALSE(CommReceive(context.PortHandle, byte, 1));  // the stale bytes are gone
+
+    peer.Vanish();
+    EXPECT_EQ(Call(kWarmStart), 2);
+    EXPECT_EQ(Events(), (Lines{{32, "VERODI: Fail to flush comm port."}}));
+}
+
+TEST_F(Lifecycle, ClosePortAndExit) {
+    // Without a port only the client goes.
+    InitParams params = MakeInit(peer.PortName(), 50, 0);
+    ASSERT_EQ(Call(kInit, &params), 0);
+    context.PortFlag = 4;
+    EXPECT_EQ(Call(kClosePort), 0);
+    EXPECT_FALSE(ClientExists("VERODI No_07"));
+    EXPECT_EQ(context.PortFlag, 4U);
+
+    // With a port: closed, flagged, and the device free again.
+    params = MakeInit(peer.PortName(), 50);
+    ASSERT_EQ(Call(kInit, &params), 0);
+    zanpro::ClearLog();
+    EXPECT_EQ(Call(kClosePort), 0);
+    EXPECT_EQ(context.PortHandle, 0U);
+    EXPECT_EQ(context.PortFlag, 1U);
+    EXPECT_FALSE(ClientExists("VERODI No_07"));
+    PortHandle again = 0;
+    EXPECT_EQ(CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &again), 0);
+    EXPECT_EQ(CommClose(again), 0);
+
+    // Exit after ClosePort: nothing to close, the client removal is repeated.
+    EXPECT_EQ(Call(kExit), 0);
+    EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(Lifecycle, CloseFailureKeepsHandleAndClient) {
+    InitParams params = MakeInit(peer.PortName(), 50, 0);
+    ASSERT_EQ(Call(kInit, &params), 0);
+    zanpro::ClearLog();
+    context.PortHandle = 4242;  // no port this driver has open
+    context.PortFlag = 0;
+    EXPECT_EQ(Call(kClosePort), 2);
+    EXPECT_TRUE(Events().empty());
+    EXPECT_EQ(Call(kExit), 2);
+    EXPECT_EQ(Events(), (Lines{{32, "VERODI:Fail to close comm."}}));
+    EXPECT_EQ(context.PortHandle, 4242U);
+    EXPECT_EQ(context.PortFlag, 0U);
+    EXPECT_TRUE(ClientExists("VERODI No_07"));
+    context.PortHandle = 0;
+}
+
+TEST_F(Lifecycle, OpenPortReopensWithTheOpeningTimeout) {
+    InitParams params = MakeInit(peer.PortName(), 50);
+    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(kClosePort), 0);
+    context.PortFlag = 0;
+    zanpro::ClearLog();
+    EXPECT_EQ(Call(kOpenPort), 0);
+    EXPECT_NE(context.PortHandle, 0U);
+    EXPECT_EQ(context.PortFlag, 1U);
+    EXPECT_EQ(ReadTimeoutMs(context.PortHandle), 1000U);
+    EXPECT_FALSE(ClientExists("VERODI No_07"));  // no new client
+
+    // Open while open: the device is in use, nothing changes.
+    const PortHandle first = context.PortHandle;
+    context.PortFlag = 0;
+    EXPECT_EQ(Call(kOpenPort), 2);
+    EXPECT_EQ(context.PortHandle, first);
+    EXPECT_EQ(context.PortFlag, 0U);
+    EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(Lifecycle, SetPortToTheSamePortFailsAndKeepsTheOldOneInUse) {
+    InitParams params = MakeInit(peer.PortName(), 50);
+    ASSERT_EQ(Call(kInit, &params), 0);
+    const PortHandle first = context.PortHandle;
+    zanpro::ClearLog();
+    SetPortParams set = MakeSetPort(peer.PortName(), 0);
+    EXPECT_EQ(Call(kSetPort, &set), 2);
+    EXPECT_EQ(context.PortHandle, first);
+    EXPECT_EQ(context.Settings.BaudRate, 19200);  // already the new line fields
+    EXPECT_EQ(context.Settings.StopBits, 2);
+    EXPECT_EQ(context.Settings.Parity, 2);
+    EXPECT_EQ(context.Settings.ControlFlags, 8);
+    EXPECT_EQ(context.PollInterval, 100);
+    EXPECT_TRUE(ClientExists("VERODI No_07"));
+    EXPECT_TRUE(Events().empty());
+    std::array<uint8_t, 2> reply{};
+    ASSERT_TRUE(peer.Send({5, 6}));
+    EXPECT_TRUE(CommReceive(first, reply, 2));
+}
+
+TEST_F(Lifecycle, SetPortToANewPort) {
+    InitParams params = MakeInit(peer.PortName(), 50);
+    ASSERT_EQ(Call(kInit, &params), 0);
+    SetPortParams set = MakeSetPort(other.PortName(), 20);
+    EXPECT_EQ(Call(kSetPort, &set), 0);
+    EXPECT_EQ(context.PollInterval, 20);
+    EXPECT_FALSE(ClientExists("VERODI No_07"));
+    EXPECT_STREQ(context.Settings.PortName, other.PortName().c_str());
+    EXPECT_EQ(context.PortFlag, 1U);  // from the close
+    EXPECT_EQ(ReadTimeoutMs(context.PortHandle), 1000U);
+    const std::array<uint8_t, 2> bytes{7, 8};
+    EXPECT_EQ(CommSend(context.PortHandle, bytes), 0);
+    EXPECT_EQ(other.Receive(2), (std::vector<uint8_t>{7, 8}));
+    PortHandle old = 0;  // the old port was closed
+    EXPECT_EQ(CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &old), 0);
+    EXPECT_EQ(CommClose(old), 0);
+
+    // A port that does not open: 2, no log line; PollInterval 0 keeps it.
+    CommClose(context.PortHandle);
+    context.PortHandle = 0;
+    zanpro::ClearLog();
+    set = MakeSetPort("ttyNoSuch", 0);
+    EXPECT_EQ(Call(kSetPort, &set), 2);
+    EXPECT_EQ(context.PollInterval, 20);
+    EXPECT_EQ(context.PortHandle, 0U);
+    EXPECT_TRUE(Events().empty());
+}
+
+std::string Line(unsigned char left, const std::string& inner, unsigned char right) {
+    return std::string(1, static_cast<char>(left)) + inner +
+           std::string(1, static_cast<char>(right));
+}
+
+TEST(GetInfo, FillsTheRecordBeforeInitAndAlwaysTheSame) {
+    zanpro::Reset();
+    DriverInfo first{};
+    DriverInfo second{};
+    std::memset(&second, 0xA5, sizeof second);
+    KorCall call{nullptr, kGetInfo, 0, 0, &first};
+    ASSERT_EQ(KorMain(&call), 0);
+    call.Params = &second;
+    ASSERT_EQ(KorMain(&call), 0);
+    EXPECT_EQ(first.DriverName, second.DriverName);
+    EXPECT_EQ(first.InfoBanner, second.InfoBanner);
+    EXPECT_EQ(second.Word1, 70U);
+    EXPECT_EQ(second.Word8, 32U);
+
+    EXPECT_EQ(first.Word1, 70U);
+    EXPECT_STREQ(first.DriverName, "Amux");
+    EXPECT_EQ(first.Word4, 35U);
+    EXPECT_EQ(first.Word5, 4U);
+    EXPECT_EQ(first.BaudRate, 9600);
+    EXPECT_EQ(first.DataBits, 8);
+    EXPECT_EQ(first.StopBits, 0);
+    EXPECT_EQ(first.Parity, 0);
+    EXPECT_EQ(first.Word8, 32U);
+
+    const std::string banner(first.InfoBanner);
+    ASSERT_EQ(banner.size(), 379U);
+    auto rep = [](unsigned char c, std::size_t n) { return std::string(n, static_cast<char>(c)); };
+    const std::string title = " " + rep(0xDB, 5) + rep(0xB2, 6) + rep(0xB1, 6) + rep(0xB0, 6) +
+                              "  K O R ZUR  " + rep(0xB0, 4) + rep(0xB1, 6) + rep(0xB2, 6) +
+                              rep(0xDB, 5) + "  ";
+    const std::string lines[] = {
+        Line(0xDA, rep(0xC4, 60), 0xBF),
+        Line(0xB3, title, 0xB3),
+        Line(0xB3,
+             std::string(12, ' ') + "Amux 20CD Multiplexer, Vision System." + std::string(11, ' '),
+             0xB3),
+        Line(0xB3,
+             std::string(8, ' ') + "ADPRO Inter-Equipment Communication protocol" +
+                 std::string(8, ' '),
+             0xB3),
+    };
+    EXPECT_EQ(banner[0], '\n');
+    for (std::size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(banner.substr(1 + 63 * i, 63), lines[i] + "\n") << "line " << i + 1;
+    const std::string fifth = banner.substr(1 + 63 * 4, 63);
+    EXPECT_EQ(static_cast<unsigned char>(fifth[0]), 0xB3);
+    EXPECT_EQ(static_cast<unsigned char>(fifth[61]), 0xB3);
+    EXPECT_EQ(fifth[62], '\n');
+    for (std::size_t i = 1; i <= 60; ++i) EXPECT_TRUE(fifth[i] >= 0x20 && fifth[i] < 0x7F);
+    EXPECT_EQ(banner.substr(1 + 63 * 5), Line(0xC0, rep(0xC4, 60), 0xD9) + "\n");
+    EXPECT_TRUE(zanpro::ClientNames().empty());
+}
+
+TEST(LifecycleBadInput, MissingRecordsGetTwo) {
+    KorCall call{nullptr, kInit, 1, 0, nullptr};
+    for (const uint32_t function :
+         {kInit, kWarmStart, kExit, kClosePort, kOpenPort, kGetInfo, kSetPort}) {
+        call.FunctionNumber = function;
+        EXPECT_EQ(KorMain(&call), 2) << function;
+    }
+}
+
+}  // namespace
