@@ -1,0 +1,112 @@
+// KorMain: the entry line, the invalid and empty slots, and the refused block
+// operations.
+#include <gtest/gtest.h>
+#include <roderavo/kor.h>
+#include <zanpro/host.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<zanpro::LogLine>;
+
+class KorMainTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        zanpro::Reset();
+        zanpro::SetLogSink([](int32_t, std::string_view) {});
+    }
+    void TearDown() override {
+        zanpro::Reset();
+        zanpro::SetLogSink({});
+    }
+    static int32_t Call(uint32_t function, void* params) {
+        DriverContext context{};
+        KorCall call{&context, function, 1, 0, params};
+        return KorMain(&call);
+    }
+};
+
+std::string EntryLine(int number) {
+    return "VERODI: Entered KorMain(), with function " + std::to_string(number);
+}
+
+TEST_F(KorMainTest, InvalidNumbersAndEmptySlots) {
+    const std::string invalid = "VERODI: Exited KorMain() invalid function number";
+    const std::string empty = "VERODI: Exited KorMain() pointer in KorFunc[] is NULL";
+    struct Case {
+        uint32_t function;
+        int logged;
+        const std::string& second;
+    };
+    const Case cases[] = {
+        {0, -1, invalid}, {18, 17, invalid}, {19, 18, invalid}, {0xFFFFFFFFu, -2, invalid},
+        {8, 7, empty},    {9, 8, empty},     {17, 16, empty},
+    };
+    int junk = 0;
+    for (const Case& c : cases) {
+        zanpro::ClearLog();
+        EXPECT_EQ(Call(c.function, &junk), 2) << c.function;
+        EXPECT_EQ(zanpro::TakeLog(), (Lines{{8, EntryLine(c.logged)}, {8, c.second}}))
+            << c.function;
+    }
+}
+
+TEST_F(KorMainTest, BlockOperationsAreRefusedWithOneLine) {
+    BlockParseParams block{"ALS121"};
+    BlockParseParams odd{"x'%s\xE9"};
+    int junk = 0;
+    struct Case {
+        uint32_t function;
+        void* params;
+        std::string line;
+    };
+    const Case cases[] = {
+        {4, &block, "VERODI: Block Parse failed Tag 'ALS121', No block Support"},
+        {4, &odd, "VERODI: Block Parse failed Tag 'x'%s\xE9', No block Support"},
+        {6, &junk, "VERODI: KOR does not support block read."},
+        {6, nullptr, "VERODI: KOR does not support block read."},
+        {10, &junk, "VERODI: Block Write not supported!"},
+        {10, nullptr, "VERODI: Block Write not supported!"},
+    };
+    for (const Case& c : cases) {
+        zanpro::ClearLog();
+        EXPECT_EQ(Call(c.function, c.params), 1) << c.function;
+        EXPECT_EQ(zanpro::TakeLog(),
+                  (Lines{{8, EntryLine(static_cast<int>(c.function) - 1)}, {32, c.line}}))
+            << c.function;
+    }
+}
+
+TEST_F(KorMainTest, BlockParseWithoutATagStillAnswers) {
+    BlockParseParams none{nullptr};
+    EXPECT_EQ(Call(4, &none), 1);
+    EXPECT_EQ(Call(4, nullptr), 1);
+    EXPECT_EQ(zanpro::TakeLog().size(), 4u);
+}
+
+TEST_F(KorMainTest, AValidCallLogsOneEntryLineFirst) {
+    ParseParams parse{"KEY0", 0, 0, 0, 0, 0, 0, 0, 0};
+    DriverInfo info{};
+    struct Case {
+        uint32_t function;
+        void* params;
+    };
+    const Case cases[] = {{3, &parse}, {14, &info}, {2, nullptr}};
+    for (const Case& c : cases) {
+        zanpro::ClearLog();
+        Call(c.function, c.params);
+        const Lines lines = zanpro::TakeLog();
+        ASSERT_FALSE(lines.empty()) << c.function;
+        EXPECT_EQ(lines[0], (zanpro::LogLine{8, EntryLine(static_cast<int>(c.function) - 1)}));
+        for (std::size_t i = 1; i < lines.size(); ++i)
+            EXPECT_EQ(lines[i].text.rfind("VERODI: Entered", 0), std::string::npos) << c.function;
+    }
+}
+
+TEST_F(KorMainTest, NoCallRecordIsRefused) {
+    EXPECT_EQ(KorMain(nullptr), 2);
+}
+
+}  // namespace
