@@ -1,0 +1,42 @@
+// roderavo info: the driver's own description (GetInfo).
+#include <iostream>
+
+#include "commands.h"
+#include "text.h"
+
+namespace roderavo::tool {
+
+int RunInfo(const CommonOptions& options) {
+    Session session;
+    int exitCode = kExitOk;
+    if (!session.LoadDriver(options, &exitCode)) return exitCode;
+    DriverInfo info{};
+    const int32_t status = session.driver().GetInfo(&info);
+    const std::string name = info.DriverName != nullptr ? info.DriverName : "";
+    const std::string banner = info.InfoBanner != nullptr ? Cp437ToUtf8(info.InfoBanner) : "";
+    const char* stop[] = {"1", "1.5", "2"};
+    const char* parity[] = {"none", "odd", "even", "mark", "space"};
+    const std::string stopText = info.StopBits < 3 ? stop[info.StopBits] : "?";
+    const std::string parityText = info.Parity < 5 ? parity[info.Parity] : "?";
+    if (options.json) {
+        std::cout << "{\"driver\":" << JsonString(session.driver().Path())
+                  << ",\"result\":" << status << ",\"name\":" << JsonString(name)
+                  << ",\"banner\":" << JsonString(banner) << ",\"baud\":" << info.BaudRate
+                  << ",\"dataBits\":" << info.DataBits << ",\"parity\":" << JsonString(parityText)
+                  << ",\"stopBits\":" << JsonString(stopText) << ",\"words\":[" << info.Word1 << ","
+                  << info.Word4 << "," << info.Word5 << "," << info.Word8 << "]}\n";
+    } else {
+        std::cout << "driver    " << session.driver().Path() << "\n"
+                  << "name      " << name << "\n"
+                  << "defaults  " << info.BaudRate << " baud, " << info.DataBits
+                  << " data bits, parity " << parityText << ", " << stopText << " stop bit"
+                  << (info.StopBits == 0 ? "" : "s") << "\n"
+                  << "words     " << info.Word1 << " " << info.Word4 << " " << info.Word5 << " "
+                  << info.Word8 << "\n"
+                  << banner;
+        if (!banner.empty() && banner.back() != '\n') std::cout << '\n';
+    }
+    return status == 0 ? kExitOk : kExitLine;
+}
+
+}  // namespace roderavo::tool

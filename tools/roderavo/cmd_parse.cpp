@@ -1,0 +1,58 @@
+// roderavo parse: addresses checked by the driver, offline.
+#include <iostream>
+
+#include "commands.h"
+#include "gate_forms.h"
+#include "host_log.h"
+#include "text.h"
+
+namespace roderavo::tool {
+
+int RunParse(const CommonOptions& options, const ParseOptions& parse) {
+    Session session;
+    int exitCode = kExitOk;
+    if (!session.LoadDriver(options, &exitCode)) return exitCode;
+    SetLogEcho(false);  // the driver's lines are part of the answer here
+    for (const std::string& address : parse.addresses) {
+        int32_t kind = ValueKindOf(address);
+        if (parse.kind == "number") kind = kKindNumber;
+        if (parse.kind == "text") kind = kKindText;
+        MarkLog();
+        const ParseResult result = session.driver().Parse(address, kind);
+        std::vector<std::string> lines;
+        for (const auto& line : LinesSinceMark())
+            if (options.verbose || !line.text.starts_with("VERODI: Entered KorMain()"))
+                lines.push_back(line.text);
+        const bool ok = result.status == 0;
+        if (!ok) exitCode = kExitRefused;
+        if (options.json) {
+            std::cout << "{\"address\":" << JsonString(address) << ",\"result\":" << result.status
+                      << ",\"accepted\":" << (ok ? "true" : "false")
+                      << ",\"valueKind\":" << JsonString(ValueKindName(kind));
+            if (ok)
+                std::cout << ",\"plcNum\":" << result.plcNum
+                          << ",\"accessClass\":" << result.accessClass
+                          << ",\"access\":" << JsonString(AccessClassName(result.accessClass));
+            else
+                std::cout << ",\"hint\":" << JsonString(AddressHint(address));
+            std::cout << ",\"log\":[";
+            for (std::size_t i = 0; i < lines.size(); ++i)
+                std::cout << (i ? "," : "") << JsonString(lines[i]);
+            std::cout << "]}\n";
+        } else {
+            std::cout << address << "  ";
+            if (ok)
+                std::cout << "accepted  plcNum " << result.plcNum << "  access class "
+                          << result.accessClass << " (" << AccessClassName(result.accessClass)
+                          << ")  " << ValueKindName(kind) << "\n";
+            else
+                std::cout << "refused as a " << ValueKindName(kind)
+                          << " gate: " << AddressHint(address) << "\n";
+            for (const auto& line : lines) std::cout << "    " << line << "\n";
+        }
+    }
+    if (exitCode != kExitOk && !options.json) Complain("some addresses were refused");
+    return exitCode;
+}
+
+}  // namespace roderavo::tool

@@ -1,0 +1,133 @@
+// roderavo read: gates read from the multiplexers, companions shown with them.
+#include <cmath>
+#include <iostream>
+
+#include <muxsim/simulator.h>
+
+#include "commands.h"
+#include "gate_forms.h"
+#include "line_messages.h"
+#include "text.h"
+
+namespace roderavo::tool {
+
+namespace {
+
+std::string StateText(double value) {
+    const auto state = static_cast<uint8_t>(std::lround(value));
+    const std::string_view name = muxsim::CameraStateName(state);
+    return name.empty() ? "" : std::string(name);
+}
+
+std::string NumberText(const std::optional<double>& value) {
+    if (!value) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", *value);
+    return text;
+}
+
+void PrintPlain(const BoundGate& gate, const ReadResult& result) {
+    const std::string upper = Upper(gate.gate.address);
+    std::cout << gate.gate.address << " = ";
+    if (gate.gate.valueKind == kKindText) {
+        std::cout << result.text << "\n";
+    } else {
+        std::cout << result.number;
+        if (upper.starts_with("ALS") && !StateText(result.number).empty())
+            std::cout << " (" << StateText(result.number) << ")";
+        std::cout << "\n";
+    }
+    for (const auto& companion : result.companions) {
+        std::cout << "  " << companion.name << " = ";
+        if (companion.name.starts_with("TAS")) {
+            std::cout << (companion.text ? *companion.text : std::string("- (no alarm report)"))
+                      << "\n";
+        } else {
+            std::cout << NumberText(companion.number);
+            if (companion.number) {
+                if (companion.name.starts_with("SAC"))
+                    std::cout << " (" << StateText(*companion.number) << ")";
+                else
+                    std::cout << (*companion.number == 1 ? " (video loss)" : " (no video loss)");
+            }
+            std::cout << "\n";
+        }
+    }
+}
+
+void PrintJson(const BoundGate& gate, const ReadResult& result) {
+    std::cout << "{\"gate\":" << JsonString(gate.gate.address) << ",\"result\":" << result.status;
+    if (result.status == 0) {
+        if (gate.gate.valueKind == kKindText)
+            std::cout << ",\"value\":" << JsonString(result.text);
+        else
+            std::cout << ",\"value\":" << result.number;
+    }
+    if (!gate.companions.empty()) {
+        std::cout << ",\"companions\":{";
+        bool first = true;
+        for (const auto& companion : result.companions) {
+            std::cout << (first ? "" : ",") << JsonString(companion.name) << ":";
+            first = false;
+            if (companion.name.starts_with("TAS"))
+                std::cout << (companion.text ? JsonString(*companion.text) : "null");
+            else
+                std::cout << (companion.number ? NumberText(companion.number) : "null");
+        }
+        std::cout << "}";
+    }
+    if (!result.logLine.empty()) std::cout << ",\"log\":" << JsonString(result.logLine);
+    std::cout << "}\n";
+}
+
+}  // namespace
+
+int RunRead(const CommonOptions& options, const std::vector<std::string>& addresses) {
+    Session session;
+    int exitCode = kExitOk;
+    if (!session.LoadDriver(options, &exitCode)) return exitCode;
+    // Every address is checked before the line is touched.
+    std::vector<BoundGate> gates;
+    for (const auto& address : addresses) {
+        std::string why;
+        auto bound = session.Bind(address, &why);
+        if (!bound) {
+            Complain("read " + address + ": not a valid gate address: " + why);
+            exitCode = kExitRefused;
+            continue;
+        }
+        const int32_t access = bound->gate.parse.accessClass;
+        if (access == 0 || access == 1) {
+            Complain("read " + address + ": this is a " + std::string(AccessClassName(access)) +
+                     " gate and cannot be read; readable are VER, TAD, ALS, AAS and VLS gates" +
+                     (access == 0 ? " (a read of ALS, AAS or VLS fills TAS, SAC and SVC)" : ""));
+            exitCode = kExitRefused;
+            continue;
+        }
+        gates.push_back(*bound);
+    }
+    if (exitCode != kExitOk) return exitCode;
+    if (!session.OpenLine(options, &exitCode)) return exitCode;
+    for (const auto& gate : gates) {
+        const ReadResult result = session.Read(gate);
+        if (options.json)
+            PrintJson(gate, result);
+        else if (result.status == 0)
+            PrintPlain(gate, result);
+        if (result.status == 0) continue;
+        if (result.status == 2 || result.malformed) {
+            Complain(LineFailureMessage("read", gate.gate.address, gate.gate.parse.plcNum,
+                                        session.PortLabel(), session.PollIntervalMs(),
+                                        result.malformed));
+            exitCode = kExitLine;
+        } else {
+            Complain("read " + gate.gate.address + ": the driver refused the reply (result " +
+                     std::to_string(result.status) +
+                     "): the multiplexer sent a camera state it does not know");
+            if (exitCode == kExitOk) exitCode = kExitRefused;
+        }
+    }
+    return exitCode;
+}
+
+}  // namespace roderavo::tool

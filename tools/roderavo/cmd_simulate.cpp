@@ -1,0 +1,72 @@
+// roderavo simulate: the multiplexer simulator on a new pty, for use from another
+// terminal (roderavo poll --port pts/N).
+#include <iostream>
+
+#include <muxsim/simulator.h>
+
+#include "commands.h"
+#include "demo_simulator.h"
+#include "terminal.h"
+#include "text.h"
+
+namespace roderavo::tool {
+
+int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
+    InstallStopSignals();
+    muxsim::Options simOptions;
+    simOptions.trace = simulate.trace;
+    simOptions.baud = simulate.baud;
+    simOptions.seed = simulate.seed;
+    if (!simulate.fault.empty()) {
+        muxsim::RandomFault random;
+        if (!muxsim::ParseFaultKind(simulate.fault, &random.fault.kind)) {
+            Complain("--fault " + simulate.fault +
+                     ": the faults are no-answer, bad-checksum, wrong-source, wrong-command, "
+                     "ack-status, split-reply, delay, garbage, trickle");
+            return kExitRefused;
+        }
+        if (simulate.faultRate < 0 || simulate.faultRate > 1) {
+            Complain("--fault-rate takes a probability 0..1");
+            return kExitRefused;
+        }
+        random.probability = simulate.faultRate;
+        simOptions.randomFaults.push_back(random);
+    }
+    std::optional<double> durationMs;
+    if (!simulate.duration.empty()) {
+        durationMs = ParseDurationMs(simulate.duration, true);
+        if (!durationMs) {
+            Complain("--duration " + simulate.duration + ": give a time such as 60 or 60s");
+            return kExitRefused;
+        }
+    }
+    std::string error;
+    auto simulator = StartDemoSimulator(simOptions, &error);
+    if (!simulator) {
+        Complain(error);
+        return kExitLine;
+    }
+    for (int mux : simulate.absent) {
+        if (mux < 0 || mux > 4) {
+            Complain("--absent takes multiplexer numbers 0..4");
+            return kExitRefused;
+        }
+        simulator->SetPresent(mux, false);
+    }
+    if (options.json)
+        std::cout << "{\"port\":" << JsonString(simulator->PortName())
+                  << ",\"device\":" << JsonString(simulator->DevicePath()) << "}" << std::endl;
+    else
+        std::cout << simulator->PortName() << std::endl;
+    std::cerr << "roderavo: simulating five multiplexers on " << simulator->DevicePath()
+              << "; use it with --port " << simulator->PortName()
+              << " from another terminal; Ctrl-C ends it\n";
+    if (durationMs)
+        SleepUnlessStopped(static_cast<int>(*durationMs));
+    else
+        while (!StopRequested()) SleepUnlessStopped(1000);
+    simulator->Stop();
+    return kExitOk;
+}
+
+}  // namespace roderavo::tool

@@ -1,0 +1,98 @@
+// roderavo write: control commands sent to the multiplexers.
+#include <iostream>
+
+#include "commands.h"
+#include "gate_forms.h"
+#include "line_messages.h"
+#include "text.h"
+
+namespace roderavo::tool {
+
+namespace {
+
+struct Assignment {
+    BoundGate gate;
+    std::string valueText;  // as sent (TAD now expanded)
+    uint16_t number = 0;
+};
+
+}  // namespace
+
+int RunWrite(const CommonOptions& options, const std::vector<std::string>& assignments) {
+    Session session;
+    int exitCode = kExitOk;
+    if (!session.LoadDriver(options, &exitCode)) return exitCode;
+    std::vector<Assignment> writes;
+    for (const auto& item : assignments) {
+        const auto equals = item.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            Complain("write " + item + ": give ADDRESS=VALUE, e.g. KEY1=53 or 'PRESET2=(9,13)'");
+            exitCode = kExitRefused;
+            continue;
+        }
+        const std::string address = item.substr(0, equals);
+        Assignment write;
+        write.valueText = item.substr(equals + 1);
+        std::string why;
+        auto bound = session.Bind(address, &why);
+        if (!bound) {
+            Complain("write " + item + ": " + address + " is not a valid gate address: " + why);
+            exitCode = kExitRefused;
+            continue;
+        }
+        const int32_t access = bound->gate.parse.accessClass;
+        if (access == 0 || access == 2) {
+            Complain("write " + item + ": " + address + " is a " +
+                     std::string(AccessClassName(access)) +
+                     " gate and cannot be written; writable are KEY, PTZ, CAA, IHK, TAD, JOY, "
+                     "INHPAIR and PRESET gates");
+            exitCode = kExitRefused;
+            continue;
+        }
+        if (bound->gate.valueKind == kKindNumber) {
+            const auto number = ParseNumberValue(write.valueText);
+            if (!number) {
+                Complain("write " + item + ": '" + write.valueText +
+                         "' is not a number 0..65535; " + ValueHint(address));
+                exitCode = kExitRefused;
+                continue;
+            }
+            write.number = *number;
+        } else if (Upper(address).starts_with("TAD") && Upper(write.valueText) == "NOW") {
+            write.valueText = ClockValueNow();
+        }
+        write.gate = *bound;
+        writes.push_back(write);
+    }
+    if (exitCode != kExitOk) return exitCode;
+    if (!session.OpenLine(options, &exitCode)) return exitCode;
+    for (const auto& write : writes) {
+        std::string logLine;
+        const int32_t status = session.Write(write.gate, write.number, write.valueText, &logLine);
+        const std::string& address = write.gate.gate.address;
+        if (options.json) {
+            std::cout << "{\"gate\":" << JsonString(address)
+                      << ",\"value\":" << JsonString(write.valueText) << ",\"result\":" << status;
+            if (!logLine.empty()) std::cout << ",\"log\":" << JsonString(logLine);
+            std::cout << "}\n";
+        } else if (status == 0) {
+            std::cout << address << " = " << write.valueText << "  done\n";
+        }
+        if (status == 0) continue;
+        const bool malformed = logLine == "wrong receive";
+        if (status == 2 || malformed) {
+            int plc = write.gate.gate.parse.plcNum;
+            if (Upper(address) == "CAA") plc = write.number;
+            Complain(LineFailureMessage("write", address + "=" + write.valueText, plc,
+                                        session.PortLabel(), session.PollIntervalMs(), malformed));
+            exitCode = kExitLine;
+        } else {
+            Complain("write " + address + "=" + write.valueText +
+                     ": the driver refused the value: " + ValueHint(address));
+            if (exitCode == kExitOk) exitCode = kExitRefused;
+        }
+    }
+    return exitCode;
+}
+
+}  // namespace roderavo::tool

@@ -1,0 +1,23 @@
+#include "demo_simulator.h"
+
+namespace roderavo::tool {
+
+std::unique_ptr<muxsim::Simulator> StartDemoSimulator(const muxsim::Options& options,
+                                                      std::string* error) {
+    auto simulator = std::make_unique<muxsim::Simulator>(options);
+    using muxsim::CameraState;
+    for (int camera : {3, 27, 45, 62, 100}) simulator->SetCameraState(camera, CameraState::Alarm);
+    for (int camera : {9, 33, 88}) {
+        simulator->SetCameraState(camera, CameraState::VideoLoss);
+        simulator->SetVideoLoss(camera, true);
+    }
+    simulator->SetVideoLoss(51, true);
+    simulator->SetCameraState(14, CameraState::Unknown);
+    if (!simulator->StartOnPty()) {
+        *error = "the simulator could not start on a new pseudo-terminal (is /dev/ptmx there?)";
+        return nullptr;
+    }
+    return simulator;
+}
+
+}  // namespace roderavo::tool

@@ -1,0 +1,150 @@
+#include "driver.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstring>
+#include <filesystem>
+
+namespace roderavo::tool {
+
+namespace {
+
+std::filesystem::path ProgramDirectory() {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path{} : exe.parent_path();
+}
+
+void CopyPortName(char (&target)[12], const std::string& name) {
+    std::memset(target, 0, sizeof target);
+    std::memcpy(target, name.data(), std::min(name.size(), sizeof target - 1));
+}
+
+}  // namespace
+
+std::string DefaultDriverPath() {
+    const auto installed = ProgramDirectory() / ".." / "lib" / "libroderavo.so";
+    std::error_code ec;
+    if (std::filesystem::exists(installed, ec)) return installed.lexically_normal().string();
+#ifdef RODERAVO_BUILD_TREE_DRIVER
+    if (std::filesystem::exists(RODERAVO_BUILD_TREE_DRIVER, ec)) return RODERAVO_BUILD_TREE_DRIVER;
+#endif
+    return installed.lexically_normal().string();
+}
+
+Driver::~Driver() {
+    if (initialised_) Exit();
+    // The library stays loaded: its texts may still be referenced by the caller.
+}
+
+bool Driver::Load(const std::string& path, std::string* error) {
+    path_ = path;
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle_ == nullptr) {
+        const char* why = dlerror();
+        *error = "cannot load the driver " + path + ": " + (why ? why : "unknown error") +
+                 "\n  give its location with --driver PATH (it is lib/libroderavo.so of the "
+                 "installation, or driver/libroderavo.so of the build tree)";
+        return false;
+    }
+    korMain_ = reinterpret_cast<int32_t (*)(KorCall*)>(dlsym(handle_, "KorMain"));
+    if (korMain_ == nullptr) {
+        *error = path + " is not the roderavo driver: it has no KorMain";
+        return false;
+    }
+    return true;
+}
+
+int32_t Driver::Call(uint32_t function, void* params) {
+    KorCall call{};
+    call.Context = &context_;
+    call.FunctionNumber = function;
+    call.InstanceNumber = instance_;
+    call.Params = params;
+    return korMain_(&call);
+}
+
+int32_t Driver::GetInfo(DriverInfo* info) {
+    *info = DriverInfo{};
+    return Call(kFnGetInfo, info);
+}
+
+ParseResult Driver::Parse(const std::string& address, int32_t valueKind) {
+    ParseParams params{};
+    params.Address = address.c_str();
+    params.ValueKind = valueKind;
+    ParseResult result;
+    result.status = Call(kFnSingleParse, &params);
+    result.plcNum = params.plcNum;
+    result.accessClass = params.AccessClass;
+    return result;
+}
+
+int32_t Driver::Init(int32_t instance, const LineSettings& settings) {
+    instance_ = instance;
+    context_ = DriverContext{};
+    InitParams params{};
+    CopyPortName(params.PortName, settings.portName);
+    params.OpenRequested = 1;
+    params.PollInterval = settings.pollInterval;
+    params.BaudRate = settings.baudRate;
+    params.DataBits = settings.dataBits;
+    params.StopBits = settings.stopBits;
+    params.Parity = settings.parity;
+    const int32_t status = Call(kFnInit, &params);
+    // Init creates the host client before it opens the port, so it needs an Exit
+    // also when the port failed to open.
+    initialised_ = status == 0 || status == 2;
+    return status;
+}
+
+int32_t Driver::Exit() {
+    if (!initialised_) return 0;
+    initialised_ = false;
+    return Call(kFnExit, nullptr);
+}
+
+int32_t Driver::Read(const Gate& gate, uint16_t* number, std::string* text) {
+    std::array<char, 256> buffer{};
+    KorNumberValue value{};
+    GateParams params{};
+    params.Address = gate.address.c_str();
+    params.plcNum = gate.parse.plcNum;
+    params.AccessClass = gate.parse.accessClass;
+    params.Recorded5 = 0;
+    params.Recorded6 = -1;
+    params.Recorded7 = 16;
+    params.ValueKind = gate.valueKind;
+    if (gate.valueKind == kKindText)
+        params.Value = buffer.data();
+    else
+        params.Value = &value;
+    const int32_t status = Call(kFnSingleRead, &params);
+    buffer.back() = '\0';
+    if (number != nullptr) *number = value.Number;
+    if (text != nullptr) *text = buffer.data();
+    return status;
+}
+
+int32_t Driver::Write(const Gate& gate, uint16_t number, const std::string& text) {
+    std::string textCopy = text;  // the host's buffer; the driver only reads it
+    KorNumberValue value{};
+    value.Number = number;
+    GateParams params{};
+    params.Address = gate.address.c_str();
+    params.plcNum = gate.parse.plcNum;
+    params.AccessClass = gate.parse.accessClass;
+    params.Recorded5 = 0;
+    params.Recorded6 = -1;
+    params.Recorded7 = 16;
+    params.ValueKind = gate.valueKind;
+    if (gate.valueKind == kKindText)
+        params.Value = textCopy.data();
+    else
+        params.Value = &value;
+    return Call(kFnSingleWrite, &params);
+}
+
+}  // namespace roderavo::tool

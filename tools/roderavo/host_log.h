@@ -1,0 +1,30 @@
+// The host library's log as the tool shows it: driver lines go to stderr (traces
+// only with -v), optionally to a file, and the lines of the current call are kept
+// so that a failure can be explained.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <zanpro/host.h>
+
+namespace roderavo::tool {
+
+struct LogOptions {
+    bool verbose = false;  // show trace lines (level 8)
+    bool echo = true;      // write lines to stderr (the live view turns it off)
+    std::string file;      // also append every line here, when set
+};
+
+// Installs the sink into the host library; the library keeps no list of its own.
+bool InstallHostLog(const LogOptions& options, std::string* error);
+void SetLogEcho(bool echo);
+
+// The lines logged since the last MarkLog().
+void MarkLog();
+std::vector<zanpro::LogLine> LinesSinceMark();
+// The last line at event level (32) of those, or empty.
+std::string LastEventSinceMark();
+bool LoggedSinceMark(const std::string& fragment);
+
+}  // namespace roderavo::tool

@@ -1,0 +1,12 @@
+// What the tool tells a user when a read or write of a gate fails on the line.
+#pragma once
+
+#include <string>
+
+namespace roderavo::tool {
+
+// `action` is "read" or "write"; `malformed` when the device answered unusably.
+std::string LineFailureMessage(const std::string& action, const std::string& address, int plcNum,
+                               const std::string& port, int pollIntervalMs, bool malformed);
+
+}  // namespace roderavo::tool

@@ -1,0 +1,164 @@
+#include "live_view.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace roderavo::tool {
+
+namespace {
+
+constexpr const char* kReset = "\x1b[0m";
+
+const char* ColourOf(CameraLook look) {
+    switch (look) {
+        case CameraLook::Alarm:
+            return "\x1b[1;37;41m";  // white on red
+        case CameraLook::VideoLoss:
+            return "\x1b[1;30;43m";  // black on yellow
+        case CameraLook::Unknown:
+            return "\x1b[1;37;45m";  // white on magenta
+        case CameraLook::Fine:
+            return "\x1b[32m";  // green
+        case CameraLook::NotRead:
+            return "\x1b[2m";  // dim
+    }
+    return "";
+}
+
+const char* StateColour(MuxState state) {
+    switch (state) {
+        case MuxState::Ok:
+            return "\x1b[32m";
+        case MuxState::Failing:
+            return "\x1b[1;33m";
+        case MuxState::Demoted:
+            return "\x1b[1;31m";
+        case MuxState::Waiting:
+            return "\x1b[2m";
+    }
+    return "";
+}
+
+std::string Pad(std::string text, std::size_t width) {
+    if (text.size() > width) text.resize(width);
+    text.append(width - text.size(), ' ');
+    return text;
+}
+
+std::string Format(const char* format, auto... args) {
+    char text[256];
+    std::snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
+}  // namespace
+
+CameraLook LookOf(const std::optional<uint8_t>& alarm, const std::optional<uint8_t>& videoLoss) {
+    if (!alarm && !videoLoss) return CameraLook::NotRead;
+    if (alarm && *alarm == 0x20) return CameraLook::Alarm;
+    if ((alarm && *alarm == 0x2E) || (videoLoss && *videoLoss == 1)) return CameraLook::VideoLoss;
+    if (alarm && *alarm != 0x00) return CameraLook::Unknown;
+    return CameraLook::Fine;
+}
+
+char CellChar(CameraLook look) {
+    switch (look) {
+        case CameraLook::NotRead:
+            return '-';
+        case CameraLook::Fine:
+            return '.';
+        case CameraLook::Alarm:
+            return 'A';
+        case CameraLook::VideoLoss:
+            return 'V';
+        case CameraLook::Unknown:
+            return '?';
+    }
+    return ' ';
+}
+
+std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<MuxView>& muxes,
+                                    const std::string& lastError, bool colour) {
+    std::vector<std::string> lines;
+    lines.push_back("roderavo poll | port " + header.port + " | interval " +
+                    std::to_string(header.pollIntervalMs) + " ms | cycle " +
+                    std::to_string(header.cycle) + " | " + header.time);
+    lines.push_back("");
+    // Camera columns: each cell is the camera's character and a space, so the
+    // column numbers 1, 5, 10, 15, 20 stand over their cells.
+    std::string cells(40, ' ');
+    for (int c : {1, 5, 10, 15, 20}) {
+        const std::string number = std::to_string(c);
+        cells.replace(static_cast<std::size_t>((c - 1) * 2), number.size(), number);
+    }
+    const std::string ruler = "MUX CAMERAS  " + cells;
+    lines.push_back(Pad(ruler, 55) + Pad("VERSION", 18) + Pad("CLOCK", 25) + "STATE");
+    for (const MuxView& view : muxes) {
+        const int first = view.mux * 20 + 1;
+        std::string row = Format("%3d %3d-%-3d  ", view.mux, first, first + 19);
+        for (int i = 0; i < 20; ++i) {
+            const CameraLook look = LookOf(view.alarm[static_cast<std::size_t>(i)],
+                                           view.videoLoss[static_cast<std::size_t>(i)]);
+            if (colour) {
+                row += ColourOf(look);
+                row += CellChar(look);
+                row += kReset;
+            } else {
+                row += CellChar(look);
+            }
+            row += ' ';
+        }
+        row += "  ";
+        row += Pad(view.version.empty() ? "-" : view.version, 17) + " ";
+        row += Pad(view.clock.empty() ? "-" : view.clock, 24) + " ";
+        std::string state(MuxStateName(view.state));
+        if (view.state == MuxState::Failing)
+            state += " (" + std::to_string(view.consecutiveFailures) + ")";
+        row += colour ? std::string(StateColour(view.state)) + state + kReset : state;
+        lines.push_back(row);
+    }
+    lines.push_back("");
+    if (colour) {
+        std::string legend = "  ";
+        for (CameraLook look : {CameraLook::Fine, CameraLook::Alarm, CameraLook::VideoLoss,
+                                CameraLook::Unknown, CameraLook::NotRead}) {
+            const char* names[] = {"not read", "fine", "alarm", "video loss", "unknown"};
+            legend += std::string(ColourOf(look)) + CellChar(look) + kReset + " " +
+                      names[static_cast<int>(look)] + "   ";
+        }
+        lines.push_back(legend);
+    } else {
+        lines.push_back("  . fine   A alarm   V video loss   ? unknown   - not read");
+    }
+    lines.push_back("  last error: " + (lastError.empty() ? std::string("none") : lastError));
+    if (header.interactive) lines.push_back("  Ctrl-C or q to stop");
+    return lines;
+}
+
+std::vector<std::string> RenderStatistics(const std::vector<MuxView>& muxes, uint64_t cycles,
+                                          double seconds, const std::string& port) {
+    std::vector<std::string> lines;
+    lines.push_back(Format("--- port %s: %llu cycles in %.1f s ---", port.c_str(),
+                           static_cast<unsigned long long>(cycles), seconds));
+    lines.push_back("mux  requests  good replies  errors   loss   state");
+    for (const MuxView& view : muxes) {
+        lines.push_back(Format("%3d  %8llu  %12llu  %6llu  %5.1f%%  %s", view.mux,
+                               static_cast<unsigned long long>(view.requests),
+                               static_cast<unsigned long long>(view.good),
+                               static_cast<unsigned long long>(view.errors), LossPercent(view),
+                               std::string(MuxStateName(view.state)).c_str()));
+    }
+    return lines;
+}
+
+bool TerminalHasColour() {
+    if (std::getenv("NO_COLOR") != nullptr) return false;
+    if (!isatty(STDOUT_FILENO)) return false;
+    const char* term = std::getenv("TERM");
+    return term != nullptr && std::strcmp(term, "dumb") != 0 && term[0] != '\0';
+}
+
+}  // namespace roderavo::tool

@@ -1,0 +1,80 @@
+// The polling of the multiplexers on one line: VER, TAD, AAS and VLS of each at the
+// poll interval, demotion of a multiplexer that keeps failing (polled only every few
+// seconds so it does not hold up the others), and the statistics of the run.
+// The gate reads come through a function, so the logic runs without a line.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace roderavo::tool {
+
+using PollClock = std::chrono::steady_clock;
+
+enum class PollGate { Version, Clock, Alarms, VideoLoss };
+
+struct GateOutcome {
+    int32_t status = 0;  // the driver's result
+    bool malformed = false;
+    std::string text;                                  // VER, TAD
+    std::array<std::optional<uint8_t>, 20> cameras{};  // AAS, VLS: the companion values
+    std::string logLine;
+};
+
+using GateReader = std::function<GateOutcome(int mux, PollGate gate)>;
+
+enum class MuxState { Waiting, Ok, Failing, Demoted };
+
+struct MuxView {
+    int mux = 0;
+    MuxState state = MuxState::Waiting;
+    std::string version;
+    std::string clock;
+    std::array<std::optional<uint8_t>, 20> alarm{};      // camera states (0, 0x20, 0x2E, 0xFE)
+    std::array<std::optional<uint8_t>, 20> videoLoss{};  // 0 or 1
+    int consecutiveFailures = 0;
+    PollClock::time_point nextPoll{};
+    uint64_t requests = 0;
+    uint64_t good = 0;
+    uint64_t errors = 0;
+    std::string lastError;
+};
+
+struct PollSettings {
+    std::vector<int> muxes{0, 1, 2, 3, 4};
+    int demoteAfter = 3;                               // failed cycles in a row
+    std::chrono::milliseconds demotedInterval{10000};  // how often a demoted one is tried
+};
+
+class Poller {
+  public:
+    Poller(PollSettings settings, GateReader reader);
+
+    // One cycle: every multiplexer that is due is read. `progress` runs after each
+    // gate (so a view can redraw), `stop` is asked before each gate.
+    void Cycle(const std::function<PollClock::time_point()>& now,
+               const std::function<void()>& progress, const std::function<bool()>& stop);
+
+    const std::vector<MuxView>& Muxes() const { return muxes_; }
+    uint64_t Cycles() const { return cycles_; }
+    const std::string& LastError() const { return lastError_; }
+
+  private:
+    bool ReadOne(MuxView& view, PollGate gate);
+
+    PollSettings settings_;
+    GateReader reader_;
+    std::vector<MuxView> muxes_;
+    uint64_t cycles_ = 0;
+    std::string lastError_;
+};
+
+std::string_view MuxStateName(MuxState state);
+double LossPercent(const MuxView& view);
+
+}  // namespace roderavo::tool

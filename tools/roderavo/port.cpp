@@ -1,0 +1,184 @@
+#include "port.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace roderavo::tool {
+
+namespace {
+
+std::string DevicePathOf(const std::string& name) {
+    if (name == "NUL") return "/dev/null";
+    return name.starts_with("/") ? name : "/dev/" + name;
+}
+
+std::string ReadFirstLine(const fs::path& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool HasUart(const std::string& ttyName) {
+    // The serial core shows the UART type; 0 means no hardware behind the port.
+    const std::string type = ReadFirstLine(fs::path("/sys/class/tty") / ttyName / "type");
+    return !type.empty() && type != "0";
+}
+
+std::string Join(const std::vector<std::string>& items, const std::string& sep) {
+    std::string out;
+    for (const auto& item : items) out += (out.empty() ? "" : sep) + item;
+    return out;
+}
+
+}  // namespace
+
+ResolvedPort ResolvePortName(const std::string& name) {
+    ResolvedPort port;
+    if (name.empty()) {
+        port.error = "the port name is empty";
+        return port;
+    }
+    port.devicePath = DevicePathOf(name);
+    std::error_code ec;
+    const bool isLink = fs::is_symlink(port.devicePath, ec);
+    if (name.size() <= kMaxPortName && !isLink) {
+        port.driverName = name;
+        return port;
+    }
+    const fs::path target = fs::canonical(port.devicePath, ec);
+    if (ec) {
+        if (name.size() <= kMaxPortName) {
+            port.driverName = name;  // a dangling link: the open will say why
+            return port;
+        }
+        port.error = "there is no device " + port.devicePath;
+        return port;
+    }
+    const std::string resolved = target.string();
+    port.devicePath = resolved;
+    if (resolved.starts_with("/dev/") && resolved.size() - 5 <= kMaxPortName) {
+        port.driverName = resolved.substr(5);
+    } else if (resolved.size() <= kMaxPortName) {
+        port.driverName = resolved;
+    } else if (name.size() <= kMaxPortName) {
+        port.driverName = name;
+    } else {
+        port.error = "the port " + name + " is the device " + resolved +
+                     ", whose name is longer than the 11 characters the driver takes; make a "
+                     "shorter link to it (e.g. ln -s " +
+                     resolved + " /dev/ttyMUX) and give that";
+    }
+    return port;
+}
+
+std::vector<std::string> ListSerialDevices() {
+    std::vector<std::string> devices;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/dev/serial/by-id", ec)) {
+        std::error_code ec2;
+        const auto target = fs::canonical(entry.path(), ec2);
+        devices.push_back(entry.path().string() + (ec2 ? "" : " -> " + target.string()));
+    }
+    std::vector<std::string> ttys;
+    for (const auto& entry : fs::directory_iterator("/dev", ec)) {
+        const std::string file = entry.path().filename().string();
+        const bool adapter = file.starts_with("ttyUSB") || file.starts_with("ttyACM") ||
+                             file.starts_with("ttyAMA") || file.starts_with("rfcomm");
+        if (adapter || (file.starts_with("ttyS") && HasUart(file)))
+            ttys.push_back(entry.path().string());
+    }
+    std::sort(ttys.begin(), ttys.end());
+    devices.insert(devices.end(), ttys.begin(), ttys.end());
+    return devices;
+}
+
+std::vector<std::string> DeviceHolders(const std::string& devicePath) {
+    std::vector<std::string> holders;
+    struct stat device {};
+    if (stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return holders;
+    std::error_code ec;
+    for (const auto& proc : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = proc.path().filename().string();
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit)) continue;
+        std::error_code ec2;
+        for (const auto& fd : fs::directory_iterator(proc.path() / "fd", ec2)) {
+            struct stat st {};
+            if (stat(fd.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
+                st.st_rdev == device.st_rdev) {
+                std::string who = "pid " + pid + " (" + ReadFirstLine(proc.path() / "comm") + ")";
+                if (std::stol(pid) == static_cast<long>(getpid())) who += ", this program";
+                holders.push_back(who);
+                break;
+            }
+        }
+    }
+    return holders;
+}
+
+std::string DiagnosePort(const std::string& devicePath) {
+    struct stat st {};
+    if (stat(devicePath.c_str(), &st) != 0) {
+        const int error = errno;
+        if (error != ENOENT && error != ENOTDIR)
+            return "cannot look at " + devicePath + ": " + std::strerror(error);
+        const auto devices = ListSerialDevices();
+        return "there is no device " + devicePath + "; " +
+               (devices.empty()
+                    ? std::string("no serial devices were found: check that the adapter is "
+                                  "plugged in (dmesg shows it arriving)")
+                    : "the serial devices here are:\n    " + Join(devices, "\n    "));
+    }
+    if (!S_ISCHR(st.st_mode)) return devicePath + " is not a serial device";
+    const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EACCES || error == EPERM) {
+            const struct group* owner = getgrgid(st.st_gid);
+            const std::string group = owner != nullptr ? owner->gr_name : "dialout";
+            return "permission denied on " + devicePath + " (group " + group +
+                   "): add your user to that group with  sudo usermod -aG " + group +
+                   " $USER  and log in again";
+        }
+        if (error == EBUSY) {
+            const auto holders = DeviceHolders(devicePath);
+            return devicePath + " is busy: " +
+                   (holders.empty() ? std::string("another program holds it (fuser -v " +
+                                                  devicePath + " tells which)")
+                                    : "it is held by " + Join(holders, ", "));
+        }
+        if (error == EIO)
+            return devicePath +
+                   " answers with an I/O error: nothing is on its other "
+                   "side (a pty whose master is closed, or an adapter "
+                   "being removed)";
+        return "cannot open " + devicePath + ": " + std::strerror(error);
+    }
+    std::string reason;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        const auto holders = DeviceHolders(devicePath);
+        reason = devicePath + " is busy: " +
+                 (holders.empty() ? std::string("another program holds it")
+                                  : "it is held by " + Join(holders, ", "));
+    } else {
+        termios tio{};
+        if (tcgetattr(fd, &tio) != 0)
+            reason = devicePath + " is not a serial device (no line settings)";
+    }
+    close(fd);
+    return reason;
+}
+
+}  // namespace roderavo::tool

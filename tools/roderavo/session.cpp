@@ -1,0 +1,213 @@
+#include "session.h"
+
+#include <muxsim/simulator.h>
+#include <zanpro/host.h>
+
+#include <cmath>
+#include <iostream>
+
+#include "demo_simulator.h"
+#include "gate_forms.h"
+#include "host_log.h"
+#include "port.h"
+#include "text.h"
+
+namespace roderavo::tool {
+
+void Complain(const std::string& message) {
+    std::cerr << "roderavo: " << message << '\n';
+}
+
+bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, int* pollIntervalMs,
+                      std::string* error) {
+    if (options.baud == 0 || options.baud > 65535) {
+        *error = "--baud " + std::to_string(options.baud) +
+                 ": the driver takes 1..65535 bits per second (9600 for the multiplexer)";
+        return false;
+    }
+    settings->baudRate = static_cast<uint16_t>(options.baud);
+    if (options.dataBits < 5 || options.dataBits > 8) {
+        *error = "--data-bits takes 5..8";
+        return false;
+    }
+    settings->dataBits = static_cast<uint16_t>(options.dataBits);
+    const std::string parity = Upper(options.parity);
+    const std::vector<std::string> parities = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
+    bool found = false;
+    for (std::size_t i = 0; i < parities.size(); ++i) {
+        if (parity == parities[i] || parity == parities[i].substr(0, 1)) {
+            settings->parity = static_cast<uint16_t>(i);
+            found = true;
+        }
+    }
+    if (!found) {
+        *error = "--parity takes none, odd, even, mark or space";
+        return false;
+    }
+    if (options.stopBits == "1") {
+        settings->stopBits = 0;
+    } else if (options.stopBits == "1.5") {
+        settings->stopBits = 1;
+    } else if (options.stopBits == "2") {
+        settings->stopBits = 2;
+    } else {
+        *error = "--stop-bits takes 1, 1.5 or 2";
+        return false;
+    }
+    const auto ms = ParseDurationMs(options.pollInterval, false);
+    if (!ms || *ms < 10 || *ms > 600000) {
+        *error = "--poll-interval " + options.pollInterval +
+                 ": give 10ms .. 600s, e.g. 1000ms or 2s (the driver waits this long for each "
+                 "reply)";
+        return false;
+    }
+    // The driver takes the poll interval in units of 10 ms; its read time-out is
+    // ten times that in milliseconds, i.e. the interval itself.
+    settings->pollInterval = static_cast<int32_t>(std::lround(*ms / 10.0));
+    *pollIntervalMs = settings->pollInterval * 10;
+    return true;
+}
+
+Session::Session() = default;
+
+Session::~Session() {
+    CloseLine();
+}
+
+bool Session::LoadDriver(const CommonOptions& options, int* exitCode) {
+    std::string error;
+    LogOptions log;
+    log.verbose = options.verbose;
+    log.file = options.logFile;
+    if (!InstallHostLog(log, &error)) {
+        Complain(error);
+        *exitCode = kExitRefused;
+        return false;
+    }
+    const std::string path = options.driverPath.empty() ? DefaultDriverPath() : options.driverPath;
+    driver_.SetInstance(options.instance);
+    if (!driver_.Load(path, &error)) {
+        Complain(error);
+        *exitCode = kExitLine;
+        return false;
+    }
+    return true;
+}
+
+bool Session::StartSimulator(std::string* error) {
+    simulator_ = StartDemoSimulator(muxsim::Options{}, error);
+    return simulator_ != nullptr;
+}
+
+bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
+    LineSettings settings;
+    std::string error;
+    if (!ParseLineOptions(options, &settings, &pollIntervalMs_, &error)) {
+        Complain(error);
+        *exitCode = kExitRefused;
+        return false;
+    }
+    if (options.simulate || options.port.empty()) {
+        if (!StartSimulator(&error)) {
+            Complain(error);
+            *exitCode = kExitLine;
+            return false;
+        }
+        settings.portName = simulator_->PortName();
+        devicePath_ = simulator_->DevicePath();
+        portLabel_ = settings.portName + " (simulator)";
+        if (!options.simulate && !options.quietSimulatorNote)
+            Complain("no --port given: running on the built-in simulator on " + settings.portName +
+                     " (give --port NAME for a real line)");
+    } else {
+        const ResolvedPort port = ResolvePortName(options.port);
+        if (!port.error.empty()) {
+            std::string message = "port " + options.port + ": " + port.error;
+            if (port.error.starts_with("there is no device"))
+                message = DiagnosePort(port.devicePath);
+            Complain("cannot use port " + options.port + ": " + message);
+            *exitCode = kExitLine;
+            return false;
+        }
+        settings.portName = port.driverName;
+        devicePath_ = port.devicePath;
+        portLabel_ = port.driverName;
+        if (port.driverName != options.port && options.verbose)
+            Complain("port " + options.port + " is the device " + port.devicePath +
+                     "; the driver opens it as " + port.driverName);
+    }
+    MarkLog();
+    const int32_t status = driver_.Init(options.instance, settings);
+    if (status == 0) return true;
+    if (status == 2) {
+        std::string why = DiagnosePort(devicePath_);
+        if (why.empty())
+            why = "the device is there but could not be set to " + std::to_string(options.baud) +
+                  " baud, " + std::to_string(options.dataBits) + " data bits, parity " +
+                  options.parity + ", " + options.stopBits + " stop bits; check the line options";
+        Complain("cannot open port " + portLabel_ + ": " + why);
+    } else {
+        Complain("the driver refused to start instance " + std::to_string(options.instance) +
+                 " (result " + std::to_string(status) +
+                 "): the host client VERODI No_.. could not be created");
+    }
+    driver_.Exit();
+    *exitCode = status == 2 ? kExitLine : kExitRefused;
+    return false;
+}
+
+void Session::CloseLine() {
+    if (driver_.Initialised()) {
+        const int32_t status = driver_.Exit();
+        if (status != 0) Complain("the port " + portLabel_ + " could not be closed cleanly");
+    }
+    if (simulator_) {
+        simulator_->Stop();
+        simulator_.reset();
+    }
+}
+
+std::optional<BoundGate> Session::Bind(const std::string& address, std::string* why) {
+    BoundGate bound;
+    bound.gate.address = address;
+    bound.gate.valueKind = ValueKindOf(address);
+    bound.gate.parse = driver_.Parse(address, bound.gate.valueKind);
+    if (bound.gate.parse.status != 0) {
+        *why = AddressHint(address);
+        return std::nullopt;
+    }
+    const auto instance = static_cast<uint32_t>(driver_.Instance());
+    zanpro::AddGate(instance, address);
+    bound.companions = CompanionGates(address, bound.gate.parse.plcNum);
+    for (const auto& name : bound.companions) zanpro::AddGate(instance, name);
+    return bound;
+}
+
+ReadResult Session::Read(const BoundGate& gate) {
+    ReadResult result;
+    MarkLog();
+    result.status = driver_.Read(gate.gate, &result.number, &result.text);
+    result.logLine = LastEventSinceMark();
+    result.malformed = LoggedSinceMark("wrong receive");
+    const auto instance = static_cast<uint32_t>(driver_.Instance());
+    for (const auto& name : gate.companions) {
+        Companion companion{name, std::nullopt, std::nullopt};
+        if (const auto id = zanpro::FindGate(instance, name)) {
+            companion.number = zanpro::GateValue(*id);
+            companion.text = zanpro::GateText(*id);
+        }
+        result.companions.push_back(companion);
+    }
+    return result;
+}
+
+int32_t Session::Write(const BoundGate& gate, uint16_t number, const std::string& text,
+                       std::string* logLine) {
+    MarkLog();
+    const int32_t status = driver_.Write(gate.gate, number, text);
+    *logLine = LastEventSinceMark();
+    if (status == 1 && LoggedSinceMark("wrong receive")) *logLine = "wrong receive";
+    return status;
+}
+
+}  // namespace roderavo::tool

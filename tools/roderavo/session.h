@@ -1,0 +1,107 @@
+// One run of the tool against the driver: the common options, the driver loaded,
+// the line opened (a device, or the built-in simulator), and gates bound, read and
+// written the way a SCADA host does it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver.h"
+
+namespace muxsim {
+class Simulator;
+}
+
+namespace roderavo::tool {
+
+// Exit codes of the tool.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitRefused = 1;  // an address or value was refused, or bad usage
+inline constexpr int kExitLine = 2;     // the line failed: port, device, answers
+
+struct CommonOptions {
+    std::string driverPath;
+    std::string port;
+    bool simulate = false;
+    uint32_t baud = 9600;
+    int dataBits = 8;
+    std::string parity = "none";
+    std::string stopBits = "1";
+    std::string pollInterval = "1000ms";
+    int instance = 0;
+    bool verbose = false;
+    bool json = false;
+    std::string logFile;
+    bool quietSimulatorNote = false;
+};
+
+// A message for the user on stderr, prefixed "roderavo: ".
+void Complain(const std::string& message);
+
+// A bound gate: the address accepted by SingleParse with its recorded words.
+struct BoundGate {
+    Driver::Gate gate;
+    std::vector<std::string> companions;
+};
+
+struct Companion {
+    std::string name;
+    std::optional<double> number;
+    std::optional<std::string> text;
+};
+
+struct ReadResult {
+    int32_t status = 0;
+    uint16_t number = 0;
+    std::string text;
+    std::vector<Companion> companions;
+    std::string logLine;     // the driver's last event line of the call, if any
+    bool malformed = false;  // the device answered, but not with a usable reply
+};
+
+class Session {
+  public:
+    Session();
+    ~Session();
+
+    // Loads the driver and installs the log. Needed by every sub-command.
+    bool LoadDriver(const CommonOptions& options, int* exitCode);
+    // Opens the line: the simulator when asked or when no port is given, else the
+    // port; runs Init and, on failure, finds out why. `allowSimulator` false: a port
+    // is required.
+    bool OpenLine(const CommonOptions& options, int* exitCode);
+    void CloseLine();
+
+    Driver& driver() { return driver_; }
+    muxsim::Simulator* simulator() { return simulator_.get(); }
+    const std::string& PortLabel() const { return portLabel_; }
+    const std::string& DevicePath() const { return devicePath_; }
+    int PollIntervalMs() const { return pollIntervalMs_; }
+
+    // SingleParse with the value kind the gate's form takes, and the gate registered
+    // in the host library with its companions. Empty when refused.
+    std::optional<BoundGate> Bind(const std::string& address, std::string* why);
+    ReadResult Read(const BoundGate& gate);
+    int32_t Write(const BoundGate& gate, uint16_t number, const std::string& text,
+                  std::string* logLine);
+
+    // Starts the demonstration simulator on a new pty (a few cameras in alarm and
+    // video loss); false with a message when it cannot.
+    bool StartSimulator(std::string* error);
+
+  private:
+    Driver driver_;
+    std::unique_ptr<muxsim::Simulator> simulator_;
+    std::string portLabel_;
+    std::string devicePath_;
+    int pollIntervalMs_ = 1000;
+};
+
+// Line settings from the options; false with a message when one is wrong.
+bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, int* pollIntervalMs,
+                      std::string* error);
+
+}  // namespace roderavo::tool

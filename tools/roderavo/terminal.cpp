@@ -1,0 +1,124 @@
+#include "terminal.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace roderavo::tool {
+
+namespace {
+
+volatile sig_atomic_t gStop = 0;
+volatile sig_atomic_t gResize = 0;
+volatile sig_atomic_t gScreenTaken = 0;
+termios gSavedTermios{};
+
+constexpr char kEnter[] = "\x1b[?1049h\x1b[?25l\x1b[H\x1b[2J";
+constexpr char kLeave[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
+
+void WriteAll(const char* text, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = write(STDOUT_FILENO, text, size);
+        if (n <= 0) return;
+        text += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void RestoreTerminal() {
+    WriteAll(kLeave, sizeof kLeave - 1);
+    tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTermios);
+}
+
+void OnStop(int signal) {
+    if (signal == SIGINT && gStop != 0 && gScreenTaken != 0) {
+        // The user insists: the driver may be waiting on a dead line.
+        RestoreTerminal();
+        _exit(130);
+    }
+    gStop = 1;
+}
+
+void OnResize(int) {
+    gResize = 1;
+}
+
+}  // namespace
+
+void InstallStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    struct sigaction resize {};
+    resize.sa_handler = OnResize;
+    sigemptyset(&resize.sa_mask);
+    sigaction(SIGWINCH, &resize, nullptr);
+}
+
+bool StopRequested() {
+    return gStop != 0;
+}
+void RequestStop() {
+    gStop = 1;
+}
+
+bool ResizeRequested() {
+    const bool resize = gResize != 0;
+    gResize = 0;
+    return resize;
+}
+
+bool LiveScreen::Enter() {
+    if (!isatty(STDOUT_FILENO) || !isatty(STDIN_FILENO)) return false;
+    if (tcgetattr(STDIN_FILENO, &gSavedTermios) != 0) return false;
+    termios raw = gSavedTermios;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    WriteAll(kEnter, sizeof kEnter - 1);
+    active_ = true;
+    gScreenTaken = 1;
+    return true;
+}
+
+void LiveScreen::Leave() {
+    if (!active_) return;
+    gScreenTaken = 0;
+    RestoreTerminal();
+    active_ = false;
+}
+
+void LiveScreen::Draw(const std::vector<std::string>& lines) {
+    std::string frame = "\x1b[H";
+    for (const auto& line : lines) frame += line + "\x1b[K\r\n";
+    frame += "\x1b[J";
+    WriteAll(frame.data(), frame.size());
+}
+
+bool LiveScreen::WaitForQuitKey(int ms) {
+    pollfd fd{STDIN_FILENO, POLLIN, 0};
+    if (poll(&fd, 1, ms) <= 0) return false;
+    char keys[16];
+    const ssize_t n = read(STDIN_FILENO, keys, sizeof keys);
+    for (ssize_t i = 0; i < n; ++i)
+        if (keys[i] == 'q' || keys[i] == 'Q' || keys[i] == 0x1b) return true;
+    return false;
+}
+
+void SleepUnlessStopped(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!StopRequested() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
+
+}  // namespace roderavo::tool

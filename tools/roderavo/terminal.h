@@ -1,0 +1,38 @@
+// The terminal of the live view: the alternate screen without cursor and echo while
+// the view runs, restored on every way out (normal end, Ctrl-C, a second Ctrl-C).
+// Also the stop request from SIGINT, SIGTERM and SIGHUP.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace roderavo::tool {
+
+// SIGINT, SIGTERM and SIGHUP ask the tool to stop; a second SIGINT while the
+// terminal is taken restores it and ends the process at once.
+void InstallStopSignals();
+bool StopRequested();
+void RequestStop();
+bool ResizeRequested();  // and clears the request
+
+class LiveScreen {
+  public:
+    LiveScreen() = default;
+    ~LiveScreen() { Leave(); }
+    LiveScreen(const LiveScreen&) = delete;
+    LiveScreen& operator=(const LiveScreen&) = delete;
+
+    bool Enter();  // false when stdin/stdout is not a terminal
+    void Leave();
+    void Draw(const std::vector<std::string>& lines);
+    // Waits up to `ms` for a key; true when the user asked to quit (q, Q, Esc).
+    bool WaitForQuitKey(int ms);
+
+  private:
+    bool active_ = false;
+};
+
+// Sleeps up to `ms`, returning early when a stop is requested.
+void SleepUnlessStopped(int ms);
+
+}  // namespace roderavo::tool

@@ -1,0 +1,29 @@
+// Text helpers: code page 437 to UTF-8, JSON strings, value texts.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace roderavo::tool {
+
+// The driver's banner is code page 437; a UTF-8 terminal needs it converted.
+std::string Cp437ToUtf8(std::string_view text);
+
+// A JSON string literal, quotes included.
+std::string JsonString(std::string_view text);
+
+// The clock text of a TAD write for the given local time: (dd,mm,yyyy,hh,mm,ss).
+std::string ClockValueText(const std::tm& local);
+std::string ClockValueNow();
+
+// A number gate's value: decimal (or 0x hex) 0..65535.
+std::optional<uint16_t> ParseNumberValue(std::string_view text);
+
+// Durations: "500ms", "2s", "1.5s", or a plain number of milliseconds (or seconds
+// when `plainSeconds`). Negative or malformed: nullopt.
+std::optional<double> ParseDurationMs(std::string_view text, bool plainSeconds);
+
+}  // namespace roderavo::tool
