@@ -24,10 +24,14 @@ bool ChecksumOk(std::span<const uint8_t> frame) {
 }
 
 Bytes BuildStatusReply(uint8_t command, uint8_t source, std::span<const uint8_t> payload) {
-    Bytes frame{kStartByte, 0, kHostAddress, command, source, kFrameMarker};
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    frame[1] = static_cast<uint8_t>(frame.size());
-    frame.push_back(0);
+    Bytes frame(kMinLength + payload.size() + 1, 0);
+    frame[0] = kStartByte;
+    frame[1] = static_cast<uint8_t>(kMinLength + payload.size());
+    frame[2] = kHostAddress;
+    frame[3] = command;
+    frame[4] = source;
+    frame[5] = kFrameMarker;
+    for (std::size_t i = 0; i < payload.size(); ++i) frame[kMinLength + i] = payload[i];
     StoreChecksum(frame);
     return frame;
 }

@@ -50,11 +50,11 @@ std::vector<TakenFrame> FrameReader::Scan() {
             TakenFrame frame;
             frame.bytes.assign(buffer_.begin(), buffer_.begin() + length + 1);
             frame.checksumOk = ChecksumOk(frame.bytes);
-            if (frame.checksumOk) {
-                buffer_.erase(buffer_.begin(), buffer_.begin() + length + 1);
-            } else {
-                Drop(1);
-            }
+            // A good frame is consumed whole; a bad one up to the next start byte in it,
+            // where a good frame may hide. Neither counts as noise.
+            auto end = buffer_.begin() + length + 1;
+            if (!frame.checksumOk) end = std::find(buffer_.begin() + 1, end, kStartByte);
+            buffer_.erase(buffer_.begin(), end);
             frames.push_back(std::move(frame));
             continue;
         }

@@ -25,6 +25,7 @@ class FrameReader {
     // The line went quiet with a frame unfinished: its start byte was noise.
     std::vector<TakenFrame> Expire();
     bool Partial() const { return !buffer_.empty(); }
+    // Bytes dropped as noise so far (not those of reported frames).
     std::size_t Discarded() const { return discarded_; }
 
   private:
