@@ -1,0 +1,151 @@
+#include "scripted_peer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+namespace protocol_test {
+
+namespace {
+
+constexpr int kStepWaitMs = 3000;  // the longest a step waits for its request
+
+}  // namespace
+
+ScriptedPeer::ScriptedPeer() {
+    char name[64] = {};
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+        master_ = slave_ = -1;
+        return;
+    }
+    termios settings{};
+    tcgetattr(slave_, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(slave_, TCSANOW, &settings);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    const std::string path = name;
+    portName_ = path.rfind("/dev/", 0) == 0 ? path.substr(5) : path;
+}
+
+ScriptedPeer::~ScriptedPeer() {
+    Finish();
+    if (master_ >= 0) close(master_);
+    if (slave_ >= 0) close(slave_);
+}
+
+void ScriptedPeer::Run(std::vector<Step> steps) {
+    Finish();
+    {
+        std::lock_guard lock(mutex_);
+        received_.clear();
+        requests_.clear();
+    }
+    stop_ = false;
+    done_ = false;
+    thread_ = std::thread([this, s = std::move(steps)]() mutable { Serve(std::move(s)); });
+}
+
+bool ScriptedPeer::Finish() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return done_;
+}
+
+bool ScriptedPeer::Send(const Bytes& bytes) {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n = write(master_, bytes.data() + sent, bytes.size() - sent);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        pollfd p{master_, POLLOUT, 0};
+        if (poll(&p, 1, 1000) <= 0) return false;
+    }
+    return true;
+}
+
+Bytes ScriptedPeer::Received() {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
+std::vector<Bytes> ScriptedPeer::Requests() {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+bool ScriptedPeer::ReadExactly(std::size_t count, Bytes& into) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStepWaitMs);
+    while (into.size() < count) {
+        uint8_t buffer[256];
+        const std::size_t want = std::min(sizeof buffer, count - into.size());
+        const ssize_t n = read(master_, buffer, want);
+        if (n > 0) {
+            into.insert(into.end(), buffer, buffer + n);
+            std::lock_guard lock(mutex_);
+            received_.insert(received_.end(), buffer, buffer + n);
+            continue;
+        }
+        if (stop_ || std::chrono::steady_clock::now() > deadline) return false;
+        pollfd p{master_, POLLIN, 0};
+        poll(&p, 1, 10);
+    }
+    return true;
+}
+
+void ScriptedPeer::Serve(std::vector<Step> steps) {
+    for (const Step& step : steps) {
+        Bytes request;
+        if (!ReadExactly(step.requestSize, request)) return;
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(request);
+        }
+        if (!step.reply.empty() && !Send(step.reply)) return;
+    }
+    done_ = true;
+    // Keep what the driver sends after the script, until stopped.
+    while (true) {
+        Bytes extra;
+        if (!ReadExactly(1, extra) && stop_) return;
+    }
+}
+
+uint8_t Checksum(const Bytes& frame) {
+    unsigned sum = 0;
+    for (const uint8_t byte : frame)
+        if (byte != 0xFF) sum += byte;
+    return static_cast<uint8_t>((0x100 - (sum & 0xFF)) & 0xFF);
+}
+
+Bytes StatusReply(uint8_t command, uint8_t source, const Bytes& payload) {
+    Bytes frame = {0xFF, static_cast<uint8_t>(6 + payload.size()), 0xF0, command, source, 0x10};
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    frame.push_back(Checksum(frame));
+    return frame;
+}
+
+Bytes Acknowledgement(uint8_t source, uint8_t status) {
+    Bytes frame = {0xFF, 0x07, 0xF0, 0x04, source, 0x10, status};
+    frame.push_back(Checksum(frame));
+    return frame;
+}
+
+std::string Hex(const Bytes& bytes) {
+    std::string text;
+    char item[4];
+    for (const uint8_t byte : bytes) {
+        std::snprintf(item, sizeof item, "%02X ", byte);
+        text += item;
+    }
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
+}  // namespace protocol_test

@@ -1,0 +1,67 @@
+// A scripted multiplexer on the master side of a pseudo-terminal: for each step it
+// reads one request of a known size from the driver and answers with the given
+// bytes (or not at all). Everything it took from the line is kept for checks.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace protocol_test {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Step {
+    std::size_t requestSize;  // bytes to read before answering
+    Bytes reply;              // written at once; empty: no answer
+};
+
+class ScriptedPeer {
+  public:
+    ScriptedPeer();
+    ~ScriptedPeer();
+    ScriptedPeer(const ScriptedPeer&) = delete;
+    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+
+    bool Ok() const { return master_ >= 0; }
+    // What the driver's PortName takes, e.g. "pts/4".
+    const std::string& PortName() const { return portName_; }
+
+    // Runs the steps on a thread; a previous script is stopped first.
+    void Run(std::vector<Step> steps);
+    // Stops the script; true when every step ran.
+    bool Finish();
+    // Writes bytes to the driver now (no script needed).
+    bool Send(const Bytes& bytes);
+    // Everything read from the line since the last Run (or Take).
+    Bytes Received();
+    // The requests of the steps that ran, split by their sizes.
+    std::vector<Bytes> Requests();
+
+  private:
+    void Serve(std::vector<Step> steps);
+    bool ReadExactly(std::size_t count, Bytes& into);
+
+    int master_ = -1;
+    int slave_ = -1;  // held open so the line stays up while the driver has no port
+    std::string portName_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> done_{false};
+    std::mutex mutex_;
+    Bytes received_;
+    std::vector<Bytes> requests_;
+};
+
+// Frames, written out here byte by byte so that no driver routine checks itself.
+uint8_t Checksum(const Bytes& frame);  // over every byte given, 0xFF left out
+// FF L F0 command source 10 payload checksum.
+Bytes StatusReply(uint8_t command, uint8_t source, const Bytes& payload);
+// FF 07 F0 04 source 10 status checksum.
+Bytes Acknowledgement(uint8_t source, uint8_t status = 0x00);
+std::string Hex(const Bytes& bytes);
+
+}  // namespace protocol_test

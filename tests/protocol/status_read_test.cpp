@@ -1,0 +1,336 @@
+// Status reads through KorMain over a pseudo-terminal with a scripted multiplexer:
+// the request bytes, the gates the reply fills, the failure table.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "driver_harness.h"
+#include "scripted_peer.h"
+
+namespace protocol_test {
+namespace {
+
+using zanpro::AddGate;
+using zanpro::GateStores;
+using zanpro::GateText;
+using zanpro::GateValue;
+
+const Bytes kClock = {0x00, 0x20, 0x11, 0x06, 0x02, 0x08, 0x12, 0x33};
+
+// The 20-byte alarm report: length byte 18, one byte more than announced.
+Bytes AlarmReport(uint8_t source, uint8_t state, uint8_t extra = 0x5A) {
+    Bytes frame = {0xFF, 0x12, 0xF0, 0x49, source, 0x10};
+    frame.insert(frame.end(), kClock.begin(), kClock.end());
+    frame.insert(frame.end(), {0x00, 0x00, 0x00, state});
+    frame.push_back(Checksum(frame));
+    frame.push_back(extra);
+    return frame;
+}
+
+class StatusReadTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(peer.Ok());
+        ASSERT_EQ(driver.Init(peer.PortName()), 0);
+    }
+
+    // Runs one read against the script; returns the result.
+    int32_t ReadWith(GateParams& gate, std::vector<Step> steps) {
+        peer.Run(std::move(steps));
+        const int32_t result = driver.Read(gate);
+        peer.Finish();
+        return result;
+    }
+
+    ScriptedPeer peer;
+    DriverHarness driver;
+};
+
+TEST_F(StatusReadTest, TextGatesReceiveVersionAndClock) {
+    struct Case {
+        const char* address;
+        int32_t plc;
+        int32_t access;
+        Bytes request;
+        Bytes reply;
+        std::string text;
+    };
+    const std::string longVersion = "AMUX 20CD V2.10 build 2026-12-07 long";
+    const Bytes longPayload(longVersion.begin(), longVersion.end());
+    const std::vector<Case> cases = {
+        {"VER1",
+         1,
+         2,
+         {0xFF, 0x06, 0x11, 0x48, 0x3C, 0x10, 0x55},
+         StatusReply(0x48, 0x11, {'V', '2', '.', '1'}),
+         "V2.1"},
+        {"ver0",
+         0,
+         2,
+         {0xFF, 0x06, 0x01, 0x48, 0x3C, 0x10, 0x65},
+         StatusReply(0x48, 0x01, {'A', 'B', 0x00, 'C'}),
+         "AB"},
+        {"VER3",
+         3,
+         2,
+         {0xFF, 0x06, 0x31, 0x48, 0x3C, 0x10, 0x35},
+         StatusReply(0x48, 0x31, longPayload),
+         longVersion.substr(0, 29)},
+        {"VER4", 4, 2, {0xFF, 0x06, 0x41, 0x48, 0x3C, 0x10, 0x25}, StatusReply(0x48, 0x41, {}), ""},
+        {"TAD2",
+         2,
+         3,
+         {0xFF, 0x06, 0x21, 0x07, 0x3C, 0x10, 0x86},
+         StatusReply(0x07, 0x21, kClock),
+         "06.11.2000 08:12:33 hrs"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        std::array<char, 64> text{};
+        text.fill('#');
+        GateParams gate = DriverHarness::Gate(c.address, c.plc, c.access, 7, text.data());
+        EXPECT_EQ(ReadWith(gate, {{c.request.size(), c.reply}}), 0);
+        EXPECT_EQ(peer.Requests(), std::vector<Bytes>{c.request});
+        EXPECT_EQ(std::string(text.data()), c.text);
+        EXPECT_EQ(zanpro::Log(), Entered(5));
+        EXPECT_EQ(pauseCount, 0);
+    }
+}
+
+TEST_F(StatusReadTest, AlarmReportFillsTasGateAndAlarmGate) {
+    const uint32_t tas = AddGate(kInstance, "TAS005");
+    KorNumberValue value{0x1234, 0x4321};
+    GateParams gate = DriverHarness::Gate("ALS005", 0, 2, 0, &value);
+    const Bytes request = {0xFF, 0x07, 0x01, 0x49, 0x3C, 0x10, 0x05, 0x5E};
+
+    EXPECT_EQ(ReadWith(gate, {{8, AlarmReport(0x01, 0x20)}}), 0);
+    EXPECT_EQ(peer.Requests(), std::vector<Bytes>{request});
+    EXPECT_EQ(GateText(tas), "06.11.2000 08:12:33 hrs Alarm");
+    EXPECT_EQ(value.Number, 32);
+    EXPECT_EQ(value.Head, 0x1234);
+
+    // A short reply: no report, the gate gets 0, TAS005 is left alone.
+    EXPECT_EQ(ReadWith(gate, {{8, StatusReply(0x49, 0x01, {})}}), 0);
+    EXPECT_EQ(value.Number, 0);
+    EXPECT_EQ(GateStores(tas), 1u);
+
+    // Video loss gives the longest report text.
+    EXPECT_EQ(ReadWith(gate, {{8, AlarmReport(0x01, 0x2E)}}), 0);
+    EXPECT_EQ(GateText(tas), "06.11.2000 08:12:33 hrs Video Loss");
+    EXPECT_EQ(GateText(tas)->size(), 34u);
+    EXPECT_EQ(value.Number, 0x2E);
+}
+
+TEST_F(StatusReadTest, AlarmReportStateRefusedOnlyWhileTasGateExists) {
+    KorNumberValue value{0, 7};
+    GateParams gate = DriverHarness::Gate("ALS125", 1, 2, 0, &value);
+    const Bytes request = {0xFF, 0x07, 0x11, 0x49, 0x3C, 0x10, 0x19, 0x3A};
+    for (const int state : {0xFF, 0x01}) {
+        EXPECT_EQ(ReadWith(gate, {{8, AlarmReport(0x11, static_cast<uint8_t>(state))}}), 0)
+            << int(state);
+        EXPECT_EQ(peer.Requests(), std::vector<Bytes>{request});
+        EXPECT_EQ(value.Number, state);
+    }
+    const uint32_t tas = AddGate(kInstance, "tas125");
+    value.Number = 7;
+    for (const int state : {0xFF, 0x01}) {
+        EXPECT_EQ(ReadWith(gate, {{8, AlarmReport(0x11, static_cast<uint8_t>(state))}}), 1)
+            << int(state);
+        EXPECT_EQ(value.Number, 7);
+        EXPECT_EQ(GateStores(tas), 0u);
+        EXPECT_EQ(zanpro::Log(), Entered(5));
+    }
+}
+
+TEST_F(StatusReadTest, CameraHundredIsReadAndListed) {
+    const uint32_t tas = AddGate(kInstance, "TAS4100");
+    KorNumberValue value{};
+    GateParams als = DriverHarness::Gate("ALS4100", 4, 2, 0, &value);
+    const Bytes request = {0xFF, 0x07, 0x41, 0x49, 0x3C, 0x10, 0x64, 0xBF};
+    EXPECT_EQ(ReadWith(als, {{8, AlarmReport(0x41, 0xFE)}}), 0);
+    EXPECT_EQ(peer.Requests(), std::vector<Bytes>{request});
+    EXPECT_EQ(GateText(tas), "06.11.2000 08:12:33 hrs Unknown");
+    EXPECT_EQ(value.Number, 0xFE);
+
+    for (const char* prefix : {"SAC", "SVC"}) {
+        SCOPED_TRACE(prefix);
+        std::vector<uint32_t> ids;
+        for (int camera = 81; camera <= 100; ++camera)
+            ids.push_back(AddGate(kInstance, prefix + std::to_string(4) +
+                                                 (camera == 100 ? "100" : std::to_string(camera))));
+        Bytes states(20, 0x00);
+        states[19] = 0x01;  // camera 100 (video loss / listed as 1 below)
+        const bool alarms = std::string(prefix) == "SAC";
+        if (alarms) states[19] = 0x20;
+        KorNumberValue list{0, 9};
+        GateParams gate = DriverHarness::Gate(alarms ? "AAS4" : "VLS4", 4, 2, 0, &list);
+        EXPECT_EQ(ReadWith(gate, {{7, StatusReply(alarms ? 0x50 : 0x51, 0x41, states)}}), 0);
+        EXPECT_EQ(list.Number, 1);
+        EXPECT_EQ(GateValue(ids[19]), alarms ? 32.0 : 1.0);
+        EXPECT_EQ(zanpro::Log(), Entered(5));
+    }
+}
+
+TEST_F(StatusReadTest, AlarmStateListFillsSacGates) {
+    std::vector<uint32_t> ids;
+    for (int camera = 21; camera <= 40; ++camera)
+        ids.push_back(AddGate(kInstance, "SAC1" + std::to_string(camera)));
+    Bytes states(20, 0x00);
+    states[0] = 0x20;   // camera 21
+    states[3] = 0x2E;   // camera 24
+    states[19] = 0xFE;  // camera 40
+    KorNumberValue value{0, 5};
+    GateParams gate = DriverHarness::Gate("AAS1", 1, 2, 0, &value);
+    const Bytes request = {0xFF, 0x06, 0x11, 0x50, 0x3C, 0x10, 0x4D};
+
+    EXPECT_EQ(ReadWith(gate, {{7, StatusReply(0x50, 0x11, states)}}), 0);
+    EXPECT_EQ(peer.Requests(), std::vector<Bytes>{request});
+    for (std::size_t i = 0; i < ids.size(); ++i) EXPECT_EQ(GateValue(ids[i]), states[i]) << i;
+    EXPECT_EQ(value.Number, 1);
+
+    // Camera 23's gate missing: the others still take their own bytes.
+    ASSERT_TRUE(zanpro::RemoveGate(ids[2]));
+    states[3] = 0x00;
+    states[19] = 0x20;
+    value.Number = 5;
+    EXPECT_EQ(ReadWith(gate, {{7, StatusReply(0x50, 0x11, states)}}), 0);
+    EXPECT_EQ(GateValue(ids[3]), 0.0);
+    EXPECT_EQ(GateValue(ids[19]), 32.0);
+    EXPECT_EQ(value.Number, 5);
+    EXPECT_EQ(zanpro::Log(),
+              Entered(5) + One(32,
+                               "VERODI: SingleWrite(), can't supply full report for cameras, "
+                               "plc 1 (not enough TAGS), plcNum"));
+}
+
+TEST_F(StatusReadTest, ListsPadSmallCameraNumbersAndStopAtRefusedBytes) {
+    const uint32_t sac7 = AddGate(kInstance, "SAC007");
+    KorNumberValue value{0, 5};
+    GateParams aas = DriverHarness::Gate("AAS0", 0, 2, 0, &value);
+    Bytes states(20, 0x00);
+    states[6] = 0x20;
+    EXPECT_EQ(ReadWith(aas, {{7, StatusReply(0x50, 0x01, states)}}), 0);
+    EXPECT_EQ(GateValue(sac7), 32.0);
+
+    // An unlisted alarm state byte ends the walk with 1.
+    states[6] = 0xFF;
+    EXPECT_EQ(ReadWith(aas, {{7, StatusReply(0x50, 0x01, states)}}), 1);
+    EXPECT_EQ(GateStores(sac7), 1u);
+
+    std::vector<uint32_t> svc;
+    for (int camera = 61; camera <= 80; ++camera)
+        svc.push_back(AddGate(kInstance, "SVC3" + std::to_string(camera)));
+    Bytes loss(20, 0x01);
+    loss[4] = 0x02;  // camera 65
+    GateParams vls = DriverHarness::Gate("VLS3", 3, 2, 0, &value);
+    value.Number = 5;
+    EXPECT_EQ(ReadWith(vls, {{7, StatusReply(0x51, 0x31, loss)}}), 1);
+    EXPECT_EQ(peer.Requests(), (std::vector<Bytes>{{0xFF, 0x06, 0x31, 0x51, 0x3C, 0x10, 0x2C}}));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(GateValue(svc[i]), 1.0) << i;
+    EXPECT_EQ(GateStores(svc[4]), 0u);
+    EXPECT_EQ(value.Number, 5);
+    EXPECT_EQ(zanpro::Log(), Entered(5));
+}
+
+TEST_F(StatusReadTest, GatesThatCannotBeReadSendNothing) {
+    KorNumberValue value{};
+    struct Case {
+        const char* address;
+        int32_t access;
+        int32_t kind;
+    };
+    for (const Case c : {Case{"KEY1", 1, 0}, Case{"SAC121", 0, 0}, Case{"KEY1", 2, 0}}) {
+        SCOPED_TRACE(c.address);
+        GateParams gate = DriverHarness::Gate(c.address, 1, c.access, c.kind, &value);
+        EXPECT_EQ(ReadWith(gate, {}), 1);
+        EXPECT_TRUE(peer.Received().empty());
+        EXPECT_EQ(zanpro::Log(),
+                  Entered(5) + One(8, std::string("VERODI: Error try to operate SingleRead() on "
+                                                  "write GAS : ") +
+                                          c.address));
+    }
+    // A value kind that is neither number nor text: read, but nothing stored.
+    GateParams odd = DriverHarness::Gate("VER1", 1, 2, 3, &value);
+    EXPECT_EQ(ReadWith(odd, {{7, StatusReply(0x48, 0x11, {'x'})}}), 1);
+}
+
+TEST_F(StatusReadTest, FailedAttemptsAreRepeatedWithPauses) {
+    std::array<char, 64> text{};
+    GateParams gate = DriverHarness::Gate("VER1", 1, 2, 7, text.data());
+    const Bytes request = {0xFF, 0x06, 0x11, 0x48, 0x3C, 0x10, 0x55};
+    const Log failed = {{32, "VERODI: Failed to read reply from PLC,GAS:VER1."}};
+    const Log wrong = {{32, "VERODI: wrong receive"}};
+    Bytes badChecksum = StatusReply(0x48, 0x11, {'A'});
+    badChecksum.back() ^= 0x01;
+    Bytes truncated = StatusReply(0x48, 0x11, {'A', 'B'});
+    truncated.pop_back();
+
+    struct Case {
+        const char* name;
+        Bytes reply;
+        int32_t result;
+        Log perAttempt;
+        Log last;
+    };
+    const std::vector<Case> cases = {
+        {"no answer", {}, 2, {{8, "VERODI: Failed to read first chars from PLC."}}, failed},
+        {"one byte", {0xFF}, 2, {{8, "VERODI: Failed to read first chars from PLC."}}, failed},
+        {"truncated", truncated, 2, {{8, "VERODI: Failed to read Response from PLC."}}, failed},
+        {"checksum", badChecksum, 1, {}, wrong},
+        {"other mux", StatusReply(0x48, 0x21, {'A'}), 1, {}, wrong},
+        {"other command", StatusReply(0x49, 0x11, {'A'}), 1, {}, wrong},
+        {"not to host", {0xFF, 0x06, 0xF1, 0x48, 0x11, 0x10, 0xA6}, 1, {}, wrong},
+        {"no start byte", {0xFE, 0x06, 0xF0, 0x48, 0x11, 0x10, 0xA7}, 1, {}, wrong},
+        {"length 5", {0xFF, 0x05, 0xF0, 0x48, 0x11, 0x10}, 1, {}, wrong},
+        {"length 50", {0xFF, 0x32, 0xF0, 0x48, 0x11, 0x10}, 1, {}, wrong},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Step> steps(5, Step{request.size(), c.reply});
+        EXPECT_EQ(ReadWith(gate, steps), c.result);
+        EXPECT_EQ(peer.Requests(), std::vector<Bytes>(5, request));
+        EXPECT_EQ(zanpro::Log(), Entered(5) + Repeat(c.perAttempt, 5) + c.last);
+        EXPECT_EQ(pauseCount, 5);
+        EXPECT_EQ(pauseTotalMs, 250u);
+    }
+}
+
+TEST_F(StatusReadTest, GoodAttemptAfterFailuresIsDecoded) {
+    std::array<char, 64> text{};
+    GateParams gate = DriverHarness::Gate("VER2", 2, 2, 7, text.data());
+    const Bytes request = {0xFF, 0x06, 0x21, 0x48, 0x3C, 0x10, 0x45};
+    EXPECT_EQ(ReadWith(gate, {{7, {}},
+                              {7, StatusReply(0x48, 0x01, {'X'})},
+                              {7, StatusReply(0x48, 0x21, {'O', 'K'})}}),
+              0);
+    EXPECT_EQ(peer.Requests(), std::vector<Bytes>(3, request));
+    EXPECT_STREQ(text.data(), "OK");
+    EXPECT_EQ(pauseCount, 2);
+    EXPECT_EQ(zanpro::Log(), Entered(5) + One(8, "VERODI: Failed to read first chars from PLC."));
+}
+
+TEST_F(StatusReadTest, MissingReportByteIsALineFailure) {
+    KorNumberValue value{};
+    GateParams gate = DriverHarness::Gate("ALS005", 0, 2, 0, &value);
+    Bytes report = AlarmReport(0x01, 0x20);
+    report.pop_back();
+    EXPECT_EQ(ReadWith(gate, std::vector<Step>(5, Step{8, report})), 2);
+    EXPECT_EQ(zanpro::Log(), Entered(5) + Repeat({{8, "VERODI: Failed to read crc from PLC."}}, 5) +
+                                 One(32, "VERODI: Failed to read reply from PLC,GAS:ALS005."));
+    EXPECT_EQ(pauseCount, 5);
+}
+
+TEST(StatusReadNoPort, EveryAttemptFailsAtTheSendWithoutPauses) {
+    DriverHarness driver;
+    ASSERT_EQ(driver.Init("", 10, 0), 0);
+    std::array<char, 64> text{};
+    GateParams gate = DriverHarness::Gate("VER1", 1, 2, 7, text.data());
+    EXPECT_EQ(driver.Read(gate), 2);
+    EXPECT_EQ(zanpro::Log(), Entered(5) + Repeat({{32, "VERODI: Fail to flush comm port."}}, 5) +
+                                 One(32, "VERODI: Failed to read reply from PLC,GAS:VER1."));
+    EXPECT_EQ(pauseCount, 0);
+}
+
+}  // namespace
+}  // namespace protocol_test
