@@ -76,6 +76,7 @@ TEST_F(PortContract, LineStateRoundTrip) {
         {57600, 8, kParityOdd, kStopBitsOne, kDtrControlDisable, kRtsControlHandshake},
         {1200, 5, kParityMark, kStopBitsTwo, kDtrControlEnable, kRtsControlDisable},
         {14400, 6, kParitySpace, kStopBitsOne, kDtrControlDisable, kRtsControlEnable},
+        {4800, 8, kParityNone, kStopBitsOne, kDtrControlDisable, kRtsControlDisable},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.baud);

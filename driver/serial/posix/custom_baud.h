@@ -7,6 +7,8 @@
 
 namespace roderavo::posix {
 
+// True where speeds by number can be set at all.
+bool CanSetCustomBaud();
 // Sets the input and output speed of the tty to any rate; false where the
 // platform cannot.
 bool SetCustomBaud(int fd, uint32_t baudRate);

@@ -5,6 +5,10 @@
 
 namespace roderavo::posix {
 
+bool CanSetCustomBaud() {
+    return true;
+}
+
 bool SetCustomBaud(int fd, uint32_t baudRate) {
     termios2 line{};
     if (ioctl(fd, TCGETS2, &line) != 0) return false;

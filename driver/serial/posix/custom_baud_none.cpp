@@ -3,6 +3,9 @@
 
 namespace roderavo::posix {
 
+bool CanSetCustomBaud() {
+    return false;
+}
 bool SetCustomBaud(int, uint32_t) {
     return false;
 }

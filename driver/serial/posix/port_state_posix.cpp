@@ -167,11 +167,10 @@ bool PortSetState(PortHandle handle, const PortLineState& state) {
     if (port == nullptr || port->isNull || !CanApply(state)) return false;
     speed_t code = B0;
     const bool standard = StandardCode(state.BaudRate, &code);
-    if (!standard && !posix::SetCustomBaud(port->fd, state.BaudRate)) {
-        return false;  // a rate this platform cannot set; nothing was changed
-    }
+    if (!standard && !posix::CanSetCustomBaud()) return false;
     termios line{};
     if (tcgetattr(port->fd, &line) != 0) return false;
+    const termios before = line;
 
     // Raw binary transfer: no input or output processing, no echo, no signals.
     line.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
@@ -196,7 +195,10 @@ bool PortSetState(PortHandle handle, const PortLineState& state) {
     line.c_cc[VTIME] = 0;
     if (standard && (cfsetispeed(&line, code) != 0 || cfsetospeed(&line, code) != 0)) return false;
     if (tcsetattr(port->fd, TCSANOW, &line) != 0) return false;
-    if (!standard && !posix::SetCustomBaud(port->fd, state.BaudRate)) return false;
+    if (!standard && !posix::SetCustomBaud(port->fd, state.BaudRate)) {
+        tcsetattr(port->fd, TCSANOW, &before);  // as it was
+        return false;
+    }
 
     SetControlLine(port->fd, TIOCM_DTR, state.fDtrControl == kDtrControlEnable);
     if (!handshake) SetControlLine(port->fd, TIOCM_RTS, state.fRtsControl == kRtsControlEnable);
