@@ -143,44 +143,67 @@ KOR_EXPORT int32_t KOR_CALL KorMain(KorCall* call);
 } /* extern "C" */
 #endif
 
+/* The layout checks, for C++11 and C11 compilers alike. */
 #if defined(__cplusplus) && __cplusplus >= 201103L
 #include <cstddef>
-static_assert(sizeof(PortSettings) == 22, "PortSettings is 22 bytes");
-static_assert(offsetof(DriverContext, PollInterval) == 0, "DriverContext layout");
-static_assert(offsetof(DriverContext, PortHandle) == 4, "DriverContext layout");
-static_assert(offsetof(DriverContext, PortFlag) == 8, "DriverContext layout");
-static_assert(offsetof(DriverContext, Settings) == 12, "DriverContext layout");
-static_assert(offsetof(DriverContext, ClientId) == 34, "DriverContext layout");
-static_assert(sizeof(InitParams) == 28, "InitParams is 28 bytes");
-static_assert(offsetof(InitParams, OpenRequested) == 12, "InitParams layout");
-static_assert(offsetof(InitParams, PollInterval) == 16, "InitParams layout");
-static_assert(offsetof(InitParams, BaudRate) == 20, "InitParams layout");
-static_assert(offsetof(InitParams, Parity) == 26, "InitParams layout");
-static_assert(sizeof(SetPortParams) == 24, "SetPortParams is 24 bytes");
-static_assert(offsetof(SetPortParams, PollInterval) == 12, "SetPortParams layout");
-static_assert(offsetof(SetPortParams, BaudRate) == 16, "SetPortParams layout");
-static_assert(offsetof(SetPortParams, Parity) == 22, "SetPortParams layout");
-static_assert(offsetof(KorNumberValue, Number) == 2, "number at bytes 2-3");
-#if defined(_WIN32) || (defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 4)
-static_assert(offsetof(KorCall, FunctionNumber) == 4, "KorCall layout");
-static_assert(offsetof(KorCall, InstanceNumber) == 8, "KorCall layout");
-static_assert(offsetof(KorCall, Reserved) == 12, "KorCall layout");
-static_assert(offsetof(KorCall, Params) == 16, "KorCall layout");
-static_assert(sizeof(KorCall) == 20, "KorCall is five words");
-static_assert(offsetof(GateParams, plcNum) == 8, "GateParams layout");
-static_assert(offsetof(GateParams, AccessClass) == 12, "GateParams layout");
-static_assert(offsetof(GateParams, ValueKind) == 28, "GateParams layout");
-static_assert(offsetof(GateParams, Value) == 40, "GateParams layout");
-static_assert(offsetof(ParseParams, ValueKind) == 8, "ParseParams layout");
-static_assert(offsetof(ParseParams, plcNum) == 16, "ParseParams layout");
-static_assert(offsetof(ParseParams, Reserved3) == 32, "ParseParams layout");
-static_assert(offsetof(DriverInfo, DriverName) == 4, "DriverInfo layout");
-static_assert(offsetof(DriverInfo, InfoBanner) == 8, "DriverInfo layout");
-static_assert(offsetof(DriverInfo, Word4) == 12, "DriverInfo layout");
-static_assert(offsetof(DriverInfo, BaudRate) == 20, "DriverInfo layout");
-static_assert(offsetof(DriverInfo, Parity) == 26, "DriverInfo layout");
-static_assert(offsetof(DriverInfo, Word8) == 28, "DriverInfo layout");
+#define KOR_LAYOUT_ASSERT(condition, message) static_assert(condition, message)
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
+#include <stddef.h>
+#define KOR_LAYOUT_ASSERT(condition, message) _Static_assert(condition, message)
 #endif
+
+#ifdef KOR_LAYOUT_ASSERT
+KOR_LAYOUT_ASSERT(sizeof(PortSettings) == 22, "PortSettings is 22 bytes");
+KOR_LAYOUT_ASSERT(offsetof(DriverContext, PollInterval) == 0, "DriverContext layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverContext, PortHandle) == 4, "DriverContext layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverContext, PortFlag) == 8, "DriverContext layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverContext, Settings) == 12, "DriverContext layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverContext, ClientId) == 34, "DriverContext layout");
+KOR_LAYOUT_ASSERT(sizeof(InitParams) == 28, "InitParams is 28 bytes");
+KOR_LAYOUT_ASSERT(offsetof(InitParams, OpenRequested) == 12, "InitParams layout");
+KOR_LAYOUT_ASSERT(offsetof(InitParams, PollInterval) == 16, "InitParams layout");
+KOR_LAYOUT_ASSERT(offsetof(InitParams, BaudRate) == 20, "InitParams layout");
+KOR_LAYOUT_ASSERT(offsetof(InitParams, Parity) == 26, "InitParams layout");
+KOR_LAYOUT_ASSERT(sizeof(SetPortParams) == 24, "SetPortParams is 24 bytes");
+KOR_LAYOUT_ASSERT(offsetof(SetPortParams, PollInterval) == 12, "SetPortParams layout");
+KOR_LAYOUT_ASSERT(offsetof(SetPortParams, BaudRate) == 16, "SetPortParams layout");
+KOR_LAYOUT_ASSERT(offsetof(SetPortParams, Parity) == 22, "SetPortParams layout");
+KOR_LAYOUT_ASSERT(offsetof(KorNumberValue, Number) == 2, "number at bytes 2-3");
+#if defined(_WIN32) || (defined(__SIZEOF_POINTER__) && __SIZEOF_POINTER__ == 4)
+KOR_LAYOUT_ASSERT(offsetof(KorCall, FunctionNumber) == 4, "KorCall layout");
+KOR_LAYOUT_ASSERT(offsetof(KorCall, InstanceNumber) == 8, "KorCall layout");
+KOR_LAYOUT_ASSERT(offsetof(KorCall, Reserved) == 12, "KorCall layout");
+KOR_LAYOUT_ASSERT(offsetof(KorCall, Params) == 16, "KorCall layout");
+KOR_LAYOUT_ASSERT(sizeof(KorCall) == 20, "KorCall is five words");
+KOR_LAYOUT_ASSERT(offsetof(GateParams, HostField2) == 4, "GateParams layout");
+KOR_LAYOUT_ASSERT(offsetof(GateParams, plcNum) == 8, "GateParams layout");
+KOR_LAYOUT_ASSERT(offsetof(GateParams, AccessClass) == 12, "GateParams layout");
+KOR_LAYOUT_ASSERT(offsetof(GateParams, Recorded5) == 16, "GateParams layout");
+KOR_LAYOUT_ASSERT(offsetof(GateParams, Recorded7) == 24, "GateParams layout");
+KOR_LAYOUT_ASSERT(offsetof(GateParams, ValueKind) == 28, "GateParams layout");
+KOR_LAYOUT_ASSERT(offsetof(GateParams, HostField9) == 32, "GateParams layout");
+KOR_LAYOUT_ASSERT(offsetof(GateParams, HostField10) == 36, "GateParams layout");
+KOR_LAYOUT_ASSERT(offsetof(GateParams, Value) == 40, "GateParams layout");
+KOR_LAYOUT_ASSERT(sizeof(GateParams) == 44, "GateParams is eleven words");
+KOR_LAYOUT_ASSERT(offsetof(ParseParams, HostField2) == 4, "ParseParams layout");
+KOR_LAYOUT_ASSERT(offsetof(ParseParams, ValueKind) == 8, "ParseParams layout");
+KOR_LAYOUT_ASSERT(offsetof(ParseParams, HostField4) == 12, "ParseParams layout");
+KOR_LAYOUT_ASSERT(offsetof(ParseParams, plcNum) == 16, "ParseParams layout");
+KOR_LAYOUT_ASSERT(offsetof(ParseParams, AccessClass) == 20, "ParseParams layout");
+KOR_LAYOUT_ASSERT(offsetof(ParseParams, Reserved1) == 24, "ParseParams layout");
+KOR_LAYOUT_ASSERT(offsetof(ParseParams, Reserved2) == 28, "ParseParams layout");
+KOR_LAYOUT_ASSERT(offsetof(ParseParams, Reserved3) == 32, "ParseParams layout");
+KOR_LAYOUT_ASSERT(sizeof(ParseParams) == 36, "ParseParams is nine words");
+KOR_LAYOUT_ASSERT(offsetof(DriverInfo, DriverName) == 4, "DriverInfo layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverInfo, InfoBanner) == 8, "DriverInfo layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverInfo, Word4) == 12, "DriverInfo layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverInfo, Word5) == 16, "DriverInfo layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverInfo, BaudRate) == 20, "DriverInfo layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverInfo, Parity) == 26, "DriverInfo layout");
+KOR_LAYOUT_ASSERT(offsetof(DriverInfo, Word8) == 28, "DriverInfo layout");
+KOR_LAYOUT_ASSERT(offsetof(TagFormatParams, Buffer) == 0, "TagFormatParams layout");
+#endif
+#undef KOR_LAYOUT_ASSERT
 #endif
 
 #endif /* RODERAVO_KOR_H */
