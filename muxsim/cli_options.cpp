@@ -67,7 +67,9 @@ std::optional<RandomFault> ParseFaultSpec(std::string_view text) {
         text = text.substr(0, at);
     }
     const auto colon = text.find(':');
-    if (!ParseFaultKind(text.substr(0, colon), &result.fault.kind)) return std::nullopt;
+    if (!ParseFaultKind(text.substr(0, colon), &result.fault.kind) ||
+        result.fault.kind == FaultKind::Replace)  // needs bytes: for programs only
+        return std::nullopt;
     if (colon != std::string_view::npos) {
         const auto number = Number<int>(text.substr(colon + 1));
         if (!number || *number < 0 || *number > 600'000) return std::nullopt;

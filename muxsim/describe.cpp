@@ -16,7 +16,7 @@ struct FaultName {
     std::string_view name;
 };
 
-constexpr std::array<FaultName, 9> kFaultNames{{
+constexpr std::array<FaultName, 10> kFaultNames{{
     {FaultKind::NoAnswer, "no-answer"},
     {FaultKind::BadChecksum, "bad-checksum"},
     {FaultKind::WrongSource, "wrong-source"},
@@ -26,6 +26,7 @@ constexpr std::array<FaultName, 9> kFaultNames{{
     {FaultKind::Delay, "delay"},
     {FaultKind::Garbage, "garbage"},
     {FaultKind::Trickle, "trickle"},
+    {FaultKind::Replace, "replace"},
 }};
 
 std::string Hex(uint8_t byte) {

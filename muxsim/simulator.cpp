@@ -249,7 +249,7 @@ void Simulator::Impl::Take(const TakenFrame& frame) {
 
 void Simulator::Impl::Emit(Answer answer, bool faulted, Fault fault) {
     Bytes& reply = answer.reply;
-    const std::size_t length = reply[1];
+    const std::size_t length = reply[1];  // a built reply, never empty
     Bytes noise;
     std::string note;
     if (faulted) {
@@ -292,6 +292,9 @@ void Simulator::Impl::Emit(Answer answer, bool faulted, Fault fault) {
             case FaultKind::Trickle:
                 note += " " + std::to_string(Or(fault.ms, kDefaultTrickleMs)) + " ms a byte";
                 break;
+            case FaultKind::Replace:
+                reply = fault.bytes;
+                break;
         }
     }
     Bytes line = noise;
@@ -302,7 +305,7 @@ void Simulator::Impl::Emit(Answer answer, bool faulted, Fault fault) {
     }
     changed.notify_all();
     if (!noise.empty()) Trace("<- noise: " + DescribeFrame(noise));
-    Trace("<- " + DescribeFrame(reply));
+    if (!reply.empty()) Trace("<- " + DescribeFrame(reply));
     if (faulted) Trace("   fault " + note);
 
     const std::span<const uint8_t> all(line);

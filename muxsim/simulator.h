@@ -66,6 +66,7 @@ enum class FaultKind {
     Delay,         // the reply goes out `ms` after the request
     Garbage,       // `count` bytes of noise (never 0xFF) precede the reply
     Trickle,       // the reply goes out one byte every `ms`
+    Replace,       // `bytes` go out instead of the reply, exactly as given (any length byte)
 };
 
 // Default times of the timed faults, used when Fault::ms is 0.
@@ -76,8 +77,9 @@ inline constexpr int kDefaultGarbageBytes = 3;
 
 struct Fault {
     FaultKind kind = FaultKind::NoAnswer;
-    int ms = 0;     // gap, delay or per-byte interval; 0 takes the default above
-    int count = 0;  // Garbage: number of noise bytes; 0 takes the default
+    int ms = 0;                    // gap, delay or per-byte interval; 0 takes the default above
+    int count = 0;                 // Garbage: number of noise bytes; 0 takes the default
+    std::vector<uint8_t> bytes{};  // Replace: what goes on the line instead of the reply
 };
 
 // A fault that strikes each answered frame with the given probability (0..1).
@@ -88,7 +90,7 @@ struct RandomFault {
 
 // One complete frame taken from the line (whatever its checksum or destination).
 struct ReceivedFrame {
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> bytes{};
     bool checksumOk = false;
     int mux = -1;          // 0..4 from the destination byte, -1 for any other destination
     uint8_t command = 0;   // position 3
@@ -102,9 +104,9 @@ struct Options {
     std::array<bool, kMuxCount> present{true, true, true, true, true};
     uint32_t baud = 0;  // 0: replies go out at once; else no faster than baud/10 bytes a second
     bool trace = false;
-    std::function<void(std::string_view)> traceSink;  // one line per call; stderr when empty
+    std::function<void(std::string_view)> traceSink{};  // one line per call; stderr when empty
     uint64_t seed = 0;
-    std::vector<RandomFault> randomFaults;
+    std::vector<RandomFault> randomFaults{};
     ClockMode clockMode = ClockMode::Running;  // of every multiplexer at the start
 };
 

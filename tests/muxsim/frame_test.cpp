@@ -211,5 +211,21 @@ TEST(MuxsimTrace, DescribesFramesForAPerson) {
     for (const auto& c : cases) EXPECT_EQ(DescribeFrame(c.frame), c.expected);
 }
 
+TEST(MuxsimTrace, DescribesAnyBytesWithoutReadingPastThem) {
+    uint32_t state = 99;
+    for (int round = 0; round < 5000; ++round) {
+        state = state * 1103515245u + 12345u;
+        Bytes frame((state >> 16) % 40);
+        for (uint8_t& byte : frame) {
+            state = state * 1103515245u + 12345u;
+            byte = static_cast<uint8_t>(state >> 16);
+        }
+        if (frame.size() > 1) frame[0] = 0xFF;
+        if (frame.size() > 2 && round % 2 == 0) frame[1] = static_cast<uint8_t>(frame.size() - 1);
+        if (frame.size() > 3 && round % 3 == 0) frame[2] = 0xF0;
+        EXPECT_FALSE(DescribeFrame(frame).empty());
+    }
+}
+
 }  // namespace
 }  // namespace muxsim

@@ -291,6 +291,11 @@ TEST_F(MuxsimLine, InjectsEveryFault) {
     late.insert(late.begin(), early.begin(), early.end());
     EXPECT_EQ(HexOf(late), HexOf(kAck1));
 
+    const Bytes hostile{0xFF, 0x40, 0xF0, 0x48, 0x11, 0x10, 0x01};
+    sim_->QueueFault({FaultKind::Replace, 0, 0, hostile});
+    ASSERT_TRUE(peer_->Write(kVerMux1));
+    EXPECT_EQ(HexOf(peer_->ReadUntilQuiet(milliseconds(200))), HexOf(hostile));
+
     // A count: the next two answers stay away, the third comes.
     sim_->QueueFault({FaultKind::NoAnswer}, 2);
     ExpectSilence(kKey1, "first of two");
