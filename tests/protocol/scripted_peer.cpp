@@ -87,9 +87,9 @@ bool ScriptedPeer::ReadExactly(std::size_t count, Bytes& into) {
         const std::size_t want = std::min(sizeof buffer, count - into.size());
         const ssize_t n = read(master_, buffer, want);
         if (n > 0) {
-            into.insert(into.end(), buffer, buffer + n);
+            for (ssize_t i = 0; i < n; ++i) into.push_back(buffer[i]);
             std::lock_guard lock(mutex_);
-            received_.insert(received_.end(), buffer, buffer + n);
+            for (ssize_t i = 0; i < n; ++i) received_.push_back(buffer[i]);
             continue;
         }
         if (stop_ || std::chrono::steady_clock::now() > deadline) return false;
@@ -126,7 +126,7 @@ uint8_t Checksum(const Bytes& frame) {
 
 Bytes StatusReply(uint8_t command, uint8_t source, const Bytes& payload) {
     Bytes frame = {0xFF, static_cast<uint8_t>(6 + payload.size()), 0xF0, command, source, 0x10};
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    for (const uint8_t byte : payload) frame.push_back(byte);
     frame.push_back(Checksum(frame));
     return frame;
 }

@@ -21,8 +21,8 @@ const Bytes kClock = {0x00, 0x20, 0x11, 0x06, 0x02, 0x08, 0x12, 0x33};
 // The 20-byte alarm report: length byte 18, one byte more than announced.
 Bytes AlarmReport(uint8_t source, uint8_t state, uint8_t extra = 0x5A) {
     Bytes frame = {0xFF, 0x12, 0xF0, 0x49, source, 0x10};
-    frame.insert(frame.end(), kClock.begin(), kClock.end());
-    frame.insert(frame.end(), {0x00, 0x00, 0x00, state});
+    for (const uint8_t byte : kClock) frame.push_back(byte);
+    for (const uint8_t byte : {uint8_t{0}, uint8_t{0}, uint8_t{0}, state}) frame.push_back(byte);
     frame.push_back(Checksum(frame));
     frame.push_back(extra);
     return frame;

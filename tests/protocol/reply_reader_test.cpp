@@ -1,0 +1,208 @@
+// The reply readers against hostile bytes on a real pty: every length byte,
+// truncated frames, wrong headers, random frames. The reply buffer is a heap
+// block of exactly 50 bytes, so the sanitizers see any access past it.
+#include <gtest/gtest.h>
+
+#include <termios.h>
+
+#include <memory>
+#include <random>
+
+#include "driver_harness.h"
+#include "protocol/reply_reader.h"
+#include "scripted_peer.h"
+#include "serial/comm.h"
+
+namespace protocol_test {
+namespace {
+
+using roderavo::ReceiveAcknowledgement;
+using roderavo::ReceiveStatusReply;
+using roderavo::ReplyBuffer;
+
+constexpr uint8_t kSentinel = 0xAA;
+
+class ReplyReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(peer.Ok());
+        ASSERT_EQ(driver.Init(peer.PortName()), 0);
+        gate = DriverHarness::Gate("VER1", 1, 2, 7, nullptr);
+        call.Context = &driver.Context();
+        call.FunctionNumber = 5;
+        call.InstanceNumber = kInstance;
+        call.Params = &gate;
+        reply = std::make_unique<ReplyBuffer>();
+    }
+
+    void Fresh() {
+        reply->fill(kSentinel);
+        zanpro::ClearLog();
+    }
+
+    // The bytes still waiting on the port, read with the serial layer.
+    bool Pending(const Bytes& expected) {
+        Bytes got(expected.size());
+        return roderavo::CommReceive(driver.Context().PortHandle, got,
+                                     static_cast<uint16_t>(got.size())) &&
+               got == expected;
+    }
+
+    ScriptedPeer peer;
+    DriverHarness driver;
+    GateParams gate{};
+    KorCall call{};
+    std::unique_ptr<ReplyBuffer> reply;
+};
+
+TEST_F(ReplyReaderTest, ImpossibleLengthBytesAreMalformedAndReadNoFurther) {
+    Bytes tail(60);
+    for (std::size_t i = 0; i < tail.size(); ++i) tail[i] = static_cast<uint8_t>(0x10 + i);
+    for (int length = 0; length < 256; ++length) {
+        if (length >= 6 && length <= 49) continue;
+        SCOPED_TRACE(length);
+        for (const bool status : {true, false}) {
+            Fresh();
+            Bytes bytes = {0xFF, static_cast<uint8_t>(length)};
+            for (const uint8_t byte : tail) bytes.push_back(byte);
+            ASSERT_TRUE(peer.Send(bytes));
+            uint16_t received = 99;
+            const int32_t result = status ? ReceiveStatusReply(call, *reply, received, 0x48)
+                                          : ReceiveAcknowledgement(call, *reply, received, 0x11);
+            EXPECT_EQ(result, 10);
+            EXPECT_EQ(received, 2);
+            for (std::size_t i = 2; i < reply->size(); ++i) ASSERT_EQ((*reply)[i], kSentinel) << i;
+            EXPECT_TRUE(Pending(tail));
+            EXPECT_TRUE(zanpro::Log().empty());
+        }
+    }
+}
+
+TEST_F(ReplyReaderTest, EveryPossibleLengthByteIsReadToItsChecksum) {
+    for (uint8_t length = 6; length <= 49; ++length) {
+        SCOPED_TRACE(int(length));
+        const Bytes payload(length - 6u, 'v');
+        const Bytes frame = StatusReply(0x48, 0x11, payload);
+        Fresh();
+        ASSERT_TRUE(peer.Send(frame));
+        uint16_t received = 0;
+        EXPECT_EQ(ReceiveStatusReply(call, *reply, received, 0x48), 0);
+        EXPECT_EQ(received, length + 1);
+        for (std::size_t i = 0; i < reply->size(); ++i)
+            ASSERT_EQ((*reply)[i], i < frame.size() ? frame[i] : kSentinel) << i;
+
+        // An alarm report of that length: one byte more, stored at position 19.
+        Bytes report = StatusReply(0x49, 0x11, payload);
+        report.back() ^= 0x55;  // its checksum is not looked at
+        report.push_back(0xC3);
+        Fresh();
+        ASSERT_TRUE(peer.Send(report));
+        if (length == 6) {
+            // No report: an ordinary reply, whose checksum is now wrong.
+            EXPECT_EQ(ReceiveStatusReply(call, *reply, received, 0x49), 10);
+            EXPECT_TRUE(Pending({0xC3}));
+            continue;
+        }
+        EXPECT_EQ(ReceiveStatusReply(call, *reply, received, 0x49), 0);
+        EXPECT_EQ(received, length + 2);
+        for (std::size_t i = 0; i < reply->size(); ++i) {
+            const uint8_t expected =
+                i == 19 ? 0xC3 : (i + 1 < report.size() ? report[i] : kSentinel);
+            ASSERT_EQ((*reply)[i], expected) << i;
+        }
+    }
+}
+
+TEST_F(ReplyReaderTest, TruncatedFramesAreLineFailures) {
+    const Bytes frame = StatusReply(0x48, 0x11, {'a', 'b', 'c'});
+    const Bytes ack = Acknowledgement(0x11);
+    for (std::size_t cut = 0; cut < frame.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        for (const bool status : {true, false}) {
+            const Bytes& whole = status ? frame : ack;
+            if (cut >= whole.size()) continue;
+            Fresh();
+            ASSERT_TRUE(peer.Send(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut))));
+            uint16_t received = 0;
+            const int32_t result = status ? ReceiveStatusReply(call, *reply, received, 0x48)
+                                          : ReceiveAcknowledgement(call, *reply, received, 0x11);
+            EXPECT_EQ(result, 2);
+            EXPECT_EQ(zanpro::Log(), One(8, cut < 2 ? "VERODI: Failed to read first chars from PLC."
+                                                    : "VERODI: Failed to read Response from PLC."));
+        }
+    }
+}
+
+TEST_F(ReplyReaderTest, WrongHeadersAreMalformed) {
+    struct Case {
+        const char* name;
+        Bytes bytes;
+        uint16_t received;
+        Bytes pending;
+    };
+    const Bytes good = StatusReply(0x48, 0x11, {'a'});
+    auto with = [&](std::size_t position, uint8_t value) {
+        Bytes bytes = good;
+        bytes[position] = value;
+        bytes.back() = 0;
+        bytes.back() = Checksum(Bytes(bytes.begin(), bytes.end() - 1));
+        return bytes;
+    };
+    const std::vector<Case> cases = {
+        {"start byte",
+         {0x00, 0x07, 0xF0, 0x48, 0x11, 0x10, 0x61, 0x00},
+         2,
+         {0xF0, 0x48, 0x11, 0x10, 0x61, 0x00}},
+        {"destination", with(2, 0xF1), 8, {}},
+        {"command", with(3, 0x49), 8, {}},
+        {"source", with(4, 0x21), 8, {}},
+        {"marker", with(5, 0x11), 8, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fresh();
+        ASSERT_TRUE(peer.Send(c.bytes));
+        uint16_t received = 0;
+        EXPECT_EQ(ReceiveStatusReply(call, *reply, received, 0x48), 10);
+        EXPECT_EQ(received, 2);
+        if (!c.pending.empty()) {
+            EXPECT_TRUE(Pending(c.pending));
+        }
+    }
+    // The acknowledgement reader takes nothing from a frame without its start byte
+    // into the count.
+    Fresh();
+    ASSERT_TRUE(peer.Send({0x00, 0x07}));
+    uint16_t received = 5;
+    EXPECT_EQ(ReceiveAcknowledgement(call, *reply, received, 0x11), 10);
+    EXPECT_EQ(received, 0);
+    // An acknowledgement is checked against the source it is given.
+    Fresh();
+    ASSERT_TRUE(peer.Send(Acknowledgement(0x21)));
+    EXPECT_EQ(ReceiveAcknowledgement(call, *reply, received, 0x21), 0);
+    EXPECT_EQ(received, 8);
+}
+
+TEST_F(ReplyReaderTest, RandomFramesNeverOverrun) {
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 400; ++round) {
+        Bytes bytes(60);
+        for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
+        bytes[0] = (round % 4 == 0) ? bytes[0] : 0xFF;
+        if (round % 2 == 0) bytes[1] = static_cast<uint8_t>(6 + random() % 44);
+        if (round % 3 == 0) bytes[3] = 0x49;
+        Fresh();
+        ASSERT_TRUE(peer.Send(bytes));
+        uint16_t received = 0;
+        const int32_t result = round % 5 == 0
+                                   ? ReceiveAcknowledgement(call, *reply, received, 0x11)
+                                   : ReceiveStatusReply(call, *reply, received, bytes[3]);
+        EXPECT_TRUE(result == 0 || result == 10) << round;
+        EXPECT_LE(received, 51);
+        // Drop what the reader left (the port handle is the descriptor here).
+        ASSERT_EQ(tcflush(static_cast<int>(driver.Context().PortHandle), TCIFLUSH), 0);
+    }
+}
+
+}  // namespace
+}  // namespace protocol_test
