@@ -113,14 +113,14 @@ std::vector<std::string> DeviceHolders(const std::string& devicePath) {
     for (const auto& proc : fs::directory_iterator("/proc", ec)) {
         const std::string pid = proc.path().filename().string();
         if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit)) continue;
+        // This program's own look at the device is not a holder.
+        if (std::stol(pid) == static_cast<long>(getpid())) continue;
         std::error_code ec2;
         for (const auto& fd : fs::directory_iterator(proc.path() / "fd", ec2)) {
             struct stat st {};
             if (stat(fd.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
                 st.st_rdev == device.st_rdev) {
-                std::string who = "pid " + pid + " (" + ReadFirstLine(proc.path() / "comm") + ")";
-                if (std::stol(pid) == static_cast<long>(getpid())) who += ", this program";
-                holders.push_back(who);
+                holders.push_back("pid " + pid + " (" + ReadFirstLine(proc.path() / "comm") + ")");
                 break;
             }
         }

@@ -1,0 +1,104 @@
+// The polling logic without a line: cycles, demotion, recovery and the counts.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "poller.h"
+
+using namespace roderavo::tool;
+
+namespace {
+
+struct FakeLine {
+    std::map<int, bool> answers;  // per multiplexer
+    std::vector<std::pair<int, PollGate>> asked;
+    GateOutcome Read(int mux, PollGate gate) {
+        asked.emplace_back(mux, gate);
+        GateOutcome outcome;
+        if (!answers[mux]) {
+            outcome.status = 2;
+            outcome.logLine =
+                "VERODI: Failed to read reply from PLC,GAS:VER" + std::to_string(mux) + ".";
+            return outcome;
+        }
+        outcome.text = gate == PollGate::Version ? "V1" : "01.01.2000 00:00:00 hrs";
+        for (auto& cell : outcome.cameras) cell = 0;
+        if (gate == PollGate::Alarms) outcome.cameras[2] = 0x20;
+        return outcome;
+    }
+};
+
+TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
+    FakeLine line;
+    line.answers = {{0, true}, {3, false}};
+    PollSettings settings;
+    settings.muxes = {0, 3};
+    settings.demoteAfter = 3;
+    settings.demotedInterval = std::chrono::seconds(10);
+    Poller poller(settings, [&](int mux, PollGate gate) { return line.Read(mux, gate); });
+    PollClock::time_point now{};
+    auto clock = [&] { return now; };
+    auto never = [] { return false; };
+    int progress = 0;
+
+    for (int cycle = 1; cycle <= 3; ++cycle) {
+        poller.Cycle(
+            clock, [&] { ++progress; }, never);
+        now += std::chrono::seconds(1);
+        const MuxState expected = cycle < 3 ? MuxState::Failing : MuxState::Demoted;
+        EXPECT_EQ(poller.Muxes()[1].state, expected) << cycle;
+    }
+    const MuxView& good = poller.Muxes()[0];
+    EXPECT_EQ(good.state, MuxState::Ok);
+    EXPECT_EQ(good.requests, 12u);
+    EXPECT_EQ(good.good, 12u);
+    EXPECT_EQ(good.alarm[2], 0x20);
+    EXPECT_EQ(good.version, "V1");
+    // A multiplexer that does not answer is asked only its first gate per cycle.
+    const MuxView& dead = poller.Muxes()[1];
+    EXPECT_EQ(dead.requests, 3u);
+    EXPECT_EQ(dead.errors, 3u);
+    EXPECT_NE(poller.LastError().find("VER3: no answer (VERODI: Failed to read reply"),
+              std::string::npos);
+    EXPECT_GT(progress, 0);
+
+    // Demoted: skipped until its interval has passed (now is 3 s after the demotion).
+    line.asked.clear();
+    for (int i = 0; i < 10; ++i) {
+        poller.Cycle(
+            clock, [] {}, never);
+        now += std::chrono::seconds(1);
+    }
+    int askedDead = 0;
+    for (const auto& [mux, gate] : line.asked) askedDead += mux == 3;
+    EXPECT_EQ(askedDead, 1);  // at 10 s after the demotion, once
+
+    // It comes back: the next due cycle finds it answering.
+    line.answers[3] = true;
+    now += std::chrono::seconds(10);
+    poller.Cycle(
+        clock, [] {}, never);
+    EXPECT_EQ(poller.Muxes()[1].state, MuxState::Ok);
+    EXPECT_EQ(poller.Muxes()[1].consecutiveFailures, 0);
+}
+
+TEST(Poller, AStopRequestEndsTheCycleBeforeTheNextGate) {
+    FakeLine line;
+    line.answers = {{0, true}, {1, true}};
+    PollSettings settings;
+    settings.muxes = {0, 1};
+    Poller poller(settings, [&](int mux, PollGate gate) { return line.Read(mux, gate); });
+    int reads = 0;
+    poller.Cycle([] { return PollClock::now(); }, [] {}, [&] { return reads++ >= 2; });
+    EXPECT_EQ(line.asked.size(), 2u);
+}
+
+TEST(Poller, LossInPerCent) {
+    MuxView view;
+    EXPECT_EQ(LossPercent(view), 0.0);
+    view.requests = 8;
+    view.errors = 2;
+    EXPECT_EQ(LossPercent(view), 25.0);
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+// The exit codes and messages of the tool: refused addresses and values (1), line
+// failures (2) with what to check, and the port diagnostics.
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tool_fixture.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+TEST_F(ToolOnSimulator, RefusedAddressesAndValuesExitWithOne) {
+    struct Case {
+        std::string command, argument, message;
+    };
+    const std::vector<Case> cases = {
+        {"read", "KEY5", "read KEY5: not a valid gate address: the form is KEY m"},
+        {"read", "ALS021", "cc a camera of that multiplexer"},
+        {"read", "KEY1", "read KEY1: this is a write only gate and cannot be read"},
+        {"write", "AAS1=1", "AAS1 is a read only gate and cannot be written"},
+        {"write", "KEY9=1", "KEY9 is not a valid gate address"},
+        {"write", "KEY1=840", "write KEY1=840: the driver refused the value: KEY takes a key code"},
+        {"write", "KEY1=abc", "'abc' is not a number 0..65535"},
+        {"write", "JOY3=(101,0,0)", "JOY takes three numbers -100..100"},
+        {"write", "PRESET2=9,13", "PRESET takes two key codes, e.g. (9,13)"},
+        {"write", "TAD0=(32,12,2000,23,59,59)", "TAD takes (dd,mm,yyyy,hh,mm,ss)"},
+        {"write", "KEY1", "give ADDRESS=VALUE"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = Run(c.command, {c.argument});
+        EXPECT_EQ(run.exitCode, 1) << c.argument << "\n" << run.err;
+        EXPECT_THAT(run.err, HasSubstr("roderavo: ")) << c.argument;
+        EXPECT_THAT(run.err, HasSubstr(c.message)) << c.argument;
+    }
+    // A refused write sends nothing, and a refused address stops before the line.
+    EXPECT_TRUE(sim.Received().empty());
+}
+
+TEST(ToolLine, AnAbsentDeviceExitsWithTwoAndSaysWhatToCheck) {
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string name = std::string(ttyname(slave)).substr(5);  // "pts/N"
+    close(slave);
+    const ToolRun run = RunTool(
+        {"read", "--driver", RODERAVO_DRIVER, "--port", name, "--poll-interval", "20ms", "VER1"});
+    close(master);
+    EXPECT_EQ(run.exitCode, 2) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("VERODI: Failed to read reply from PLC,GAS:VER1."));
+    EXPECT_THAT(run.err, HasSubstr("read VER1: no answer from multiplexer 1 on port " + name));
+    EXPECT_THAT(run.err, HasSubstr("set to address 1"));
+}
+
+TEST(ToolLine, AMissingDeviceIsNamedWithTheDevicesThatExist) {
+    const ToolRun run =
+        RunTool({"read", "--driver", RODERAVO_DRIVER, "--port", "ttyUSB77", "VER0"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_THAT(run.err, HasSubstr("VERODI: Fail to open COMM port ttyUSB77"));
+    EXPECT_THAT(run.err, HasSubstr("roderavo: cannot open port ttyUSB77: there is no device "
+                                   "/dev/ttyUSB77"));
+    const ToolRun longName =
+        RunTool({"read", "--driver", RODERAVO_DRIVER, "--port",
+                 "/dev/serial/by-id/usb-FTDI_FT232R_UART_A1-if00-port0", "VER0"});
+    EXPECT_EQ(longName.exitCode, 2);
+    EXPECT_THAT(longName.err, HasSubstr("there is no device /dev/serial/by-id/usb-FTDI"));
+}
+
+TEST_F(ToolOnSimulator, ABusyPortNamesTheProcessThatHoldsIt) {
+    const int fd = open(sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    const ToolRun run = Run("read", {"VER1"});
+    close(fd);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_THAT(run.err, HasSubstr(sim.DevicePath() + " is busy: it is held by pid " +
+                                   std::to_string(getpid())));
+}
+
+TEST_F(ToolOnSimulator, ALongLinkToTheDeviceIsResolved) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("roderavo-by-id-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    const auto link = dir / "usb-FTDI_FT232R_USB_UART_A9XYZ-if00-port0";
+    std::filesystem::create_symlink(sim.DevicePath(), link);
+    const ToolRun run =
+        RunTool({"read", "--driver", RODERAVO_DRIVER, "--port", link.string(), "-v", "VER1"});
+    std::filesystem::remove_all(dir);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("VER1 = TEST V1"));
+    EXPECT_THAT(run.err, HasSubstr("the driver opens it as " + sim.PortName()));
+}
+
+TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {
+    const ToolRun run = RunTool({"read", "--driver", RODERAVO_DRIVER, "AAS1", "ALS127"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("no --port given: running on the built-in simulator"));
+    EXPECT_THAT(run.out, HasSubstr("SAC127 = 32 (Alarm)"));
+    const ToolRun write =
+        RunTool({"write", "--simulate", "--driver", RODERAVO_DRIVER, "KEY1=53", "TAD0=now"});
+    EXPECT_EQ(write.exitCode, 0) << write.err;
+}
+
+TEST(ToolUsage, BadOptionsAndAMissingDriverAreReported) {
+    const ToolRun parity = RunTool({"read", "--simulate", "--parity", "sometimes", "VER1"});
+    EXPECT_EQ(parity.exitCode, 1);
+    EXPECT_THAT(parity.err, HasSubstr("--parity takes none, odd, even, mark or space"));
+    const ToolRun unknown = RunTool({"frobnicate"});
+    EXPECT_EQ(unknown.exitCode, 1);
+    const ToolRun driver = RunTool({"info", "--driver", "/nonexistent/libroderavo.so"});
+    EXPECT_EQ(driver.exitCode, 2);
+    EXPECT_THAT(driver.err, HasSubstr("cannot load the driver /nonexistent/libroderavo.so"));
+    const ToolRun help = RunTool({"poll", "--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_THAT(help.out, HasSubstr("--demote-after"));
+}
+
+}  // namespace

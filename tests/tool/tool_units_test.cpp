@@ -1,0 +1,187 @@
+// The tool's own pieces: gate forms and companions, texts, port names, the picture.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "gate_forms.h"
+#include "live_view.h"
+#include "port.h"
+#include "text.h"
+
+using namespace roderavo::tool;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+TEST(GateForms, CompanionsOfTheListReadsAndTheAlarmReport) {
+    EXPECT_EQ(CompanionGates("ALS121", 1), std::vector<std::string>{"TAS121"});
+    EXPECT_EQ(CompanionGates("als4100", 4), std::vector<std::string>{"TAS4100"});
+    const auto sac0 = CompanionGates("AAS0", 0);
+    ASSERT_EQ(sac0.size(), 20u);
+    EXPECT_EQ(sac0.front(), "SAC001");
+    EXPECT_EQ(sac0[8], "SAC009");
+    EXPECT_EQ(sac0[9], "SAC010");
+    EXPECT_EQ(sac0.back(), "SAC020");
+    const auto svc4 = CompanionGates("vls4", 4);
+    EXPECT_EQ(svc4.front(), "SVC481");
+    EXPECT_EQ(svc4.back(), "SVC4100");
+    EXPECT_TRUE(CompanionGates("VER1", 1).empty());
+    EXPECT_TRUE(CompanionGates("KEY1", 1).empty());
+}
+
+TEST(GateForms, ValueKindsAndHints) {
+    for (const char* text : {"VER1", "TAD0", "JOY3", "IHK2075", "INHPAIR1", "PRESET2", "tas005"})
+        EXPECT_EQ(ValueKindOf(text), 7) << text;
+    for (const char* text : {"KEY1", "PTZ0", "CAA", "ALS005", "AAS1", "VLS1", "SAC005", "XYZ"})
+        EXPECT_EQ(ValueKindOf(text), 0) << text;
+    EXPECT_THAT(AddressHint("XYZ1"), HasSubstr("no gate form begins with 'XYZ'"));
+    EXPECT_THAT(AddressHint("PRESET9"), HasSubstr("PRESET m, e.g. PRESET2"));
+    EXPECT_THAT(ValueHint("TAD0"), HasSubstr("or now"));
+    EXPECT_EQ(ValueHint("VER1"), "this gate cannot be written");
+}
+
+TEST(Texts, CodePage437BecomesUtf8) {
+    EXPECT_EQ(Cp437ToUtf8("\xDA\xC4\xBF"), "\u250C\u2500\u2510");
+    EXPECT_EQ(Cp437ToUtf8("\xB3 \xDB\xB2\xB1\xB0 \xC0\xD9"),
+              "\u2502 \u2588\u2593\u2592\u2591 \u2514\u2518");
+    EXPECT_EQ(Cp437ToUtf8("K O R\n"), "K O R\n");
+    EXPECT_EQ(Cp437ToUtf8("\x80\xFF"), "\u00C7\u00A0");
+}
+
+TEST(Texts, JsonStringsAreEscaped) {
+    EXPECT_EQ(JsonString("a\"b\\c\n"), R"("a\"b\\c\n")");
+    EXPECT_EQ(JsonString(std::string("\x01", 1)), R"("\u0001")");
+    EXPECT_EQ(JsonString("\xB3"), "\"\u2502\"");
+}
+
+TEST(Texts, TheClockTextOfATadWrite) {
+    std::tm t{};
+    t.tm_mday = 6;
+    t.tm_mon = 10;
+    t.tm_year = 100;
+    t.tm_hour = 8;
+    t.tm_min = 12;
+    t.tm_sec = 33;
+    EXPECT_EQ(ClockValueText(t), "(06,11,2000,08,12,33)");
+    t.tm_sec = 60;  // a leap second is not a value the multiplexer takes
+    EXPECT_EQ(ClockValueText(t), "(06,11,2000,08,12,59)");
+    EXPECT_EQ(ClockValueNow().size(), 21u);
+}
+
+TEST(Texts, NumbersAndDurations) {
+    EXPECT_EQ(ParseNumberValue("53"), 53);
+    EXPECT_EQ(ParseNumberValue("0x80"), 128);
+    EXPECT_EQ(ParseNumberValue("65535"), 65535);
+    for (const char* bad : {"", "65536", "-1", "5x", "abc", "0x"})
+        EXPECT_FALSE(ParseNumberValue(bad).has_value()) << bad;
+    EXPECT_EQ(ParseDurationMs("500ms", false), 500.0);
+    EXPECT_EQ(ParseDurationMs("2s", false), 2000.0);
+    EXPECT_EQ(ParseDurationMs("1.5", true), 1500.0);
+    EXPECT_EQ(ParseDurationMs("250", false), 250.0);
+    for (const char* bad : {"", "s", "-1s", "fast", "1e99"})
+        EXPECT_FALSE(ParseDurationMs(bad, true).has_value()) << bad;
+}
+
+TEST(PortNames, ShortNamesPassAndLongLinksResolveToTheDevice) {
+    EXPECT_EQ(ResolvePortName("ttyUSB0").driverName, "ttyUSB0");
+    EXPECT_EQ(ResolvePortName("ttyUSB0").devicePath, "/dev/ttyUSB0");
+    EXPECT_EQ(ResolvePortName("pts/3").driverName, "pts/3");
+    EXPECT_EQ(ResolvePortName("/dev/ttyS1").driverName, "/dev/ttyS1");
+    EXPECT_EQ(ResolvePortName("NUL").driverName, "NUL");
+    EXPECT_FALSE(ResolvePortName("").error.empty());
+
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("roderavo-port-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir);
+    std::filesystem::create_symlink("/dev/null", dir / "usb-FTDI_FT232R_USB_UART_A12-if00-port0");
+    std::filesystem::create_symlink("/dev/null", dir / "m");
+    const auto resolved =
+        ResolvePortName((dir / "usb-FTDI_FT232R_USB_UART_A12-if00-port0").string());
+    EXPECT_EQ(resolved.driverName, "null");  // /dev/null, given relative to /dev/
+    EXPECT_EQ(resolved.devicePath, "/dev/null");
+    EXPECT_TRUE(resolved.error.empty());
+    const std::string shortLink = (dir / "m").string();
+    if (shortLink.size() > kMaxPortName) {
+        EXPECT_EQ(ResolvePortName(shortLink).driverName, "null");
+    }
+    EXPECT_THAT(ResolvePortName("/dev/serial/by-id/usb-nothing-here-at-all").error,
+                HasSubstr("there is no device"));
+    std::filesystem::remove_all(dir);
+}
+
+TEST(PortNames, DiagnosisOfAMissingDeviceListsTheSerialDevices) {
+    const std::string why = DiagnosePort("/dev/ttyUSB99");
+    EXPECT_THAT(why, HasSubstr("there is no device /dev/ttyUSB99"));
+    EXPECT_THAT(DiagnosePort("/tmp"), HasSubstr("is not a serial device"));
+    EXPECT_THAT(DiagnosePort("/dev/null"), HasSubstr("is not a serial device"));
+}
+
+TEST(LiveView, CellsShowAlarmBeforeVideoLossBeforeUnknown) {
+    using O = std::optional<uint8_t>;
+    EXPECT_EQ(LookOf(O{}, O{}), CameraLook::NotRead);
+    EXPECT_EQ(LookOf(O{0x00}, O{0}), CameraLook::Fine);
+    EXPECT_EQ(LookOf(O{0x20}, O{1}), CameraLook::Alarm);
+    EXPECT_EQ(LookOf(O{0x2E}, O{0}), CameraLook::VideoLoss);
+    EXPECT_EQ(LookOf(O{0x00}, O{1}), CameraLook::VideoLoss);
+    EXPECT_EQ(LookOf(O{}, O{1}), CameraLook::VideoLoss);
+    EXPECT_EQ(LookOf(O{0xFE}, O{0}), CameraLook::Unknown);
+}
+
+std::vector<MuxView> SampleMuxes() {
+    MuxView ok;
+    ok.mux = 1;
+    ok.state = MuxState::Ok;
+    ok.version = "AMUX 20CD V2.10";
+    ok.clock = "06.11.2000 08:12:33 hrs";
+    for (auto& cell : ok.alarm) cell = 0;
+    for (auto& cell : ok.videoLoss) cell = 0;
+    ok.alarm[6] = 0x20;
+    ok.alarm[12] = 0x2E;
+    ok.alarm[13] = 0xFE;
+    ok.videoLoss[15] = 1;
+    MuxView demoted;
+    demoted.mux = 4;
+    demoted.state = MuxState::Demoted;
+    return {ok, demoted};
+}
+
+TEST(LiveView, PlainRowsHoldTwentyCellsVersionClockAndState) {
+    ViewHeader header{"pts/4 (simulator)", 1000, 7, "2026-12-07 10:00:00", false};
+    const auto lines = RenderView(header, SampleMuxes(), "mux 4 10:00:00 VER4: no answer", false);
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ(lines[0],
+              "roderavo poll | port pts/4 (simulator) | interval 1000 ms | cycle 7 | "
+              "2026-12-07 10:00:00");
+    EXPECT_EQ(lines[2].substr(0, 55), "MUX CAMERAS  1       5         10        15        20  ");
+    EXPECT_EQ(lines[3],
+              "  1  21-40   . . . . . . A . . . . . V ? . V . . . .   AMUX 20CD V2.10 "
+              "  06.11.2000 08:12:33 hrs  ok");
+    EXPECT_EQ(lines[4].substr(0, 53), "  4  81-100  - - - - - - - - - - - - - - - - - - - - ");
+    EXPECT_THAT(lines[4], HasSubstr("demoted"));
+    EXPECT_THAT(lines.back(), HasSubstr("last error: mux 4 10:00:00 VER4: no answer"));
+    for (const auto& line : lines) EXPECT_THAT(line, Not(HasSubstr("\x1b")));
+}
+
+TEST(LiveView, ColourRowsKeepTheSymbols) {
+    ViewHeader header{"ttyUSB0", 500, 1, "now", true};
+    const auto lines = RenderView(header, SampleMuxes(), "", true);
+    EXPECT_THAT(lines[3], HasSubstr("\x1b[1;37;41mA\x1b[0m"));
+    EXPECT_THAT(lines[3], HasSubstr("\x1b[1;30;43mV\x1b[0m"));
+    EXPECT_THAT(lines.back(), HasSubstr("Ctrl-C or q to stop"));
+}
+
+TEST(LiveView, StatisticsPerMultiplexer) {
+    auto muxes = SampleMuxes();
+    muxes[0].requests = 40;
+    muxes[0].good = 39;
+    muxes[0].errors = 1;
+    const auto lines = RenderStatistics(muxes, 10, 10.04, "ttyUSB0");
+    EXPECT_EQ(lines[0], "--- port ttyUSB0: 10 cycles in 10.0 s ---");
+    EXPECT_EQ(lines[2], "  1        40            39       1    2.5%  ok");
+    EXPECT_EQ(lines[3], "  4         0             0       0    0.0%  demoted");
+}
+
+}  // namespace
