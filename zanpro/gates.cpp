@@ -91,8 +91,8 @@ extern "C" int16_t ZanGetGateIdByAddressStr(uint32_t clientId, uint32_t instance
     return 3;
 }
 
-extern "C" int16_t ZanPutGateVal(uint32_t clientId, uint32_t gateId, int32_t /*mode*/,
-                                 double value, int32_t /*a*/, int32_t /*b*/) {
+extern "C" int16_t ZanPutGateVal(uint32_t clientId, uint32_t gateId, int32_t /*mode*/, double value,
+                                 int32_t /*a*/, int32_t /*b*/) {
     auto& s = TheStore();
     std::lock_guard lock(s.mutex);
     zanpro::Gate* gate = zanpro::GateFor(s, clientId, gateId);

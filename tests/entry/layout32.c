@@ -5,4 +5,6 @@ _Static_assert(sizeof(void*) == 4, "compiled for a 32-bit target");
 _Static_assert(sizeof(KorCall) == 20, "KorCall is five words");
 _Static_assert(sizeof(DriverContext) == 36, "DriverContext with its padding");
 
-int main(void) { return 0; }
+int main(void) {
+    return 0;
+}
