@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string_view>
 
+#include "address/address_grammar.h"
+#include "address/mnemonics.h"
+
 namespace roderavo {
 
 // Status requests: one frame, answered by a status reply with the same command.
@@ -24,11 +27,11 @@ inline constexpr uint8_t kCommandVideoLoss = 0x51;
 inline constexpr uint8_t kCommandClock = 0x07;
 
 inline constexpr std::array<StatusCommand, 5> kStatusCommands = {{
-    {"VER", kCommandVersion, 6, false},
-    {"ALS", kCommandAlarmState, 7, true},
-    {"AAS", kCommandAlarmStates, 6, false},
-    {"VLS", kCommandVideoLoss, 6, false},
-    {"TAD", kCommandClock, 6, false},
+    {MnemonicName(CommandMnemonic::Ver), kCommandVersion, 6, false},
+    {MnemonicName(CommandMnemonic::Als), kCommandAlarmState, 7, true},
+    {MnemonicName(CommandMnemonic::Aas), kCommandAlarmStates, 6, false},
+    {MnemonicName(CommandMnemonic::Vls), kCommandVideoLoss, 6, false},
+    {MnemonicName(CommandMnemonic::Tad), kCommandClock, 6, false},
 }};
 
 // Single-frame control requests, in the order the write path tries them.
@@ -45,19 +48,18 @@ struct ControlCommand {
 };
 
 inline constexpr std::array<ControlCommand, 6> kControlCommands = {{
-    {"KEY", ControlKind::Key, 0x06, 0, false},
-    {"PTZ", ControlKind::Ptz, 0x16, 0, false},
-    {"CAA", ControlKind::Caa, 0x4D, 0, true},
-    {"IHK", ControlKind::Ihk, 0x17, 7, false},
-    {"TAD", ControlKind::Tad, 0x07, 7, false},
-    {"JOY", ControlKind::Joy, 0x18, 7, false},
+    {MnemonicName(CommandMnemonic::Key), ControlKind::Key, 0x06, kValueKindNumber, false},
+    {MnemonicName(CommandMnemonic::Ptz), ControlKind::Ptz, 0x16, kValueKindNumber, false},
+    {MnemonicName(CommandMnemonic::Caa), ControlKind::Caa, 0x4D, kValueKindNumber, true},
+    {MnemonicName(CommandMnemonic::Ihk), ControlKind::Ihk, 0x17, kValueKindText, false},
+    {MnemonicName(CommandMnemonic::Tad), ControlKind::Tad, 0x07, kValueKindText, false},
+    {MnemonicName(CommandMnemonic::Joy), ControlKind::Joy, 0x18, kValueKindText, false},
 }};
 
 // Position (from 1) of the plc digit in a single-frame control address.
 inline constexpr std::size_t kControlDigitPos = 4;
 // Positions (from 1) of the IHK subcommand code.
 inline constexpr std::size_t kIhkCodePos = 5;
-inline constexpr std::size_t kIhkCodeLength = 3;
 inline constexpr std::size_t kIhkMaxKeys = 4;
 
 // PTZ codes: 0..29 and 128..135.
@@ -76,12 +78,12 @@ inline constexpr std::size_t kTadCommas = 5;
 inline constexpr uint8_t kTadFixedByte = 0x01;
 
 // The two multi-frame commands.
-inline constexpr std::string_view kInhpairWord = "INHPAIR";
+inline constexpr std::string_view kInhpairWord = MnemonicName(CommandMnemonic::Inhpair);
 inline constexpr uint8_t kInhpairCode = 0x17;
 inline constexpr std::size_t kInhpairDigitPos = 8;
 inline constexpr std::size_t kInhpairNumbers = 6;
 
-inline constexpr std::string_view kPresetWord = "PRESET";
+inline constexpr std::string_view kPresetWord = MnemonicName(CommandMnemonic::Preset);
 inline constexpr uint8_t kPresetKeyCode = 0x06;
 inline constexpr uint8_t kPresetPtzCode = 0x16;
 inline constexpr uint8_t kPresetPtzValue = 0x14;

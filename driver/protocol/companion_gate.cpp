@@ -2,13 +2,14 @@
 
 #include <zanpro/zanpro.h>
 
+#include "address/mnemonics.h"
 #include "status_request.h"
 
 namespace roderavo {
 
 namespace {
 
-constexpr std::string_view kReportPrefix = "TAS";
+constexpr std::string_view kReportPrefix = MnemonicName(CommandMnemonic::Tas);
 constexpr std::size_t kReportFromPos = 4;
 constexpr int64_t kThreeDigitCamera = 100;
 

@@ -45,7 +45,8 @@ DriverStatus DecodeAlarmState(const KorCall& call, const GateParams& gate, const
 DriverStatus DecodeCameraList(const KorCall& call, const GateParams& gate, const ReplyBuffer& reply,
                               uint8_t command) {
     const bool alarmStates = command == kCommandAlarmStates;
-    const std::string_view prefix = alarmStates ? "SAC" : "SVC";
+    const std::string_view prefix =
+        MnemonicName(alarmStates ? CommandMnemonic::Sac : CommandMnemonic::Svc);
     const int64_t first = static_cast<int64_t>(gate.plcNum) * kCamerasPerMux + 1;
     int found = 0;
     for (int64_t index = 0; index < kCamerasPerMux; ++index) {

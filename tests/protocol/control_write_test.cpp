@@ -14,7 +14,7 @@ namespace {
 
 using zanpro::GateStores;
 
-class ControlWriteTest : public ::testing::Test {
+class ProtocolControlWrite : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(peer.Ok());
@@ -61,7 +61,7 @@ struct FrameCase {
     uint8_t ackFrom;
 };
 
-TEST_F(ControlWriteTest, FramesOnTheWireAndAcknowledged) {
+TEST_F(ProtocolControlWrite, FramesOnTheWireAndAcknowledged) {
     const std::vector<FrameCase> cases = {
         {"KEY1", 1, nullptr, 53, {{0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F}}, 0x11},
         {"key1", 1, nullptr, 205, {{0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0xCD, 0xC7}}, 0x11},
@@ -153,7 +153,7 @@ TEST_F(ControlWriteTest, FramesOnTheWireAndAcknowledged) {
     }
 }
 
-TEST_F(ControlWriteTest, UnpreparableWritesSendNothing) {
+TEST_F(ProtocolControlWrite, UnpreparableWritesSendNothing) {
     struct Case {
         const char* address;
         const char* text;
@@ -208,7 +208,7 @@ TEST_F(ControlWriteTest, UnpreparableWritesSendNothing) {
     }
 }
 
-TEST_F(ControlWriteTest, ReadOnlyGatesAreRefusedAfterThePause) {
+TEST_F(ProtocolControlWrite, ReadOnlyGatesAreRefusedAfterThePause) {
     for (const int32_t access : {0, 2}) {
         KorNumberValue record{0, 53};
         GateParams gate = DriverHarness::Gate("VER1", 1, access, 0, &record);
@@ -228,7 +228,7 @@ TEST_F(ControlWriteTest, ReadOnlyGatesAreRefusedAfterThePause) {
     EXPECT_EQ(peer.Requests(), std::vector<Bytes>{frame});
 }
 
-TEST_F(ControlWriteTest, FailedAcknowledgementsAreRepeated) {
+TEST_F(ProtocolControlWrite, FailedAcknowledgementsAreRepeated) {
     const Bytes frame = {0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F};
     Bytes badChecksum = Acknowledgement(0x11);
     badChecksum.back() ^= 0x01;
@@ -271,7 +271,7 @@ TEST_F(ControlWriteTest, FailedAcknowledgementsAreRepeated) {
     EXPECT_EQ(pauseCount, 3);
 }
 
-TEST_F(ControlWriteTest, CaaAcknowledgementFromAnotherMultiplexerIsWrong) {
+TEST_F(ProtocolControlWrite, CaaAcknowledgementFromAnotherMultiplexerIsWrong) {
     // CAA written 2 goes to 0x21; an answer from 0x01 (the gate's plcNum) is not its own.
     const Bytes frame = {0xFF, 0x06, 0x21, 0x4D, 0x3E, 0x10, 0x3E};
     EXPECT_EQ(WriteNumber("CAA", 0, 2, std::vector<Step>(5, Step{7, Acknowledgement(0x01)})), 1);
@@ -279,7 +279,7 @@ TEST_F(ControlWriteTest, CaaAcknowledgementFromAnotherMultiplexerIsWrong) {
     EXPECT_EQ(zanpro::Log(), Entered(7) + One(32, "VERODI: wrong receive"));
 }
 
-TEST_F(ControlWriteTest, LaterFrameFailureKeepsEarlierFramesSent) {
+TEST_F(ProtocolControlWrite, LaterFrameFailureKeepsEarlierFramesSent) {
     const Bytes first = {0xFF, 0x09, 0x41, 0x17, 0x3E, 0x10, 0x32, 0x30, 0x31, 0xBE};
     const Bytes second = {0xFF, 0x09, 0x41, 0x17, 0x3E, 0x10, 0x35, 0x33, 0x34, 0xB5};
     std::vector<Step> steps = {{first.size(), Acknowledgement(0x41)}};
@@ -302,7 +302,7 @@ TEST_F(ControlWriteTest, LaterFrameFailureKeepsEarlierFramesSent) {
     EXPECT_EQ(zanpro::Log(), Entered(7) + One(32, "VERODI: wrong receive"));
 }
 
-TEST(ControlWriteNoPort, EverySendFailsWithoutPauses) {
+TEST(ProtocolControlWriteNoPort, EverySendFailsWithoutPauses) {
     DriverHarness driver;
     ASSERT_EQ(driver.Init("", 10, 0), 0);
     KorNumberValue record{0, 53};

@@ -16,7 +16,7 @@ namespace {
 
 using namespace roderavo;
 
-TEST(NumberList, FieldsAsTheWriteTextsUseThem) {
+TEST(ProtocolNumberList, FieldsAsTheWriteTextsUseThem) {
     struct Case {
         std::string text;
         std::size_t count;
@@ -49,7 +49,7 @@ TEST(NumberList, FieldsAsTheWriteTextsUseThem) {
     EXPECT_EQ(CommasBeforeClose(",,"), 2u);
 }
 
-TEST(CompanionNames, PaddedTwoDigitsAndCameraHundred) {
+TEST(ProtocolCompanionNames, PaddedTwoDigitsAndCameraHundred) {
     EXPECT_EQ(CameraGateName("SAC", 1, 21).View(), "SAC121");
     EXPECT_EQ(CameraGateName("SAC", 0, 7).View(), "SAC007");
     EXPECT_EQ(CameraGateName("SVC", 0, 20).View(), "SVC020");
@@ -62,7 +62,7 @@ TEST(CompanionNames, PaddedTwoDigitsAndCameraHundred) {
     EXPECT_EQ(ReportGateName("AL").View(), "TAS");
 }
 
-TEST(CameraStates, OnlyFourBytesHaveTexts) {
+TEST(ProtocolCameraStates, OnlyFourBytesHaveTexts) {
     for (int byte = 0; byte < 256; ++byte) {
         const std::string_view text = CameraStateText(static_cast<uint8_t>(byte));
         switch (byte) {
@@ -92,7 +92,7 @@ TEST(CameraStates, OnlyFourBytesHaveTexts) {
     EXPECT_EQ(ClockText(reply).View().substr(0, 3), "ab.");
 }
 
-TEST(StatusRequests, BytesPerMnemonic) {
+TEST(ProtocolStatusRequests, BytesPerMnemonic) {
     struct Case {
         const char* address;
         std::vector<uint8_t> bytes;
@@ -121,7 +121,7 @@ TEST(StatusRequests, BytesPerMnemonic) {
     }
 }
 
-TEST(ControlBuilders, LimitsAndKeptNumbers) {
+TEST(ProtocolControlBuilders, LimitsAndKeptNumbers) {
     BuildKeyCodeTable();
     RequestBuffer frame{};
     uint16_t size = 0;

@@ -17,7 +17,7 @@ using zanpro::AddGate;
 using zanpro::GateText;
 using zanpro::GateValue;
 
-class MuxsimTest : public ::testing::Test {
+class ProtocolMuxsim : public ::testing::Test {
   protected:
     void SetUp() override {
         muxsim::Options options;
@@ -65,7 +65,7 @@ class MuxsimTest : public ::testing::Test {
     std::unique_ptr<muxsim::Simulator> sim;
 };
 
-TEST_F(MuxsimTest, VersionClockAndAlarmReport) {
+TEST_F(ProtocolMuxsim, VersionClockAndAlarmReport) {
     sim->SetVersion(1, "AMUX 20CD TEST");
     std::string text;
     EXPECT_EQ(ReadText("VER1", 1, text), 0);
@@ -93,7 +93,7 @@ TEST_F(MuxsimTest, VersionClockAndAlarmReport) {
     EXPECT_EQ(zanpro::Log(), Entered(5));
 }
 
-TEST_F(MuxsimTest, CameraListsOfMultiplexerFourAreComplete) {
+TEST_F(ProtocolMuxsim, CameraListsOfMultiplexerFourAreComplete) {
     std::vector<uint32_t> sac, svc;
     for (int camera = 81; camera <= 100; ++camera) {
         const std::string number =
@@ -123,7 +123,7 @@ TEST_F(MuxsimTest, CameraListsOfMultiplexerFourAreComplete) {
     EXPECT_TRUE(GateText(tas)->ends_with(" hrs Video Loss"));
 }
 
-TEST_F(MuxsimTest, WritesAreAcknowledgedAndApplied) {
+TEST_F(ProtocolMuxsim, WritesAreAcknowledgedAndApplied) {
     EXPECT_EQ(WriteNumber("KEY1", 1, 53), 0);
     EXPECT_EQ(Frames(), (std::vector<Bytes>{{0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F}}));
 
@@ -156,7 +156,7 @@ TEST_F(MuxsimTest, WritesAreAcknowledgedAndApplied) {
     EXPECT_EQ(Frames().size(), 3u);
 }
 
-TEST_F(MuxsimTest, FaultsOnTheLine) {
+TEST_F(ProtocolMuxsim, FaultsOnTheLine) {
     std::string text;
     struct Case {
         muxsim::FaultKind kind;

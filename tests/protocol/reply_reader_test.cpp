@@ -22,7 +22,7 @@ using roderavo::ReplyBuffer;
 
 constexpr uint8_t kSentinel = 0xAA;
 
-class ReplyReaderTest : public ::testing::Test {
+class ProtocolReplyReader : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(peer.Ok());
@@ -55,7 +55,7 @@ class ReplyReaderTest : public ::testing::Test {
     std::unique_ptr<ReplyBuffer> reply;
 };
 
-TEST_F(ReplyReaderTest, ImpossibleLengthBytesAreMalformedAndReadNoFurther) {
+TEST_F(ProtocolReplyReader, ImpossibleLengthBytesAreMalformedAndReadNoFurther) {
     Bytes tail(60);
     for (std::size_t i = 0; i < tail.size(); ++i) tail[i] = static_cast<uint8_t>(0x10 + i);
     for (int length = 0; length < 256; ++length) {
@@ -78,7 +78,7 @@ TEST_F(ReplyReaderTest, ImpossibleLengthBytesAreMalformedAndReadNoFurther) {
     }
 }
 
-TEST_F(ReplyReaderTest, EveryPossibleLengthByteIsReadToItsChecksum) {
+TEST_F(ProtocolReplyReader, EveryPossibleLengthByteIsReadToItsChecksum) {
     for (uint8_t length = 6; length <= 49; ++length) {
         SCOPED_TRACE(int(length));
         const Bytes payload(length - 6u, 'v');
@@ -113,7 +113,7 @@ TEST_F(ReplyReaderTest, EveryPossibleLengthByteIsReadToItsChecksum) {
     }
 }
 
-TEST_F(ReplyReaderTest, TruncatedFramesAreLineFailures) {
+TEST_F(ProtocolReplyReader, TruncatedFramesAreLineFailures) {
     const Bytes frame = StatusReply(0x48, 0x11, {'a', 'b', 'c'});
     const Bytes ack = Acknowledgement(0x11);
     for (std::size_t cut = 0; cut < frame.size(); ++cut) {
@@ -133,7 +133,7 @@ TEST_F(ReplyReaderTest, TruncatedFramesAreLineFailures) {
     }
 }
 
-TEST_F(ReplyReaderTest, WrongHeadersAreMalformed) {
+TEST_F(ProtocolReplyReader, WrongHeadersAreMalformed) {
     struct Case {
         const char* name;
         Bytes bytes;
@@ -183,7 +183,7 @@ TEST_F(ReplyReaderTest, WrongHeadersAreMalformed) {
     EXPECT_EQ(received, 8);
 }
 
-TEST_F(ReplyReaderTest, RandomFramesNeverOverrun) {
+TEST_F(ProtocolReplyReader, RandomFramesNeverOverrun) {
     std::mt19937 random(20261207);
     for (int round = 0; round < 400; ++round) {
         Bytes bytes(60);

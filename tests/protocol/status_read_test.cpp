@@ -28,7 +28,7 @@ Bytes AlarmReport(uint8_t source, uint8_t state, uint8_t extra = 0x5A) {
     return frame;
 }
 
-class StatusReadTest : public ::testing::Test {
+class ProtocolStatusRead : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(peer.Ok());
@@ -47,7 +47,7 @@ class StatusReadTest : public ::testing::Test {
     DriverHarness driver;
 };
 
-TEST_F(StatusReadTest, TextGatesReceiveVersionAndClock) {
+TEST_F(ProtocolStatusRead, TextGatesReceiveVersionAndClock) {
     struct Case {
         const char* address;
         int32_t plc;
@@ -98,7 +98,7 @@ TEST_F(StatusReadTest, TextGatesReceiveVersionAndClock) {
     }
 }
 
-TEST_F(StatusReadTest, AlarmReportFillsTasGateAndAlarmGate) {
+TEST_F(ProtocolStatusRead, AlarmReportFillsTasGateAndAlarmGate) {
     const uint32_t tas = AddGate(kInstance, "TAS005");
     KorNumberValue value{0x1234, 0x4321};
     GateParams gate = DriverHarness::Gate("ALS005", 0, 2, 0, &value);
@@ -122,7 +122,7 @@ TEST_F(StatusReadTest, AlarmReportFillsTasGateAndAlarmGate) {
     EXPECT_EQ(value.Number, 0x2E);
 }
 
-TEST_F(StatusReadTest, AlarmReportStateRefusedOnlyWhileTasGateExists) {
+TEST_F(ProtocolStatusRead, AlarmReportStateRefusedOnlyWhileTasGateExists) {
     KorNumberValue value{0, 7};
     GateParams gate = DriverHarness::Gate("ALS125", 1, 2, 0, &value);
     const Bytes request = {0xFF, 0x07, 0x11, 0x49, 0x3C, 0x10, 0x19, 0x3A};
@@ -143,7 +143,7 @@ TEST_F(StatusReadTest, AlarmReportStateRefusedOnlyWhileTasGateExists) {
     }
 }
 
-TEST_F(StatusReadTest, CameraHundredIsReadAndListed) {
+TEST_F(ProtocolStatusRead, CameraHundredIsReadAndListed) {
     const uint32_t tas = AddGate(kInstance, "TAS4100");
     KorNumberValue value{};
     GateParams als = DriverHarness::Gate("ALS4100", 4, 2, 0, &value);
@@ -172,7 +172,7 @@ TEST_F(StatusReadTest, CameraHundredIsReadAndListed) {
     }
 }
 
-TEST_F(StatusReadTest, AlarmStateListFillsSacGates) {
+TEST_F(ProtocolStatusRead, AlarmStateListFillsSacGates) {
     std::vector<uint32_t> ids;
     for (int camera = 21; camera <= 40; ++camera)
         ids.push_back(AddGate(kInstance, "SAC1" + std::to_string(camera)));
@@ -204,7 +204,7 @@ TEST_F(StatusReadTest, AlarmStateListFillsSacGates) {
                                "plc 1 (not enough TAGS), plcNum"));
 }
 
-TEST_F(StatusReadTest, ListsPadSmallCameraNumbersAndStopAtRefusedBytes) {
+TEST_F(ProtocolStatusRead, ListsPadSmallCameraNumbersAndStopAtRefusedBytes) {
     const uint32_t sac7 = AddGate(kInstance, "SAC007");
     KorNumberValue value{0, 5};
     GateParams aas = DriverHarness::Gate("AAS0", 0, 2, 0, &value);
@@ -233,7 +233,7 @@ TEST_F(StatusReadTest, ListsPadSmallCameraNumbersAndStopAtRefusedBytes) {
     EXPECT_EQ(zanpro::Log(), Entered(5));
 }
 
-TEST_F(StatusReadTest, GatesThatCannotBeReadSendNothing) {
+TEST_F(ProtocolStatusRead, GatesThatCannotBeReadSendNothing) {
     KorNumberValue value{};
     struct Case {
         const char* address;
@@ -255,7 +255,7 @@ TEST_F(StatusReadTest, GatesThatCannotBeReadSendNothing) {
     EXPECT_EQ(ReadWith(odd, {{7, StatusReply(0x48, 0x11, {'x'})}}), 1);
 }
 
-TEST_F(StatusReadTest, FailedAttemptsAreRepeatedWithPauses) {
+TEST_F(ProtocolStatusRead, FailedAttemptsAreRepeatedWithPauses) {
     std::array<char, 64> text{};
     GateParams gate = DriverHarness::Gate("VER1", 1, 2, 7, text.data());
     const Bytes request = {0xFF, 0x06, 0x11, 0x48, 0x3C, 0x10, 0x55};
@@ -296,7 +296,7 @@ TEST_F(StatusReadTest, FailedAttemptsAreRepeatedWithPauses) {
     }
 }
 
-TEST_F(StatusReadTest, GoodAttemptAfterFailuresIsDecoded) {
+TEST_F(ProtocolStatusRead, GoodAttemptAfterFailuresIsDecoded) {
     std::array<char, 64> text{};
     GateParams gate = DriverHarness::Gate("VER2", 2, 2, 7, text.data());
     const Bytes request = {0xFF, 0x06, 0x21, 0x48, 0x3C, 0x10, 0x45};
@@ -310,7 +310,7 @@ TEST_F(StatusReadTest, GoodAttemptAfterFailuresIsDecoded) {
     EXPECT_EQ(zanpro::Log(), Entered(5) + One(8, "VERODI: Failed to read first chars from PLC."));
 }
 
-TEST_F(StatusReadTest, MissingReportByteIsALineFailure) {
+TEST_F(ProtocolStatusRead, MissingReportByteIsALineFailure) {
     KorNumberValue value{};
     GateParams gate = DriverHarness::Gate("ALS005", 0, 2, 0, &value);
     Bytes report = AlarmReport(0x01, 0x20);
@@ -321,7 +321,7 @@ TEST_F(StatusReadTest, MissingReportByteIsALineFailure) {
     EXPECT_EQ(pauseCount, 5);
 }
 
-TEST(StatusReadNoPort, EveryAttemptFailsAtTheSendWithoutPauses) {
+TEST(ProtocolStatusReadNoPort, EveryAttemptFailsAtTheSendWithoutPauses) {
     DriverHarness driver;
     ASSERT_EQ(driver.Init("", 10, 0), 0);
     std::array<char, 64> text{};
