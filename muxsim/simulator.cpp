@@ -75,6 +75,12 @@ class Simulator::Impl {
     bool Write(std::span<const uint8_t> bytes);
     bool WriteNow(std::span<const uint8_t> bytes);
     void Trace(const std::string& line);
+    template <typename T>
+    void Trim(std::vector<T>& log) const {
+        const std::size_t keep = options.keptFrames;
+        if (keep == 0 || log.size() <= 2 * keep) return;
+        log.erase(log.begin(), log.end() - static_cast<std::ptrdiff_t>(keep));
+    }
 
     Options options;
     mutable std::mutex mutex;
@@ -237,6 +243,7 @@ void Simulator::Impl::Take(const TakenFrame& frame) {
             ignored = "not a request the multiplexer knows";
         }
         received.push_back(std::move(entry));
+        Trim(received);
     }
     changed.notify_all();
     Trace("-> " + DescribeFrame(frame.bytes));
@@ -302,6 +309,7 @@ void Simulator::Impl::Emit(Answer answer, bool faulted, Fault fault) {
     {
         std::lock_guard lock(mutex);
         sent.push_back(line);
+        Trim(sent);
     }
     changed.notify_all();
     if (!noise.empty()) Trace("<- noise: " + DescribeFrame(noise));

@@ -108,6 +108,7 @@ struct Options {
     uint64_t seed = 0;
     std::vector<RandomFault> randomFaults{};
     ClockMode clockMode = ClockMode::Running;  // of every multiplexer at the start
+    std::size_t keptFrames = 0;  // Received()/Sent() keep at least the latest this many; 0: all
 };
 
 // Texts.

@@ -335,6 +335,19 @@ TEST_F(MuxsimLine, RandomFaultsFollowTheSeed) {
     EXPECT_NE(first.find('-'), std::string::npos) << first;
 }
 
+TEST_F(MuxsimLine, KeepsOnlyTheLatestFramesWhenAskedTo) {
+    Options options;
+    options.keptFrames = 2;
+    Start(options);
+    for (uint8_t key = 0x30; key < 0x37; ++key)
+        ASSERT_EQ(peer_->Exchange(Framed({0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, key}), 8).size(), 8u);
+    const auto received = sim_->Received();
+    EXPECT_GE(received.size(), 2u);
+    EXPECT_LE(received.size(), 4u);
+    EXPECT_EQ(received.back().bytes[6], 0x36);
+    EXPECT_LE(sim_->Sent().size(), 4u);
+}
+
 TEST_F(MuxsimLine, PacesRepliesAtTheBaudRate) {
     Options options;
     options.baud = 1200;  // 120 bytes a second: an 8-byte ack takes about 67 ms
