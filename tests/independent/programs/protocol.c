@@ -106,7 +106,7 @@ static Step step_reply(size_t request_size, const unsigned char* reply, size_t r
     Step step;
     memset(&step, 0, sizeof step);
     step.request_size = request_size;
-    memcpy(step.reply, reply, reply_size);
+    if (reply_size > 0) memcpy(step.reply, reply, reply_size);
     step.reply_size = reply_size;
     return step;
 }
@@ -121,7 +121,7 @@ static Step status_reply(size_t request_size, unsigned char command, unsigned ch
     frame[3] = command;
     frame[4] = source;
     frame[5] = 0x10;
-    memcpy(frame + 6, payload, payload_size);
+    if (payload_size > 0) memcpy(frame + 6, payload, payload_size);
     frame[6 + payload_size] = checksum(frame, 6 + payload_size);
     return step_reply(request_size, frame, 7 + payload_size);
 }
