@@ -263,10 +263,10 @@ TEST_F(ProtocolControlWrite, FailedAcknowledgementsAreRepeated) {
         EXPECT_EQ(zanpro::Log(), Entered(7) + Repeat(c.perAttempt, 5) + c.last);
         EXPECT_EQ(pauseCount, 6);  // before the write, then after every failed attempt
     }
-    // A good acknowledgement on the third attempt.
-    EXPECT_EQ(WriteNumber("KEY1", 1, 53,
-                          {{8, {}}, {8, Acknowledgement(0x21)}, {8, Acknowledgement(0x11)}}),
-              0);
+    // A good acknowledgement, byte for byte, on the third attempt.
+    const Bytes good = {0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4};
+    EXPECT_EQ(Acknowledgement(0x11), good);
+    EXPECT_EQ(WriteNumber("KEY1", 1, 53, {{8, {}}, {8, Acknowledgement(0x21)}, {8, good}}), 0);
     EXPECT_EQ(peer.Requests(), std::vector<Bytes>(3, frame));
     EXPECT_EQ(pauseCount, 3);
 }
