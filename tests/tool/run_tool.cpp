@@ -73,3 +73,56 @@ bool WaitUntil(const std::function<bool()>& probe, std::chrono::milliseconds dea
     }
     return probe();
 }
+
+BackgroundTool StartTool(const std::vector<std::string>& args) {
+    BackgroundTool tool;
+    int outPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0) return tool;
+    std::vector<std::string> argv = {RODERAVO_TOOL};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, STDIN_FILENO);
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(null, STDERR_FILENO);
+        execv(cargv[0], cargv.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    tool.pid = pid;
+    tool.out = outPipe[0];
+    return tool;
+}
+
+std::string ReadLine(const BackgroundTool& tool, std::chrono::milliseconds deadline) {
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (std::chrono::steady_clock::now() < end) {
+        pollfd fd{tool.out, POLLIN, 0};
+        if (poll(&fd, 1, 50) <= 0) continue;
+        char c = 0;
+        if (read(tool.out, &c, 1) != 1) break;
+        if (c == '\n') return line;
+        line += c;
+    }
+    return {};
+}
+
+int StopTool(BackgroundTool& tool, std::chrono::milliseconds deadline) {
+    if (tool.pid <= 0) return -1;
+    kill(tool.pid, SIGTERM);
+    int status = 0;
+    const bool ended =
+        WaitUntil([&] { return waitpid(tool.pid, &status, WNOHANG) == tool.pid; }, deadline);
+    if (!ended) {
+        kill(tool.pid, SIGKILL);
+        waitpid(tool.pid, &status, 0);
+    }
+    close(tool.out);
+    tool.pid = -1;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}

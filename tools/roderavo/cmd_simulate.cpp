@@ -2,6 +2,7 @@
 // terminal (roderavo poll --port pts/N).
 #include <iostream>
 
+#include <muxsim/cli_options.h>
 #include <muxsim/simulator.h>
 
 #include "commands.h"
@@ -17,20 +18,13 @@ int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
     simOptions.trace = simulate.trace;
     simOptions.baud = simulate.baud;
     simOptions.seed = simulate.seed;
-    if (!simulate.fault.empty()) {
-        muxsim::RandomFault random;
-        if (!muxsim::ParseFaultKind(simulate.fault, &random.fault.kind)) {
-            Complain("--fault " + simulate.fault +
-                     ": the faults are no-answer, bad-checksum, wrong-source, wrong-command, "
-                     "ack-status, split-reply, delay, garbage, trickle");
+    for (const std::string& text : simulate.faults) {
+        const auto fault = muxsim::ParseFaultSpec(text);
+        if (!fault) {
+            Complain("--fault " + text + ": " + kFaultHelp);
             return kExitRefused;
         }
-        if (simulate.faultRate < 0 || simulate.faultRate > 1) {
-            Complain("--fault-rate takes a probability 0..1");
-            return kExitRefused;
-        }
-        random.probability = simulate.faultRate;
-        simOptions.randomFaults.push_back(random);
+        simOptions.randomFaults.push_back(*fault);
     }
     std::optional<double> durationMs;
     if (!simulate.duration.empty()) {

@@ -32,8 +32,7 @@ int RunPoll(const CommonOptions& options, const PollOptions& poll);
 struct SimulateOptions {
     bool trace = false;
     std::vector<int> absent;
-    std::string fault;  // a fault kind, struck at random
-    double faultRate = 0.1;
+    std::vector<std::string> faults;  // KIND[:N][@P], as muxsim takes them
     uint64_t seed = 1;
     uint32_t baud = 0;
     std::string duration;  // empty: until stopped

@@ -38,6 +38,13 @@ void AddLineOptions(CLI::App* sub, CommonOptions& common) {
                     "Poll interval, also the time the driver waits for each reply "
                     "(e.g. 500ms, 2s; plain numbers are milliseconds)")
         ->capture_default_str();
+    sub->add_option("--sim-fault", common.simFaults,
+                    "With the simulator: KIND[:N][@P], a fault that strikes each answer with "
+                    "probability P (e.g. no-answer@0.1, delay:300@0.5)");
+    sub->add_option("--sim-absent", common.simAbsent,
+                    "With the simulator: multiplexers that do not answer, e.g. 3,4")
+        ->delimiter(',')
+        ->check(CLI::Range(0, 4));
 }
 
 }  // namespace
@@ -106,16 +113,16 @@ int main(int argc, char** argv) {
     SimulateOptions simulate;
     auto* simCmd = app.add_subcommand(
         "simulate", "Run the multiplexer simulator on a new pty and print its name");
-    AddDriverOptions(simCmd, common);
+    simCmd->add_flag("--json", common.json, "Print the port as a JSON object");
     simCmd->add_flag("--trace", simulate.trace, "Show every frame, decoded, on stderr");
     simCmd->add_option("--absent", simulate.absent, "Multiplexers that do not answer, e.g. 3,4")
         ->delimiter(',')
         ->check(CLI::Range(0, 4));
-    simCmd->add_option("--fault", simulate.fault,
-                       "A fault struck at random: no-answer, bad-checksum, wrong-source, "
-                       "wrong-command, ack-status, split-reply, delay, garbage, trickle");
-    simCmd->add_option("--fault-rate", simulate.faultRate, "Probability of the fault per frame")
-        ->capture_default_str();
+    simCmd->add_option("--fault", simulate.faults,
+                       "KIND[:N][@P]: a fault that strikes each answer with probability P "
+                       "(default 1); KIND is no-answer, bad-checksum, wrong-source, "
+                       "wrong-command, ack-status, split, delay, trickle (N ms) or garbage (N "
+                       "bytes)");
     simCmd->add_option("--seed", simulate.seed, "Seed of the random faults")->capture_default_str();
     simCmd->add_option("--line-baud", simulate.baud,
                        "Pace replies like a line of this speed (0: at once)");

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <muxsim/cli_options.h>
 #include <muxsim/simulator.h>
 #include <zanpro/host.h>
 
@@ -94,8 +95,25 @@ bool Session::LoadDriver(const CommonOptions& options, int* exitCode) {
     return true;
 }
 
-bool Session::StartSimulator(std::string* error) {
-    simulator_ = StartDemoSimulator(muxsim::Options{}, error);
+bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
+    muxsim::Options simOptions;
+    simOptions.seed = 1;
+    for (const std::string& text : options.simFaults) {
+        const auto fault = muxsim::ParseFaultSpec(text);
+        if (!fault) {
+            *error = "--sim-fault " + text + ": " + kFaultHelp;
+            return false;
+        }
+        simOptions.randomFaults.push_back(*fault);
+    }
+    for (int mux : options.simAbsent) {
+        if (mux < 0 || mux > 4) {
+            *error = "--sim-absent takes multiplexer numbers 0..4";
+            return false;
+        }
+        simOptions.present[static_cast<std::size_t>(mux)] = false;
+    }
+    simulator_ = StartDemoSimulator(simOptions, error);
     return simulator_ != nullptr;
 }
 
@@ -108,7 +126,7 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         return false;
     }
     if (options.simulate || options.port.empty()) {
-        if (!StartSimulator(&error)) {
+        if (!StartSimulator(options, &error)) {
             Complain(error);
             *exitCode = kExitLine;
             return false;
@@ -116,7 +134,7 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         settings.portName = simulator_->PortName();
         devicePath_ = simulator_->DevicePath();
         portLabel_ = settings.portName + " (simulator)";
-        if (!options.simulate && !options.quietSimulatorNote)
+        if (!options.simulate)
             Complain("no --port given: running on the built-in simulator on " + settings.portName +
                      " (give --port NAME for a real line)");
     } else {

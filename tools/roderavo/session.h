@@ -35,8 +35,15 @@ struct CommonOptions {
     bool verbose = false;
     bool json = false;
     std::string logFile;
-    bool quietSimulatorNote = false;
+    std::vector<std::string> simFaults;  // faults of the built-in simulator, KIND[:N][@P]
+    std::vector<int> simAbsent;          // multiplexers the built-in simulator leaves out
 };
+
+// How a simulator fault is written.
+inline constexpr const char* kFaultHelp =
+    "give KIND[:N][@P], KIND one of no-answer, bad-checksum, wrong-source, wrong-command, "
+    "ack-status, split, delay, trickle (N ms), garbage (N bytes); P the probability per answer, "
+    "e.g. no-answer@0.1 or delay:300@0.5";
 
 // A message for the user on stderr, prefixed "roderavo: ".
 void Complain(const std::string& message);
@@ -90,7 +97,7 @@ class Session {
 
     // Starts the demonstration simulator on a new pty (a few cameras in alarm and
     // video loss); false with a message when it cannot.
-    bool StartSimulator(std::string* error);
+    bool StartSimulator(const CommonOptions& options, std::string* error);
 
   private:
     Driver driver_;
