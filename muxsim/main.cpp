@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     app.add_option("--alarm", alarms,
                    "CAMERA[=STATE]: a camera (1..100) in alarm; STATE is Alarm (default), "
                    "Video-Loss, Unknown or None")
-        ->check(Checked(ParseAlarm, "camera state"));
+        ->check(Checked(ParseAlarm, "camera (1..100) and state"));
     app.add_option("--video-loss", videoLoss, "A camera (1..100) that has lost its video")
         ->check(CLI::Range(1, kCameraCount));
     app.add_option("--version", version, "The version text of every multiplexer");
