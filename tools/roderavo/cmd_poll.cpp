@@ -138,6 +138,7 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
         } else if (!options.json) {
             for (const auto& line : lines) std::cout << line << '\n';
             std::cout.flush();
+            if (!std::cout) RequestStop();  // the reader went away
         }
     };
 
@@ -183,6 +184,15 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
     }
     screen.Leave();
     SetLogEcho(true);
+    if (live) {
+        // The last picture stays on the terminal, above the statistics.
+        header.interactive = false;
+        header.cycle = poller.Cycles();
+        header.time = WallClockNow();
+        for (const auto& line : RenderView(header, poller.Muxes(), poller.LastError(), colour))
+            std::cout << line << '\n';
+        std::cout << '\n';
+    }
     const double seconds = std::chrono::duration<double>(PollClock::now() - start).count();
     session.CloseLine();  // Exit: the port is released before the statistics are shown
     if (options.json) {

@@ -17,7 +17,7 @@ void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
                     "program, else the build tree's)");
     sub->add_option("--instance", common.instance,
                     "Driver instance number (host client VERODI No_NN)")
-        ->check(CLI::Range(0, 99));
+        ->check(CLI::Range(0, 255));
     sub->add_flag("-v,--verbose", common.verbose, "Show the driver's trace lines too");
     sub->add_flag("--json", common.json, "One JSON object per result line, for scripts");
     sub->add_option("--log", common.logFile, "Also append every driver log line to this file");

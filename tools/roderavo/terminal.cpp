@@ -62,6 +62,7 @@ void InstallStopSignals() {
     resize.sa_handler = OnResize;
     sigemptyset(&resize.sa_mask);
     sigaction(SIGWINCH, &resize, nullptr);
+    signal(SIGPIPE, SIG_IGN);  // a closed pipe shows as a failed write, and polling stops
 }
 
 bool StopRequested() {
