@@ -92,6 +92,7 @@ TEST_F(ToolOnSimulator, ALongLinkToTheDeviceIsResolved) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("VER1 = TEST V1"));
     EXPECT_THAT(run.err, HasSubstr("the driver opens it as " + sim.PortName()));
+    EXPECT_THAT(run.err, HasSubstr("VERODI: Entered KorMain(), with function 4"));  // -v traces
 }
 
 TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {

@@ -77,7 +77,7 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
             return kExitRefused;
         }
     }
-    const bool terminal = isatty(STDOUT_FILENO) && isatty(STDIN_FILENO) && !options.json;
+    const bool terminal = isatty(STDOUT_FILENO) && !options.json;
     int cycles = pollOptions.cycles;
     // Written to a file or a pipe, polling must end by itself.
     if (!terminal && cycles < 0 && !durationMs) cycles = 5;

@@ -17,6 +17,7 @@ namespace {
 volatile sig_atomic_t gStop = 0;
 volatile sig_atomic_t gResize = 0;
 volatile sig_atomic_t gScreenTaken = 0;
+volatile sig_atomic_t gKeys = 0;  // stdin is a terminal in key mode
 termios gSavedTermios{};
 
 constexpr char kEnter[] = "\x1b[?1049h\x1b[?25l\x1b[H\x1b[2J";
@@ -33,7 +34,7 @@ void WriteAll(const char* text, std::size_t size) {
 
 void RestoreTerminal() {
     WriteAll(kLeave, sizeof kLeave - 1);
-    tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTermios);
+    if (gKeys != 0) tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTermios);
 }
 
 void OnStop(int signal) {
@@ -79,13 +80,16 @@ bool ResizeRequested() {
 }
 
 bool LiveScreen::Enter() {
-    if (!isatty(STDOUT_FILENO) || !isatty(STDIN_FILENO)) return false;
-    if (tcgetattr(STDIN_FILENO, &gSavedTermios) != 0) return false;
-    termios raw = gSavedTermios;
-    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-    raw.c_cc[VMIN] = 0;
-    raw.c_cc[VTIME] = 0;
-    tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    if (!isatty(STDOUT_FILENO)) return false;
+    // Keys are read only from a terminal; without one the view still runs.
+    gKeys = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &gSavedTermios) == 0;
+    if (gKeys) {
+        termios raw = gSavedTermios;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        raw.c_cc[VMIN] = 0;
+        raw.c_cc[VTIME] = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
     WriteAll(kEnter, sizeof kEnter - 1);
     active_ = true;
     gScreenTaken = 1;
@@ -107,6 +111,10 @@ void LiveScreen::Draw(const std::vector<std::string>& lines) {
 }
 
 bool LiveScreen::WaitForQuitKey(int ms) {
+    if (gKeys == 0) {
+        SleepUnlessStopped(ms);
+        return false;
+    }
     pollfd fd{STDIN_FILENO, POLLIN, 0};
     if (poll(&fd, 1, ms) <= 0) return false;
     char keys[16];
