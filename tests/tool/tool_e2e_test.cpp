@@ -1,5 +1,8 @@
 // The tool end to end: info, parse, the reads of every status gate and the writes
 // of every command against the simulator on a pty, and polling for a few cycles.
+#include <unistd.h>
+
+#include <cstdio>
 #include <ctime>
 
 #include "tool_fixture.h"
@@ -147,6 +150,23 @@ TEST_F(ToolOnSimulator, WritesEveryCommandWithTheFramesOnTheWire) {
     std::vector<Bytes> received;
     for (const auto& frame : sim.Received()) received.push_back(frame.bytes);
     EXPECT_EQ(received, expected);
+}
+
+TEST_F(ToolOnSimulator, TheLogFileTakesEveryDriverLine) {
+    const std::string file = "/tmp/roderavo-log-" + std::to_string(getpid()) + ".txt";
+    const ToolRun run = Run("read", {"--log", file, "VER1"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::string text;
+    if (FILE* in = std::fopen(file.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n = 0;
+        while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) text.append(buffer, n);
+        std::fclose(in);
+    }
+    std::remove(file.c_str());
+    EXPECT_THAT(text, HasSubstr("event VERODI: ZUR Driver loaded successfully\n"));
+    EXPECT_THAT(text, HasSubstr("trace VERODI: Entered KorMain(), with function 4\n"));
+    EXPECT_THAT(run.err, Not(HasSubstr("Entered KorMain")));  // traces only with -v
 }
 
 TEST_F(ToolOnSimulator, WritesTheClockNowInLocalTime) {

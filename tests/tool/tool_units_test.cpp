@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <pty.h>
+#include <sys/wait.h>
+
 #include <filesystem>
 
 #include "gate_forms.h"
@@ -117,6 +120,40 @@ TEST(PortNames, DiagnosisOfAMissingDeviceListsTheSerialDevices) {
     EXPECT_THAT(why, HasSubstr("there is no device /dev/ttyUSB99"));
     EXPECT_THAT(DiagnosePort("/tmp"), HasSubstr("is not a serial device"));
     EXPECT_THAT(DiagnosePort("/dev/null"), HasSubstr("is not a serial device"));
+}
+
+// A user outside the device's group: run the diagnosis as "nobody" in a child.
+TEST(PortNames, DiagnosisOfPermissionDeniedNamesTheGroup) {
+    if (getuid() != 0) GTEST_SKIP() << "needs root to become another user";
+    int master = -1;
+    int slave = -1;
+    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    const std::string device = ttyname(slave);
+    ASSERT_EQ(chmod(device.c_str(), 0660), 0);
+    int result[2];
+    ASSERT_EQ(pipe(result), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(result[0]);
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        const std::string why = DiagnosePort(device);
+        const ssize_t n = write(result[1], why.data(), why.size());
+        _exit(n == static_cast<ssize_t>(why.size()) ? 0 : 4);
+    }
+    close(result[1]);
+    std::string why;
+    char buffer[512];
+    ssize_t n = 0;
+    while ((n = read(result[0], buffer, sizeof buffer)) > 0)
+        why.append(buffer, static_cast<std::size_t>(n));
+    close(result[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(slave);
+    close(master);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_THAT(why, HasSubstr("permission denied on " + device + " (group "));
+    EXPECT_THAT(why, HasSubstr("sudo usermod -aG "));
 }
 
 TEST(LiveView, CellsShowAlarmBeforeVideoLossBeforeUnknown) {
