@@ -90,8 +90,17 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
         }
         std::string why;
         const std::string digit = std::to_string(mux);
-        MuxGates g{*session.Bind("VER" + digit, &why), *session.Bind("TAD" + digit, &why),
-                   *session.Bind("AAS" + digit, &why), *session.Bind("VLS" + digit, &why)};
+        std::array<std::optional<BoundGate>, 4> bound;
+        const char* words[] = {"VER", "TAD", "AAS", "VLS"};
+        for (std::size_t i = 0; i < bound.size(); ++i) {
+            bound[i] = session.Bind(words[i] + digit, &why);
+            if (!bound[i]) {
+                Complain("the driver refused the address " + std::string(words[i]) + digit +
+                         ": is --driver the roderavo driver?");
+                return kExitRefused;
+            }
+        }
+        MuxGates g{*bound[0], *bound[1], *bound[2], *bound[3]};
         gates.push_back(g);
     }
     if (!session.OpenLine(options, &exitCode)) return exitCode;
