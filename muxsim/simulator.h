@@ -9,7 +9,8 @@
 // Faults can be injected per answered frame (QueueFault) or at random with a seed
 // (Options::randomFaults), and replies can be paced like a real line (Options::baud).
 //
-// All public member functions are safe to call from any thread while the simulator serves.
+// The state, fault and log functions may be called from any thread while the simulator
+// serves; start and stop it from one thread.
 #pragma once
 
 #include <array>
