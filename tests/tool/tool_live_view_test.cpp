@@ -77,7 +77,8 @@ TEST_F(LiveViewUnderTmux, DrawsRefreshesAndLeavesTheTerminalCleanOnCtrlC) {
     Type("stty -g > " + dir_ + "/before; echo READY");
     ASSERT_TRUE(PaneShows("READY", std::chrono::seconds(10)));
     Type(std::string(RODERAVO_TOOL) + " poll --simulate --driver " + RODERAVO_DRIVER +
-         " --poll-interval 200ms; echo EXITED:$?; stty -g > " + dir_ + "/after");
+         " --poll-interval 200ms --log " + dir_ + "/log; echo EXITED:$?; stty -g > " + dir_ +
+         "/after");
 
     // It draws, with every multiplexer and the cameras in alarm and video loss...
     ASSERT_TRUE(PaneShows("cycle 1 ", std::chrono::seconds(20))) << Pane();
@@ -102,6 +103,11 @@ TEST_F(LiveViewUnderTmux, DrawsRefreshesAndLeavesTheTerminalCleanOnCtrlC) {
     ASSERT_TRUE(
         WaitUntil([&] { return !ReadFile(dir_ + "/after").empty(); }, std::chrono::seconds(10)));
     EXPECT_EQ(ReadFile(dir_ + "/before"), ReadFile(dir_ + "/after"));  // echo, canonical mode
+    // Exit ran (function 11, logged as 10) and was the driver's last call.
+    const std::string log = ReadFile(dir_ + "/log");
+    const auto exit = log.rfind("trace VERODI: Entered KorMain(), with function 10\n");
+    ASSERT_NE(exit, std::string::npos);
+    EXPECT_EQ(log.find("Entered KorMain", exit + 10), std::string::npos);
 }
 
 TEST_F(LiveViewUnderTmux, TheKeyQEndsTheViewToo) {
