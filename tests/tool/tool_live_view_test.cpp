@@ -107,7 +107,7 @@ TEST_F(LiveViewUnderTmux, DrawsRefreshesAndLeavesTheTerminalCleanOnCtrlC) {
     const std::string log = ReadFile(dir_ + "/log");
     const auto exit = log.rfind("trace VERODI: Entered KorMain(), with function 10\n");
     ASSERT_NE(exit, std::string::npos);
-    EXPECT_EQ(log.find("Entered KorMain", exit + 10), std::string::npos);
+    EXPECT_EQ(log.find("Entered KorMain", exit + 30), std::string::npos);
 }
 
 TEST_F(LiveViewUnderTmux, TheKeyQEndsTheViewToo) {
