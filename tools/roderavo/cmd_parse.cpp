@@ -45,6 +45,8 @@ int RunParse(const CommonOptions& options, const ParseOptions& parse) {
                 std::cout << "accepted  plcNum " << result.plcNum << "  access class "
                           << result.accessClass << " (" << AccessClassName(result.accessClass)
                           << ")  " << ValueKindName(kind) << "\n";
+            else if (FindGateForm(address) == nullptr)
+                std::cout << "refused: " << AddressHint(address) << "\n";
             else
                 std::cout << "refused as a " << ValueKindName(kind)
                           << " gate: " << AddressHint(address) << "\n";

@@ -174,7 +174,7 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
             draw();
             std::cout << '\n';
         }
-        if (cycles >= 0 && poller.Cycles() >= static_cast<uint64_t>(cycles)) break;
+        if (cycles > 0 && poller.Cycles() >= static_cast<uint64_t>(cycles)) break;
         // Wait for the rest of the poll interval (a key q ends it on a terminal).
         const auto next = cycleStart + std::chrono::milliseconds(session.PollIntervalMs());
         while (!stop() && PollClock::now() < next) {

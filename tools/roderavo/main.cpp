@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
         "does: reads, writes and polls gates on a serial line or on the built-in simulator.\n"
         "Exit codes: 0 success, 1 an address or value refused, 2 the line failed."};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("roderavo ") + RODERAVO_VERSION);
     app.footer("See docs/guide.md for the gate addresses and value texts.");
 
     CommonOptions common;
@@ -95,7 +96,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 4));
     pollCmd
         ->add_option("--cycles", poll.cycles,
-                     "Stop after N cycles (default: until Ctrl-C on a terminal, 5 otherwise)")
+                     "Stop after N cycles (0: until stopped; default: until Ctrl-C on a "
+                     "terminal, 5 otherwise)")
         ->check(CLI::NonNegativeNumber);
     pollCmd->add_option("--duration", poll.duration, "Stop after this time, e.g. 5 or 5s");
     pollCmd
