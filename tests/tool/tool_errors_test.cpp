@@ -55,6 +55,19 @@ TEST(ToolLine, AnAbsentDeviceExitsWithTwoAndSaysWhatToCheck) {
     EXPECT_THAT(run.err, HasSubstr("set to address 1"));
 }
 
+TEST_F(ToolOnSimulator, UnusableAnswersExitWithTwoAndPointAtTheLineSettings) {
+    sim.QueueFault({muxsim::FaultKind::BadChecksum, 0, 0}, 5);
+    const ToolRun run = Run("read", {"--poll-interval", "100ms", "VER1"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_THAT(run.err, HasSubstr("VERODI: wrong receive"));
+    EXPECT_THAT(run.err, HasSubstr("read VER1: multiplexer 1 on port " + sim.PortName() +
+                                   " answered, but not with a usable frame"));
+    sim.QueueFault({muxsim::FaultKind::AckStatus, 0, 0}, 5);
+    const ToolRun write = Run("write", {"--poll-interval", "100ms", "KEY1=53"});
+    EXPECT_EQ(write.exitCode, 2);
+    EXPECT_THAT(write.err, HasSubstr("write KEY1=53: multiplexer 1 on port"));
+}
+
 TEST(ToolLine, AMissingDeviceIsNamedWithTheDevicesThatExist) {
     const ToolRun run =
         RunTool({"read", "--driver", RODERAVO_DRIVER, "--port", "ttyUSB77", "VER0"});

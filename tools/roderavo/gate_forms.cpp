@@ -108,7 +108,12 @@ std::string AddressHint(std::string_view address) {
 std::string ValueHint(std::string_view address) {
     const GateForm* form = FindGateForm(address);
     if (form == nullptr || form->value.empty()) return "this gate cannot be written";
-    return std::string(form->mnemonic) + " takes " + std::string(form->value);
+    std::string hint = std::string(form->mnemonic) + " takes " + std::string(form->value);
+    if (form->value.find("key code") != std::string_view::npos)
+        hint +=
+            "; the key codes are 9 13 14 32 35 36 48..57 68 70 71 72 75 76 77 79 82 83 85 97 "
+            "99 101 102 104..107 110 112..115 118 119 121 122 203 205";
+    return hint;
 }
 
 }  // namespace roderavo::tool
