@@ -194,10 +194,10 @@ TEST(LiveView, PlainRowsHoldTwentyCellsVersionClockAndState) {
               "2026-12-07 10:00:00");
     EXPECT_EQ(lines[2].substr(0, 55), "MUX CAMERAS  1       5         10        15        20  ");
     EXPECT_EQ(lines[3],
-              "  1  21-40   . . . . . . A . . . . . V ? . V . . . .   AMUX 20CD V2.10 "
-              "  06.11.2000 08:12:33 hrs  ok");
+              "  1  21-40   . . . . . . A . . . . . V ? . V . . . .   ok          AMUX 20CD V2.10 "
+              "  06.11.2000 08:12:33 hrs");
     EXPECT_EQ(lines[4].substr(0, 53), "  4  81-100  - - - - - - - - - - - - - - - - - - - - ");
-    EXPECT_THAT(lines[4], HasSubstr("demoted"));
+    EXPECT_EQ(lines[4].substr(53), "  demoted     -                 -");
     EXPECT_THAT(lines.back(), HasSubstr("last error: mux 4 10:00:00 VER4: no answer"));
     for (const auto& line : lines) EXPECT_THAT(line, Not(HasSubstr("\x1b")));
 }
@@ -208,6 +208,14 @@ TEST(LiveView, ColourRowsKeepTheSymbols) {
     EXPECT_THAT(lines[3], HasSubstr("\x1b[1;37;41mA\x1b[0m"));
     EXPECT_THAT(lines[3], HasSubstr("\x1b[1;30;43mV\x1b[0m"));
     EXPECT_THAT(lines.back(), HasSubstr("Ctrl-C or q to stop"));
+}
+
+TEST(LiveView, LinesAreCutToTheTerminalWidthKeepingEscapes) {
+    EXPECT_EQ(CutToWidth("abcdef", 4), "abcd");
+    EXPECT_EQ(CutToWidth("abc", 4), "abc");
+    EXPECT_EQ(CutToWidth("\x1b[1;37;41mA\x1b[0m bc", 2), "\x1b[1;37;41mA\x1b[0m ");
+    EXPECT_EQ(CutToWidth("a\x1b[32mbc\x1b[0m", 2), "a\x1b[32mb\x1b[0m");
+    EXPECT_EQ(CutToWidth("\u2502x\u2502", 2), "\u2502x");
 }
 
 TEST(LiveView, StatisticsPerMultiplexer) {

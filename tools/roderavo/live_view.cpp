@@ -56,6 +56,29 @@ std::string Format(const char* format, auto... args) {
 
 }  // namespace
 
+std::string CutToWidth(const std::string& line, std::size_t width) {
+    std::string out;
+    std::size_t visible = 0;
+    bool cut = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '\x1b') {  // an escape sequence takes no column: keep it whole
+            const std::size_t end = line.find_first_of("ABCDEFGHJKSTfmhl", i + 1);
+            const std::size_t last = end == std::string::npos ? line.size() - 1 : end;
+            out.append(line, i, last - i + 1);
+            i = last;
+            continue;
+        }
+        // UTF-8 continuation bytes belong to the character before them.
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) {
+            if (visible == width) cut = true;
+            if (!cut) ++visible;
+        }
+        if (!cut) out += c;
+    }
+    return out;
+}
+
 CameraLook LookOf(const std::optional<uint8_t>& alarm, const std::optional<uint8_t>& videoLoss) {
     if (!alarm && !videoLoss) return CameraLook::NotRead;
     if (alarm && *alarm == 0x20) return CameraLook::Alarm;
@@ -95,7 +118,7 @@ std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<
         cells.replace(static_cast<std::size_t>((c - 1) * 2), number.size(), number);
     }
     const std::string ruler = "MUX CAMERAS  " + cells;
-    lines.push_back(Pad(ruler, 55) + Pad("VERSION", 18) + Pad("CLOCK", 25) + "STATE");
+    lines.push_back(Pad(ruler, 55) + Pad("STATE", 12) + Pad("VERSION", 18) + "CLOCK");
     for (const MuxView& view : muxes) {
         const int first = view.mux * 20 + 1;
         std::string row = Format("%3d %3d-%-3d  ", view.mux, first, first + 19);
@@ -112,12 +135,14 @@ std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<
             row += ' ';
         }
         row += "  ";
-        row += Pad(view.version.empty() ? "-" : view.version, 17) + " ";
-        row += Pad(view.clock.empty() ? "-" : view.clock, 24) + " ";
+        // The state comes first: on a narrow terminal the row is cut at the right.
         std::string state(MuxStateName(view.state));
         if (view.state == MuxState::Failing)
             state += " (" + std::to_string(view.consecutiveFailures) + ")";
+        state = Pad(state, 12);
         row += colour ? std::string(StateColour(view.state)) + state + kReset : state;
+        row += Pad(view.version.empty() ? "-" : view.version, 17) + " ";
+        row += view.clock.empty() ? "-" : view.clock;
         lines.push_back(row);
     }
     lines.push_back("");

@@ -34,6 +34,9 @@ std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<
 std::vector<std::string> RenderStatistics(const std::vector<MuxView>& muxes, uint64_t cycles,
                                           double seconds, const std::string& port);
 
+// The line cut to `width` columns; escape sequences are kept and take no column.
+std::string CutToWidth(const std::string& line, std::size_t width);
+
 // Whether stdout is a terminal that shows colour (and NO_COLOR is not set).
 bool TerminalHasColour();
 

@@ -1,7 +1,10 @@
 #include "terminal.h"
 
+#include "live_view.h"
+
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -104,8 +107,15 @@ void LiveScreen::Leave() {
 }
 
 void LiveScreen::Draw(const std::vector<std::string>& lines) {
+    winsize size{};
+    const bool known = ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0;
     std::string frame = "\x1b[H";
-    for (const auto& line : lines) frame += line + "\x1b[K\r\n";
+    std::size_t row = 0;
+    for (const auto& line : lines) {
+        // A line longer than the terminal would wrap and tear the picture.
+        if (known && ++row >= size.ws_row) break;
+        frame += (known ? CutToWidth(line, size.ws_col) : line) + "\x1b[K\r\n";
+    }
     frame += "\x1b[J";
     WriteAll(frame.data(), frame.size());
 }
