@@ -2,6 +2,7 @@
 // terminal, as plain text (or JSON) otherwise; statistics when it ends.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <iostream>
@@ -62,6 +63,9 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
 
     PollSettings settings;
     settings.muxes = pollOptions.muxes;
+    std::sort(settings.muxes.begin(), settings.muxes.end());
+    settings.muxes.erase(std::unique(settings.muxes.begin(), settings.muxes.end()),
+                         settings.muxes.end());
     settings.demoteAfter = pollOptions.demoteAfter;
     const auto demoteMs = ParseDurationMs(pollOptions.demoteFor, true);
     if (!demoteMs || settings.demoteAfter < 1) {
