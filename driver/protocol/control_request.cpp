@@ -76,29 +76,33 @@ bool JoyRules(std::string_view text, Payload& payload) {
     return true;
 }
 
-// One two-character clock field read as hexadecimal, so that decimal digits
-// arrive as BCD: leading white space, then one or two hexadecimal digits.
-std::optional<uint8_t> HexField(std::string_view text, std::size_t position) {
+// One two-character clock field read as the scan format "%2x" reads it, so that
+// decimal digits arrive as BCD: leading white space, an optional sign, then
+// hexadecimal digits up to the first other character. The value is unsigned, as
+// the format stores it: a minus sign wraps it around.
+std::optional<uint32_t> HexField(std::string_view text, std::size_t position) {
     const std::string_view field = text.substr(position - 1, 2);
     std::size_t i = 0;
     while (i < field.size() && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
-    unsigned value = 0;
+    bool negative = false;
+    if (i < field.size() && (field[i] == '+' || field[i] == '-')) negative = field[i++] == '-';
+    uint32_t value = 0;
     std::size_t digits = 0;
     for (; i < field.size(); ++i, ++digits) {
         const char c = field[i];
-        unsigned digit = 0;
+        uint32_t digit = 0;
         if (c >= '0' && c <= '9')
-            digit = static_cast<unsigned>(c - '0');
+            digit = static_cast<uint32_t>(c - '0');
         else if (c >= 'a' && c <= 'f')
-            digit = static_cast<unsigned>(c - 'a' + 10);
+            digit = static_cast<uint32_t>(c - 'a' + 10);
         else if (c >= 'A' && c <= 'F')
-            digit = static_cast<unsigned>(c - 'A' + 10);
+            digit = static_cast<uint32_t>(c - 'A' + 10);
         else
             break;
         value = value * 16 + digit;
     }
     if (digits == 0) return std::nullopt;
-    return static_cast<uint8_t>(value);
+    return negative ? 0u - value : value;
 }
 
 // TAD: "(dd,mm,ccyy,hh,mm,ss)", the fields as BCD bytes.
@@ -117,9 +121,10 @@ bool TadRules(std::string_view text, Payload& payload) {
     if (*day < 0x01 || *day > 0x31 || *month < 0x01 || *month > 0x12 || *hour > 0x23 ||
         *minute > 0x59 || *second > 0x59)
         return false;
-    for (const uint8_t byte :
-         {*year, *century, *month, *day, kTadFixedByte, *hour, *minute, *second})
-        payload.Add(byte);
+    // Century and year are not checked: their low bytes go out as read.
+    for (const uint32_t field :
+         {*year, *century, *month, *day, uint32_t{kTadFixedByte}, *hour, *minute, *second})
+        payload.Add(static_cast<uint8_t>(field & 0xFF));
     return true;
 }
 

@@ -145,14 +145,31 @@ TEST(ProtocolControlBuilders, LimitsAndKeptNumbers) {
     EXPECT_EQ(BuildInhpairRequest(text("INHPAIR4x", "(48,49,50,51,52,53)"), frame, size, 1), 0);
     EXPECT_EQ(BuildInhpairRequest(text("INHPAIR4xy", "(48,49,50,51,52,53)"), frame, size, 1), 1);
     EXPECT_EQ(BuildControlRequest(text("JOY1", nullptr), frame, size), 1);
-    // TAD fields: blanks before a digit are skipped; a sign is no number; a
-    // character that is no hexadecimal digit ends the field's number.
-    EXPECT_EQ(BuildControlRequest(text("TAD1", "( 1,12,2000,23,59,59)"), frame, size), 0);
-    EXPECT_EQ(frame[9], 0x01);
-    EXPECT_EQ(BuildControlRequest(text("TAD1", "(-1,12,2000,23,59,59)"), frame, size), 1);
-    EXPECT_EQ(BuildControlRequest(text("TAD1", "(31,12,0x00,23,59,59)"), frame, size), 0);
-    EXPECT_EQ(frame[7], 0x00);
-    EXPECT_EQ(BuildControlRequest(text("TAD1", "(31,12,xx00,23,59,59)"), frame, size), 1);
+    // TAD fields are read as "%2x" reads them: blanks skipped, a sign taken (a
+    // minus wraps the unsigned value), hexadecimal digits up to another character.
+    // Payload positions: 6 year, 7 century, 8 month, 9 day, 11 hour, 12 minute.
+    struct TadCase {
+        const char* text;
+        int32_t result;
+        std::size_t position;
+        uint8_t byte;
+    };
+    const TadCase tadCases[] = {
+        {"( 1,12,2000,23,59,59)", 0, 9, 0x01},  {"(+1,12,2000,23,59,59)", 0, 9, 0x01},
+        {"(-1,12,2000,23,59,59)", 1, 0, 0},     {"(31,12,2000,23,-1,59)", 1, 0, 0},
+        {"(31,12,2000,-0,59,59)", 0, 11, 0x00}, {"(31,12,20-1,23,59,59)", 0, 6, 0xFF},
+        {"(31,12,-F00,23,59,59)", 0, 7, 0xF1},  {"(31,12,0x00,23,59,59)", 0, 7, 0x00},
+        {"(31,12,2000,2 ,59,59)", 0, 11, 0x02}, {"(31,12,xx00,23,59,59)", 1, 0, 0},
+        {"(31,12,2000,+ ,59,59)", 1, 0, 0},     {"(31,12,2000,  ,59,59)", 1, 0, 0},
+    };
+    for (const TadCase& c : tadCases) {
+        SCOPED_TRACE(c.text);
+        frame.fill(0xAA);
+        EXPECT_EQ(BuildControlRequest(text("TAD1", c.text), frame, size), c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(frame[c.position], c.byte);
+        }
+    }
 
     // The second INHPAIR frame is built from the numbers the first one kept.
     EXPECT_EQ(BuildInhpairRequest(text("INHPAIR1", "(9,13,14,32,35,36)"), frame, size, 1), 0);
