@@ -269,6 +269,18 @@ TEST_F(ProtocolControlWrite, FailedAcknowledgementsAreRepeated) {
     EXPECT_EQ(WriteNumber("KEY1", 1, 53, {{8, {}}, {8, Acknowledgement(0x21)}, {8, good}}), 0);
     EXPECT_EQ(peer.Requests(), std::vector<Bytes>(3, frame));
     EXPECT_EQ(pauseCount, 3);
+
+    // The fifth attempt alone decides the result and the closing line.
+    const Log noAnswer = {{8, "VERODI: Failed to read first chars from PLC."}};
+    std::vector<Step> steps(4, Step{8, Acknowledgement(0x21)});
+    steps.push_back({8, {}});
+    EXPECT_EQ(WriteNumber("KEY1", 1, 53, steps), 2);
+    EXPECT_EQ(zanpro::Log(), Entered(7) + noAnswer + failed);
+    steps.assign(4, Step{8, {}});
+    steps.push_back({8, Acknowledgement(0x21)});
+    EXPECT_EQ(WriteNumber("KEY1", 1, 53, steps), 1);
+    EXPECT_EQ(zanpro::Log(), Entered(7) + Repeat(noAnswer, 4) + wrong);
+    EXPECT_EQ(pauseCount, 6);
 }
 
 TEST_F(ProtocolControlWrite, CaaAcknowledgementFromAnotherMultiplexerIsWrong) {

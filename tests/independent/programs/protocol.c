@@ -516,6 +516,13 @@ static void check_write_failures(void) {
     static const IndExpectedLine wrong[] = {{EVENT, "VERODI: wrong receive"}};
     static const IndExpectedLine read_gate[] = {
         {TRACE, "VERODI: Error try to operate SingleWrite() on read GAS: VER1"}};
+    static const IndExpectedLine never_answered[] = {
+        {TRACE, "VERODI: Failed to read first chars from PLC."},
+        {TRACE, "VERODI: Failed to read first chars from PLC."},
+        {TRACE, "VERODI: Failed to read first chars from PLC."},
+        {TRACE, "VERODI: Failed to read first chars from PLC."},
+        {TRACE, "VERODI: Failed to read first chars from PLC."},
+        {EVENT, "VERODI: Failed to read reply from PLC"}};
     KorNumberValue value;
     char text[64];
     GateParams gate;
@@ -544,6 +551,12 @@ static void check_write_failures(void) {
     IND_CHECK_INT(run(kSingleWrite, &gate), 1);
     for (i = 0; i < 5; ++i) check_request(i, key1, sizeof key1);
     check_log(kSingleWrite, wrong, 1);
+
+    ind_check_context("KEY1 written 53, never answered");
+    for (i = 0; i < 5; ++i) script.steps[i] = step_reply(8, NULL, 0);
+    IND_CHECK_INT(run(kSingleWrite, &gate), 2);
+    for (i = 0; i < 5; ++i) check_request(i, key1, sizeof key1);
+    check_log(kSingleWrite, never_answered, 6);
 
     ind_check_context("CAA written 2, acknowledged by multiplexer 0 only");
     value.Number = 2;
