@@ -5,7 +5,10 @@
 
 #include <array>
 #include <set>
+#include <string>
+#include <vector>
 
+#include "platform/pause.h"
 #include "protocol/key_code_table.h"
 
 namespace roderavo {
@@ -78,6 +81,41 @@ TEST_F(KeyCodeInitTest, EveryInitRebuildsTheSameTableEvenWhenItFails) {
     KeyCodeTable.fill(-1);
     EXPECT_EQ(InitWithoutPort(second), 1);
     EXPECT_EQ(KeyCodeTable, built);
+}
+
+// Before the first Init the table is empty: a write that carries a key code
+// cannot be prepared, and nothing is sent.
+TEST_F(KeyCodeInitTest, WritesOfKeyCodesAreRefusedBeforeInit) {
+    KeyCodeTable.fill(0);
+    const PauseFunction previous = SetPauseFunction([](uint32_t) {});
+    DriverContext context{};
+    KorNumberValue number{0, 53};
+    char text[] = "(9,13)";
+    struct Case {
+        const char* address;
+        int32_t valueKind;
+        void* value;
+    };
+    const Case cases[] = {{"KEY1", 0, &number}, {"IHK1075", 7, text}, {"PRESET1", 7, text}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        GateParams gate{};
+        gate.Address = c.address;
+        gate.plcNum = 1;
+        gate.AccessClass = 1;
+        gate.ValueKind = c.valueKind;
+        gate.Value = c.value;
+        zanpro::ClearLog();
+        KorCall call{&context, 7, 3, 0, &gate};
+        const int32_t result = KorMain(&call);
+        const std::vector<zanpro::LogLine> log = zanpro::Log();
+        EXPECT_EQ(result, 1);
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_EQ(log[1].level, 32);
+        EXPECT_EQ(log[1].text, std::string("VERODI: Failed to prepare write request to PLC,GAS:") +
+                                   c.address + ".");
+    }
+    SetPauseFunction(previous);
 }
 
 }  // namespace
