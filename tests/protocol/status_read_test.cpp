@@ -296,6 +296,41 @@ TEST_F(ProtocolStatusRead, FailedAttemptsAreRepeatedWithPauses) {
     }
 }
 
+TEST_F(ProtocolStatusRead, TheLastAttemptDecidesTheMessage) {
+    std::array<char, 64> text{};
+    GateParams gate = DriverHarness::Gate("VER1", 1, 2, 7, text.data());
+    Bytes badChecksum = StatusReply(0x48, 0x11, {'A'});
+    badChecksum.back() ^= 0x01;
+    const LogLine noFirst = {8, "VERODI: Failed to read first chars from PLC."};
+    struct Case {
+        const char* name;
+        Bytes firstFour;
+        Bytes last;
+        int32_t result;
+        Log log;
+    };
+    const std::vector<Case> cases = {
+        {"silent, then malformed",
+         {},
+         badChecksum,
+         1,
+         Log(4, noFirst) + One(32, "VERODI: wrong receive")},
+        {"malformed, then silent",
+         badChecksum,
+         {},
+         2,
+         Log{noFirst} + One(32, "VERODI: Failed to read reply from PLC,GAS:VER1.")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Step> steps(4, Step{7, c.firstFour});
+        steps.push_back({7, c.last});
+        EXPECT_EQ(ReadWith(gate, steps), c.result);
+        EXPECT_EQ(zanpro::Log(), Entered(5) + c.log);
+        EXPECT_EQ(pauseCount, 5);
+    }
+}
+
 TEST_F(ProtocolStatusRead, GoodAttemptAfterFailuresIsDecoded) {
     std::array<char, 64> text{};
     GateParams gate = DriverHarness::Gate("VER2", 2, 2, 7, text.data());
