@@ -11,7 +11,7 @@
 
 #include "lifecycle/client_name.h"
 #include "serial/comm.h"
-#include "serial/pty_peer.h"
+#include "support/pty_peer.h"
 
 namespace {
 
@@ -314,6 +314,27 @@ TEST_F(Lifecycle, SetPortToANewPort) {
     EXPECT_EQ(context.PollInterval, 20);
     EXPECT_EQ(context.PortHandle, 0U);
     EXPECT_TRUE(Events().empty());
+}
+
+// Without an open port SetPort closes nothing, so the client stays, whatever the
+// name; the new port opens with the line fields given and ControlFlags kept.
+TEST_F(Lifecycle, SetPortWithoutAnOpenPortKeepsTheClient) {
+    InitParams params = MakeInit(peer.PortName(), 50, 0);
+    ASSERT_EQ(Call(kInit, &params), 0);
+    context.Settings.ControlFlags = 0x0303;
+    context.PortFlag = 6;
+    zanpro::ClearLog();
+    SetPortParams set = MakeSetPort(other.PortName(), 0);
+    EXPECT_EQ(Call(kSetPort, &set), 0);
+    EXPECT_NE(context.PortHandle, 0U);
+    EXPECT_EQ(context.PortFlag, 6U);
+    EXPECT_EQ(context.Settings.ControlFlags, 0x0303);
+    EXPECT_EQ(context.Settings.BaudRate, 19200);
+    EXPECT_TRUE(ClientExists("VERODI No_07"));
+    EXPECT_TRUE(Events().empty());
+    const std::array<uint8_t, 1> byte{9};
+    EXPECT_EQ(CommSend(context.PortHandle, byte), 0);
+    EXPECT_EQ(other.Receive(1), (std::vector<uint8_t>{9}));
 }
 
 std::string Line(unsigned char left, const std::string& inner, unsigned char right) {

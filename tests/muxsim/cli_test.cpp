@@ -1,6 +1,7 @@
 // The muxsim program end to end: start it, wait for its ready line, talk to its pty,
 // stop it by its pid.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -8,16 +9,16 @@
 #include <fstream>
 #include <sstream>
 
-#include "muxsim/pty_peer.h"
+#include "muxsim/driver_end.h"
 
 extern char** environ;
 
 namespace {
 
 using muxsim_test::Bytes;
-using muxsim_test::Checksum;
-using muxsim_test::HexOf;
-using muxsim_test::PtyPeer;
+using muxsim_test::DriverEnd;
+using muxsim_test::Framed;
+using muxsim_test::Hex;
 using std::chrono::milliseconds;
 
 // A started muxsim program: its pid, its stdout pipe and its stderr file.
@@ -110,11 +111,6 @@ class Program {
     std::string stderrPath_;
 };
 
-Bytes Framed(Bytes bytes) {
-    bytes.push_back(Checksum(bytes, bytes.size()));
-    return bytes;
-}
-
 TEST(MuxsimProgram, ServesItsPtyUntilStopped) {
     Program program({"--mux", "0,1", "--alarm", "25=Alarm", "--alarm", "26=video-loss",
                      "--video-loss", "27", "--version", "V9", "--clock", "2000-11-06 08:12:33",
@@ -122,25 +118,25 @@ TEST(MuxsimProgram, ServesItsPtyUntilStopped) {
     ASSERT_TRUE(program.Started());
     const std::string port = program.ReadyLine();
     ASSERT_EQ(port.rfind("pts/", 0), 0u) << port;
-    PtyPeer peer("/dev/" + port);
+    DriverEnd peer("/dev/" + port);
     ASSERT_TRUE(peer.Open());
 
-    EXPECT_EQ(HexOf(peer.Exchange({0xFF, 0x06, 0x11, 0x48, 0x3C, 0x10, 0x55}, 9)),
-              HexOf(Framed({0xFF, 0x08, 0xF0, 0x48, 0x11, 0x10, 'V', '9'})));
-    EXPECT_EQ(HexOf(peer.Exchange({0xFF, 0x07, 0x11, 0x49, 0x3C, 0x10, 0x19, 0x3A}, 20)),
+    EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x06, 0x11, 0x48, 0x3C, 0x10, 0x55}, 9)),
+              Hex(Framed({0xFF, 0x08, 0xF0, 0x48, 0x11, 0x10, 'V', '9'})));
+    EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x07, 0x11, 0x49, 0x3C, 0x10, 0x19, 0x3A}, 20)),
               "FF 12 F0 49 11 10 00 20 11 06 02 08 12 33 00 00 00 20 EE 00");
     Bytes aas(20, 0);
     aas[4] = 0x20;  // camera 25
     aas[5] = 0x2E;  // camera 26
     Bytes aasReply{0xFF, 26, 0xF0, 0x50, 0x11, 0x10};
     aasReply.insert(aasReply.end(), aas.begin(), aas.end());
-    EXPECT_EQ(HexOf(peer.Exchange({0xFF, 0x06, 0x11, 0x50, 0x3C, 0x10, 0x4D}, 27)),
-              HexOf(Framed(aasReply)));
+    EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x06, 0x11, 0x50, 0x3C, 0x10, 0x4D}, 27)),
+              Hex(Framed(aasReply)));
     Bytes vlsReply{0xFF, 26, 0xF0, 0x51, 0x11, 0x10};
     vlsReply.resize(26, 0);
     vlsReply[6 + 6] = 0x01;
-    EXPECT_EQ(HexOf(peer.Exchange({0xFF, 0x06, 0x11, 0x51, 0x3C, 0x10, 0x4C}, 27)),
-              HexOf(Framed(vlsReply)));
+    EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x06, 0x11, 0x51, 0x3C, 0x10, 0x4C}, 27)),
+              Hex(Framed(vlsReply)));
     // Multiplexer 2 is not on the line.
     ASSERT_TRUE(peer.Write({0xFF, 0x06, 0x21, 0x07, 0x3C, 0x10, 0x86}));
     EXPECT_TRUE(peer.Read(1, milliseconds(250)).empty());
@@ -160,9 +156,9 @@ TEST(MuxsimProgram, FaultsFromTheCommandLineAndSigint) {
     Program program({"--fault", "ack-status", "--seed", "3"});
     const std::string port = program.ReadyLine();
     ASSERT_FALSE(port.empty());
-    PtyPeer peer("/dev/" + port);
-    EXPECT_EQ(HexOf(peer.Exchange({0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F}, 8)),
-              HexOf(Framed({0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x01})));
+    DriverEnd peer("/dev/" + port);
+    EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F}, 8)),
+              Hex(Framed({0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x01})));
     EXPECT_EQ(program.Stop(SIGINT), 0);
 }
 

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "muxsim/cli_options.h"
+#include "muxsim/driver_end.h"
 #include "muxsim/frame.h"
 #include "muxsim/frame_reader.h"
 #include "muxsim/mux_clock.h"
-#include "muxsim/pty_peer.h"
 
 namespace muxsim {
 namespace {
@@ -42,7 +42,7 @@ TEST(MuxsimFrame, RepliesHaveTheBytesOfTheLine) {
           0x02, 0x08, 0x12, 0x33, 0x00, 0x00, 0x00, 0x20, 0xEE, 0x00}},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(muxsim_test::HexOf(c.built), muxsim_test::HexOf(c.expected)) << c.name;
+        EXPECT_EQ(muxsim_test::Hex(c.built), muxsim_test::Hex(c.expected)) << c.name;
 }
 
 TEST(MuxsimFrame, ChecksumLeavesOutEveryFF) {
@@ -105,7 +105,7 @@ TEST(MuxsimFrameReader, FindsRequestsInAnyStream) {
         const auto frames = TakeAll(c.chunks);
         ASSERT_EQ(frames.size(), c.expected.size()) << c.name;
         for (std::size_t i = 0; i < frames.size(); ++i) {
-            EXPECT_EQ(muxsim_test::HexOf(frames[i].bytes), muxsim_test::HexOf(c.expected[i].first))
+            EXPECT_EQ(muxsim_test::Hex(frames[i].bytes), muxsim_test::Hex(c.expected[i].first))
                 << c.name;
             EXPECT_EQ(frames[i].checksumOk, c.expected[i].second) << c.name;
         }
@@ -161,7 +161,7 @@ TEST(MuxsimClock, EncodesAndDecodesBcd) {
                                        ClockBytesArray{0x00, 0x20, 0x02, 0x30, 0, 0, 0, 0},
                                        ClockBytesArray{0x00, 0x20, 0x11, 0x06, 0, 0x24, 0, 0},
                                        ClockBytesArray{0x0A, 0x20, 0x11, 0x06, 0, 0, 0, 0}})
-        EXPECT_FALSE(DecodeClock(bad)) << muxsim_test::HexOf(Bytes(bad.begin(), bad.end()));
+        EXPECT_FALSE(DecodeClock(bad)) << muxsim_test::Hex(Bytes(bad.begin(), bad.end()));
 }
 
 TEST(MuxsimCommandLine, PiecesParseOrRefuse) {

@@ -2,12 +2,12 @@
 // writes: every status and control command, what the multiplexers ignore, every fault,
 // pacing and noise.
 #include <gtest/gtest.h>
-#include <pty.h>
 
 #include <mutex>
+#include <span>
 #include <thread>
 
-#include "muxsim/pty_peer.h"
+#include "muxsim/driver_end.h"
 #include "muxsim/simulator.h"
 
 namespace muxsim {
@@ -15,8 +15,9 @@ namespace {
 
 using muxsim_test::Bytes;
 using muxsim_test::Checksum;
-using muxsim_test::HexOf;
-using muxsim_test::PtyPeer;
+using muxsim_test::DriverEnd;
+using muxsim_test::Framed;
+using muxsim_test::Hex;
 using muxsim_test::Steady;
 using std::chrono::milliseconds;
 
@@ -24,12 +25,6 @@ const std::array<uint8_t, 8> kClock{0x00, 0x20, 0x11, 0x06, 0x02, 0x08, 0x12, 0x
 const Bytes kVerMux1{0xFF, 0x06, 0x11, 0x48, 0x3C, 0x10, 0x55};
 const Bytes kKey1{0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F};
 const Bytes kAck1{0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4};
-
-// A frame from its bytes before the checksum, the checksum appended by this side.
-Bytes Framed(Bytes bytes) {
-    bytes.push_back(Checksum(bytes, bytes.size()));
-    return bytes;
-}
 
 Bytes Ack(uint8_t address) {
     return Framed({0xFF, 0x07, 0xF0, 0x04, address, 0x10, 0x00});
@@ -52,17 +47,17 @@ class MuxsimLine : public ::testing::Test {
         sim_->SetVersion(1, "V2.1");
         ASSERT_TRUE(sim_->StartOnPty());
         ASSERT_EQ("/dev/" + sim_->PortName(), sim_->DevicePath());
-        peer_ = std::make_unique<PtyPeer>(sim_->DevicePath());
+        peer_ = std::make_unique<DriverEnd>(sim_->DevicePath());
         ASSERT_TRUE(peer_->Open());
     }
 
     void ExpectSilence(const Bytes& request, const char* what) {
         ASSERT_TRUE(peer_->Write(request));
-        EXPECT_EQ(HexOf(peer_->Read(1, milliseconds(250))), "") << what;
+        EXPECT_EQ(Hex(peer_->Read(1, milliseconds(250))), "") << what;
     }
 
     std::unique_ptr<Simulator> sim_;
-    std::unique_ptr<PtyPeer> peer_;
+    std::unique_ptr<DriverEnd> peer_;
 };
 
 TEST_F(MuxsimLine, AnswersEveryStatusRequest) {
@@ -105,8 +100,8 @@ TEST_F(MuxsimLine, AnswersEveryStatusRequest) {
         {"VLS mux 1", {0xFF, 0x06, 0x11, 0x51, 0x3C, 0x10, 0x4C}, Reply(0x51, 0x11, vls1)},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(HexOf(peer_->Exchange(c.request, c.reply.size())), HexOf(c.reply)) << c.name;
-    EXPECT_EQ(HexOf(peer_->Read(1, milliseconds(100))), "");  // nothing more than announced
+        EXPECT_EQ(Hex(peer_->Exchange(c.request, c.reply.size())), Hex(c.reply)) << c.name;
+    EXPECT_EQ(Hex(peer_->Read(1, milliseconds(100))), "");  // nothing more than announced
 }
 
 TEST_F(MuxsimLine, AcknowledgesEveryControlRequest) {
@@ -131,9 +126,9 @@ TEST_F(MuxsimLine, AcknowledgesEveryControlRequest) {
         {"PRESET2 frame 2", {0xFF, 0x07, 0x21, 0x06, 0x3E, 0x10, 0x0D, 0x77}, 0x21},
         {"PRESET2 frame 3", {0xFF, 0x07, 0x21, 0x16, 0x3E, 0x10, 0x14, 0x60}, 0x21},
     };
-    EXPECT_EQ(HexOf(Ack(0x11)), HexOf(kAck1));
+    EXPECT_EQ(Hex(Ack(0x11)), Hex(kAck1));
     for (const auto& c : cases)
-        EXPECT_EQ(HexOf(peer_->Exchange(c.request, 8)), HexOf(Ack(c.from))) << c.name;
+        EXPECT_EQ(Hex(peer_->Exchange(c.request, 8)), Hex(Ack(c.from))) << c.name;
 
     const auto received = sim_->Received();
     ASSERT_EQ(received.size(), std::size(cases));
@@ -149,25 +144,24 @@ TEST_F(MuxsimLine, AcknowledgesEveryControlRequest) {
 TEST_F(MuxsimLine, TadWriteSetsTheClockAndCaaClearsThatMultiplexer) {
     const Bytes tad0{0xFF, 0x0E, 0x01, 0x07, 0x3E, 0x10, 0x00, 0x20,
                      0x12, 0x31, 0x01, 0x23, 0x59, 0x59, 0x63};
-    ASSERT_EQ(HexOf(peer_->Exchange(tad0, 8)), HexOf(Ack(0x01)));
+    ASSERT_EQ(Hex(peer_->Exchange(tad0, 8)), Hex(Ack(0x01)));
     EXPECT_EQ(sim_->ClockBytes(0),
               (std::array<uint8_t, 8>{0x00, 0x20, 0x12, 0x31, 0x01, 0x23, 0x59, 0x59}));
     EXPECT_EQ(sim_->ClockBytes(1), kClock);
-    EXPECT_EQ(HexOf(peer_->Exchange(Framed({0xFF, 0x06, 0x01, 0x07, 0x3C, 0x10}), 15)),
-              HexOf(Reply(0x07, 0x01, {0x00, 0x20, 0x12, 0x31, 0x01, 0x23, 0x59, 0x59})));
+    EXPECT_EQ(Hex(peer_->Exchange(Framed({0xFF, 0x06, 0x01, 0x07, 0x3C, 0x10}), 15)),
+              Hex(Reply(0x07, 0x01, {0x00, 0x20, 0x12, 0x31, 0x01, 0x23, 0x59, 0x59})));
 
     sim_->SetCameraState(25, CameraState::Alarm);
     sim_->SetCameraState(40, CameraState::Unknown);
     sim_->SetCameraState(45, CameraState::Alarm);
     sim_->SetVideoLoss(25, true);
-    ASSERT_EQ(HexOf(peer_->Exchange({0xFF, 0x06, 0x11, 0x4D, 0x3E, 0x10, 0x4E}, 8)),
-              HexOf(Ack(0x11)));
+    ASSERT_EQ(Hex(peer_->Exchange({0xFF, 0x06, 0x11, 0x4D, 0x3E, 0x10, 0x4E}, 8)), Hex(Ack(0x11)));
     EXPECT_EQ(sim_->CameraStateByte(25), 0x00);
     EXPECT_EQ(sim_->CameraStateByte(40), 0x00);
     EXPECT_EQ(sim_->CameraStateByte(45), 0x20);  // multiplexer 2's camera
     EXPECT_EQ(sim_->VideoLossByte(25), 0x01);
-    EXPECT_EQ(HexOf(peer_->Exchange({0xFF, 0x07, 0x11, 0x49, 0x3C, 0x10, 0x19, 0x3A}, 7)),
-              HexOf(Reply(0x49, 0x11, {})));
+    EXPECT_EQ(Hex(peer_->Exchange({0xFF, 0x07, 0x11, 0x49, 0x3C, 0x10, 0x19, 0x3A}, 7)),
+              Hex(Reply(0x49, 0x11, {})));
 }
 
 TEST_F(MuxsimLine, ClockRunsWhenNotFrozen) {
@@ -181,7 +175,7 @@ TEST_F(MuxsimLine, ClockRunsWhenNotFrozen) {
         ASSERT_EQ(reply.size(), 15u);
         if (reply[7] == 0x19) std::this_thread::sleep_for(milliseconds(100));
     } while (reply[7] == 0x19 && Steady::now() < deadline);
-    EXPECT_EQ(HexOf(Bytes(reply.begin() + 6, reply.begin() + 14)), "00 20 01 01 07 00 00 00");
+    EXPECT_EQ(Hex(Bytes(reply.begin() + 6, reply.begin() + 14)), "00 20 01 01 07 00 00 00");
 }
 
 TEST_F(MuxsimLine, IgnoresWhatADeviceOnASharedLineIgnores) {
@@ -218,18 +212,18 @@ TEST_F(MuxsimLine, SurvivesNoiseAndAnswersTheNextRequest) {
     ASSERT_TRUE(peer_->Write(noise));
     peer_->ReadUntilQuiet(milliseconds(300));  // chance frames in the noise may be answered
     EXPECT_TRUE(sim_->Serving());
-    EXPECT_EQ(HexOf(peer_->Exchange(kVerMux1, 11)), HexOf(Reply(0x48, 0x11, {'V', '2', '.', '1'})));
+    EXPECT_EQ(Hex(peer_->Exchange(kVerMux1, 11)), Hex(Reply(0x48, 0x11, {'V', '2', '.', '1'})));
     // A request right behind a start byte that announced a long frame is still answered.
     Bytes hidden{0xFF, 0x30, 0x00};
     hidden.insert(hidden.end(), kKey1.begin(), kKey1.end());
-    EXPECT_EQ(HexOf(peer_->Exchange(hidden, 8)), HexOf(kAck1));
+    EXPECT_EQ(Hex(peer_->Exchange(hidden, 8)), Hex(kAck1));
 }
 
 TEST_F(MuxsimLine, InjectsEveryFault) {
     const Bytes verReply = Reply(0x48, 0x11, {'V', '2', '.', '1'});
     auto validFrame = [](const Bytes& frame) {
         return frame.size() > 2 && frame[1] < frame.size() &&
-               frame[frame[1]] == Checksum(frame, frame[1]);
+               frame[frame[1]] == Checksum(std::span(frame.data(), frame[1]));
     };
 
     sim_->QueueFault({FaultKind::NoAnswer});
@@ -243,31 +237,31 @@ TEST_F(MuxsimLine, InjectsEveryFault) {
 
     sim_->QueueFault({FaultKind::WrongSource});
     reply = peer_->Exchange(kVerMux1, verReply.size());
-    EXPECT_TRUE(validFrame(reply)) << HexOf(reply);
+    EXPECT_TRUE(validFrame(reply)) << Hex(reply);
     ASSERT_EQ(reply.size(), verReply.size());
     EXPECT_NE(reply[4], 0x11);
 
     sim_->QueueFault({FaultKind::WrongCommand});
     reply = peer_->Exchange(kVerMux1, verReply.size());
-    EXPECT_TRUE(validFrame(reply)) << HexOf(reply);
+    EXPECT_TRUE(validFrame(reply)) << Hex(reply);
     ASSERT_EQ(reply.size(), verReply.size());
     EXPECT_NE(reply[3], 0x48);
 
     sim_->QueueFault({FaultKind::WrongCommand});
     reply = peer_->Exchange(kKey1, 8);
-    EXPECT_TRUE(validFrame(reply)) << HexOf(reply);
+    EXPECT_TRUE(validFrame(reply)) << Hex(reply);
     ASSERT_EQ(reply.size(), 8u);
     EXPECT_NE(reply[3], 0x04);
 
     sim_->QueueFault({FaultKind::AckStatus});
-    EXPECT_EQ(HexOf(peer_->Exchange(kKey1, 8)),
-              HexOf(Framed({0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x01})));
+    EXPECT_EQ(Hex(peer_->Exchange(kKey1, 8)),
+              Hex(Framed({0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x01})));
 
     sim_->QueueFault({FaultKind::Garbage, 0, 4});
     reply = peer_->Exchange(kVerMux1, 4 + verReply.size());
     ASSERT_EQ(reply.size(), 4 + verReply.size());
     for (int i = 0; i < 4; ++i) EXPECT_NE(reply[static_cast<std::size_t>(i)], 0xFF);
-    EXPECT_EQ(HexOf(Bytes(reply.begin() + 4, reply.end())), HexOf(verReply));
+    EXPECT_EQ(Hex(Bytes(reply.begin() + 4, reply.end())), Hex(verReply));
 
     // The timed faults: the whole reply comes, but not before the time they add
     // (lower bounds only, so a busy machine cannot fail them).
@@ -279,7 +273,7 @@ TEST_F(MuxsimLine, InjectsEveryFault) {
         Bytes all = first;
         const Bytes rest = peer_->Read(expected.size() - first.size(), milliseconds(5000));
         all.insert(all.end(), rest.begin(), rest.end());
-        EXPECT_EQ(HexOf(all), HexOf(expected)) << FaultKindName(fault.kind);
+        EXPECT_EQ(Hex(all), Hex(expected)) << FaultKindName(fault.kind);
         return std::pair{first.size(), Steady::now() - start};
     };
     const auto [splitFirst, split] = timed({FaultKind::SplitReply, 400}, kVerMux1, verReply);
@@ -295,13 +289,13 @@ TEST_F(MuxsimLine, InjectsEveryFault) {
     const Bytes hostile{0xFF, 0x40, 0xF0, 0x48, 0x11, 0x10, 0x01};
     sim_->QueueFault({FaultKind::Replace, 0, 0, hostile});
     ASSERT_TRUE(peer_->Write(kVerMux1));
-    EXPECT_EQ(HexOf(peer_->ReadUntilQuiet(milliseconds(200))), HexOf(hostile));
+    EXPECT_EQ(Hex(peer_->ReadUntilQuiet(milliseconds(200))), Hex(hostile));
 
     // A count: the next two answers stay away, the third comes.
     sim_->QueueFault({FaultKind::NoAnswer}, 2);
     ExpectSilence(kKey1, "first of two");
     ExpectSilence(kKey1, "second of two");
-    EXPECT_EQ(HexOf(peer_->Exchange(kKey1, 8)), HexOf(kAck1));
+    EXPECT_EQ(Hex(peer_->Exchange(kKey1, 8)), Hex(kAck1));
 }
 
 TEST_F(MuxsimLine, StopInterruptsAPendingReply) {
@@ -395,32 +389,16 @@ TEST_F(MuxsimLine, TracesBothDirections) {
 }
 
 TEST(MuxsimDevice, ServesASerialDeviceItIsGiven) {
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    char name[128];
-    ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
-    termios settings{};
-    tcgetattr(master, &settings);
-    cfmakeraw(&settings);
-    tcsetattr(master, TCSANOW, &settings);
+    roderavo_test::PtyPeer device;
+    ASSERT_TRUE(device.Ok());
     Simulator sim;
-    ASSERT_TRUE(sim.StartOnDevice(name));
-    close(slave);
-    EXPECT_EQ("/dev/" + sim.PortName(), std::string(name));
-    ASSERT_EQ(write(master, kKey1.data(), kKey1.size()), static_cast<ssize_t>(kKey1.size()));
-    Bytes reply;
-    const auto deadline = Steady::now() + std::chrono::seconds(2);
-    while (reply.size() < 8 && Steady::now() < deadline) {
-        pollfd wait{master, POLLIN, 0};
-        if (poll(&wait, 1, 100) <= 0) continue;
-        uint8_t buffer[16];
-        const ssize_t n = read(master, buffer, sizeof buffer);
-        if (n > 0) reply.insert(reply.end(), buffer, buffer + n);
-    }
-    EXPECT_EQ(HexOf(reply), HexOf(kAck1));
+    ASSERT_TRUE(sim.StartOnDevice(device.Path()));
+    device.ReleaseSlave();
+    EXPECT_EQ("/dev/" + sim.PortName(), device.Path());
+    ASSERT_TRUE(device.Send(kKey1));
+    const Bytes reply = device.Receive(8);
+    EXPECT_EQ(Hex(reply), Hex(kAck1));
     sim.Stop();
-    close(master);
     EXPECT_FALSE(Simulator().StartOnDevice("/nonexistent/tty"));
 }
 

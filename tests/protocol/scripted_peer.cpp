@@ -2,12 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 
 namespace protocol_test {
 
@@ -17,25 +14,12 @@ constexpr int kStepWaitMs = 3000;  // the longest a step waits for its request
 
 }  // namespace
 
-ScriptedPeer::ScriptedPeer() {
-    char name[64] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-        master_ = slave_ = -1;
-        return;
-    }
-    termios settings{};
-    tcgetattr(slave_, &settings);
-    cfmakeraw(&settings);
-    tcsetattr(slave_, TCSANOW, &settings);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    const std::string path = name;
-    portName_ = path.rfind("/dev/", 0) == 0 ? path.substr(5) : path;
+ScriptedPeer::ScriptedPeer() : master_(pty_.MasterFd()) {
+    if (master_ >= 0) fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
 ScriptedPeer::~ScriptedPeer() {
     Finish();
-    if (master_ >= 0) close(master_);
-    if (slave_ >= 0) close(slave_);
 }
 
 void ScriptedPeer::Run(std::vector<Step> steps) {
@@ -57,17 +41,7 @@ bool ScriptedPeer::Finish() {
 }
 
 bool ScriptedPeer::Send(const Bytes& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const ssize_t n = write(master_, bytes.data() + sent, bytes.size() - sent);
-        if (n > 0) {
-            sent += static_cast<std::size_t>(n);
-            continue;
-        }
-        pollfd p{master_, POLLOUT, 0};
-        if (poll(&p, 1, 1000) <= 0) return false;
-    }
-    return true;
+    return roderavo_test::WriteAll(master_, bytes);
 }
 
 Bytes ScriptedPeer::Received() {
@@ -117,13 +91,6 @@ void ScriptedPeer::Serve(std::vector<Step> steps) {
     }
 }
 
-uint8_t Checksum(const Bytes& frame) {
-    unsigned sum = 0;
-    for (const uint8_t byte : frame)
-        if (byte != 0xFF) sum += byte;
-    return static_cast<uint8_t>((0x100 - (sum & 0xFF)) & 0xFF);
-}
-
 Bytes StatusReply(uint8_t command, uint8_t source, const Bytes& payload) {
     Bytes frame = {0xFF, static_cast<uint8_t>(6 + payload.size()), 0xF0, command, source, 0x10};
     for (const uint8_t byte : payload) frame.push_back(byte);
@@ -135,17 +102,6 @@ Bytes Acknowledgement(uint8_t source, uint8_t status) {
     Bytes frame = {0xFF, 0x07, 0xF0, 0x04, source, 0x10, status};
     frame.push_back(Checksum(frame));
     return frame;
-}
-
-std::string Hex(const Bytes& bytes) {
-    std::string text;
-    char item[4];
-    for (const uint8_t byte : bytes) {
-        std::snprintf(item, sizeof item, "%02X ", byte);
-        text += item;
-    }
-    if (!text.empty()) text.pop_back();
-    return text;
 }
 
 }  // namespace protocol_test

@@ -10,9 +10,14 @@
 #include <thread>
 #include <vector>
 
+#include "support/frame_bytes.h"
+#include "support/pty_peer.h"
+
 namespace protocol_test {
 
 using Bytes = std::vector<uint8_t>;
+using roderavo_test::Checksum;  // over every byte given, 0xFF left out
+using roderavo_test::Hex;
 
 struct Step {
     std::size_t requestSize;  // bytes to read before answering
@@ -26,9 +31,9 @@ class ScriptedPeer {
     ScriptedPeer(const ScriptedPeer&) = delete;
     ScriptedPeer& operator=(const ScriptedPeer&) = delete;
 
-    bool Ok() const { return master_ >= 0; }
+    bool Ok() const { return pty_.Ok(); }
     // What the driver's PortName takes, e.g. "pts/4".
-    const std::string& PortName() const { return portName_; }
+    const std::string& PortName() const { return pty_.PortName(); }
 
     // Runs the steps on a thread; a previous script is stopped first.
     void Run(std::vector<Step> steps);
@@ -45,9 +50,8 @@ class ScriptedPeer {
     void Serve(std::vector<Step> steps);
     bool ReadExactly(std::size_t count, Bytes& into);
 
+    roderavo_test::PtyPeer pty_;  // its slave held open while the driver has no port
     int master_ = -1;
-    int slave_ = -1;  // held open so the line stays up while the driver has no port
-    std::string portName_;
     std::thread thread_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> done_{false};
@@ -57,11 +61,9 @@ class ScriptedPeer {
 };
 
 // Frames, written out here byte by byte so that no driver routine checks itself.
-uint8_t Checksum(const Bytes& frame);  // over every byte given, 0xFF left out
 // FF L F0 command source 10 payload checksum.
 Bytes StatusReply(uint8_t command, uint8_t source, const Bytes& payload);
 // FF 07 F0 04 source 10 status checksum.
 Bytes Acknowledgement(uint8_t source, uint8_t status = 0x00);
-std::string Hex(const Bytes& bytes);
 
 }  // namespace protocol_test

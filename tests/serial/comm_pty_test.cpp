@@ -14,7 +14,8 @@
 
 #include "serial/comm.h"
 #include "serial/line_speed.h"
-#include "serial/pty_peer.h"
+#include "serial/port.h"
+#include "support/pty_peer.h"
 
 namespace {
 
@@ -101,6 +102,49 @@ TEST_F(CommPty, LineSettingsAreVisibleOnTheOtherSide) {
 TEST_F(CommPty, SpeedsOutsideTheFixedRatesAreSetByNumber) {
     ASSERT_EQ(Open(14400), kCommOk);
     EXPECT_EQ(roderavo_test::LineSpeed(peer.MasterFd()), 14400U);
+}
+
+// ControlFlags pick each line's control by the first bit that matches: on before
+// handshake, handshake before toggle. A pseudo-terminal has no control lines, so
+// the port reports the controls it applied; a handshake shows as CRTSCTS.
+TEST_F(CommPty, ControlFlagsSelectTheLinesFirstMatchWins) {
+    struct Case {
+        uint16_t controlFlags;
+        int32_t result;
+        uint8_t dtr, rts;
+    };
+    const Case cases[] = {
+        {8, kCommOk, kDtrControlDisable, kRtsControlDisable},
+        {0x0001, kCommOk, kDtrControlEnable, kRtsControlDisable},
+        {0x0100, kCommOk, kDtrControlEnable, kRtsControlDisable},
+        {0x8001, kCommOk, kDtrControlEnable, kRtsControlDisable},
+        {0x8100, kCommOk, kDtrControlEnable, kRtsControlDisable},
+        {0x0002, kCommOk, kDtrControlDisable, kRtsControlEnable},
+        {0x0200, kCommOk, kDtrControlDisable, kRtsControlEnable},
+        {0x1002, kCommOk, kDtrControlDisable, kRtsControlEnable},
+        {0x3200, kCommOk, kDtrControlDisable, kRtsControlEnable},
+        {0x1000, kCommOk, kDtrControlDisable, kRtsControlHandshake},
+        {0x3000, kCommOk, kDtrControlDisable, kRtsControlHandshake},
+        {0x0303, kCommOk, kDtrControlEnable, kRtsControlEnable},
+        {0x4CFC, kCommOk, kDtrControlDisable, kRtsControlDisable},  // no line bit among these
+        {0x8000, kCommStateRefused, 0, 0},                          // DTR handshake
+        {0x2000, kCommStateRefused, 0, 0},                          // RTS toggle
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.controlFlags);
+        ASSERT_EQ(Open(9600, 8, 0, 0, c.controlFlags), c.result);
+        if (c.result != kCommOk) {
+            handle = 0;
+            continue;
+        }
+        PortLineState state{};
+        ASSERT_TRUE(PortGetState(handle, &state));
+        EXPECT_EQ(state.fDtrControl, c.dtr);
+        EXPECT_EQ(state.fRtsControl, c.rts);
+        EXPECT_EQ((LineSeenByPeer().c_cflag & CRTSCTS) != 0, c.rts == kRtsControlHandshake);
+        ASSERT_EQ(CommClose(handle), kCommOk);
+        handle = 0;
+    }
 }
 
 TEST_F(CommPty, SettingsThePlatformCannotApplyFailWithFiveAndLeaveNothingOpen) {

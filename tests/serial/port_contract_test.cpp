@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "serial/port.h"
-#include "serial/pty_peer.h"
+#include "support/pty_peer.h"
 
 namespace {
 

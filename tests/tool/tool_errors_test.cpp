@@ -1,12 +1,12 @@
 // The exit codes and messages of the tool: refused addresses and values (1), line
 // failures (2) with what to check, and the port diagnostics.
 #include <fcntl.h>
-#include <pty.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "support/pty_peer.h"
 #include "tool_fixture.h"
 
 using ::testing::HasSubstr;
@@ -41,14 +41,13 @@ TEST_F(ToolOnSimulator, RefusedAddressesAndValuesExitWithOne) {
 }
 
 TEST(ToolLine, AnAbsentDeviceExitsWithTwoAndSaysWhatToCheck) {
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    const std::string name = std::string(ttyname(slave)).substr(5);  // "pts/N"
-    close(slave);
+    roderavo_test::PtyPeer line;
+    ASSERT_TRUE(line.Ok());
+    const std::string name = line.PortName();  // "pts/N"
+    line.ReleaseSlave();
     const ToolRun run = RunTool(
         {"read", "--driver", RODERAVO_DRIVER, "--port", name, "--poll-interval", "20ms", "VER1"});
-    close(master);
+    line.Vanish();
     EXPECT_EQ(run.exitCode, 2) << run.err;
     EXPECT_THAT(run.err, HasSubstr("VERODI: Failed to read reply from PLC,GAS:VER1."));
     EXPECT_THAT(run.err, HasSubstr("read VER1: no answer from multiplexer 1 on port " + name));

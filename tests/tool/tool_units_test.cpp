@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <pty.h>
 #include <sys/wait.h>
 
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include "gate_forms.h"
 #include "live_view.h"
 #include "port.h"
+#include "support/pty_peer.h"
 #include "text.h"
 
 using namespace roderavo::tool;
@@ -125,10 +125,9 @@ TEST(PortNames, DiagnosisOfAMissingDeviceListsTheSerialDevices) {
 // A user outside the device's group: run the diagnosis as "nobody" in a child.
 TEST(PortNames, DiagnosisOfPermissionDeniedNamesTheGroup) {
     if (getuid() != 0) GTEST_SKIP() << "needs root to become another user";
-    int master = -1;
-    int slave = -1;
-    ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    const std::string device = ttyname(slave);
+    roderavo_test::PtyPeer line;
+    ASSERT_TRUE(line.Ok());
+    const std::string device = line.Path();
     ASSERT_EQ(chmod(device.c_str(), 0660), 0);
     int result[2];
     ASSERT_EQ(pipe(result), 0);
@@ -149,8 +148,6 @@ TEST(PortNames, DiagnosisOfPermissionDeniedNamesTheGroup) {
     close(result[0]);
     int status = 0;
     waitpid(pid, &status, 0);
-    close(slave);
-    close(master);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_THAT(why, HasSubstr("permission denied on " + device + " (group "));
     EXPECT_THAT(why, HasSubstr("sudo usermod -aG "));

@@ -1,12 +1,21 @@
-// A pseudo-terminal whose slave side the driver opens as its port, while the test
-// plays the device on the master side.
+// The pseudo-terminal a test plays a device on: the driver (or the tool, or the
+// simulator) opens the slave side by its port name, the test reads and writes the
+// master side. Every wait is bounded.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace roderavo_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// Writes all bytes to fd; on a non-blocking fd it waits up to waitMs for room.
+bool WriteAll(int fd, const Bytes& bytes, int waitMs = 1000);
+// Reads from fd until count bytes came, the time-out passed or the line ended.
+Bytes ReadFor(int fd, std::size_t count, std::chrono::milliseconds timeout);
 
 class PtyPeer {
   public:
@@ -22,14 +31,18 @@ class PtyPeer {
     int MasterFd() const { return master_; }
 
     // What the device sends to the port.
-    bool Send(const std::vector<uint8_t>& bytes);
+    bool Send(const Bytes& bytes) { return WriteAll(master_, bytes); }
     // Reads what the port wrote, waiting up to timeoutMs for count bytes.
-    std::vector<uint8_t> Receive(std::size_t count, int timeoutMs = 2000);
+    Bytes Receive(std::size_t count, int timeoutMs = 2000) {
+        return ReadFor(master_, count, std::chrono::milliseconds(timeoutMs));
+    }
     // Waits until the port's input queue (seen through a descriptor of the
     // slave) holds count bytes.
     bool WaitQueued(int slaveFd, int count, int timeoutMs = 2000);
     // The device vanishes: the master side closes.
     void Vanish();
+    // The test lets go of the slave side: the line ends once the port closes too.
+    void ReleaseSlave();
 
   private:
     int master_ = -1;
