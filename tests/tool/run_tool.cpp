@@ -8,11 +8,11 @@
 
 #include <thread>
 
-ToolRun RunTool(const std::vector<std::string>& args, std::chrono::milliseconds deadline) {
-    ToolRun run;
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return run;
+namespace {
+
+// The tool in a child process: stdin is /dev/null opened with nullFlags, stdout goes
+// to out, stderr to err (to /dev/null when err is -1).
+pid_t SpawnTool(const std::vector<std::string>& args, int nullFlags, int out, int err) {
     std::vector<std::string> argv = {RODERAVO_TOOL};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
@@ -20,13 +20,24 @@ ToolRun RunTool(const std::vector<std::string>& args, std::chrono::milliseconds 
     cargv.push_back(nullptr);
     const pid_t pid = fork();
     if (pid == 0) {
-        const int null = open("/dev/null", O_RDONLY);
+        const int null = open("/dev/null", nullFlags);
         dup2(null, STDIN_FILENO);
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
+        dup2(out, STDOUT_FILENO);
+        dup2(err >= 0 ? err : null, STDERR_FILENO);
         execv(cargv[0], cargv.data());
         _exit(127);
     }
+    return pid;
+}
+
+}  // namespace
+
+ToolRun RunTool(const std::vector<std::string>& args, std::chrono::milliseconds deadline) {
+    ToolRun run;
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return run;
+    const pid_t pid = SpawnTool(args, O_RDONLY, outPipe[1], errPipe[1]);
     close(outPipe[1]);
     close(errPipe[1]);
     const auto end = std::chrono::steady_clock::now() + deadline;
@@ -78,20 +89,7 @@ BackgroundTool StartTool(const std::vector<std::string>& args) {
     BackgroundTool tool;
     int outPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) return tool;
-    std::vector<std::string> argv = {RODERAVO_TOOL};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        execv(cargv[0], cargv.data());
-        _exit(127);
-    }
+    const pid_t pid = SpawnTool(args, O_RDWR, outPipe[1], -1);
     close(outPipe[1]);
     tool.pid = pid;
     tool.out = outPipe[0];
