@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <ctime>
 #include <iostream>
 
 #include "commands.h"
@@ -18,15 +17,6 @@
 namespace roderavo::tool {
 
 namespace {
-
-std::string WallClockNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-    return text;
-}
 
 // The gates of one multiplexer, bound once.
 struct MuxGates {
@@ -144,7 +134,7 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
     header.interactive = live;
     auto draw = [&] {
         header.cycle = poller.Cycles();
-        header.time = WallClockNow();
+        header.time = LocalTimeText("%Y-%m-%d %H:%M:%S");
         const auto lines = RenderView(header, poller.Muxes(), poller.LastError(), colour);
         if (live) {
             screen.Draw(lines);
@@ -201,7 +191,7 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
         // The last picture stays on the terminal, above the statistics.
         header.interactive = false;
         header.cycle = poller.Cycles();
-        header.time = WallClockNow();
+        header.time = LocalTimeText("%Y-%m-%d %H:%M:%S");
         for (const auto& line : RenderView(header, poller.Muxes(), poller.LastError(), colour))
             std::cout << line << '\n';
         std::cout << '\n';

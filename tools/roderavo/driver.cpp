@@ -22,6 +22,23 @@ void CopyPortName(char (&target)[12], const std::string& name) {
     std::memcpy(target, name.data(), std::min(name.size(), sizeof target - 1));
 }
 
+// The record of one gate read or write: a text gate takes text, the others number.
+GateParams ParamsOf(const Driver::Gate& gate, char* text, KorNumberValue* number) {
+    GateParams params{};
+    params.Address = gate.address.c_str();
+    params.plcNum = gate.parse.plcNum;
+    params.AccessClass = gate.parse.accessClass;
+    params.Recorded5 = 0;
+    params.Recorded6 = -1;
+    params.Recorded7 = 16;
+    params.ValueKind = gate.valueKind;
+    if (gate.valueKind == kKindText)
+        params.Value = text;
+    else
+        params.Value = number;
+    return params;
+}
+
 }  // namespace
 
 std::string DefaultDriverPath() {
@@ -109,18 +126,7 @@ int32_t Driver::Exit() {
 int32_t Driver::Read(const Gate& gate, uint16_t* number, std::string* text) {
     std::array<char, 256> buffer{};
     KorNumberValue value{};
-    GateParams params{};
-    params.Address = gate.address.c_str();
-    params.plcNum = gate.parse.plcNum;
-    params.AccessClass = gate.parse.accessClass;
-    params.Recorded5 = 0;
-    params.Recorded6 = -1;
-    params.Recorded7 = 16;
-    params.ValueKind = gate.valueKind;
-    if (gate.valueKind == kKindText)
-        params.Value = buffer.data();
-    else
-        params.Value = &value;
+    GateParams params = ParamsOf(gate, buffer.data(), &value);
     const int32_t status = Call(kFnSingleRead, &params);
     buffer.back() = '\0';
     if (number != nullptr) *number = value.Number;
@@ -132,18 +138,7 @@ int32_t Driver::Write(const Gate& gate, uint16_t number, const std::string& text
     std::string textCopy = text;  // the host's buffer; the driver only reads it
     KorNumberValue value{};
     value.Number = number;
-    GateParams params{};
-    params.Address = gate.address.c_str();
-    params.plcNum = gate.parse.plcNum;
-    params.AccessClass = gate.parse.accessClass;
-    params.Recorded5 = 0;
-    params.Recorded6 = -1;
-    params.Recorded7 = 16;
-    params.ValueKind = gate.valueKind;
-    if (gate.valueKind == kKindText)
-        params.Value = textCopy.data();
-    else
-        params.Value = &value;
+    GateParams params = ParamsOf(gate, textCopy.data(), &value);
     return Call(kFnSingleWrite, &params);
 }
 

@@ -1,6 +1,6 @@
 #include "poller.h"
 
-#include <ctime>
+#include "text.h"
 
 namespace roderavo::tool {
 
@@ -18,15 +18,6 @@ std::string_view GatePrefix(PollGate gate) {
             return "VLS";
     }
     return "?";
-}
-
-std::string WallClock() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%H:%M:%S", &local);
-    return text;
 }
 
 }  // namespace
@@ -69,7 +60,7 @@ bool Poller::ReadOne(MuxView& view, PollGate gate) {
         std::string what = outcome.status == 2 ? "no answer"
                            : outcome.malformed ? "unusable reply"
                                                : "refused reply";
-        view.lastError = WallClock() + " " + name + ": " + what;
+        view.lastError = LocalTimeText("%H:%M:%S") + " " + name + ": " + what;
         if (!outcome.logLine.empty()) view.lastError += " (" + outcome.logLine + ")";
         lastError_ = "mux " + std::to_string(view.mux) + " " + view.lastError;
         return false;

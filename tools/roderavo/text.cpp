@@ -96,10 +96,21 @@ std::string ClockValueText(const std::tm& local) {
 }
 
 std::string ClockValueNow() {
+    return ClockValueText(LocalNow());
+}
+
+std::tm LocalNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
-    return ClockValueText(local);
+    return local;
+}
+
+std::string LocalTimeText(const char* format) {
+    const std::tm local = LocalNow();
+    char text[64];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
 }
 
 std::optional<uint16_t> ParseNumberValue(std::string_view text) {

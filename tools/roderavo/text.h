@@ -19,6 +19,10 @@ std::string JsonString(std::string_view text);
 std::string ClockValueText(const std::tm& local);
 std::string ClockValueNow();
 
+// The local time now, and as text in a strftime format ("%H:%M:%S").
+std::tm LocalNow();
+std::string LocalTimeText(const char* format);
+
 // A number gate's value: decimal (or 0x hex) 0..65535.
 std::optional<uint16_t> ParseNumberValue(std::string_view text);
 
