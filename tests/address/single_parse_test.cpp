@@ -9,6 +9,7 @@
 
 #include "address/address_grammar.h"
 #include "address/folded_address.h"
+#include "support/quiet_host.h"
 
 namespace roderavo {
 namespace {
@@ -33,14 +34,7 @@ Parsed Parse(const char* address, int32_t kind) {
     return p;
 }
 
-class SingleParseTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        zanpro::Reset();
-        zanpro::SetLogSink([](int32_t, std::string_view) {});
-    }
-    void TearDown() override { zanpro::SetLogSink({}); }
-};
+class SingleParseTest : public roderavo_test::QuietHostTest {};
 
 TEST_F(SingleParseTest, ResultsWordsAndLines) {
     enum Outcome { kPass, kSilent, kInvalidLine };

@@ -7,20 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "support/quiet_host.h"
+
 namespace {
 
 using Lines = std::vector<zanpro::LogLine>;
 
-class KorMainTest : public ::testing::Test {
+class KorMainTest : public roderavo_test::QuietHostTest {
   protected:
-    void SetUp() override {
-        zanpro::Reset();
-        zanpro::SetLogSink([](int32_t, std::string_view) {});
-    }
-    void TearDown() override {
-        zanpro::Reset();
-        zanpro::SetLogSink({});
-    }
     static int32_t Call(uint32_t function, void* params) {
         DriverContext context{};
         KorCall call{&context, function, 1, 0, params};

@@ -10,6 +10,7 @@
 
 #include "platform/pause.h"
 #include "protocol/key_code_table.h"
+#include "support/quiet_host.h"
 
 namespace roderavo {
 namespace {
@@ -48,16 +49,8 @@ TEST(KeyCodeTable, EdgeCodes) {
     for (const Case& c : cases) EXPECT_EQ(IsValidKeyCode(c.code), c.valid) << c.code;
 }
 
-class KeyCodeInitTest : public ::testing::Test {
+class KeyCodeInitTest : public roderavo_test::QuietHostTest {
   protected:
-    void SetUp() override {
-        zanpro::Reset();
-        zanpro::SetLogSink([](int32_t, std::string_view) {});
-    }
-    void TearDown() override {
-        zanpro::Reset();
-        zanpro::SetLogSink({});
-    }
     static int32_t InitWithoutPort(DriverContext& context) {
         InitParams params{};
         params.OpenRequested = 0;

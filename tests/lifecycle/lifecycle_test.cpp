@@ -11,24 +11,20 @@
 
 #include "lifecycle/client_name.h"
 #include "serial/comm.h"
+#include "support/host_records.h"
 #include "support/pty_peer.h"
 
 namespace {
 
 using namespace roderavo;
 using roderavo_test::PtyPeer;
+using roderavo_test::PutName;
 using Lines = std::vector<zanpro::LogLine>;
 
 constexpr uint32_t kInit = 1, kWarmStart = 2, kExit = 11, kClosePort = 12, kOpenPort = 13,
                    kGetInfo = 14, kSetPort = 15;
 
 static_assert(FormatClientName(3)[11] == '3' && FormatClientName(3)[12] == '\0');
-
-template <std::size_t N>
-void PutName(char (&field)[N], const std::string& name) {
-    std::memset(field, 0, N);
-    std::memcpy(field, name.data(), std::min(name.size(), N - 1));
-}
 
 // The event lines (level 32) of the log, taken.
 Lines Events() {
@@ -61,15 +57,7 @@ class Lifecycle : public ::testing::Test {
         return KorMain(&call);
     }
     InitParams MakeInit(const std::string& port, int32_t pollInterval, uint32_t open = 1) {
-        InitParams params{};
-        PutName(params.PortName, port);
-        params.OpenRequested = open;
-        params.PollInterval = pollInterval;
-        params.BaudRate = 9600;
-        params.DataBits = 8;
-        params.StopBits = 0;
-        params.Parity = 0;
-        return params;
+        return roderavo_test::MakeInitParams(port, pollInterval, open);
     }
     SetPortParams MakeSetPort(const std::string& port, int32_t pollInterval) {
         SetPortParams params{};

@@ -5,12 +5,12 @@
 #include <roderavo/kor.h>
 #include <zanpro/host.h>
 
-#include <cstring>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "platform/pause.h"
+#include "support/host_records.h"
 
 namespace protocol_test {
 
@@ -43,14 +43,7 @@ class DriverHarness {
     // Init on the port (pollInterval in units of 10 ms sets the read time-out).
     int32_t Init(const std::string& portName, int32_t pollInterval = 10,
                  uint32_t openRequested = 1) {
-        InitParams params{};
-        std::strncpy(params.PortName, portName.c_str(), sizeof params.PortName - 1);
-        params.OpenRequested = openRequested;
-        params.PollInterval = pollInterval;
-        params.BaudRate = 9600;
-        params.DataBits = 8;
-        params.StopBits = 0;
-        params.Parity = 0;
+        InitParams params = roderavo_test::MakeInitParams(portName, pollInterval, openRequested);
         const int32_t result = Call(1, &params);
         initialised_ = true;
         zanpro::ClearLog();
