@@ -187,6 +187,22 @@ static SetPortParams set_port_params(const char* port, int32_t poll_interval) {
     return params;
 }
 
+/* A fresh pseudo-terminal and an Init on it; the context is zeroed but for PortFlag.
+ * 0 (with a failed check) when no pseudo-terminal could be had. */
+static int init_on_new_pty(Pty* pty, DriverContext* context, int32_t instance,
+                           int32_t poll_interval, uint32_t port_flag) {
+    InitParams params;
+    if (!pty_open(pty)) {
+        IND_CHECK(!"openpty");
+        return 0;
+    }
+    memset(context, 0, sizeof *context);
+    context->PortFlag = port_flag;
+    params = init_params(pty->name, poll_interval, 1);
+    IND_CHECK_INT(call(context, kInit, instance, &params), 0);
+    return 1;
+}
+
 static void check_trace_only(uint32_t function) {
     char text[64];
     IndExpectedLine line[1];
@@ -279,19 +295,11 @@ static void check_get_info(void) {
  * and Exit. */
 static void check_ready_instance(void) {
     DriverContext context;
-    InitParams params;
     SetPortParams same;
     Pty pty;
     KorPortHandle handle;
     ind_check_context("Init instance 7, PollInterval 50");
-    if (!pty_open(&pty)) {
-        IND_CHECK(!"openpty");
-        return;
-    }
-    memset(&context, 0, sizeof context);
-    context.PortFlag = 9;
-    params = init_params(pty.name, 50, 1);
-    IND_CHECK_INT(call(&context, kInit, 7, &params), 0);
+    if (!init_on_new_pty(&pty, &context, 7, 50, 9)) return;
     check_trace_and(kInit, "VERODI: ZUR Driver loaded successfully");
     IND_CHECK_STR(ind_client_name(context.ClientId), "VERODI No_07");
     IND_CHECK_INT(ind_client_count(), 1);
@@ -351,18 +359,11 @@ static void check_poll_intervals(void) {
     size_t i;
     for (i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         DriverContext context;
-        InitParams params;
         Pty pty;
         char label[64];
         snprintf(label, sizeof label, "Init with PollInterval %d", (int)cases[i].poll_interval);
         ind_check_context(label);
-        if (!pty_open(&pty)) {
-            IND_CHECK(!"openpty");
-            return;
-        }
-        memset(&context, 0, sizeof context);
-        params = init_params(pty.name, cases[i].poll_interval, 1);
-        IND_CHECK_INT(call(&context, kInit, 3, &params), 0);
+        if (!init_on_new_pty(&pty, &context, 3, cases[i].poll_interval, 0)) return;
         check_trace_and(kInit, "VERODI: ZUR Driver loaded successfully");
         IND_CHECK_STR(ind_client_name(context.ClientId), "VERODI No_03");
         IND_CHECK_INT(context.PollInterval, cases[i].stored);
@@ -376,17 +377,10 @@ static void check_poll_intervals(void) {
 /* ClosePort, then OpenPort: the same settings, the opening time-out, no client. */
 static void check_reopen(void) {
     DriverContext context;
-    InitParams params;
     Pty pty;
     KorPortHandle first;
     ind_check_context("OpenPort after ClosePort");
-    if (!pty_open(&pty)) {
-        IND_CHECK(!"openpty");
-        return;
-    }
-    memset(&context, 0, sizeof context);
-    params = init_params(pty.name, 250, 1);
-    IND_CHECK_INT(call(&context, kInit, 12, &params), 0);
+    if (!init_on_new_pty(&pty, &context, 12, 250, 0)) return;
     IND_CHECK_INT(context.PollInterval, 250);
     IND_CHECK_INT(call(&context, kClosePort, 12, NULL), 0);
     IND_CHECK(pty_free(&pty));
@@ -416,17 +410,14 @@ static void check_reopen(void) {
 /* SetPort to another port: the old one closed, the client removed, the new one open. */
 static void check_set_port(void) {
     DriverContext context;
-    InitParams params;
     SetPortParams set;
     Pty old_pty, new_pty;
     ind_check_context("SetPort with a new port name");
-    if (!pty_open(&old_pty) || !pty_open(&new_pty)) {
+    if (!pty_open(&new_pty)) {
         IND_CHECK(!"openpty");
         return;
     }
-    memset(&context, 0, sizeof context);
-    params = init_params(old_pty.name, 50, 1);
-    IND_CHECK_INT(call(&context, kInit, 5, &params), 0);
+    if (!init_on_new_pty(&old_pty, &context, 5, 50, 0)) return;
     ind_log_clear();
     set = set_port_params(new_pty.name, 20);
     IND_CHECK_INT(call(&context, kSetPort, 5, &set), 0);
@@ -516,13 +507,7 @@ static void check_failures(void) {
     ind_log_clear();
 
     ind_check_context("WarmStart when the device has vanished");
-    if (!pty_open(&pty)) {
-        IND_CHECK(!"openpty");
-        return;
-    }
-    memset(&context, 0, sizeof context);
-    params = init_params(pty.name, 50, 1);
-    IND_CHECK_INT(call(&context, kInit, 9, &params), 0);
+    if (!init_on_new_pty(&pty, &context, 9, 50, 0)) return;
     ind_log_clear();
     pty_close(&pty);
     IND_CHECK_INT(call(&context, kWarmStart, 9, NULL), 2);
