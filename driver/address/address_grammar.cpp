@@ -1,5 +1,6 @@
 #include "address_grammar.h"
 
+#include "address/text_slice.h"
 #include "camera_range.h"
 #include "mnemonic_match.h"
 #include "position_char_sets.h"
@@ -37,8 +38,8 @@ std::optional<AddressForm> CheckAddressForm(CommandMnemonic mnemonic, std::strin
     const GrammarRow& row = GrammarRowOf(mnemonic);
     const std::string_view word = MnemonicName(mnemonic);
     if (valueKind != row.valueKind) return std::nullopt;
-    if (address.size() < word.size() || address.substr(0, word.size()) != word) return std::nullopt;
-    const std::string_view tail = address.substr(word.size());
+    if (address.size() < word.size() || Slice(address, 0, word.size()) != word) return std::nullopt;
+    const std::string_view tail = Slice(address, word.size());
 
     AddressForm form{mnemonic, kPresetPlcNum, row.accessClass, 0, -1};
     if (row.tail == AddressTail::None) return tail.empty() ? std::optional(form) : std::nullopt;
@@ -46,7 +47,7 @@ std::optional<AddressForm> CheckAddressForm(CommandMnemonic mnemonic, std::strin
     const std::optional<int32_t> plc = PlcOf(tail[0]);
     if (!plc) return std::nullopt;
     form.plcNum = *plc;
-    const std::string_view rest = tail.substr(1);
+    const std::string_view rest = Slice(tail, 1);
 
     switch (row.tail) {
         case AddressTail::Plc:

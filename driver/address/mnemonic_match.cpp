@@ -1,4 +1,5 @@
 #include "mnemonic_match.h"
+#include "address/text_slice.h"
 
 namespace roderavo {
 
@@ -17,7 +18,7 @@ std::optional<CommandMnemonic> MatchExactly(std::string_view text,
 
 std::optional<CommandMnemonic> MatchMnemonicPrefix(std::string_view address,
                                                    std::span<const CommandMnemonic> list) {
-    return MatchExactly(address.substr(0, kPrefixLength), list);
+    return MatchExactly(Slice(address, 0, kPrefixLength), list);
 }
 
 std::optional<CommandMnemonic> MatchMnemonicWord(std::string_view address,

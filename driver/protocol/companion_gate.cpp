@@ -3,6 +3,7 @@
 #include <zanpro/zanpro.h>
 
 #include "address/mnemonics.h"
+#include "address/text_slice.h"
 #include "status_request.h"
 
 namespace roderavo {
@@ -20,7 +21,7 @@ GateName ReportGateName(std::string_view alsAddress) {
     name.Append(kReportPrefix);
     const std::size_t count = AddressCamera(alsAddress) == kThreeDigitCamera ? 4 : 3;
     if (alsAddress.size() >= kReportFromPos)
-        name.Append(alsAddress.substr(kReportFromPos - 1, count));
+        name.Append(Slice(alsAddress, kReportFromPos - 1, count));
     return name;
 }
 
@@ -29,7 +30,7 @@ GateName CameraGateName(std::string_view prefix, int32_t plcNum, int64_t camera)
     name.Append(prefix);
     GateName plc;
     plc.AppendDecimal(plcNum);
-    name.Append(plc.View().substr(0, 1));
+    name.Append(Slice(plc.View(), 0, 1));
     GateName number;
     number.AppendDecimal(camera);
     if (camera >= 0 && camera < 10) {
@@ -38,7 +39,7 @@ GateName CameraGateName(std::string_view prefix, int32_t plcNum, int64_t camera)
     } else if (camera == kThreeDigitCamera) {
         name.Append(number.View());
     } else {
-        name.Append(number.View().substr(0, 2));
+        name.Append(Slice(number.View(), 0, 2));
     }
     return name;
 }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string_view>
 
+#include "address/text_slice.h"
 #include "command_table.h"
 #include "control_frame.h"
 #include "control_request.h"
@@ -81,7 +82,7 @@ bool JoyRules(std::string_view text, Payload& payload) {
 // hexadecimal digits up to the first other character. The value is unsigned, as
 // the format stores it: a minus sign wraps it around.
 std::optional<uint32_t> HexField(std::string_view text, std::size_t position) {
-    const std::string_view field = text.substr(position - 1, 2);
+    const std::string_view field = Slice(text, position - 1, 2);
     std::size_t i = 0;
     while (i < field.size() && (field[i] == ' ' || (field[i] >= '\t' && field[i] <= '\r'))) ++i;
     bool negative = false;

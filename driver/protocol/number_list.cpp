@@ -1,6 +1,7 @@
 #include "number_list.h"
 
 #include <algorithm>
+#include "address/text_slice.h"
 
 namespace roderavo {
 
@@ -33,7 +34,7 @@ bool ParseNumberList(std::string_view text, std::span<int32_t> numbers) {
     ++position;
     for (int32_t& number : numbers) {
         const std::size_t end = std::min(text.find_first_of(",)", position), text.size());
-        const std::string_view field = text.substr(position, end - position);
+        const std::string_view field = Slice(text, position, end - position);
         if (field.size() > kNumberFieldLimit) return false;
         number = FieldValue(field);
         if (end == text.size() || text[end] == ')') break;

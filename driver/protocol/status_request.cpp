@@ -1,5 +1,6 @@
 #include "status_request.h"
 
+#include "address/text_slice.h"
 #include "checksum.h"
 #include "command_table.h"
 #include "gate_value.h"
@@ -16,7 +17,7 @@ constexpr std::string_view kCamera100 = "100";
 
 uint32_t AddressCamera(std::string_view address) {
     if (address.size() >= kCameraPos - 1 + kCamera100.size() &&
-        address.substr(kCameraPos - 1, kCamera100.size()) == kCamera100)
+        Slice(address, kCameraPos - 1, kCamera100.size()) == kCamera100)
         return 100;
     return DecimalAt(address, kCameraPos, 2);
 }

@@ -21,3 +21,14 @@ if(NOT found_kor_main)
   message(FATAL_ERROR "KorMain is not exported:\n${symbols}")
 endif()
 message(STATUS "exports: ${symbols}")
+
+# The driver throws nothing and needs no C++ run-time: it imports only from the
+# host library and the C library, so no path inside it can end in a throw.
+execute_process(COMMAND ${NM} -D --undefined-only ${LIBRARY}
+  OUTPUT_VARIABLE imports RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}")
+endif()
+if(imports MATCHES "GLIBCXX|CXXABI|__throw|__cxa_throw")
+  message(FATAL_ERROR "the driver imports from the C++ run-time:\n${imports}")
+endif()
