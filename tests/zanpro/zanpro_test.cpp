@@ -49,6 +49,17 @@ TEST_F(ZanproTest, ClientsGetIdsOneTo255AndNamesAreUnique) {
     EXPECT_NE(ZanMkClient("x", 1, 0, nullptr), 0);
 }
 
+TEST_F(ZanproTest, AFreedIdComesBackLast) {
+    // Instance A closes its port (client removed), instance B starts: B must not
+    // get A's id, or A's Exit (which removes the client once more) would remove B's.
+    EXPECT_EQ(MakeClient("VERODI No_01"), 1);
+    EXPECT_EQ(MakeClient("VERODI No_02"), 2);
+    EXPECT_EQ(ZanRmClient(1), 0);
+    EXPECT_EQ(MakeClient("VERODI No_03"), 3);
+    EXPECT_NE(ZanRmClient(1), 0) << "the second removal finds nothing";
+    EXPECT_EQ(zanpro::ClientId("VERODI No_03"), 3);
+}
+
 TEST_F(ZanproTest, GateLookUpIgnoresCaseAndUsesTheLowEightInstanceBits) {
     const uint8_t client = MakeClient("VERODI No_01");
     const uint32_t sac = zanpro::AddGate(1, "SAC121");
