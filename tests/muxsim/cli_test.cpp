@@ -1,17 +1,10 @@
 // The muxsim program end to end: start it, wait for its ready line, talk to its pty,
 // stop it by its pid.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <fstream>
-#include <sstream>
 
 #include "muxsim/driver_end.h"
-
-extern char** environ;
+#include "support/child_program.h"
 
 namespace {
 
@@ -22,93 +15,15 @@ using muxsim_test::Hex;
 using std::chrono::milliseconds;
 
 // A started muxsim program: its pid, its stdout pipe and its stderr file.
-class Program {
+class Program : public roderavo_test::ChildProgram {
   public:
-    explicit Program(std::vector<std::string> args) {
-        stderrPath_ = ::testing::TempDir() + "muxsim_cli_" + std::to_string(getpid()) + "_" +
-                      std::to_string(counter_++) + ".err";
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        posix_spawn_file_actions_addopen(&actions, 2, stderrPath_.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        args.insert(args.begin(), MUXSIM_PROGRAM);
-        std::vector<char*> argv;
-        for (std::string& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, MUXSIM_PROGRAM, &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        out_ = out[0];
-    }
-    ~Program() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-        unlink(stderrPath_.c_str());
-    }
-
+    explicit Program(std::vector<std::string> args)
+        : ChildProgram(MUXSIM_PROGRAM, std::move(args), Stderr::File) {}
     // The first line on stdout, or "" when none came in time.
-    std::string ReadyLine(milliseconds timeout = milliseconds(10000)) {
-        std::string line;
-        const auto deadline = muxsim_test::Steady::now() + timeout;
-        while (line.find('\n') == std::string::npos) {
-            const auto left =
-                std::chrono::duration_cast<milliseconds>(deadline - muxsim_test::Steady::now());
-            pollfd wait{out_, POLLIN, 0};
-            if (left.count() <= 0 || poll(&wait, 1, static_cast<int>(left.count())) <= 0) return "";
-            char buffer[128];
-            const ssize_t n = read(out_, buffer, sizeof buffer);
-            if (n <= 0) break;
-            line.append(buffer, static_cast<std::size_t>(n));
-        }
-        return line.substr(0, line.find('\n'));
-    }
-
+    std::string ReadyLine() { return ReadLine(std::chrono::seconds(10)); }
     // Sends the signal and waits for the exit; the exit status, or -1 when it did not end.
-    int Stop(int signal = SIGTERM) {
-        if (pid_ <= 0) return -1;
-        if (signal != 0) kill(pid_, signal);
-        return Wait();
-    }
-    int Wait() {
-        for (int i = 0; i < 500; ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(milliseconds(10));
-        }
-        return -1;
-    }
-    std::string Output() {
-        std::string text;
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(out_, buffer, sizeof buffer)) > 0)
-            text.append(buffer, static_cast<std::size_t>(n));
-        return text;
-    }
-    std::string Errors() const {
-        std::ifstream file(stderrPath_);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
-    bool Started() const { return pid_ > 0; }
-
-  private:
-    static inline int counter_ = 0;
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string stderrPath_;
+    int Stop(int signal = SIGTERM) { return ChildProgram::Stop(signal, std::chrono::seconds(5)); }
+    int Wait() { return ChildProgram::Wait(std::chrono::seconds(5)); }
 };
 
 TEST(MuxsimProgram, ServesItsPtyUntilStopped) {

@@ -1,5 +1,7 @@
 // The tool against other peers than the in-process simulator: the `simulate`
 // sub-command in another process, and a scripted multiplexer that is not muxsim.
+#include <signal.h>
+
 #include <thread>
 
 #include "support/frame_bytes.h"
@@ -12,16 +14,16 @@ using ::testing::HasSubstr;
 namespace {
 
 TEST(ToolSimulate, PrintsItsPtyAndServesAnotherProcess) {
-    BackgroundTool simulator = StartTool({"simulate", "--duration", "60"});
-    ASSERT_GT(simulator.pid, 0);
-    const std::string port = ReadLine(simulator, std::chrono::seconds(10));
+    roderavo_test::ChildProgram simulator(RODERAVO_TOOL, {"simulate", "--duration", "60"});
+    ASSERT_TRUE(simulator.Started());
+    const std::string port = simulator.ReadLine(std::chrono::seconds(10));
     ASSERT_TRUE(port.starts_with("pts/")) << port;
     const ToolRun run =
         RunTool({"read", "--driver", RODERAVO_DRIVER, "--port", port, "AAS0", "VER0"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("SAC003 = 32 (Alarm)"));
     EXPECT_THAT(run.out, HasSubstr("SAC009 = 46 (Video Loss)"));
-    EXPECT_EQ(StopTool(simulator, std::chrono::seconds(10)), 0);
+    EXPECT_EQ(simulator.Stop(SIGTERM, std::chrono::seconds(10)), 0);
 }
 
 // A multiplexer written from its manual: it answers VER1 and TAD1 and nothing else.
