@@ -3,6 +3,8 @@
 
 namespace roderavo {
 
-DriverStatus TagFormatDialog(KorCall*) { return kStatusCommFailure; }
+DriverStatus TagFormatDialog(KorCall*) {
+    return kStatusCommFailure;
+}
 
 }  // namespace roderavo

@@ -36,8 +36,8 @@ ZANPRO_API int16_t ZanGetGateIdByAddressStr(uint32_t clientId, uint32_t instance
 ZANPRO_API int16_t ZanPutGateVal(uint32_t clientId, uint32_t gateId, int32_t mode, double value,
                                  int32_t a, int32_t b);
 /* Stores a text into a gate. 0 when stored. */
-ZANPRO_API int16_t ZanPutGateStr(uint32_t clientId, uint32_t gateId, int32_t mode,
-                                 const char* text, int32_t a, int32_t b);
+ZANPRO_API int16_t ZanPutGateStr(uint32_t clientId, uint32_t gateId, int32_t mode, const char* text,
+                                 int32_t a, int32_t b);
 /* Writes one line to the host's log: level 8 trace, 32 error or event. */
 ZANPRO_API void err(int32_t level, const char* format, ...) ZANPRO_PRINTF(2, 3);
 
