@@ -21,12 +21,8 @@ namespace {
 
 using namespace roderavo;
 using Clock = std::chrono::steady_clock;
+using roderavo_test::MsSince;
 using roderavo_test::PtyPeer;
-
-long MsSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 // Runs body in a child process and returns its exit code, or -1 when it did not
 // end within a few seconds (it is then killed).

@@ -13,15 +13,11 @@ namespace {
 
 using namespace roderavo;
 using Clock = std::chrono::steady_clock;
+using roderavo_test::MsSince;
 using roderavo_test::PtyPeer;
 
 // A pseudo-terminal always reports 8 data bits without parity.
 constexpr bool kPeerKeepsCharacterFormat = false;
-
-long MsSince(Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
 
 class PortContract : public ::testing::Test {
   protected:

@@ -27,6 +27,15 @@ int MsLeft(Steady::time_point deadline) {
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
+// Up to size bytes from fd, waiting until the deadline: 0 at the end of the stream or
+// at the deadline.
+ssize_t ReadBefore(int fd, Steady::time_point deadline, char* buffer, std::size_t size) {
+    pollfd wait{fd, POLLIN, 0};
+    const int left = MsLeft(deadline);
+    if (fd < 0 || left <= 0 || poll(&wait, 1, left) <= 0) return 0;
+    return read(fd, buffer, size);
+}
+
 }  // namespace
 
 ChildProgram::ChildProgram(const std::string& program, std::vector<std::string> args,
@@ -85,12 +94,8 @@ ChildProgram::~ChildProgram() {
 std::string ChildProgram::ReadLine(std::chrono::milliseconds timeout) {
     std::string line;
     const auto deadline = Steady::now() + timeout;
-    while (out_ >= 0) {
-        pollfd wait{out_, POLLIN, 0};
-        const int left = MsLeft(deadline);
-        if (left <= 0 || poll(&wait, 1, left) <= 0) break;
-        char c = 0;
-        if (read(out_, &c, 1) != 1) break;
+    char c = 0;
+    while (ReadBefore(out_, deadline, &c, 1) == 1) {
         if (c == '\n') return line;
         line += c;
     }
@@ -157,15 +162,10 @@ ProgramRun ChildProgram::Collect(std::chrono::milliseconds deadline) {
 std::string ChildProgram::Output(std::chrono::milliseconds timeout) {
     std::string text;
     const auto deadline = Steady::now() + timeout;
-    while (out_ >= 0) {
-        pollfd wait{out_, POLLIN, 0};
-        const int left = MsLeft(deadline);
-        if (left <= 0 || poll(&wait, 1, left) <= 0) break;
-        char buffer[4096];
-        const ssize_t n = read(out_, buffer, sizeof buffer);
-        if (n <= 0) break;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ReadBefore(out_, deadline, buffer, sizeof buffer)) > 0)
         text.append(buffer, static_cast<std::size_t>(n));
-    }
     return text;
 }
 

@@ -17,6 +17,13 @@ bool WriteAll(int fd, const Bytes& bytes, int waitMs = 1000);
 // Reads from fd until count bytes came, the time-out passed or the line ended.
 Bytes ReadFor(int fd, std::size_t count, std::chrono::milliseconds timeout);
 
+// Milliseconds since start, for bounds on how long the port waited.
+inline long MsSince(std::chrono::steady_clock::time_point start) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count());
+}
+
 class PtyPeer {
   public:
     PtyPeer();
