@@ -19,22 +19,14 @@ using muxsim_test::DriverEnd;
 using muxsim_test::Framed;
 using muxsim_test::Hex;
 using muxsim_test::Steady;
+using roderavo_test::Acknowledgement;
+using roderavo_test::StatusReply;
 using std::chrono::milliseconds;
 
 const std::array<uint8_t, 8> kClock{0x00, 0x20, 0x11, 0x06, 0x02, 0x08, 0x12, 0x33};
 const Bytes kVerMux1{0xFF, 0x06, 0x11, 0x48, 0x3C, 0x10, 0x55};
 const Bytes kKey1{0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F};
 const Bytes kAck1{0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4};
-
-Bytes Ack(uint8_t address) {
-    return Framed({0xFF, 0x07, 0xF0, 0x04, address, 0x10, 0x00});
-}
-
-Bytes Reply(uint8_t command, uint8_t address, const Bytes& payload) {
-    Bytes frame{0xFF, static_cast<uint8_t>(6 + payload.size()), 0xF0, command, address, 0x10};
-    frame.insert(frame.end(), payload.begin(), payload.end());
-    return Framed(frame);
-}
 
 class MuxsimLine : public ::testing::Test {
   protected:
@@ -85,8 +77,9 @@ TEST_F(MuxsimLine, AnswersEveryStatusRequest) {
         {"VER mux 1", kVerMux1, {0xFF, 0x0A, 0xF0, 0x48, 0x11, 0x10, 'V', '2', '.', '1', 0xB6}},
         {"VER mux 0 default text",
          {0xFF, 0x06, 0x01, 0x48, 0x3C, 0x10, 0x65},
-         Reply(0x48, 0x01,
-               Bytes{'A', 'M', 'U', 'X', ' ', '2', '0', 'C', 'D', ' ', 'V', '2', '.', '1', '0'})},
+         StatusReply(
+             0x48, 0x01,
+             Bytes{'A', 'M', 'U', 'X', ' ', '2', '0', 'C', 'D', ' ', 'V', '2', '.', '1', '0'})},
         {"TAD mux 2",
          {0xFF, 0x06, 0x21, 0x07, 0x3C, 0x10, 0x86},
          {0xFF, 0x0E, 0xF0, 0x07, 0x21, 0x10, 0x00, 0x20, 0x11, 0x06, 0x02, 0x08, 0x12, 0x33,
@@ -96,8 +89,8 @@ TEST_F(MuxsimLine, AnswersEveryStatusRequest) {
          {0xFF, 0x07, 0x01, 0x49, 0x3C, 0x10, 0x05, 0x5E},
          {0xFF, 0x06, 0xF0, 0x49, 0x01, 0x10, 0xB0}},
         {"ALS camera 100", Framed({0xFF, 0x07, 0x41, 0x49, 0x3C, 0x10, 100}), report100},
-        {"AAS mux 1", {0xFF, 0x06, 0x11, 0x50, 0x3C, 0x10, 0x4D}, Reply(0x50, 0x11, aas1)},
-        {"VLS mux 1", {0xFF, 0x06, 0x11, 0x51, 0x3C, 0x10, 0x4C}, Reply(0x51, 0x11, vls1)},
+        {"AAS mux 1", {0xFF, 0x06, 0x11, 0x50, 0x3C, 0x10, 0x4D}, StatusReply(0x50, 0x11, aas1)},
+        {"VLS mux 1", {0xFF, 0x06, 0x11, 0x51, 0x3C, 0x10, 0x4C}, StatusReply(0x51, 0x11, vls1)},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Hex(peer_->Exchange(c.request, c.reply.size())), Hex(c.reply)) << c.name;
@@ -126,9 +119,9 @@ TEST_F(MuxsimLine, AcknowledgesEveryControlRequest) {
         {"PRESET2 frame 2", {0xFF, 0x07, 0x21, 0x06, 0x3E, 0x10, 0x0D, 0x77}, 0x21},
         {"PRESET2 frame 3", {0xFF, 0x07, 0x21, 0x16, 0x3E, 0x10, 0x14, 0x60}, 0x21},
     };
-    EXPECT_EQ(Hex(Ack(0x11)), Hex(kAck1));
+    EXPECT_EQ(Hex(Acknowledgement(0x11)), Hex(kAck1));
     for (const auto& c : cases)
-        EXPECT_EQ(Hex(peer_->Exchange(c.request, 8)), Hex(Ack(c.from))) << c.name;
+        EXPECT_EQ(Hex(peer_->Exchange(c.request, 8)), Hex(Acknowledgement(c.from))) << c.name;
 
     const auto received = sim_->Received();
     ASSERT_EQ(received.size(), std::size(cases));
@@ -144,24 +137,25 @@ TEST_F(MuxsimLine, AcknowledgesEveryControlRequest) {
 TEST_F(MuxsimLine, TadWriteSetsTheClockAndCaaClearsThatMultiplexer) {
     const Bytes tad0{0xFF, 0x0E, 0x01, 0x07, 0x3E, 0x10, 0x00, 0x20,
                      0x12, 0x31, 0x01, 0x23, 0x59, 0x59, 0x63};
-    ASSERT_EQ(Hex(peer_->Exchange(tad0, 8)), Hex(Ack(0x01)));
+    ASSERT_EQ(Hex(peer_->Exchange(tad0, 8)), Hex(Acknowledgement(0x01)));
     EXPECT_EQ(sim_->ClockBytes(0),
               (std::array<uint8_t, 8>{0x00, 0x20, 0x12, 0x31, 0x01, 0x23, 0x59, 0x59}));
     EXPECT_EQ(sim_->ClockBytes(1), kClock);
     EXPECT_EQ(Hex(peer_->Exchange(Framed({0xFF, 0x06, 0x01, 0x07, 0x3C, 0x10}), 15)),
-              Hex(Reply(0x07, 0x01, {0x00, 0x20, 0x12, 0x31, 0x01, 0x23, 0x59, 0x59})));
+              Hex(StatusReply(0x07, 0x01, {0x00, 0x20, 0x12, 0x31, 0x01, 0x23, 0x59, 0x59})));
 
     sim_->SetCameraState(25, CameraState::Alarm);
     sim_->SetCameraState(40, CameraState::Unknown);
     sim_->SetCameraState(45, CameraState::Alarm);
     sim_->SetVideoLoss(25, true);
-    ASSERT_EQ(Hex(peer_->Exchange({0xFF, 0x06, 0x11, 0x4D, 0x3E, 0x10, 0x4E}, 8)), Hex(Ack(0x11)));
+    ASSERT_EQ(Hex(peer_->Exchange({0xFF, 0x06, 0x11, 0x4D, 0x3E, 0x10, 0x4E}, 8)),
+              Hex(Acknowledgement(0x11)));
     EXPECT_EQ(sim_->CameraStateByte(25), 0x00);
     EXPECT_EQ(sim_->CameraStateByte(40), 0x00);
     EXPECT_EQ(sim_->CameraStateByte(45), 0x20);  // multiplexer 2's camera
     EXPECT_EQ(sim_->VideoLossByte(25), 0x01);
     EXPECT_EQ(Hex(peer_->Exchange({0xFF, 0x07, 0x11, 0x49, 0x3C, 0x10, 0x19, 0x3A}, 7)),
-              Hex(Reply(0x49, 0x11, {})));
+              Hex(StatusReply(0x49, 0x11, {})));
 }
 
 TEST_F(MuxsimLine, ClockRunsWhenNotFrozen) {
@@ -212,7 +206,8 @@ TEST_F(MuxsimLine, SurvivesNoiseAndAnswersTheNextRequest) {
     ASSERT_TRUE(peer_->Write(noise));
     peer_->ReadUntilQuiet(milliseconds(300));  // chance frames in the noise may be answered
     EXPECT_TRUE(sim_->Serving());
-    EXPECT_EQ(Hex(peer_->Exchange(kVerMux1, 11)), Hex(Reply(0x48, 0x11, {'V', '2', '.', '1'})));
+    EXPECT_EQ(Hex(peer_->Exchange(kVerMux1, 11)),
+              Hex(StatusReply(0x48, 0x11, {'V', '2', '.', '1'})));
     // A request right behind a start byte that announced a long frame is still answered.
     Bytes hidden{0xFF, 0x30, 0x00};
     hidden.insert(hidden.end(), kKey1.begin(), kKey1.end());
@@ -220,7 +215,7 @@ TEST_F(MuxsimLine, SurvivesNoiseAndAnswersTheNextRequest) {
 }
 
 TEST_F(MuxsimLine, InjectsEveryFault) {
-    const Bytes verReply = Reply(0x48, 0x11, {'V', '2', '.', '1'});
+    const Bytes verReply = StatusReply(0x48, 0x11, {'V', '2', '.', '1'});
     auto validFrame = [](const Bytes& frame) {
         return frame.size() > 2 && frame[1] < frame.size() &&
                frame[frame[1]] == Checksum(std::span(frame.data(), frame[1]));

@@ -91,17 +91,4 @@ void ScriptedPeer::Serve(std::vector<Step> steps) {
     }
 }
 
-Bytes StatusReply(uint8_t command, uint8_t source, const Bytes& payload) {
-    Bytes frame = {0xFF, static_cast<uint8_t>(6 + payload.size()), 0xF0, command, source, 0x10};
-    for (const uint8_t byte : payload) frame.push_back(byte);
-    frame.push_back(Checksum(frame));
-    return frame;
-}
-
-Bytes Acknowledgement(uint8_t source, uint8_t status) {
-    Bytes frame = {0xFF, 0x07, 0xF0, 0x04, source, 0x10, status};
-    frame.push_back(Checksum(frame));
-    return frame;
-}
-
 }  // namespace protocol_test

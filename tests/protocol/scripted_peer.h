@@ -61,9 +61,7 @@ class ScriptedPeer {
 };
 
 // Frames, written out here byte by byte so that no driver routine checks itself.
-// FF L F0 command source 10 payload checksum.
-Bytes StatusReply(uint8_t command, uint8_t source, const Bytes& payload);
-// FF 07 F0 04 source 10 status checksum.
-Bytes Acknowledgement(uint8_t source, uint8_t status = 0x00);
+using roderavo_test::Acknowledgement;  // FF 07 F0 04 source 10 status checksum
+using roderavo_test::StatusReply;      // FF L F0 command source 10 payload checksum
 
 }  // namespace protocol_test
