@@ -10,8 +10,9 @@ namespace {
 
 using muxsim_test::Bytes;
 using muxsim_test::DriverEnd;
-using muxsim_test::Framed;
 using muxsim_test::Hex;
+using roderavo_test::Acknowledgement;
+using roderavo_test::StatusReply;
 using std::chrono::milliseconds;
 
 // A started muxsim program: its pid, its stdout pipe and its stderr file.
@@ -37,21 +38,18 @@ TEST(MuxsimProgram, ServesItsPtyUntilStopped) {
     ASSERT_TRUE(peer.Open());
 
     EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x06, 0x11, 0x48, 0x3C, 0x10, 0x55}, 9)),
-              Hex(Framed({0xFF, 0x08, 0xF0, 0x48, 0x11, 0x10, 'V', '9'})));
+              Hex(StatusReply(0x48, 0x11, {'V', '9'})));
     EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x07, 0x11, 0x49, 0x3C, 0x10, 0x19, 0x3A}, 20)),
               "FF 12 F0 49 11 10 00 20 11 06 02 08 12 33 00 00 00 20 EE 00");
     Bytes aas(20, 0);
     aas[4] = 0x20;  // camera 25
     aas[5] = 0x2E;  // camera 26
-    Bytes aasReply{0xFF, 26, 0xF0, 0x50, 0x11, 0x10};
-    aasReply.insert(aasReply.end(), aas.begin(), aas.end());
     EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x06, 0x11, 0x50, 0x3C, 0x10, 0x4D}, 27)),
-              Hex(Framed(aasReply)));
-    Bytes vlsReply{0xFF, 26, 0xF0, 0x51, 0x11, 0x10};
-    vlsReply.resize(26, 0);
-    vlsReply[6 + 6] = 0x01;
+              Hex(StatusReply(0x50, 0x11, aas)));
+    Bytes vls(20, 0);
+    vls[6] = 0x01;  // camera 27
     EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x06, 0x11, 0x51, 0x3C, 0x10, 0x4C}, 27)),
-              Hex(Framed(vlsReply)));
+              Hex(StatusReply(0x51, 0x11, vls)));
     // Multiplexer 2 is not on the line.
     ASSERT_TRUE(peer.Write({0xFF, 0x06, 0x21, 0x07, 0x3C, 0x10, 0x86}));
     EXPECT_TRUE(peer.Read(1, milliseconds(250)).empty());
@@ -73,7 +71,7 @@ TEST(MuxsimProgram, FaultsFromTheCommandLineAndSigint) {
     ASSERT_FALSE(port.empty());
     DriverEnd peer("/dev/" + port);
     EXPECT_EQ(Hex(peer.Exchange({0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F}, 8)),
-              Hex(Framed({0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x01})));
+              Hex(Acknowledgement(0x11, 0x01)));
     EXPECT_EQ(program.Stop(SIGINT), 0);
 }
 

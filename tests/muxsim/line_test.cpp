@@ -249,8 +249,7 @@ TEST_F(MuxsimLine, InjectsEveryFault) {
     EXPECT_NE(reply[3], 0x04);
 
     sim_->QueueFault({FaultKind::AckStatus});
-    EXPECT_EQ(Hex(peer_->Exchange(kKey1, 8)),
-              Hex(Framed({0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x01})));
+    EXPECT_EQ(Hex(peer_->Exchange(kKey1, 8)), Hex(Acknowledgement(0x11, 0x01)));
 
     sim_->QueueFault({FaultKind::Garbage, 0, 4});
     reply = peer_->Exchange(kVerMux1, 4 + verReply.size());
