@@ -170,7 +170,11 @@ std::string ChildProgram::Output(std::chrono::milliseconds timeout) {
 }
 
 std::string ChildProgram::Errors() const {
-    std::ifstream file(errPath_);
+    return ReadFile(errPath_);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
     return text.str();

@@ -17,6 +17,9 @@ struct ProgramRun {
     std::string err;
 };
 
+// The whole of a file as text; "" when it cannot be read.
+std::string ReadFile(const std::string& path);
+
 class ChildProgram {
   public:
     enum class Stderr { Null, Pipe, File };

@@ -4,11 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "tool_fixture.h"
 
+using roderavo_test::ReadFile;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
@@ -27,13 +26,6 @@ std::string Capture(const std::string& command) {
 
 bool HaveTmux() {
     return std::system("command -v tmux >/dev/null 2>&1") == 0;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 class LiveViewUnderTmux : public ::testing::Test {
