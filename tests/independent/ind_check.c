@@ -2,10 +2,13 @@
 
 #include <dlfcn.h>
 #include <link.h>
+#include <pty.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include "ind_host.h"
 
@@ -154,4 +157,23 @@ IndKorMain ind_load_driver(void) {
     if (scan.zanpro_objects != 1 || scan.foreign_zanpro_objects != 0)
         die("more than this one libzanpro.so.1 is loaded", NULL);
     return kor_main;
+}
+
+int ind_open_pty(int* master, char name[12]) {
+    int slave = -1;
+    struct termios line;
+    const char* path;
+    if (openpty(master, &slave, NULL, NULL, NULL) != 0) return 0;
+    tcgetattr(slave, &line);
+    cfmakeraw(&line);
+    tcsetattr(slave, TCSANOW, &line);
+    path = ttyname(slave);
+    if (path == NULL || strncmp(path, "/dev/", 5) != 0 || strlen(path + 5) > 11) {
+        close(slave);
+        close(*master);
+        return 0;
+    }
+    snprintf(name, 12, "%s", path + 5);
+    close(slave);
+    return 1;
 }

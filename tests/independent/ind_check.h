@@ -56,6 +56,11 @@ void ind_check_log(const char* file, int line, const IndExpectedLine* expected, 
 typedef int32_t (*IndKorMain)(KorCall* call);
 IndKorMain ind_load_driver(void);
 
+/* Opens a pseudo-terminal in raw mode for the driver: stores the master side and
+ * the slave's name as the driver takes it ("pts/N"), and closes the slave so the
+ * driver holds the only slave descriptor. 1 on success, 0 otherwise. */
+int ind_open_pty(int* master, char name[12]);
+
 #ifdef __cplusplus
 }
 #endif

@@ -7,27 +7,15 @@
 #include <string>
 
 #include "driver_harness.h"
-#include "scripted_peer.h"
+#include "scripted_driver_test.h"
 
 namespace protocol_test {
 namespace {
 
 using zanpro::GateStores;
 
-class ProtocolControlWrite : public ::testing::Test {
+class ProtocolControlWrite : public ScriptedDriverTest {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(peer.Ok());
-        ASSERT_EQ(driver.Init(peer.PortName()), 0);
-    }
-
-    int32_t WriteWith(GateParams& gate, std::vector<Step> steps) {
-        peer.Run(std::move(steps));
-        const int32_t result = driver.Write(gate);
-        peer.Finish();
-        return result;
-    }
-
     // A number gate written with value.
     int32_t WriteNumber(const char* address, int32_t plc, uint16_t value, std::vector<Step> steps) {
         KorNumberValue record{0, value};
@@ -47,8 +35,6 @@ class ProtocolControlWrite : public ::testing::Test {
         return "VERODI: Failed to prepare write request to PLC,GAS:" + address + ".";
     }
 
-    ScriptedPeer peer;
-    DriverHarness driver;
     std::string text_;
 };
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "driver_harness.h"
-#include "scripted_peer.h"
+#include "scripted_driver_test.h"
 
 namespace protocol_test {
 namespace {
@@ -28,24 +28,7 @@ Bytes AlarmReport(uint8_t source, uint8_t state, uint8_t extra = 0x5A) {
     return frame;
 }
 
-class ProtocolStatusRead : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(peer.Ok());
-        ASSERT_EQ(driver.Init(peer.PortName()), 0);
-    }
-
-    // Runs one read against the script; returns the result.
-    int32_t ReadWith(GateParams& gate, std::vector<Step> steps) {
-        peer.Run(std::move(steps));
-        const int32_t result = driver.Read(gate);
-        peer.Finish();
-        return result;
-    }
-
-    ScriptedPeer peer;
-    DriverHarness driver;
-};
+using ProtocolStatusRead = ScriptedDriverTest;
 
 TEST_F(ProtocolStatusRead, TextGatesReceiveVersionAndClock) {
     struct Case {

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
-#include <pty.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
@@ -45,19 +44,7 @@ typedef struct {
 } Pty;
 
 static int pty_open(Pty* pty) {
-    int master = -1, slave = -1;
-    struct termios line;
-    const char* path;
-    if (openpty(&master, &slave, NULL, NULL, NULL) != 0) return 0;
-    tcgetattr(slave, &line);
-    cfmakeraw(&line);
-    tcsetattr(slave, TCSANOW, &line);
-    path = ttyname(slave);
-    if (path == NULL || strncmp(path, "/dev/", 5) != 0 || strlen(path + 5) > 11) return 0;
-    snprintf(pty->name, sizeof pty->name, "%s", path + 5);
-    close(slave); /* the driver holds the only slave descriptor */
-    pty->master = master;
-    return 1;
+    return ind_open_pty(&pty->master, pty->name);
 }
 
 static void pty_close(Pty* pty) {

@@ -5,10 +5,8 @@
  * in the host, the results and the log lines. */
 #include <poll.h>
 #include <pthread.h>
-#include <pty.h>
 #include <stdio.h>
 #include <string.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -575,18 +573,7 @@ static void check_write_failures(void) {
 /* ---- setup --------------------------------------------------------------- */
 
 static int open_line(void) {
-    int slave = -1;
-    struct termios line;
-    const char* path;
-    if (openpty(&master, &slave, NULL, NULL, NULL) != 0) return 0;
-    tcgetattr(slave, &line);
-    cfmakeraw(&line);
-    tcsetattr(slave, TCSANOW, &line);
-    path = ttyname(slave);
-    if (path == NULL || strncmp(path, "/dev/", 5) != 0 || strlen(path + 5) > 11) return 0;
-    snprintf(port_name, sizeof port_name, "%s", path + 5);
-    close(slave);
-    return 1;
+    return ind_open_pty(&master, port_name);
 }
 
 int main(void) {
