@@ -13,6 +13,46 @@
 extern "C" {
 #endif
 
+/* The function numbers of KorCall.FunctionNumber. 8, 9 and 17 are empty slots;
+ * they and every number outside 1..17 are refused with KOR_NO_OPERATION. */
+enum KorFunction {
+    KOR_FUNC_INIT = 1,
+    KOR_FUNC_WARM_START = 2,
+    KOR_FUNC_SINGLE_PARSE = 3,
+    KOR_FUNC_BLOCK_PARSE = 4,
+    KOR_FUNC_SINGLE_READ = 5,
+    KOR_FUNC_BLOCK_READ = 6,
+    KOR_FUNC_SINGLE_WRITE = 7,
+    KOR_FUNC_BLOCK_WRITE = 10,
+    KOR_FUNC_EXIT = 11,
+    KOR_FUNC_CLOSE_PORT = 12,
+    KOR_FUNC_OPEN_PORT = 13,
+    KOR_FUNC_GET_INFO = 14,
+    KOR_FUNC_SET_PORT = 15,
+    KOR_FUNC_TAG_FORMAT_DIALOG = 16,
+    KOR_FUNC_LAST = 17 /* the highest number the table has a slot for */
+};
+
+/* What KorMain returns. */
+enum KorResult {
+    KOR_OK = 0,
+    KOR_REFUSED = 1,         /* refused, rejected, or an unusable reply */
+    KOR_COMM_FAILURE = 2,    /* the line failed */
+    KOR_NO_OPERATION = 2,    /* no such operation: the same code as a line failure */
+    KOR_DIALOG_REFUSED = 53  /* the dialog is busy or was not closed with OK */
+};
+
+/* GateParams.ValueKind and ParseParams.ValueKind. */
+enum KorValueKind { KOR_VALUE_NUMBER = 0, KOR_VALUE_TEXT = 7 };
+
+/* GateParams.AccessClass, as SingleParse records it. */
+enum KorAccessClass {
+    KOR_ACCESS_COMPANION = 0, /* filled while another gate is read */
+    KOR_ACCESS_WRITE_ONLY = 1,
+    KOR_ACCESS_READ_ONLY = 2,
+    KOR_ACCESS_READ_WRITE = 3
+};
+
 /* The open serial port of an instance. Zero means "no port". On Win32 this is the
  * communications HANDLE, on POSIX the port's descriptor (never 0). */
 #ifdef _WIN32
@@ -136,7 +176,10 @@ typedef struct BlockParseParams {
 #define KOR_CALL
 #endif
 
-/* The driver's only export. */
+/* The driver's only export. On 32-bit Windows it is cdecl (the caller removes the
+ * argument) and exported undecorated, as "KorMain", from RODERAVO.DLL; elsewhere it
+ * is a plain C function. The host calls it on one thread, one operation at a time;
+ * it returns a KorResult. */
 KOR_EXPORT int32_t KOR_CALL KorMain(KorCall* call);
 
 #ifdef __cplusplus
