@@ -1,6 +1,6 @@
 #include "address_grammar.h"
 
-#include "address/text_slice.h"
+#include "base/text_slice.h"
 #include "camera_range.h"
 #include "mnemonic_match.h"
 #include "position_char_sets.h"
@@ -35,21 +35,21 @@ std::optional<int32_t> IhkCodeOf(std::string_view field) {
 
 std::optional<AddressForm> CheckAddressForm(CommandMnemonic mnemonic, std::string_view address,
                                             int32_t valueKind) {
-    const GrammarRow& row = GrammarRowOf(mnemonic);
+    const AddressRule& rule = AddressRuleOf(mnemonic);
     const std::string_view word = MnemonicName(mnemonic);
-    if (valueKind != row.valueKind) return std::nullopt;
+    if (valueKind != rule.valueKind) return std::nullopt;
     if (address.size() < word.size() || Slice(address, 0, word.size()) != word) return std::nullopt;
-    const std::string_view tail = Slice(address, word.size());
+    const std::string_view tail = Slice(address, rule.muxDigitPos - 1u);
 
-    AddressForm form{mnemonic, kPresetPlcNum, row.accessClass, 0, -1};
-    if (row.tail == AddressTail::None) return tail.empty() ? std::optional(form) : std::nullopt;
+    AddressForm form{mnemonic, kParseDefaultPlcNum, rule.accessClass, 0, -1};
+    if (rule.tail == AddressTail::None) return tail.empty() ? std::optional(form) : std::nullopt;
     if (tail.empty()) return std::nullopt;
     const std::optional<int32_t> plc = PlcOf(tail[0]);
     if (!plc) return std::nullopt;
     form.plcNum = *plc;
-    const std::string_view rest = Slice(tail, 1);
+    const std::string_view rest = Slice(address, rule.muxDigitPos);  // after the digit
 
-    switch (row.tail) {
+    switch (rule.tail) {
         case AddressTail::Plc:
             return rest.empty() ? std::optional(form) : std::nullopt;
         case AddressTail::PlcCamera: {

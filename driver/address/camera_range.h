@@ -10,7 +10,7 @@ namespace roderavo {
 
 inline constexpr int32_t kMuxCount = 5;
 inline constexpr int32_t kCamerasPerMux = 20;
-inline constexpr int32_t kLastCamera = kMuxCount * kCamerasPerMux;  // 100
+inline constexpr int32_t kLastCamera = kMuxCount * kCamerasPerMux;  // camera 100
 
 constexpr int32_t FirstCamera(int32_t plc) {
     return kCamerasPerMux * plc + 1;
@@ -25,12 +25,12 @@ constexpr bool IsCameraOfMux(int32_t plc, int32_t camera) {
 // An address writes a camera with two decimal digits ("05", "99"). Camera 100,
 // the last one of multiplexer 4, has no two-digit form and is written "100".
 inline constexpr std::size_t kCameraDigits = 2;
-inline constexpr std::string_view kCamera100Field = "100";
+inline constexpr std::string_view kLastCameraField = "100";
 
 // The camera a camera field names, or nothing when the field is neither two
 // decimal digits nor "100". The caller checks the camera against its multiplexer.
 constexpr std::optional<int32_t> CameraFromField(std::string_view field) {
-    if (field == kCamera100Field) return kLastCamera;
+    if (field == kLastCameraField) return kLastCamera;
     if (field.size() != kCameraDigits) return std::nullopt;
     int32_t camera = 0;
     for (const char c : field) {

@@ -1,5 +1,5 @@
 #include "mnemonic_match.h"
-#include "address/text_slice.h"
+#include "base/text_slice.h"
 
 namespace roderavo {
 

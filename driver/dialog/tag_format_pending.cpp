@@ -1,10 +1,9 @@
-// The Tag Format dialog, not built yet: no operation (2), no log line.
-#include "entry/kor_func.h"
+#include "dialog/tag_format_dialog.h"
 
 namespace roderavo {
 
-DriverStatus TagFormatDialog(KorCall*) {
-    return kStatusCommFailure;
+DriverStatus ShowTagFormatDialog(char*) {
+    return DriverStatus::NoOperation;
 }
 
 }  // namespace roderavo

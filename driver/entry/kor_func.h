@@ -5,31 +5,26 @@
 
 #include <array>
 
-#include "driver_status.h"
+#include "base/status.h"
+#include "lifecycle/lifecycle_operations.h"
 
 namespace roderavo {
 
 using KorOperation = DriverStatus (*)(KorCall* call);
 
-inline constexpr uint32_t kKorFuncSize = 17;
+inline constexpr uint32_t kKorFuncSize = KOR_FUNC_LAST;
 
 // Indexed by FunctionNumber - 1; an empty slot is nullptr.
 extern const std::array<KorOperation, kKorFuncSize> KorFunc;
 
-// Operations, by function number.
-DriverStatus Init(KorCall* call);             // 1
-DriverStatus WarmStart(KorCall* call);        // 2
+// The operations on gates and the dialog; the instance's own are in
+// lifecycle_operations.h.
 DriverStatus SingleParse(KorCall* call);      // 3
 DriverStatus BlockParse(KorCall* call);       // 4
 DriverStatus SingleRead(KorCall* call);       // 5
 DriverStatus BlockRead(KorCall* call);        // 6
 DriverStatus SingleWrite(KorCall* call);      // 7
 DriverStatus BlockWrite(KorCall* call);       // 10
-DriverStatus Exit(KorCall* call);             // 11
-DriverStatus ClosePort(KorCall* call);        // 12
-DriverStatus OpenPort(KorCall* call);         // 13
-DriverStatus GetInfo(KorCall* call);          // 14
-DriverStatus SetPort(KorCall* call);          // 15
 DriverStatus TagFormatDialog(KorCall* call);  // 16
 
 }  // namespace roderavo

@@ -1,28 +1,28 @@
 // ClosePort and Exit: close the instance's port and remove its host client.
-#include "entry/kor_func.h"
 #include "host/host_services.h"
-#include "serial/comm.h"
+#include "lifecycle/context_port.h"
+#include "lifecycle/lifecycle_operations.h"
 
 namespace roderavo {
 
 DriverStatus ClosePort(KorCall* call) {
-    if (call == nullptr || call->Context == nullptr) return kStatusCommFailure;
+    if (call == nullptr || call->Context == nullptr) return DriverStatus::CommFailure;
     DriverContext& context = *call->Context;
-    if (context.PortHandle != 0) {
-        if (CommClose(context.PortHandle) != kCommOk) return kStatusCommFailure;
-        context.PortHandle = 0;
+    if (ContextPort(context) != 0) {
+        if (CommClose(ContextPort(context)) != SerialStatus::Ok) return DriverStatus::CommFailure;
+        SetContextPort(context, 0);
         context.PortFlag = 1;
     }
     ZanRmClient(context.ClientId);
-    return kStatusOk;
+    return DriverStatus::Ok;
 }
 
 DriverStatus Exit(KorCall* call) {
-    if (ClosePort(call) == kStatusCommFailure) {
+    if (ClosePort(call) == DriverStatus::CommFailure) {
         err(kLogEvent, "VERODI:Fail to close comm.");
-        return kStatusCommFailure;
+        return DriverStatus::CommFailure;
     }
-    return kStatusOk;
+    return DriverStatus::Ok;
 }
 
 }  // namespace roderavo

@@ -1,11 +1,11 @@
 // GetInfo: the driver's description for the host; works before Init.
-#include "entry/kor_func.h"
 #include "lifecycle/driver_info.h"
+#include "lifecycle/lifecycle_operations.h"
 
 namespace roderavo {
 
 DriverStatus GetInfo(KorCall* call) {
-    if (call == nullptr || call->Params == nullptr) return kStatusCommFailure;
+    if (call == nullptr || call->Params == nullptr) return DriverStatus::CommFailure;
     auto* info = static_cast<DriverInfo*>(call->Params);
     info->Word1 = kInfoWord1;
     info->DriverName = kDriverName;
@@ -17,7 +17,7 @@ DriverStatus GetInfo(KorCall* call) {
     info->StopBits = kInfoStopBits;
     info->Parity = kInfoParity;
     info->Word8 = kInfoWord8;
-    return kStatusOk;
+    return DriverStatus::Ok;
 }
 
 }  // namespace roderavo

@@ -1,10 +1,10 @@
 // Init: registers the instance's host client and opens its port.
-#include "entry/kor_func.h"
 #include "host/host_services.h"
 #include "lifecycle/client_name.h"
+#include "lifecycle/context_port.h"
+#include "lifecycle/lifecycle_operations.h"
 #include "lifecycle/port_name.h"
 #include "protocol/key_code_table.h"
-#include "serial/comm.h"
 
 namespace roderavo {
 
@@ -14,17 +14,17 @@ inline constexpr int32_t kLeastPollInterval = 100;
 
 DriverStatus Init(KorCall* call) {
     if (call == nullptr || call->Context == nullptr || call->Params == nullptr)
-        return kStatusCommFailure;
+        return DriverStatus::CommFailure;
     DriverContext& context = *call->Context;
     const InitParams& params = *static_cast<const InitParams*>(call->Params);
 
     BuildKeyCodeTable();
     const ClientName name = FormatClientName(call->InstanceNumber);
     if (ZanMkClient(name.data(), kClientKind, kClientFlags, &context.ClientId) != 0)
-        return kStatusRefused;
+        return DriverStatus::Refused;
 
     context.PortFlag = params.OpenRequested;
-    if (params.OpenRequested == 0) return kStatusOk;
+    if (params.OpenRequested == 0) return DriverStatus::Ok;
 
     PortSettings settings{};
     CopyPortName(settings.PortName, params.PortName);
@@ -34,13 +34,13 @@ DriverStatus Init(KorCall* call) {
     settings.Parity = params.Parity;
     settings.ControlFlags = kDefaultControlFlags;
 
-    const PortHandle handle = CommOpenSettings(settings);
+    const PortHandle handle = OpenConfiguredPort(settings);
     if (handle == 0) {
         err(kLogEvent, "VERODI: Fail to open COMM port %s",
             PrintablePortName(settings.PortName).data());
-        return kStatusCommFailure;
+        return DriverStatus::CommFailure;
     }
-    context.PortHandle = handle;
+    SetContextPort(context, handle);
     context.PortFlag = 0;
     // A poll interval of 0 or below would mean a read that waits forever (or for
     // weeks): the port then keeps the 1000 ms of its fresh open.
@@ -50,7 +50,7 @@ DriverStatus Init(KorCall* call) {
     context.PollInterval =
         params.PollInterval < kLeastPollInterval ? kLeastPollInterval : params.PollInterval;
     err(kLogEvent, "VERODI: ZUR Driver loaded successfully");
-    return kStatusOk;
+    return DriverStatus::Ok;
 }
 
 }  // namespace roderavo

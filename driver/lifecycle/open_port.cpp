@@ -1,28 +1,36 @@
 // OpenPort and SetPort: reopen the instance's port, or reconfigure and reopen it.
-#include "entry/kor_func.h"
+#include "lifecycle/context_port.h"
+#include "lifecycle/lifecycle_operations.h"
 #include "lifecycle/port_name.h"
-#include "serial/comm.h"
 
 namespace roderavo {
 
+PortHandle OpenConfiguredPort(const PortSettings& settings) {
+    PortHandle handle = 0;
+    const SerialStatus result =
+        CommOpen(settings.PortName, settings.BaudRate, settings.DataBits, settings.StopBits,
+                 settings.Parity, settings.ControlFlags, &handle);
+    return result == SerialStatus::Ok ? handle : 0;
+}
+
 DriverStatus OpenPort(KorCall* call) {
-    if (call == nullptr || call->Context == nullptr) return kStatusCommFailure;
+    if (call == nullptr || call->Context == nullptr) return DriverStatus::CommFailure;
     DriverContext& context = *call->Context;
-    const PortHandle handle = CommOpenSettings(context.Settings);
-    if (handle == 0) return kStatusCommFailure;
+    const PortHandle handle = OpenConfiguredPort(context.Settings);
+    if (handle == 0) return DriverStatus::CommFailure;
     context.PortFlag = 1;
-    context.PortHandle = handle;
-    return kStatusOk;
+    SetContextPort(context, handle);
+    return DriverStatus::Ok;
 }
 
 DriverStatus SetPort(KorCall* call) {
     if (call == nullptr || call->Context == nullptr || call->Params == nullptr)
-        return kStatusCommFailure;
+        return DriverStatus::CommFailure;
     DriverContext& context = *call->Context;
     const SetPortParams& params = *static_cast<const SetPortParams*>(call->Params);
 
     if (params.PollInterval != 0) context.PollInterval = params.PollInterval;
-    if (!SamePortName(params.PortName, context.Settings.PortName) && context.PortHandle != 0)
+    if (!SamePortName(params.PortName, context.Settings.PortName) && ContextPort(context) != 0)
         ClosePort(call);
     CopyPortName(context.Settings.PortName, params.PortName);
     context.Settings.BaudRate = params.BaudRate;
@@ -30,10 +38,10 @@ DriverStatus SetPort(KorCall* call) {
     context.Settings.StopBits = params.StopBits;
     context.Settings.Parity = params.Parity;
 
-    const PortHandle handle = CommOpenSettings(context.Settings);
-    if (handle == 0) return kStatusCommFailure;
-    context.PortHandle = handle;
-    return kStatusOk;
+    const PortHandle handle = OpenConfiguredPort(context.Settings);
+    if (handle == 0) return DriverStatus::CommFailure;
+    SetContextPort(context, handle);
+    return DriverStatus::Ok;
 }
 
 }  // namespace roderavo

@@ -1,19 +1,19 @@
 // WarmStart: discards the pending input of the instance's port.
-#include "entry/kor_func.h"
 #include "host/host_services.h"
-#include "serial/comm.h"
+#include "lifecycle/context_port.h"
+#include "lifecycle/lifecycle_operations.h"
 
 namespace roderavo {
 
 DriverStatus WarmStart(KorCall* call) {
-    if (call == nullptr || call->Context == nullptr) return kStatusCommFailure;
-    const PortHandle handle = call->Context->PortHandle;
-    if (handle != 0 && CommFlush(handle) != kCommOk) {
+    if (call == nullptr || call->Context == nullptr) return DriverStatus::CommFailure;
+    const PortHandle handle = ContextPort(*call->Context);
+    if (handle != 0 && CommFlush(handle) != SerialStatus::Ok) {
         err(kLogEvent, "VERODI: Fail to flush comm port.");
-        return kStatusCommFailure;
+        return DriverStatus::CommFailure;
     }
     err(kLogEvent, "VERODI: Warm Start.");
-    return kStatusOk;
+    return DriverStatus::Ok;
 }
 
 }  // namespace roderavo

@@ -1,8 +1,8 @@
-#include "pause.h"
+#include "platform/pause.h"
+
+#include "platform/platform_pause.h"
 
 namespace roderavo {
-
-void PlatformPause(uint32_t milliseconds);  // the platform's own, in its platform file
 
 namespace {
 PauseFunction currentPause = nullptr;

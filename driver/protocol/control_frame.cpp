@@ -1,7 +1,8 @@
-#include "control_frame.h"
+#include "protocol/control_frame.h"
 
-#include "checksum.h"
-#include "gate_value.h"
+#include "address/address_fields.h"
+#include "address/address_text.h"
+#include "protocol/checksum.h"
 
 namespace roderavo {
 
@@ -21,16 +22,17 @@ uint16_t FillControlFrame(RequestBuffer& frame, uint8_t muxAddress, uint8_t comm
     return static_cast<uint16_t>(length + 1);
 }
 
-std::string_view BuilderAddress(const GateParams& gate) {
-    return BoundedText(gate.Address, kBuilderAddressLimit);
+bool BuilderTakesAddress(const Gate& gate) {
+    return gate.address.size() <= kBuilderAddressLimit;
 }
 
-std::string_view ValueText(const GateParams& gate) {
-    return BoundedText(static_cast<const char*>(gate.Value), kValueTextLimit);
+std::string_view ValueText(const Gate& gate) {
+    return BoundedText(gate.value.text, kValueTextLimit);
 }
 
-uint8_t DigitMuxAddress(std::string_view address, std::size_t position) {
-    return static_cast<uint8_t>(MuxAddress(DecimalAt(address, position, 1)));
+uint8_t DigitMuxAddress(const Gate& gate) {
+    if (!gate.word) return static_cast<uint8_t>(MuxAddress(0));
+    return static_cast<uint8_t>(MuxAddress(MuxDigitValue(*gate.word, gate.address)));
 }
 
 }  // namespace roderavo

@@ -1,13 +1,12 @@
 // Control request frames and the limits of what the write builders accept.
 #pragma once
 
-#include <roderavo/kor.h>
-
 #include <cstdint>
 #include <span>
 #include <string_view>
 
-#include "frame.h"
+#include "protocol/frame.h"
+#include "protocol/gate.h"
 
 namespace roderavo {
 
@@ -21,13 +20,13 @@ inline constexpr std::size_t kValueTextLimit = 29;
 uint16_t FillControlFrame(RequestBuffer& frame, uint8_t muxAddress, uint8_t command,
                           std::span<const uint8_t> payload);
 
-// The address a builder works on; longer than kBuilderAddressLimit when refused.
-std::string_view BuilderAddress(const GateParams& gate);
+// True when the gate's address is short enough for a builder.
+bool BuilderTakesAddress(const Gate& gate);
 // The written text of a text gate; longer than kValueTextLimit when refused.
-std::string_view ValueText(const GateParams& gate);
+std::string_view ValueText(const Gate& gate);
 
-// The address byte of the multiplexer whose digit stands at position (from 1)
-// of the address; a character that is not a digit counts as 0.
-uint8_t DigitMuxAddress(std::string_view address, std::size_t position);
+// The address byte of the multiplexer whose digit the gate's address carries
+// where the rule of its word puts it; a character that is not a digit counts as 0.
+uint8_t DigitMuxAddress(const Gate& gate);
 
 }  // namespace roderavo

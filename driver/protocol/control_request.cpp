@@ -3,13 +3,15 @@
 #include <optional>
 #include <string_view>
 
-#include "address/text_slice.h"
-#include "command_table.h"
-#include "control_frame.h"
-#include "control_request.h"
-#include "gate_value.h"
-#include "key_code_table.h"
-#include "number_list.h"
+#include "address/address_fields.h"
+#include "address/address_text.h"
+#include "base/text_slice.h"
+#include "protocol/command_table.h"
+#include "protocol/control_frame.h"
+#include "protocol/control_request.h"
+#include "protocol/gate_value.h"
+#include "protocol/key_code_table.h"
+#include "protocol/number_list.h"
 
 namespace roderavo {
 
@@ -24,24 +26,24 @@ struct Payload {
     std::span<const uint8_t> View() const { return std::span(bytes).first(size); }
 };
 
-const ControlCommand* FindControlCommand(std::string_view address) {
+bool IsSingleFrameWord(CommandMnemonic mnemonic) {
     for (const ControlCommand& command : kControlCommands)
-        if (StartsWithFolded(address, command.mnemonic)) return &command;
-    return nullptr;
+        if (command.mnemonic == mnemonic) return true;
+    return false;
 }
 
 // KEY and PTZ carry the written number; CAA picks the multiplexer with it.
-bool NumberRules(ControlKind kind, uint16_t value, uint8_t& muxAddress, Payload& payload) {
+bool NumberRules(CommandMnemonic kind, uint16_t value, uint8_t& muxAddress, Payload& payload) {
     switch (kind) {
-        case ControlKind::Key:
+        case CommandMnemonic::Key:
             if (!IsValidKeyCode(value)) return false;
             payload.Add(static_cast<uint8_t>(value));
             return true;
-        case ControlKind::Ptz:
+        case CommandMnemonic::Ptz:
             if (value > kPtzLowMax && (value < kPtzHighMin || value > kPtzHighMax)) return false;
             payload.Add(static_cast<uint8_t>(value));
             return true;
-        case ControlKind::Caa:
+        case CommandMnemonic::Caa:
             if (value > kCaaMaxMux) return false;
             muxAddress = static_cast<uint8_t>(MuxAddress(value));
             return true;
@@ -59,7 +61,7 @@ bool IhkRules(std::string_view address, std::string_view text, Payload& payload)
     if (!ParseNumberList(text, list)) return false;
     for (const int32_t key : list)
         if (!IsValidKeyCode(key)) return false;
-    const uint32_t code = DecimalAt(address, kIhkCodePos, kIhkCodeLength);
+    const uint32_t code = IhkCodeValue(address);
     if (code > 0xFF) return false;
     payload.Add(static_cast<uint8_t>(code));
     for (const int32_t key : list) payload.Add(static_cast<uint8_t>(key));
@@ -129,15 +131,15 @@ bool TadRules(std::string_view text, Payload& payload) {
     return true;
 }
 
-bool TextRules(ControlKind kind, std::string_view address, std::string_view text,
+bool TextRules(CommandMnemonic kind, std::string_view address, std::string_view text,
                Payload& payload) {
     if (text.size() > kValueTextLimit || !HasParentheses(text)) return false;
     switch (kind) {
-        case ControlKind::Ihk:
+        case CommandMnemonic::Ihk:
             return IhkRules(address, text, payload);
-        case ControlKind::Joy:
+        case CommandMnemonic::Joy:
             return JoyRules(text, payload);
-        case ControlKind::Tad:
+        case CommandMnemonic::Tad:
             return TadRules(text, payload);
         default:
             return false;
@@ -146,23 +148,23 @@ bool TextRules(ControlKind kind, std::string_view address, std::string_view text
 
 }  // namespace
 
-DriverStatus BuildControlRequest(const GateParams& gate, RequestBuffer& frame, uint16_t& size) {
-    const std::string_view address = BuilderAddress(gate);
-    if (address.size() > kBuilderAddressLimit) return kStatusRefused;
-    const ControlCommand* command = FindControlCommand(address);
-    if (command == nullptr || gate.ValueKind != command->valueKind) return kStatusRefused;
+DriverStatus BuildControlRequest(const Gate& gate, RequestBuffer& frame, uint16_t& size) {
+    if (!BuilderTakesAddress(gate) || !gate.word || !IsSingleFrameWord(*gate.word))
+        return DriverStatus::Refused;
+    const AddressRule& rule = AddressRuleOf(*gate.word);
+    if (gate.valueKind != rule.valueKind) return DriverStatus::Refused;
 
-    uint8_t muxAddress = DigitMuxAddress(address, kControlDigitPos);
+    uint8_t muxAddress = DigitMuxAddress(gate);
     Payload payload;
-    if (gate.ValueKind == kValueKindNumber) {
+    if (gate.valueKind == kValueKindNumber) {
         uint16_t value = 0;
-        if (!ReadGateNumber(gate, value) || !NumberRules(command->kind, value, muxAddress, payload))
-            return kStatusRefused;
-    } else if (!TextRules(command->kind, address, ValueText(gate), payload)) {
-        return kStatusRefused;
+        if (!ReadGateNumber(gate, value) || !NumberRules(rule.mnemonic, value, muxAddress, payload))
+            return DriverStatus::Refused;
+    } else if (!TextRules(rule.mnemonic, gate.address, ValueText(gate), payload)) {
+        return DriverStatus::Refused;
     }
-    size = FillControlFrame(frame, muxAddress, command->code, payload.View());
-    return size != 0 ? kStatusOk : kStatusRefused;
+    size = FillControlFrame(frame, muxAddress, rule.commandCode, payload.View());
+    return size != 0 ? DriverStatus::Ok : DriverStatus::Refused;
 }
 
 }  // namespace roderavo

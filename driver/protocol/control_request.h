@@ -2,26 +2,23 @@
 // and JOY, and the frames of the multi-frame INHPAIR and PRESET writes.
 #pragma once
 
-#include <roderavo/kor.h>
-
 #include <cstdint>
 
-#include "entry/driver_status.h"
-#include "frame.h"
+#include "base/status.h"
+#include "protocol/frame.h"
+#include "protocol/gate.h"
 
 namespace roderavo {
 
-// 0 built (size set), 1 the write cannot be prepared.
-DriverStatus BuildControlRequest(const GateParams& gate, RequestBuffer& frame, uint16_t& size);
+// Ok built (size set), Refused: the write cannot be prepared.
+DriverStatus BuildControlRequest(const Gate& gate, RequestBuffer& frame, uint16_t& size);
 
 // Stage 1 parses, checks and keeps the six numbers and builds the first frame;
 // stage 2 builds the second from the kept numbers.
-DriverStatus BuildInhpairRequest(const GateParams& gate, RequestBuffer& frame, uint16_t& size,
-                                 int stage);
+DriverStatus BuildInhpairRequest(const Gate& gate, RequestBuffer& frame, uint16_t& size, int stage);
 
 // Stage 1 parses, checks and keeps the two numbers and builds the first frame;
 // stages 2 and 3 build the second key frame and the closing PTZ frame.
-DriverStatus BuildPresetRequest(const GateParams& gate, RequestBuffer& frame, uint16_t& size,
-                                int stage);
+DriverStatus BuildPresetRequest(const Gate& gate, RequestBuffer& frame, uint16_t& size, int stage);
 
 }  // namespace roderavo

@@ -1,26 +1,25 @@
-#include "gate_value.h"
+#include "protocol/gate_value.h"
 
 #include <cstring>
 
 namespace roderavo {
 
-bool ReadGateNumber(const GateParams& gate, uint16_t& number) {
-    if (gate.Value == nullptr) return false;
-    number = static_cast<const KorNumberValue*>(gate.Value)->Number;
+bool ReadGateNumber(const Gate& gate, uint16_t& number) {
+    if (gate.value.number == nullptr) return false;
+    number = *gate.value.number;
     return true;
 }
 
-bool WriteGateNumber(const GateParams& gate, uint16_t number) {
-    if (gate.Value == nullptr) return false;
-    static_cast<KorNumberValue*>(gate.Value)->Number = number;
+bool WriteGateNumber(const Gate& gate, uint16_t number) {
+    if (gate.value.number == nullptr) return false;
+    *gate.value.number = number;
     return true;
 }
 
-bool WriteGateText(const GateParams& gate, std::string_view text) {
-    if (gate.Value == nullptr) return false;
-    auto* buffer = static_cast<char*>(gate.Value);
-    std::memcpy(buffer, text.data(), text.size());
-    buffer[text.size()] = '\0';
+bool WriteGateText(const Gate& gate, std::string_view text) {
+    if (gate.value.text == nullptr) return false;
+    std::memcpy(gate.value.text, text.data(), text.size());
+    gate.value.text[text.size()] = '\0';
     return true;
 }
 

@@ -1,22 +1,18 @@
-// What the read and write paths take from and give to the host's GateParams:
-// the number record and the text buffer.
+// What the read and write paths take from and give to a gate's value.
 #pragma once
-
-#include <roderavo/kor.h>
 
 #include <cstdint>
 #include <string_view>
 
-#include "address/address_grammar.h"  // value kinds and access classes
-#include "address_text.h"
+#include "protocol/gate.h"
 
 namespace roderavo {
 
-// The written number of a number gate (bytes 2-3 of its value record).
-bool ReadGateNumber(const GateParams& gate, uint16_t& number);
-// Stores a number into a number gate's value record.
-bool WriteGateNumber(const GateParams& gate, uint16_t number);
+// The written number of a number gate.
+bool ReadGateNumber(const Gate& gate, uint16_t& number);
+// Stores a number into a number gate.
+bool WriteGateNumber(const Gate& gate, uint16_t number);
 // Copies a text with its terminating zero into a text gate's buffer.
-bool WriteGateText(const GateParams& gate, std::string_view text);
+bool WriteGateText(const Gate& gate, std::string_view text);
 
 }  // namespace roderavo

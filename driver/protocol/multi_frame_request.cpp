@@ -5,12 +5,12 @@
 #include <span>
 #include <string_view>
 
-#include "command_table.h"
-#include "control_frame.h"
-#include "control_request.h"
-#include "gate_value.h"
-#include "key_code_table.h"
-#include "number_list.h"
+#include "protocol/command_table.h"
+#include "protocol/control_frame.h"
+#include "protocol/control_request.h"
+#include "protocol/gate_value.h"
+#include "protocol/key_code_table.h"
+#include "protocol/number_list.h"
 
 namespace roderavo {
 
@@ -23,8 +23,8 @@ std::array<int32_t, kPresetNumbers> PresetNumbers{};
 // Parses the numbers of a multi-frame write's text into kept: the text is a
 // parenthesised list with commas numbers - 1 commas before its closing
 // parenthesis. Every number must be a key code.
-bool ParseKeptKeyCodes(const GateParams& gate, std::span<int32_t> kept) {
-    if (gate.ValueKind != kValueKindText) return false;
+bool ParseKeptKeyCodes(const Gate& gate, std::span<int32_t> kept) {
+    if (gate.valueKind != kValueKindText) return false;
     const std::string_view text = ValueText(gate);
     if (text.size() > kValueTextLimit || !HasParentheses(text) || text.front() == ')' ||
         CommasBeforeClose(text) != kept.size() - 1)
@@ -41,50 +41,49 @@ uint8_t Byte(int32_t keyCode) {
 
 }  // namespace
 
-DriverStatus BuildInhpairRequest(const GateParams& gate, RequestBuffer& frame, uint16_t& size,
+DriverStatus BuildInhpairRequest(const Gate& gate, RequestBuffer& frame, uint16_t& size,
                                  int stage) {
-    const std::string_view address = BuilderAddress(gate);
-    if (address.size() > kBuilderAddressLimit) return kStatusRefused;
-    const uint8_t muxAddress = DigitMuxAddress(address, kInhpairDigitPos);
+    if (!BuilderTakesAddress(gate)) return DriverStatus::Refused;
+    const uint8_t muxAddress = DigitMuxAddress(gate);
     const auto& n = InhpairNumbers;
     if (stage == 1) {
-        if (!ParseKeptKeyCodes(gate, InhpairNumbers)) return kStatusRefused;
+        if (!ParseKeptKeyCodes(gate, InhpairNumbers)) return DriverStatus::Refused;
         const std::array<uint8_t, 3> payload = {Byte(n[2]), Byte(n[0]), Byte(n[1])};
-        size = FillControlFrame(frame, muxAddress, kInhpairCode, payload);
-        return kStatusOk;
+        size = FillControlFrame(frame, muxAddress, CommandCode(CommandMnemonic::Inhpair), payload);
+        return DriverStatus::Ok;
     }
     if (stage == 2) {
         const std::array<uint8_t, 3> payload = {Byte(n[5]), Byte(n[3]), Byte(n[4])};
-        size = FillControlFrame(frame, muxAddress, kInhpairCode, payload);
-        return kStatusOk;
+        size = FillControlFrame(frame, muxAddress, CommandCode(CommandMnemonic::Inhpair), payload);
+        return DriverStatus::Ok;
     }
-    return kStatusRefused;
+    return DriverStatus::Refused;
 }
 
-DriverStatus BuildPresetRequest(const GateParams& gate, RequestBuffer& frame, uint16_t& size,
-                                int stage) {
-    const std::string_view address = BuilderAddress(gate);
-    if (address.size() > kBuilderAddressLimit) return kStatusRefused;
-    const uint8_t muxAddress = DigitMuxAddress(address, kPresetDigitPos);
+DriverStatus BuildPresetRequest(const Gate& gate, RequestBuffer& frame, uint16_t& size, int stage) {
+    if (!BuilderTakesAddress(gate)) return DriverStatus::Refused;
+    const uint8_t muxAddress = DigitMuxAddress(gate);
     switch (stage) {
         case 1: {
-            if (!ParseKeptKeyCodes(gate, PresetNumbers)) return kStatusRefused;
+            if (!ParseKeptKeyCodes(gate, PresetNumbers)) return DriverStatus::Refused;
             const std::array<uint8_t, 1> payload = {Byte(PresetNumbers[0])};
-            size = FillControlFrame(frame, muxAddress, kPresetKeyCode, payload);
-            return kStatusOk;
+            size =
+                FillControlFrame(frame, muxAddress, CommandCode(CommandMnemonic::Preset), payload);
+            return DriverStatus::Ok;
         }
         case 2: {
             const std::array<uint8_t, 1> payload = {Byte(PresetNumbers[1])};
-            size = FillControlFrame(frame, muxAddress, kPresetKeyCode, payload);
-            return kStatusOk;
+            size =
+                FillControlFrame(frame, muxAddress, CommandCode(CommandMnemonic::Preset), payload);
+            return DriverStatus::Ok;
         }
         case 3: {
             const std::array<uint8_t, 1> payload = {kPresetPtzValue};
-            size = FillControlFrame(frame, muxAddress, kPresetPtzCode, payload);
-            return kStatusOk;
+            size = FillControlFrame(frame, muxAddress, CommandCode(CommandMnemonic::Ptz), payload);
+            return DriverStatus::Ok;
         }
         default:
-            return kStatusRefused;
+            return DriverStatus::Refused;
     }
 }
 

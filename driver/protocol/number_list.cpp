@@ -1,7 +1,7 @@
 #include "number_list.h"
 
 #include <algorithm>
-#include "address/text_slice.h"
+#include "base/text_slice.h"
 
 namespace roderavo {
 

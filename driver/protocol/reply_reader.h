@@ -1,25 +1,20 @@
-// The two reply readers: a status reply and a control acknowledgement, each read
-// into the caller's ReplyBuffer and checked.
+// The reply reader: moves the bytes of one reply from the port into the caller's
+// ReplyBuffer, as the reply checks ask for them.
 #pragma once
-
-#include <roderavo/kor.h>
 
 #include <cstdint>
 
-#include "entry/driver_status.h"
-#include "frame.h"
+#include "base/status.h"
+#include "protocol/frame.h"
+#include "protocol/reply_check.h"
+#include "serial/comm.h"
 
 namespace roderavo {
 
-// Reads one status reply for the gate of the call and checks it against the
-// expected command and the gate's multiplexer. received counts the bytes taken
-// from the line. 0 good reply, 2 the line did not deliver, 10 malformed.
-DriverStatus ReceiveStatusReply(const KorCall& call, ReplyBuffer& reply, uint16_t& received,
-                                uint8_t command);
-
-// Reads one acknowledgement and checks that it comes from the multiplexer whose
-// address byte is expectedSource and carries status 0x00. Results as above.
-DriverStatus ReceiveAcknowledgement(const KorCall& call, ReplyBuffer& reply, uint16_t& received,
-                                    int64_t expectedSource);
+// Reads one reply and checks it against what is expected. received counts the
+// bytes taken from the line. Ok: a good reply; CommFailure: the line did not
+// deliver; Malformed: the bytes are not the reply expected.
+DriverStatus ReceiveReply(PortHandle port, const ReplyExpectation& expected, ReplyBuffer& reply,
+                          uint16_t& received);
 
 }  // namespace roderavo

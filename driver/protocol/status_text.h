@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/short_text.h"
 #include "frame.h"
-#include "short_text.h"
 
 namespace roderavo {
 

@@ -5,19 +5,19 @@
 namespace roderavo {
 
 DriverStatus CommSend(PortHandle handle, std::span<const uint8_t> buffer) {
-    if (CommFlush(handle) != kCommOk) {
+    if (CommFlush(handle) != SerialStatus::Ok) {
         err(kLogEvent, "VERODI: Fail to flush comm port.");
-        return kStatusCommFailure;
+        return DriverStatus::CommFailure;
     }
     uint32_t written = 0;
-    if (CommWrite(handle, buffer, &written) != kCommOk || written != buffer.size())
-        return kStatusCommFailure;
-    return kStatusOk;
+    if (CommWrite(handle, buffer, &written) != SerialStatus::Ok || written != buffer.size())
+        return DriverStatus::CommFailure;
+    return DriverStatus::Ok;
 }
 
 bool CommReceive(PortHandle handle, std::span<uint8_t> buffer, uint16_t length) {
     uint16_t count = 0;
-    return CommRead(handle, buffer, length, &count) == kCommOk && count == length;
+    return CommRead(handle, buffer, length, &count) == SerialStatus::Ok && count == length;
 }
 
 }  // namespace roderavo

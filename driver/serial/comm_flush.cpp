@@ -11,7 +11,7 @@ inline constexpr std::size_t kDrainChunk = 512;
 inline constexpr uint32_t kDrainReadTimeout = 5;  // x 10 ms
 }  // namespace
 
-int32_t CommFlush(PortHandle handle) {
+SerialStatus CommFlush(PortHandle handle) {
     uint32_t waiting = 0;
     bool lastStepOk = PortClearErrors(handle, &waiting);
     if (!lastStepOk || waiting != 0) {
@@ -25,7 +25,7 @@ int32_t CommFlush(PortHandle handle) {
         // A previous time-out of 0 cannot be told from a failed query: it stays at 50 ms.
         if (previous != 0) CommSetReadTimeout(handle, previous);
     }
-    return lastStepOk ? kCommOk : kCommOpenFailed;
+    return lastStepOk ? SerialStatus::Ok : SerialStatus::OpenFailed;
 }
 
 }  // namespace roderavo

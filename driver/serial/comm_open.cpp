@@ -10,7 +10,7 @@ namespace roderavo {
 
 namespace {
 
-inline constexpr std::size_t kPortNameSize = sizeof(PortSettings::PortName);
+inline constexpr std::size_t kPortNameSize = 12;  // the host's name field, terminator included
 inline constexpr uint32_t kOpenReadTimeoutMs = 1000;
 inline constexpr uint32_t kQueueSize = 1200;
 inline constexpr uint8_t kErrorChar = 0xFC;
@@ -30,32 +30,33 @@ uint8_t RtsControlFrom(uint16_t controlFlags) {
     return kRtsControlDisable;
 }
 
-int32_t CloseAfterFailure(PortHandle handle, int32_t result) {
+SerialStatus CloseAfterFailure(PortHandle handle, SerialStatus result) {
     PortClose(handle);
     return result;
 }
 
 }  // namespace
 
-int32_t CommOpen(const char* portName, uint16_t baudRate, uint16_t dataBits, uint16_t stopBits,
-                 uint16_t parity, uint16_t controlFlags, PortHandle* handle) {
-    if (portName == nullptr || handle == nullptr) return kCommOpenFailed;
+SerialStatus CommOpen(const char* portName, uint16_t baudRate, uint16_t dataBits, uint16_t stopBits,
+                      uint16_t parity, uint16_t controlFlags, PortHandle* handle) {
+    if (portName == nullptr || handle == nullptr) return SerialStatus::OpenFailed;
     // A name fills at most 11 of the 12 bytes; one without its terminator names nothing.
     const std::size_t length = strnlen(portName, kPortNameSize);
-    if (length == 0 || length == kPortNameSize) return kCommOpenFailed;
+    if (length == 0 || length == kPortNameSize) return SerialStatus::OpenFailed;
     const std::string_view name(portName, length);
 
     PortHandle opened = 0;
     const bool isOpen = PortOpenExclusive(name, &opened);
     *handle = opened;
-    if (!isOpen) return kCommOpenFailed;
-    if (name == "NUL") return kCommOk;  // the null device takes no configuration
+    if (!isOpen) return SerialStatus::OpenFailed;
+    if (name == kNullDeviceName) return SerialStatus::Ok;  // it takes no configuration
 
     PortLineState state{};
-    if (!PortGetState(opened, &state)) return CloseAfterFailure(opened, kCommNoState);
+    if (!PortGetState(opened, &state)) return CloseAfterFailure(opened, SerialStatus::NoState);
 
     const PortTimeouts timeouts{0, 0, kOpenReadTimeoutMs, 0, 0};
-    if (!PortSetTimeouts(opened, timeouts)) return CloseAfterFailure(opened, kCommOpenFailed);
+    if (!PortSetTimeouts(opened, timeouts))
+        return CloseAfterFailure(opened, SerialStatus::OpenFailed);
 
     state.BaudRate = baudRate;
     state.fBinary = 1;
@@ -74,22 +75,14 @@ int32_t CommOpen(const char* portName, uint16_t baudRate, uint16_t dataBits, uin
     state.Parity = static_cast<uint8_t>(parity & 0xFFU);
     state.StopBits = static_cast<uint8_t>(stopBits & 0xFFU);
     state.ErrorChar = kErrorChar;
-    if (!PortSetState(opened, state)) return CloseAfterFailure(opened, kCommStateRefused);
+    if (!PortSetState(opened, state)) return CloseAfterFailure(opened, SerialStatus::StateRefused);
 
     PortSetQueueSizes(opened, kQueueSize, kQueueSize);
-    return kCommOk;
+    return SerialStatus::Ok;
 }
 
-int32_t CommClose(PortHandle handle) {
-    return PortClose(handle) ? kCommOk : kCommCallFailed;
-}
-
-PortHandle CommOpenSettings(const PortSettings& settings) {
-    PortHandle handle = 0;
-    const int32_t result =
-        CommOpen(settings.PortName, settings.BaudRate, settings.DataBits, settings.StopBits,
-                 settings.Parity, settings.ControlFlags, &handle);
-    return result == kCommOk ? handle : 0;
+SerialStatus CommClose(PortHandle handle) {
+    return PortClose(handle) ? SerialStatus::Ok : SerialStatus::CallFailed;
 }
 
 }  // namespace roderavo

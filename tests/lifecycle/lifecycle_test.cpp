@@ -211,8 +211,8 @@ TEST_F(Lifecycle, ClosePortAndExit) {
     EXPECT_EQ(context.PortFlag, 1U);
     EXPECT_FALSE(ClientExists("VERODI No_07"));
     PortHandle again = 0;
-    EXPECT_EQ(CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &again), 0);
-    EXPECT_EQ(CommClose(again), 0);
+    EXPECT_EQ(CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &again), SerialStatus::Ok);
+    EXPECT_EQ(CommClose(again), SerialStatus::Ok);
 
     // Exit after ClosePort: nothing to close, the client removal is repeated.
     EXPECT_EQ(Call(kExit), 0);
@@ -287,11 +287,11 @@ TEST_F(Lifecycle, SetPortToANewPort) {
     EXPECT_EQ(context.PortFlag, 1U);  // from the close
     EXPECT_EQ(ReadTimeoutMs(context.PortHandle), 1000U);
     const std::array<uint8_t, 2> bytes{7, 8};
-    EXPECT_EQ(CommSend(context.PortHandle, bytes), 0);
+    EXPECT_EQ(CommSend(context.PortHandle, bytes), DriverStatus::Ok);
     EXPECT_EQ(other.Receive(2), (std::vector<uint8_t>{7, 8}));
     PortHandle old = 0;  // the old port was closed
-    EXPECT_EQ(CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &old), 0);
-    EXPECT_EQ(CommClose(old), 0);
+    EXPECT_EQ(CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &old), SerialStatus::Ok);
+    EXPECT_EQ(CommClose(old), SerialStatus::Ok);
 
     // A port that does not open: 2, no log line; PollInterval 0 keeps it.
     CommClose(context.PortHandle);
@@ -321,7 +321,7 @@ TEST_F(Lifecycle, SetPortWithoutAnOpenPortKeepsTheClient) {
     EXPECT_TRUE(ClientExists("VERODI No_07"));
     EXPECT_TRUE(Events().empty());
     const std::array<uint8_t, 1> byte{9};
-    EXPECT_EQ(CommSend(context.PortHandle, byte), 0);
+    EXPECT_EQ(CommSend(context.PortHandle, byte), DriverStatus::Ok);
     EXPECT_EQ(other.Receive(1), (std::vector<uint8_t>{9}));
 }
 

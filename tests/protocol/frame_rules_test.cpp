@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/companion_gate.h"
+#include "address/address_fields.h"
+#include "entry/gate_records.h"
 #include "protocol/control_request.h"
 #include "protocol/key_code_table.h"
 #include "protocol/number_list.h"
@@ -15,6 +16,21 @@
 namespace {
 
 using namespace roderavo;
+
+// The alarm report's gate of an ALS address.
+GateName ReportGateName(std::string_view alsAddress) {
+    GateName name;
+    name.Append("TAS");
+    name.Append(CameraPart(CommandMnemonic::Als, alsAddress));
+    return name;
+}
+GateName CameraGateName(std::string_view word, int32_t plcNum, int64_t camera) {
+    return ComposeCameraAddress(word == "SAC" ? CommandMnemonic::Sac : CommandMnemonic::Svc, plcNum,
+                                camera);
+}
+int32_t Code(DriverStatus status) {
+    return static_cast<int32_t>(status);
+}
 
 TEST(ProtocolNumberList, FieldsAsTheWriteTextsUseThem) {
     struct Case {
@@ -115,7 +131,7 @@ TEST(ProtocolStatusRequests, BytesPerMnemonic) {
         SCOPED_TRACE(c.address);
         GateParams gate{};
         gate.Address = c.address;
-        const StatusRequest request = BuildStatusRequest(gate);
+        const StatusRequest request = BuildStatusRequest(GateOf(gate));
         EXPECT_EQ(std::vector<uint8_t>(request.frame.begin(), request.frame.begin() + request.size),
                   c.bytes);
     }
@@ -130,21 +146,23 @@ TEST(ProtocolControlBuilders, LimitsAndKeptNumbers) {
         gate.Address = address;
         gate.ValueKind = 7;
         gate.Value = const_cast<char*>(value);
-        return gate;
+        return GateOf(gate);
     };
     // Texts of 29 characters are taken; 30 are refused.
     const std::string blanks29 = "(9)" + std::string(26, ' ');
-    EXPECT_EQ(BuildControlRequest(text("IHK0070", blanks29.c_str()), frame, size), 0);
+    EXPECT_EQ(Code(BuildControlRequest(text("IHK0070", blanks29.c_str()), frame, size)), 0);
     EXPECT_EQ(size, 9);
     const std::string blanks30 = blanks29 + " ";
-    EXPECT_EQ(BuildControlRequest(text("IHK0070", blanks30.c_str()), frame, size), 1);
+    EXPECT_EQ(Code(BuildControlRequest(text("IHK0070", blanks30.c_str()), frame, size)), 1);
     // Addresses of nine characters are taken, ten refused; a code past a byte is refused.
-    EXPECT_EQ(BuildControlRequest(text("IHK0070xy", "(9)"), frame, size), 0);
-    EXPECT_EQ(BuildControlRequest(text("IHK0070xyz", "(9)"), frame, size), 1);
-    EXPECT_EQ(BuildControlRequest(text("IHK0999", "(9)"), frame, size), 1);
-    EXPECT_EQ(BuildInhpairRequest(text("INHPAIR4x", "(48,49,50,51,52,53)"), frame, size, 1), 0);
-    EXPECT_EQ(BuildInhpairRequest(text("INHPAIR4xy", "(48,49,50,51,52,53)"), frame, size, 1), 1);
-    EXPECT_EQ(BuildControlRequest(text("JOY1", nullptr), frame, size), 1);
+    EXPECT_EQ(Code(BuildControlRequest(text("IHK0070xy", "(9)"), frame, size)), 0);
+    EXPECT_EQ(Code(BuildControlRequest(text("IHK0070xyz", "(9)"), frame, size)), 1);
+    EXPECT_EQ(Code(BuildControlRequest(text("IHK0999", "(9)"), frame, size)), 1);
+    EXPECT_EQ(Code(BuildInhpairRequest(text("INHPAIR4x", "(48,49,50,51,52,53)"), frame, size, 1)),
+              0);
+    EXPECT_EQ(Code(BuildInhpairRequest(text("INHPAIR4xy", "(48,49,50,51,52,53)"), frame, size, 1)),
+              1);
+    EXPECT_EQ(Code(BuildControlRequest(text("JOY1", nullptr), frame, size)), 1);
     // TAD fields are read as "%2x" reads them: blanks skipped, a sign taken (a
     // minus wraps the unsigned value), hexadecimal digits up to another character.
     // Payload positions: 6 year, 7 century, 8 month, 9 day, 11 hour, 12 minute.
@@ -165,21 +183,21 @@ TEST(ProtocolControlBuilders, LimitsAndKeptNumbers) {
     for (const TadCase& c : tadCases) {
         SCOPED_TRACE(c.text);
         frame.fill(0xAA);
-        EXPECT_EQ(BuildControlRequest(text("TAD1", c.text), frame, size), c.result);
+        EXPECT_EQ(Code(BuildControlRequest(text("TAD1", c.text), frame, size)), c.result);
         if (c.result == 0) {
             EXPECT_EQ(frame[c.position], c.byte);
         }
     }
 
     // The second INHPAIR frame is built from the numbers the first one kept.
-    EXPECT_EQ(BuildInhpairRequest(text("INHPAIR1", "(9,13,14,32,35,36)"), frame, size, 1), 0);
-    EXPECT_EQ(BuildInhpairRequest(text("INHPAIR1", "(ignored)"), frame, size, 2), 0);
+    EXPECT_EQ(Code(BuildInhpairRequest(text("INHPAIR1", "(9,13,14,32,35,36)"), frame, size, 1)), 0);
+    EXPECT_EQ(Code(BuildInhpairRequest(text("INHPAIR1", "(ignored)"), frame, size, 2)), 0);
     EXPECT_EQ(std::vector<uint8_t>(frame.begin() + 6, frame.begin() + 9),
               (std::vector<uint8_t>{36, 32, 35}));
-    EXPECT_EQ(BuildPresetRequest(text("PRESET1", "(9,13)"), frame, size, 1), 0);
-    EXPECT_EQ(BuildPresetRequest(text("PRESET1", ""), frame, size, 2), 0);
+    EXPECT_EQ(Code(BuildPresetRequest(text("PRESET1", "(9,13)"), frame, size, 1)), 0);
+    EXPECT_EQ(Code(BuildPresetRequest(text("PRESET1", ""), frame, size, 2)), 0);
     EXPECT_EQ(frame[6], 13);
-    EXPECT_EQ(BuildPresetRequest(text("PRESET1", ""), frame, size, 4), 1);
+    EXPECT_EQ(Code(BuildPresetRequest(text("PRESET1", ""), frame, size, 4)), 1);
 }
 
 }  // namespace

@@ -16,9 +16,9 @@
 namespace protocol_test {
 namespace {
 
-using roderavo::ReceiveAcknowledgement;
-using roderavo::ReceiveStatusReply;
+using roderavo::DriverStatus;
 using roderavo::ReplyBuffer;
+using roderavo::ReplyExpectation;
 
 constexpr uint8_t kSentinel = 0xAA;
 
@@ -27,12 +27,17 @@ class ProtocolReplyReader : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(peer.Ok());
         ASSERT_EQ(driver.Init(peer.PortName()), 0);
-        gate = DriverHarness::Gate("VER1", 1, 2, 7, nullptr);
-        call.Context = &driver.Context();
-        call.FunctionNumber = 5;
-        call.InstanceNumber = kInstance;
-        call.Params = &gate;
+        port = static_cast<roderavo::PortHandle>(driver.Context().PortHandle);
         reply = std::make_unique<ReplyBuffer>();
+    }
+
+    // A status reply with the command from multiplexer 1 (0x11), as VER1 expects.
+    int32_t Status(uint16_t& received, uint8_t command) {
+        return Receive({false, command, 0x11}, received);
+    }
+    int32_t Ack(uint16_t& received, int64_t source) { return Receive({true, 0, source}, received); }
+    int32_t Receive(const ReplyExpectation& expected, uint16_t& received) {
+        return static_cast<int32_t>(roderavo::ReceiveReply(port, expected, *reply, received));
     }
 
     void Fresh() {
@@ -50,8 +55,7 @@ class ProtocolReplyReader : public ::testing::Test {
 
     ScriptedPeer peer;
     DriverHarness driver;
-    GateParams gate{};
-    KorCall call{};
+    roderavo::PortHandle port = 0;
     std::unique_ptr<ReplyBuffer> reply;
 };
 
@@ -67,8 +71,7 @@ TEST_F(ProtocolReplyReader, ImpossibleLengthBytesAreMalformedAndReadNoFurther) {
             for (const uint8_t byte : tail) bytes.push_back(byte);
             ASSERT_TRUE(peer.Send(bytes));
             uint16_t received = 99;
-            const int32_t result = status ? ReceiveStatusReply(call, *reply, received, 0x48)
-                                          : ReceiveAcknowledgement(call, *reply, received, 0x11);
+            const int32_t result = status ? Status(received, 0x48) : Ack(received, 0x11);
             EXPECT_EQ(result, 10);
             EXPECT_EQ(received, 2);
             for (std::size_t i = 2; i < reply->size(); ++i) ASSERT_EQ((*reply)[i], kSentinel) << i;
@@ -86,7 +89,7 @@ TEST_F(ProtocolReplyReader, EveryPossibleLengthByteIsReadToItsChecksum) {
         Fresh();
         ASSERT_TRUE(peer.Send(frame));
         uint16_t received = 0;
-        EXPECT_EQ(ReceiveStatusReply(call, *reply, received, 0x48), 0);
+        EXPECT_EQ(Status(received, 0x48), 0);
         EXPECT_EQ(received, length + 1);
         for (std::size_t i = 0; i < reply->size(); ++i)
             ASSERT_EQ((*reply)[i], i < frame.size() ? frame[i] : kSentinel) << i;
@@ -99,11 +102,11 @@ TEST_F(ProtocolReplyReader, EveryPossibleLengthByteIsReadToItsChecksum) {
         ASSERT_TRUE(peer.Send(report));
         if (length == 6) {
             // No report: an ordinary reply, whose checksum is now wrong.
-            EXPECT_EQ(ReceiveStatusReply(call, *reply, received, 0x49), 10);
+            EXPECT_EQ(Status(received, 0x49), 10);
             EXPECT_TRUE(Pending({0xC3}));
             continue;
         }
-        EXPECT_EQ(ReceiveStatusReply(call, *reply, received, 0x49), 0);
+        EXPECT_EQ(Status(received, 0x49), 0);
         EXPECT_EQ(received, length + 2);
         for (std::size_t i = 0; i < reply->size(); ++i) {
             const uint8_t expected =
@@ -124,8 +127,7 @@ TEST_F(ProtocolReplyReader, TruncatedFramesAreLineFailures) {
             Fresh();
             ASSERT_TRUE(peer.Send(Bytes(whole.begin(), whole.begin() + static_cast<long>(cut))));
             uint16_t received = 0;
-            const int32_t result = status ? ReceiveStatusReply(call, *reply, received, 0x48)
-                                          : ReceiveAcknowledgement(call, *reply, received, 0x11);
+            const int32_t result = status ? Status(received, 0x48) : Ack(received, 0x11);
             EXPECT_EQ(result, 2);
             EXPECT_EQ(zanpro::Log(), One(8, cut < 2 ? "VERODI: Failed to read first chars from PLC."
                                                     : "VERODI: Failed to read Response from PLC."));
@@ -152,7 +154,7 @@ TEST_F(ProtocolReplyReader, WrongHeadersAreMalformed) {
         {"start byte",
          {0x00, 0x07, 0xF0, 0x48, 0x11, 0x10, 0x61, 0x00},
          2,
-         {0xF0, 0x48, 0x11, 0x10, 0x61, 0x00}},
+         {0xF0, 0x48, 0x11, 0x10, 0x61, 0x00}},  // nothing read past the first two
         {"destination", with(2, 0xF1), 8, {}},
         {"command", with(3, 0x49), 8, {}},
         {"source", with(4, 0x21), 8, {}},
@@ -163,23 +165,24 @@ TEST_F(ProtocolReplyReader, WrongHeadersAreMalformed) {
         Fresh();
         ASSERT_TRUE(peer.Send(c.bytes));
         uint16_t received = 0;
-        EXPECT_EQ(ReceiveStatusReply(call, *reply, received, 0x48), 10);
-        EXPECT_EQ(received, 2);
+        EXPECT_EQ(Status(received, 0x48), 10);
+        EXPECT_EQ(received, c.received);  // the bytes taken from the line
         if (!c.pending.empty()) {
             EXPECT_TRUE(Pending(c.pending));
         }
     }
-    // The acknowledgement reader takes nothing from a frame without its start byte
-    // into the count.
+    // The acknowledgement reader reads no further than the first two bytes of a
+    // frame without its start byte.
     Fresh();
-    ASSERT_TRUE(peer.Send({0x00, 0x07}));
+    ASSERT_TRUE(peer.Send({0x00, 0x07, 0x42}));
     uint16_t received = 5;
-    EXPECT_EQ(ReceiveAcknowledgement(call, *reply, received, 0x11), 10);
-    EXPECT_EQ(received, 0);
+    EXPECT_EQ(Ack(received, 0x11), 10);
+    EXPECT_EQ(received, 2);
+    EXPECT_TRUE(Pending({0x42}));
     // An acknowledgement is checked against the source it is given.
     Fresh();
     ASSERT_TRUE(peer.Send(Acknowledgement(0x21)));
-    EXPECT_EQ(ReceiveAcknowledgement(call, *reply, received, 0x21), 0);
+    EXPECT_EQ(Ack(received, 0x21), 0);
     EXPECT_EQ(received, 8);
 }
 
@@ -194,13 +197,11 @@ TEST_F(ProtocolReplyReader, RandomFramesNeverOverrun) {
         Fresh();
         ASSERT_TRUE(peer.Send(bytes));
         uint16_t received = 0;
-        const int32_t result = round % 5 == 0
-                                   ? ReceiveAcknowledgement(call, *reply, received, 0x11)
-                                   : ReceiveStatusReply(call, *reply, received, bytes[3]);
+        const int32_t result = round % 5 == 0 ? Ack(received, 0x11) : Status(received, bytes[3]);
         EXPECT_TRUE(result == 0 || result == 10) << round;
         EXPECT_LE(received, 51);
         // Drop what the reader left (the port handle is the descriptor here).
-        ASSERT_EQ(tcflush(static_cast<int>(driver.Context().PortHandle), TCIFLUSH), 0);
+        ASSERT_EQ(tcflush(static_cast<int>(port), TCIFLUSH), 0);
     }
 }
 

@@ -51,8 +51,8 @@ class CommPty : public ::testing::Test {
     void TearDown() override {
         if (handle != 0) CommClose(handle);
     }
-    int32_t Open(uint16_t baud = 9600, uint16_t dataBits = 8, uint16_t stopBits = 0,
-                 uint16_t parity = 0, uint16_t controlFlags = kDefaultControlFlags) {
+    SerialStatus Open(uint16_t baud = 9600, uint16_t dataBits = 8, uint16_t stopBits = 0,
+                      uint16_t parity = 0, uint16_t controlFlags = kDefaultControlFlags) {
         return CommOpen(peer.PortName().c_str(), baud, dataBits, stopBits, parity, controlFlags,
                         &handle);
     }
@@ -79,7 +79,7 @@ TEST_F(CommPty, LineSettingsAreVisibleOnTheOtherSide) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.baud);
-        ASSERT_EQ(Open(c.baud, c.dataBits, c.stopBits, c.parity, c.controlFlags), kCommOk);
+        ASSERT_EQ(Open(c.baud, c.dataBits, c.stopBits, c.parity, c.controlFlags), SerialStatus::Ok);
         const termios line = LineSeenByPeer();
         EXPECT_EQ(cfgetospeed(&line), c.speedCode);
         EXPECT_EQ((line.c_cflag & CSTOPB) != 0, c.twoStopBits);
@@ -90,13 +90,13 @@ TEST_F(CommPty, LineSettingsAreVisibleOnTheOtherSide) {
         EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0U);
         EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP | IGNPAR | PARMRK), 0U);
         EXPECT_EQ(line.c_oflag & OPOST, 0U);
-        ASSERT_EQ(CommClose(handle), kCommOk);
+        ASSERT_EQ(CommClose(handle), SerialStatus::Ok);
         handle = 0;
     }
 }
 
 TEST_F(CommPty, SpeedsOutsideTheFixedRatesAreSetByNumber) {
-    ASSERT_EQ(Open(14400), kCommOk);
+    ASSERT_EQ(Open(14400), SerialStatus::Ok);
     EXPECT_EQ(roderavo_test::LineSpeed(peer.MasterFd()), 14400U);
 }
 
@@ -106,30 +106,31 @@ TEST_F(CommPty, SpeedsOutsideTheFixedRatesAreSetByNumber) {
 TEST_F(CommPty, ControlFlagsSelectTheLinesFirstMatchWins) {
     struct Case {
         uint16_t controlFlags;
-        int32_t result;
+        SerialStatus result;
         uint8_t dtr, rts;
     };
     const Case cases[] = {
-        {8, kCommOk, kDtrControlDisable, kRtsControlDisable},
-        {0x0001, kCommOk, kDtrControlEnable, kRtsControlDisable},
-        {0x0100, kCommOk, kDtrControlEnable, kRtsControlDisable},
-        {0x8001, kCommOk, kDtrControlEnable, kRtsControlDisable},
-        {0x8100, kCommOk, kDtrControlEnable, kRtsControlDisable},
-        {0x0002, kCommOk, kDtrControlDisable, kRtsControlEnable},
-        {0x0200, kCommOk, kDtrControlDisable, kRtsControlEnable},
-        {0x1002, kCommOk, kDtrControlDisable, kRtsControlEnable},
-        {0x3200, kCommOk, kDtrControlDisable, kRtsControlEnable},
-        {0x1000, kCommOk, kDtrControlDisable, kRtsControlHandshake},
-        {0x3000, kCommOk, kDtrControlDisable, kRtsControlHandshake},
-        {0x0303, kCommOk, kDtrControlEnable, kRtsControlEnable},
-        {0x4CFC, kCommOk, kDtrControlDisable, kRtsControlDisable},  // no line bit among these
-        {0x8000, kCommStateRefused, 0, 0},                          // DTR handshake
-        {0x2000, kCommStateRefused, 0, 0},                          // RTS toggle
+        {8, SerialStatus::Ok, kDtrControlDisable, kRtsControlDisable},
+        {0x0001, SerialStatus::Ok, kDtrControlEnable, kRtsControlDisable},
+        {0x0100, SerialStatus::Ok, kDtrControlEnable, kRtsControlDisable},
+        {0x8001, SerialStatus::Ok, kDtrControlEnable, kRtsControlDisable},
+        {0x8100, SerialStatus::Ok, kDtrControlEnable, kRtsControlDisable},
+        {0x0002, SerialStatus::Ok, kDtrControlDisable, kRtsControlEnable},
+        {0x0200, SerialStatus::Ok, kDtrControlDisable, kRtsControlEnable},
+        {0x1002, SerialStatus::Ok, kDtrControlDisable, kRtsControlEnable},
+        {0x3200, SerialStatus::Ok, kDtrControlDisable, kRtsControlEnable},
+        {0x1000, SerialStatus::Ok, kDtrControlDisable, kRtsControlHandshake},
+        {0x3000, SerialStatus::Ok, kDtrControlDisable, kRtsControlHandshake},
+        {0x0303, SerialStatus::Ok, kDtrControlEnable, kRtsControlEnable},
+        {0x4CFC, SerialStatus::Ok, kDtrControlDisable,
+         kRtsControlDisable},                        // no line bit among these
+        {0x8000, SerialStatus::StateRefused, 0, 0},  // DTR handshake
+        {0x2000, SerialStatus::StateRefused, 0, 0},  // RTS toggle
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.controlFlags);
         ASSERT_EQ(Open(9600, 8, 0, 0, c.controlFlags), c.result);
-        if (c.result != kCommOk) {
+        if (c.result != SerialStatus::Ok) {
             handle = 0;
             continue;
         }
@@ -138,7 +139,7 @@ TEST_F(CommPty, ControlFlagsSelectTheLinesFirstMatchWins) {
         EXPECT_EQ(state.fDtrControl, c.dtr);
         EXPECT_EQ(state.fRtsControl, c.rts);
         EXPECT_EQ((LineSeenByPeer().c_cflag & CRTSCTS) != 0, c.rts == kRtsControlHandshake);
-        ASSERT_EQ(CommClose(handle), kCommOk);
+        ASSERT_EQ(CommClose(handle), SerialStatus::Ok);
         handle = 0;
     }
 }
@@ -159,37 +160,38 @@ TEST_F(CommPty, SettingsThePlatformCannotApplyFailWithFiveAndLeaveNothingOpen) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(Open(c.baud, c.dataBits, c.stopBits, c.parity, c.controlFlags),
-                  kCommStateRefused);
+                  SerialStatus::StateRefused);
         handle = 0;
     }
-    EXPECT_EQ(Open(), kCommOk);  // nothing stayed open
+    EXPECT_EQ(Open(), SerialStatus::Ok);  // nothing stayed open
 }
 
 TEST_F(CommPty, PortNamesAndMissingDevices) {
     PortHandle other = 5;
-    EXPECT_EQ(CommOpen("ttyNoSuch", 9600, 8, 0, 0, 8, &other), kCommOpenFailed);
+    EXPECT_EQ(CommOpen("ttyNoSuch", 9600, 8, 0, 0, 8, &other), SerialStatus::OpenFailed);
     EXPECT_EQ(other, 0U);
     const char unterminated[12] = {'p', 't', 's', '/', '1', '1', '1', '1', '1', '1', '1', '1'};
-    EXPECT_EQ(CommOpen(unterminated, 9600, 8, 0, 0, 8, &other), kCommOpenFailed);
-    EXPECT_EQ(CommOpen("", 9600, 8, 0, 0, 8, &other), kCommOpenFailed);
+    EXPECT_EQ(CommOpen(unterminated, 9600, 8, 0, 0, 8, &other), SerialStatus::OpenFailed);
+    EXPECT_EQ(CommOpen("", 9600, 8, 0, 0, 8, &other), SerialStatus::OpenFailed);
     if (peer.Path().size() <= 11) {  // a path is used as it stands
-        EXPECT_EQ(CommOpen(peer.Path().c_str(), 9600, 8, 0, 0, 8, &other), kCommOk);
-        EXPECT_EQ(CommClose(other), kCommOk);
+        EXPECT_EQ(CommOpen(peer.Path().c_str(), 9600, 8, 0, 0, 8, &other), SerialStatus::Ok);
+        EXPECT_EQ(CommClose(other), SerialStatus::Ok);
     }
 }
 
 TEST_F(CommPty, ExclusiveWithinTheProcessAndAgainstOthers) {
-    ASSERT_EQ(Open(), kCommOk);
+    ASSERT_EQ(Open(), SerialStatus::Ok);
     PortHandle second = 5;
-    EXPECT_EQ(CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &second), kCommOpenFailed);
+    EXPECT_EQ(CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &second),
+              SerialStatus::OpenFailed);
     EXPECT_EQ(second, 0U);
     const int child = InChild(
         [](const char* name) {
             PortHandle h = 0;
-            return CommOpen(name, 9600, 8, 0, 0, 8, &h);
+            return static_cast<int>(CommOpen(name, 9600, 8, 0, 0, 8, &h));
         },
         peer.PortName().c_str());
-    EXPECT_EQ(child, kCommOpenFailed);
+    EXPECT_EQ(child, static_cast<int>(SerialStatus::OpenFailed));
     // The first port is still in use.
     ASSERT_TRUE(peer.Send({1, 2}));
     std::array<uint8_t, 2> reply{};
@@ -201,7 +203,7 @@ TEST_F(CommPty, TheHandleIsNeverZero) {
         [](const char* name) {
             close(0);  // the next descriptor would be 0
             PortHandle h = 0;
-            if (CommOpen(name, 9600, 8, 0, 0, 8, &h) != kCommOk) return 2;
+            if (CommOpen(name, 9600, 8, 0, 0, 8, &h) != SerialStatus::Ok) return 2;
             return h != 0 ? 0 : 1;
         },
         peer.PortName().c_str());
@@ -209,7 +211,7 @@ TEST_F(CommPty, TheHandleIsNeverZero) {
 }
 
 TEST_F(CommPty, ReplyInTwoPieces) {
-    ASSERT_EQ(Open(), kCommOk);
+    ASSERT_EQ(Open(), SerialStatus::Ok);
     std::thread device([this] {
         peer.Send({1, 2, 3});
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -217,7 +219,7 @@ TEST_F(CommPty, ReplyInTwoPieces) {
     });
     std::array<uint8_t, 16> buffer{};
     uint16_t count = 0;
-    EXPECT_EQ(CommRead(handle, buffer, 7, &count), kCommOk);
+    EXPECT_EQ(CommRead(handle, buffer, 7, &count), SerialStatus::Ok);
     device.join();
     EXPECT_EQ(count, 7);
     EXPECT_EQ(buffer[6], 7);
@@ -225,19 +227,19 @@ TEST_F(CommPty, ReplyInTwoPieces) {
 }
 
 TEST_F(CommPty, ReplyThatStopsShort) {
-    ASSERT_EQ(Open(), kCommOk);
+    ASSERT_EQ(Open(), SerialStatus::Ok);
     EXPECT_EQ(CommSetReadTimeout(handle, 10), 100U);
     ASSERT_TRUE(peer.Send({1, 2, 3, 4}));
     std::array<uint8_t, 7> buffer{};
     uint16_t count = 0;
-    EXPECT_EQ(CommRead(handle, buffer, 7, &count), kCommCallFailed);
+    EXPECT_EQ(CommRead(handle, buffer, 7, &count), SerialStatus::CallFailed);
     EXPECT_EQ(count, 4);
     ASSERT_TRUE(peer.Send({1, 2, 3}));
     EXPECT_FALSE(CommReceive(handle, buffer, 7));
 }
 
 TEST_F(CommPty, ReadTimeoutBounds) {
-    ASSERT_EQ(Open(), kCommOk);
+    ASSERT_EQ(Open(), SerialStatus::Ok);
     EXPECT_EQ(CommSetReadTimeout(handle, 25), 100U);  // 1000 ms after the open
     EXPECT_EQ(CommSetReadTimeout(handle, 25), 25U);
     std::array<uint8_t, 4> buffer{};
@@ -248,7 +250,7 @@ TEST_F(CommPty, ReadTimeoutBounds) {
 }
 
 TEST_F(CommPty, ReadTimeoutZeroWaitsUntilTheBytesArrive) {
-    ASSERT_EQ(Open(), kCommOk);
+    ASSERT_EQ(Open(), SerialStatus::Ok);
     EXPECT_EQ(CommSetReadTimeout(handle, 0), 100U);
     std::thread device([this] {
         std::this_thread::sleep_for(std::chrono::milliseconds(1200));
@@ -262,12 +264,12 @@ TEST_F(CommPty, ReadTimeoutZeroWaitsUntilTheBytesArrive) {
 }
 
 TEST_F(CommPty, FlushDrainsWaitingInputAndRestoresTheTimeout) {
-    ASSERT_EQ(Open(), kCommOk);
+    ASSERT_EQ(Open(), SerialStatus::Ok);
     CommSetReadTimeout(handle, 30);
     ASSERT_TRUE(peer.Send(std::vector<uint8_t>(1300, 0x55)));
     ASSERT_TRUE(peer.WaitQueued(static_cast<int>(handle), 1300));
     const auto start = Clock::now();
-    EXPECT_EQ(CommFlush(handle), kCommOk);
+    EXPECT_EQ(CommFlush(handle), SerialStatus::Ok);
     // 512 + 512 bytes at once, then 276 and a wait of 50 ms for the rest.
     EXPECT_GE(MsSince(start), 45);
     EXPECT_LT(MsSince(start), 2000);
@@ -278,16 +280,16 @@ TEST_F(CommPty, FlushDrainsWaitingInputAndRestoresTheTimeout) {
 
     // Nothing waiting: no read, no time-out change, no wait.
     const auto again = Clock::now();
-    EXPECT_EQ(CommFlush(handle), kCommOk);
+    EXPECT_EQ(CommFlush(handle), SerialStatus::Ok);
     EXPECT_LT(MsSince(again), 45);
 }
 
 TEST_F(CommPty, SendDiscardsStaleInputThenWrites) {
-    ASSERT_EQ(Open(), kCommOk);
+    ASSERT_EQ(Open(), SerialStatus::Ok);
     ASSERT_TRUE(peer.Send({0xEE, 0xEE, 0xEE}));
     ASSERT_TRUE(peer.WaitQueued(static_cast<int>(handle), 3));
     const std::array<uint8_t, 7> frame{0xFF, 0x06, 0x11, 0x50, 0x3C, 0x10, 0x4D};
-    EXPECT_EQ(CommSend(handle, frame), kStatusOk);
+    EXPECT_EQ(CommSend(handle, frame), DriverStatus::Ok);
     EXPECT_EQ(peer.Receive(7), std::vector<uint8_t>(frame.begin(), frame.end()));
     ASSERT_TRUE(peer.Send({0xF0, 0x01}));
     std::array<uint8_t, 2> reply{};
@@ -297,36 +299,36 @@ TEST_F(CommPty, SendDiscardsStaleInputThenWrites) {
 }
 
 TEST_F(CommPty, TheNullDevice) {
-    ASSERT_EQ(CommOpen("NUL", 0, 0, 1, 9, 0x8000, &handle), kCommOk);  // no configuration
+    ASSERT_EQ(CommOpen("NUL", 0, 0, 1, 9, 0x8000, &handle), SerialStatus::Ok);  // no configuration
     EXPECT_NE(handle, 0U);
     EXPECT_EQ(CommSetReadTimeout(handle, 25), 0U);
-    EXPECT_EQ(CommFlush(handle), kCommOk);
+    EXPECT_EQ(CommFlush(handle), SerialStatus::Ok);
     const std::array<uint8_t, 3> bytes{1, 2, 3};
     uint32_t written = 0;
-    EXPECT_EQ(CommWrite(handle, bytes, &written), kCommOk);
+    EXPECT_EQ(CommWrite(handle, bytes, &written), SerialStatus::Ok);
     EXPECT_EQ(written, 3U);
-    EXPECT_EQ(CommSend(handle, bytes), kStatusOk);
+    EXPECT_EQ(CommSend(handle, bytes), DriverStatus::Ok);
     std::array<uint8_t, 3> buffer{};
     EXPECT_FALSE(CommReceive(handle, buffer, 3));
 }
 
 TEST_F(CommPty, ADeviceThatVanishes) {
-    ASSERT_EQ(Open(), kCommOk);
+    ASSERT_EQ(Open(), SerialStatus::Ok);
     peer.Vanish();
     const auto start = Clock::now();
-    EXPECT_EQ(CommFlush(handle), kCommOpenFailed);
-    EXPECT_EQ(CommSend(handle, std::array<uint8_t, 2>{1, 2}), kStatusCommFailure);
+    EXPECT_EQ(CommFlush(handle), SerialStatus::OpenFailed);
+    EXPECT_EQ(CommSend(handle, std::array<uint8_t, 2>{1, 2}), DriverStatus::CommFailure);
     EXPECT_EQ(zanpro::TakeLog(),
               (std::vector<zanpro::LogLine>{{32, "VERODI: Fail to flush comm port."}}));
     uint32_t written = 99;
-    EXPECT_EQ(CommWrite(handle, std::array<uint8_t, 2>{1, 2}, &written), kCommCallFailed);
+    EXPECT_EQ(CommWrite(handle, std::array<uint8_t, 2>{1, 2}, &written), SerialStatus::CallFailed);
     EXPECT_EQ(written, 99U);  // not stored on failure
     std::array<uint8_t, 4> buffer{};
     uint16_t count = 9;
-    EXPECT_EQ(CommRead(handle, buffer, 4, &count), kCommCallFailed);
+    EXPECT_EQ(CommRead(handle, buffer, 4, &count), SerialStatus::CallFailed);
     EXPECT_EQ(count, 0);
     EXPECT_LT(MsSince(start), 3000);
-    EXPECT_EQ(CommClose(handle), kCommOk);
+    EXPECT_EQ(CommClose(handle), SerialStatus::Ok);
     handle = 0;
 }
 
@@ -334,17 +336,18 @@ TEST(CommBadInput, DefinedAnswers) {
     zanpro::ClearLog();
     std::array<uint8_t, 4> buffer{};
     uint16_t count = 9;
-    EXPECT_EQ(CommRead(0, buffer, 4, &count), kCommCallFailed);
-    EXPECT_EQ(CommRead(0, buffer, 5, &count), kCommCallFailed);  // longer than the buffer
+    EXPECT_EQ(CommRead(0, buffer, 4, &count), SerialStatus::CallFailed);
+    EXPECT_EQ(CommRead(0, buffer, 5, &count), SerialStatus::CallFailed);  // longer than the buffer
     EXPECT_EQ(count, 0);
     EXPECT_FALSE(CommReceive(0, buffer, 4));
-    EXPECT_EQ(CommSend(0, buffer), kStatusCommFailure);
+    EXPECT_EQ(CommSend(0, buffer), DriverStatus::CommFailure);
     EXPECT_EQ(zanpro::TakeLog(),
               (std::vector<zanpro::LogLine>{{32, "VERODI: Fail to flush comm port."}}));
-    EXPECT_EQ(CommClose(0), kCommCallFailed);
-    EXPECT_EQ(CommClose(4242), kCommCallFailed);
+    EXPECT_EQ(CommClose(0), SerialStatus::CallFailed);
+    EXPECT_EQ(CommClose(4242), SerialStatus::CallFailed);
     EXPECT_EQ(CommSetReadTimeout(0, 5), 0U);
-    EXPECT_EQ(CommOpenSettings(PortSettings{}), 0U);
+    PortHandle none = 0;
+    EXPECT_EQ(CommOpen("", 9600, 8, 0, 0, 8, &none), SerialStatus::OpenFailed);
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include "platform/platform_pause.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <ctime>

@@ -3,7 +3,7 @@
 // Port names: the 12-byte name holds at most 11 characters, too few for
 // /dev/ttyUSB10 or /dev/serial/by-id/..., so a name that begins with "/" is used
 // as it stands and any other is looked up under /dev/ ("ttyUSB0", "ttyS1",
-// "pts/3"). "NUL" is the null device, /dev/null.
+// "pts/3"). "NUL", in any case, is the null device, /dev/null.
 //
 // Exclusive use: TIOCEXCL turns away every later open of the tty except root's,
 // so the port also carries a non-blocking exclusive flock that root's opens meet
@@ -30,13 +30,13 @@ inline constexpr std::string_view kDevicePrefix = "/dev/";
 inline constexpr std::string_view kNullDevice = "/dev/null";
 inline constexpr std::size_t kPathSize = 64;
 
+// Any spelling of the null device's name, as Windows matches device names.
 bool IsNullName(std::string_view name) {
-    if (name.size() != 3) return false;
-    constexpr std::string_view kNul = "NUL";
-    for (std::size_t i = 0; i < kNul.size(); ++i) {
+    if (name.size() != kNullDeviceName.size()) return false;
+    for (std::size_t i = 0; i < kNullDeviceName.size(); ++i) {
         const char c = name[i];
         const char upper = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-        if (upper != kNul[i]) return false;
+        if (upper != kNullDeviceName[i]) return false;
     }
     return true;
 }

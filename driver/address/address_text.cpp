@@ -1,4 +1,4 @@
-#include "address_text.h"
+#include "address/address_text.h"
 
 #include "address/upcase_char.h"
 

@@ -1,0 +1,36 @@
+// Result codes of the driver's operations and of its serial layer.
+#pragma once
+
+#include <cstdint>
+
+namespace roderavo {
+
+// What an operation gives back, and what the protocol layer tells its callers.
+enum class DriverStatus : int32_t {
+    Ok = 0,
+    Refused = 1,      // refused, rejected, unusable reply
+    CommFailure = 2,  // line failure
+    NoOperation = 2,  // no such operation: the host sees the same code as a line failure
+    // Codes that stay inside the driver.
+    SerialFailure = 7,  // a port call failed
+    Malformed = 10,     // a reply frame is malformed
+    // The dialog.
+    DialogRefused = 53,  // dialog busy or not closed with OK
+};
+
+// What the serial layer's port routines give back; they never reach the host.
+enum class SerialStatus : int32_t {
+    Ok = 0,
+    OpenFailed = 1,    // not opened, or time-outs not set
+    ShortWrite = 2,    // fewer bytes written than asked
+    NoState = 4,       // current state not readable
+    StateRefused = 5,  // new state not applied
+    CallFailed = 7,    // close/read/write failed, or no byte read
+};
+
+// The code the host receives.
+constexpr int32_t HostCode(DriverStatus status) {
+    return static_cast<int32_t>(status);
+}
+
+}  // namespace roderavo
