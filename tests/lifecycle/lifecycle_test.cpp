@@ -170,6 +170,13 @@ TEST_F(Lifecycle, InitWhenThePortDoesNotOpen) {
     std::memset(params.PortName, 'x', sizeof params.PortName);
     EXPECT_EQ(Call(kInit, &params, 8), 2);
     EXPECT_EQ(Events(), (Lines{{32, "VERODI: Fail to open COMM port xxxxxxxxxxxx"}}));
+
+    // "nul" opens the null device, as Windows opens it, but only "NUL" skips the
+    // line configuration, which the null device refuses: the open fails.
+    params = MakeInit("nul", 50);
+    EXPECT_EQ(Call(kInit, &params, 9), 2);
+    EXPECT_EQ(Events(), (Lines{{32, "VERODI: Fail to open COMM port nul"}}));
+    EXPECT_EQ(context.PortHandle, 0U);
 }
 
 TEST_F(Lifecycle, WarmStart) {
