@@ -1,30 +1,52 @@
 #include "gate_forms.h"
 
 #include <cctype>
+#include <optional>
+
+#include "address/address_fields.h"
+#include "address/address_rules.h"
 
 namespace roderavo::tool {
 
 namespace {
 
-// Longest mnemonics first, so that INHPAIR is not taken for something shorter.
-const std::vector<GateForm> kForms = {
-    {"INHPAIR", 7, "INHPAIR m", "INHPAIR3", "six key codes, e.g. (48,49,50,51,52,53)"},
-    {"PRESET", 7, "PRESET m", "PRESET2", "two key codes, e.g. (9,13)"},
-    {"KEY", 0, "KEY m", "KEY1", "a key code, e.g. 53"},
-    {"PTZ", 0, "PTZ m", "PTZ0", "a PTZ code 0..29 or 128..135"},
-    {"ALS", 0, "ALS m cc (ALS4100 for camera 100)", "ALS121", ""},
-    {"CAA", 0, "CAA", "CAA", "a multiplexer number 0..4"},
-    {"AAS", 0, "AAS m", "AAS1", ""},
-    {"VLS", 0, "VLS m", "VLS1", ""},
-    {"VER", 7, "VER m", "VER1", ""},
-    {"IHK", 7, "IHK m kkk (kkk: 070 075 077 079 083 118)", "IHK2075",
-     "one to four key codes, e.g. (9,13)"},
-    {"TAD", 7, "TAD m", "TAD1", "(dd,mm,yyyy,hh,mm,ss), e.g. (31,12,2000,23,59,59), or now"},
-    {"JOY", 7, "JOY m", "JOY3", "three numbers -100..100, e.g. (10,-20,30)"},
-    {"TAS", 7, "TAS m cc (TAS4100 for camera 100)", "TAS121", ""},
-    {"SAC", 0, "SAC m cc (SAC4100 for camera 100)", "SAC121", ""},
-    {"SVC", 0, "SVC m cc (SVC4100 for camera 100)", "SVC121", ""},
-};
+// The words in the order of the driver's table; what the tool tells a user about
+// each. Kinds and positions come from the driver's address rules.
+const std::vector<GateForm> kForms = [] {
+    struct Text {
+        CommandMnemonic mnemonic;
+        std::string_view form, example, value;
+    };
+    const Text texts[] = {
+        {CommandMnemonic::Key, "KEY m", "KEY1", "a key code, e.g. 53"},
+        {CommandMnemonic::Ptz, "PTZ m", "PTZ0", "a PTZ code 0..29 or 128..135"},
+        {CommandMnemonic::Als, "ALS m cc (ALS4100 for camera 100)", "ALS121", ""},
+        {CommandMnemonic::Caa, "CAA", "CAA", "a multiplexer number 0..4"},
+        {CommandMnemonic::Aas, "AAS m", "AAS1", ""},
+        {CommandMnemonic::Vls, "VLS m", "VLS1", ""},
+        {CommandMnemonic::Ver, "VER m", "VER1", ""},
+        {CommandMnemonic::Ihk, "IHK m kkk (kkk: 070 075 077 079 083 118)", "IHK2075",
+         "one to four key codes, e.g. (9,13)"},
+        {CommandMnemonic::Tad, "TAD m", "TAD1",
+         "(dd,mm,yyyy,hh,mm,ss), e.g. (31,12,2000,23,59,59), or now"},
+        {CommandMnemonic::Joy, "JOY m", "JOY3", "three numbers -100..100, e.g. (10,-20,30)"},
+        {CommandMnemonic::Inhpair, "INHPAIR m", "INHPAIR3",
+         "six key codes, e.g. (48,49,50,51,52,53)"},
+        {CommandMnemonic::Preset, "PRESET m", "PRESET2", "two key codes, e.g. (9,13)"},
+        {CommandMnemonic::Tas, "TAS m cc (TAS4100 for camera 100)", "TAS121", ""},
+        {CommandMnemonic::Sac, "SAC m cc (SAC4100 for camera 100)", "SAC121", ""},
+        {CommandMnemonic::Svc, "SVC m cc (SVC4100 for camera 100)", "SVC121", ""},
+    };
+    std::vector<GateForm> forms;
+    for (const Text& text : texts)
+        forms.push_back({MnemonicName(text.mnemonic), AddressRuleOf(text.mnemonic).valueKind,
+                         text.form, text.example, text.value, text.mnemonic});
+    return forms;
+}();
+
+int MuxOfCamera(int camera) {
+    return camera == kLastCamera ? kMuxCount - 1 : (camera - 1) / kCamerasPerMux;
+}
 
 }  // namespace
 
@@ -39,36 +61,35 @@ const std::vector<GateForm>& GateForms() {
 }
 
 const GateForm* FindGateForm(std::string_view address) {
-    const std::string upper = Upper(address);
+    const std::optional<CommandMnemonic> mnemonic = LeadingMnemonic(address);
+    if (!mnemonic) return nullptr;
     for (const GateForm& form : kForms)
-        if (upper.starts_with(form.mnemonic)) return &form;
+        if (form.word == *mnemonic) return &form;
     return nullptr;
 }
 
 int32_t ValueKindOf(std::string_view address) {
     const GateForm* form = FindGateForm(address);
-    return form == nullptr ? 0 : form->valueKind;
+    return form == nullptr ? kValueKindNumber : form->valueKind;
 }
 
 std::string CameraGateName(std::string_view prefix, int camera) {
-    const int mux = camera == 100 ? 4 : (camera - 1) / 20;
-    std::string name(prefix);
-    name += static_cast<char>('0' + mux);
-    if (camera < 10) name += '0';
-    name += std::to_string(camera);
-    return name;
+    const CommandMnemonic word = prefix == "SAC" ? CommandMnemonic::Sac : CommandMnemonic::Svc;
+    return std::string(ComposeCameraAddress(word, MuxOfCamera(camera), camera).View());
 }
 
 std::vector<std::string> CompanionGates(std::string_view address, int32_t plcNum) {
-    const std::string upper = Upper(address);
     std::vector<std::string> names;
-    if (upper.starts_with("ALS") && address.size() > 3) {
-        names.push_back("TAS" + std::string(address.substr(3)));
-    } else if ((upper.starts_with("AAS") || upper.starts_with("VLS")) && plcNum >= 0 &&
-               plcNum <= 4) {
-        const std::string_view prefix = upper.starts_with("AAS") ? "SAC" : "SVC";
-        for (int n = plcNum * 20 + 1; n <= plcNum * 20 + 20; ++n)
-            names.push_back(CameraGateName(prefix, n));
+    const std::optional<CommandMnemonic> word = LeadingMnemonic(address);
+    if (word == CommandMnemonic::Als && address.size() > MnemonicName(*word).size()) {
+        names.push_back(std::string(MnemonicName(CommandMnemonic::Tas)) +
+                        std::string(CameraPart(*word, address)));
+    } else if ((word == CommandMnemonic::Aas || word == CommandMnemonic::Vls) && plcNum >= 0 &&
+               plcNum < kMuxCount) {
+        const CommandMnemonic companion =
+            word == CommandMnemonic::Aas ? CommandMnemonic::Sac : CommandMnemonic::Svc;
+        for (int n = FirstCamera(plcNum); n <= LastCamera(plcNum); ++n)
+            names.push_back(std::string(ComposeCameraAddress(companion, plcNum, n).View()));
     }
     return names;
 }
@@ -89,7 +110,7 @@ std::string_view AccessClassName(int32_t accessClass) {
 }
 
 std::string_view ValueKindName(int32_t valueKind) {
-    return valueKind == 7 ? "text" : valueKind == 0 ? "number" : "?";
+    return valueKind == kValueKindText ? "text" : valueKind == kValueKindNumber ? "number" : "?";
 }
 
 std::string AddressHint(std::string_view address) {
@@ -99,9 +120,12 @@ std::string AddressHint(std::string_view address) {
                "'; the forms are KEY PTZ ALS CAA AAS VLS VER IHK TAD JOY INHPAIR PRESET TAS SAC "
                "SVC";
     std::string hint = "the form is " + std::string(form->form) + ", e.g. " +
-                       std::string(form->example) + "; m is the multiplexer 0..4";
-    if (form->form.find("cc") != std::string_view::npos)
-        hint += ", cc a camera of that multiplexer (20*m+1 .. 20*m+20)";
+                       std::string(form->example) + "; m is the multiplexer 0.." +
+                       std::to_string(kMuxCount - 1);
+    if (AddressRuleOf(form->word).tail == AddressTail::PlcCamera)
+        hint += ", cc a camera of that multiplexer (" + std::to_string(kCamerasPerMux) +
+                "*m+1 .. " + std::to_string(kCamerasPerMux) + "*m+" +
+                std::to_string(kCamerasPerMux) + ")";
     return hint;
 }
 

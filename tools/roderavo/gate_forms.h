@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "address/mnemonics.h"
+
 namespace roderavo::tool {
 
 struct GateForm {
@@ -16,6 +18,7 @@ struct GateForm {
     std::string_view form;     // e.g. "ALS m cc"
     std::string_view example;  // e.g. "ALS121"
     std::string_view value;    // what a write takes, empty for read-only forms
+    CommandMnemonic word;
 };
 
 // The form whose mnemonic begins the address (case-insensitive), or nullptr.
