@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <thread>
+#include <tuple>
 
 #include "serial/comm.h"
 #include "serial/line_speed.h"
@@ -176,6 +177,22 @@ TEST_F(CommPty, PortNamesAndMissingDevices) {
     if (peer.Path().size() <= 11) {  // a path is used as it stands
         EXPECT_EQ(CommOpen(peer.Path().c_str(), 9600, 8, 0, 0, 8, &other), SerialStatus::Ok);
         EXPECT_EQ(CommClose(other), SerialStatus::Ok);
+    }
+}
+
+// A pseudo-terminal holds neither data bits nor parity: asked for 7E1 or 8O2, it
+// opens, and reopens a thousand times, since what it can hold is as asked.
+TEST_F(CommPty, ReopensWithSettingsTheDeviceCannotHold) {
+    for (const auto& [dataBits, parity, stopBits] :
+         {std::tuple{7, 2, 0}, std::tuple{8, 1, 2}, std::tuple{7, 3, 0}}) {
+        for (int round = 0; round < 1000; ++round) {
+            ASSERT_EQ(Open(9600, static_cast<uint16_t>(dataBits), static_cast<uint16_t>(stopBits),
+                           static_cast<uint16_t>(parity)),
+                      SerialStatus::Ok)
+                << dataBits << "/" << parity << " round " << round;
+            ASSERT_EQ(CommClose(handle), SerialStatus::Ok);
+            handle = 0;
+        }
     }
 }
 

@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,6 +99,14 @@ void ReadControlLines(int fd, PortLineState& applied) {
     applied.fRtsControl = (lines & TIOCM_RTS) != 0 ? kRtsControlEnable : kRtsControlDisable;
 }
 
+// The other end of a pseudo-terminal pair (Linux numbers their devices 136..143).
+bool IsPseudoTerminal(int fd) {
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISCHR(status.st_mode)) return false;
+    const unsigned int number = major(status.st_rdev);
+    return number >= 136 && number <= 143;
+}
+
 }  // namespace
 
 bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
@@ -117,6 +127,7 @@ bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
         CloseQuietly(fd);
         return false;
     }
+    port->isPseudoTerminal = IsPseudoTerminal(fd);
     port->applied.fBinary = 1;
     ReadControlLines(fd, port->applied);
     *handle = static_cast<PortHandle>(fd);

@@ -102,6 +102,36 @@ tcflag_t ParityFlags(uint8_t parity) {
     }
 }
 
+// Whether the device holds what was asked, read back after the change: tcsetattr
+// reports success when any part of a change took, and on a pseudo-terminal a
+// repeated identical change fails although everything it can hold is in place.
+// A pseudo-terminal always keeps 8 data bits without parity: those are not held
+// there and not compared.
+bool Holds(const termios& asked, const termios& got, bool pseudoTerminal) {
+    tcflag_t control = CSTOPB | CRTSCTS | CREAD | CLOCAL;
+    if (!pseudoTerminal) control |= CSIZE | PARENB | PARODD;
+#ifdef CMSPAR
+    if (!pseudoTerminal) control |= CMSPAR;
+#endif
+    constexpr tcflag_t kInput = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                IXOFF | IXANY | IGNPAR | INPCK;
+    constexpr tcflag_t kLocal = ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN;
+    return (asked.c_cflag & control) == (got.c_cflag & control) &&
+           (asked.c_iflag & kInput) == (got.c_iflag & kInput) &&
+           (asked.c_oflag & OPOST) == (got.c_oflag & OPOST) &&
+           (asked.c_lflag & kLocal) == (got.c_lflag & kLocal) &&
+           cfgetospeed(&asked) == cfgetospeed(&got) && cfgetispeed(&asked) == cfgetispeed(&got) &&
+           asked.c_cc[VMIN] == got.c_cc[VMIN] && asked.c_cc[VTIME] == got.c_cc[VTIME] &&
+           asked.c_cc[VSTART] == got.c_cc[VSTART] && asked.c_cc[VSTOP] == got.c_cc[VSTOP];
+}
+
+// Applies the line settings and reads them back: true when the device holds them.
+bool Apply(int fd, const termios& line, bool pseudoTerminal) {
+    tcsetattr(fd, TCSANOW, &line);
+    termios got{};
+    return tcgetattr(fd, &got) == 0 && Holds(line, got, pseudoTerminal);
+}
+
 void SetControlLine(int fd, int line, bool on) {
     // Devices without control lines (pseudo-terminals) refuse; that is no failure.
     ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
@@ -194,7 +224,10 @@ bool PortSetState(PortHandle handle, const PortLineState& state) {
     line.c_cc[VMIN] = 0;
     line.c_cc[VTIME] = 0;
     if (standard && (cfsetispeed(&line, code) != 0 || cfsetospeed(&line, code) != 0)) return false;
-    if (tcsetattr(port->fd, TCSANOW, &line) != 0) return false;
+    if (!Apply(port->fd, line, port->isPseudoTerminal)) {
+        tcsetattr(port->fd, TCSANOW, &before);  // as it was
+        return false;
+    }
     if (!standard && !posix::SetCustomBaud(port->fd, state.BaudRate)) {
         tcsetattr(port->fd, TCSANOW, &before);  // as it was
         return false;

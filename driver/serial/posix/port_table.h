@@ -12,8 +12,9 @@ namespace roderavo::posix {
 inline constexpr std::size_t kMaxOpenPorts = 32;
 
 struct OpenPort {
-    int fd;       // -1: slot free
-    bool isNull;  // the null device: no line state, no time-outs
+    int fd;                 // -1: slot free
+    bool isNull;            // the null device: no line state, no time-outs
+    bool isPseudoTerminal;  // holds neither data bits nor parity
     PortTimeouts timeouts;
     PortLineState applied;  // the state last applied, for fields termios does not hold
 };
