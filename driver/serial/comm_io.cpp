@@ -17,17 +17,15 @@ SerialStatus CommRead(PortHandle handle, std::span<uint8_t> buffer, uint16_t len
     if (count != nullptr) *count = 0;
     // Never past the caller's buffer: a length it cannot hold reads nothing.
     if (length > buffer.size()) return SerialStatus::CallFailed;
-    uint16_t total = 0;
-    while (total < length) {
-        const auto missing = static_cast<uint16_t>(length - total);
-        uint32_t received = 0;
-        if (!PortRead(handle, buffer.data() + total, missing, &received))
-            return SerialStatus::CallFailed;
-        if (received == 0 || received > missing) return SerialStatus::CallFailed;
-        total = static_cast<uint16_t>(total + received);
-        if (count != nullptr) *count = total;
-    }
-    return SerialStatus::Ok;
+    // One read under the port's time-outs waits for the whole piece until its
+    // deadline (the read time-out plus twice the piece's wire time) and returns
+    // short only when that deadline has passed: the missing rest is not asked for
+    // again with a fresh deadline, so a line that trickles cannot stretch it.
+    uint32_t received = 0;
+    if (!PortRead(handle, buffer.data(), length, &received)) return SerialStatus::CallFailed;
+    if (received > length) return SerialStatus::CallFailed;
+    if (count != nullptr) *count = static_cast<uint16_t>(received);
+    return received == length ? SerialStatus::Ok : SerialStatus::CallFailed;
 }
 
 }  // namespace roderavo

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "serial/comm.h"
+#include "serial/line_timing.h"
 #include "serial/port.h"
 
 namespace roderavo {

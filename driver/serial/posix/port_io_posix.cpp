@@ -8,6 +8,9 @@
 // the read waits until all asked bytes are there; an interval of 0xFFFFFFFF with
 // the other two 0 returns at once with what is waiting.
 //
+// Writes follow the total write time-outs likewise; the descriptor stays
+// non-blocking, so that no write can wait past them.
+//
 // The driver's queue sizes have no POSIX counterpart (the tty layer keeps its own
 // buffers): they are accepted and ignored.
 #include <poll.h>
@@ -138,21 +141,29 @@ bool PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length, uint32
     const posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr || written == nullptr || (buffer == nullptr && length != 0)) return false;
     *written = 0;
+    // The write time-outs bound the whole write, as they do on Win32: when the
+    // far side stops taking bytes, the write returns with what went out by then.
+    const PortTimeouts& t = port->timeouts;
+    const int64_t total = static_cast<int64_t>(t.WriteTotalTimeoutMultiplier) * length +
+                          static_cast<int64_t>(t.WriteTotalTimeoutConstant);
+    const int64_t deadline = NowMs() + total;
     uint32_t sent = 0;
     while (sent < length) {
         const ssize_t count = write(port->fd, buffer + sent, length - sent);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN) {
-                pollfd watch{port->fd, POLLOUT, 0};
-                if (poll(&watch, 1, -1) < 0 && errno != EINTR) return false;
-                continue;
-            }
-            return false;
+        if (count > 0) {
+            sent += static_cast<uint32_t>(count);
+            *written = sent;
+            continue;
         }
         if (count == 0) break;
-        sent += static_cast<uint32_t>(count);
-        *written = sent;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN) return false;
+        const int64_t left = total > 0 ? deadline - NowMs() : -1;
+        if (total > 0 && left <= 0) break;
+        pollfd watch{port->fd, POLLOUT, 0};
+        const int ready = poll(&watch, 1, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready > 0 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
     }
     return true;
 }

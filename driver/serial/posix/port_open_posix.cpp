@@ -8,8 +8,8 @@
 // Exclusive use: TIOCEXCL turns away every later open of the tty except root's,
 // so the port also carries a non-blocking exclusive flock that root's opens meet
 // as well. The open itself is non-blocking, so that it never waits for carrier
-// detect; CLOCAL then makes the line ignore the modem status, and the descriptor
-// goes back to blocking, with reads paced by the port's own time-outs.
+// detect; CLOCAL then makes the line ignore the modem status. The descriptor stays
+// non-blocking: reads and writes wait through poll, under the port's time-outs.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -87,8 +87,7 @@ bool MakeExclusiveLocal(int fd, bool isNull) {
         line.c_cflag |= CLOCAL;
         if (tcsetattr(fd, TCSANOW, &line) != 0) return false;
     }
-    const int flags = fcntl(fd, F_GETFL);
-    return flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+    return true;
 }
 
 // The control lines as the device has them, where it has any.
