@@ -41,7 +41,7 @@ int RunWrite(const CommonOptions& options, const std::vector<std::string>& assig
             continue;
         }
         const int32_t access = bound->gate.parse.accessClass;
-        if (access == 0 || access == 2) {
+        if (access == KOR_ACCESS_COMPANION || access == KOR_ACCESS_READ_ONLY) {
             Complain("write " + item + ": " + address + " is a " +
                      std::string(AccessClassName(access)) +
                      " gate and cannot be written; writable are KEY, PTZ, CAA, IHK, TAD, JOY, "
@@ -49,7 +49,7 @@ int RunWrite(const CommonOptions& options, const std::vector<std::string>& assig
             exitCode = kExitRefused;
             continue;
         }
-        if (bound->gate.valueKind == kKindNumber) {
+        if (bound->gate.valueKind == KOR_VALUE_NUMBER) {
             const auto number = ParseNumberValue(write.valueText);
             if (!number) {
                 Complain("write " + item + ": '" + write.valueText +

@@ -156,8 +156,8 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     }
     MarkLog();
     const int32_t status = driver_.Init(options.instance, settings);
-    if (status == 0) return true;
-    if (status == 2) {
+    if (status == KOR_OK) return true;
+    if (status == KOR_COMM_FAILURE) {
         std::string why = DiagnosePort(devicePath_);
         if (why.empty())
             why = "the device is there but could not be set to " + std::to_string(options.baud) +
@@ -170,14 +170,14 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
                  "): the host client VERODI No_.. could not be created");
     }
     driver_.Exit();
-    *exitCode = status == 2 ? kExitLine : kExitRefused;
+    *exitCode = status == KOR_COMM_FAILURE ? kExitLine : kExitRefused;
     return false;
 }
 
 void Session::CloseLine() {
     if (driver_.Initialised()) {
         const int32_t status = driver_.Exit();
-        if (status != 0) Complain("the port " + portLabel_ + " could not be closed cleanly");
+        if (status != KOR_OK) Complain("the port " + portLabel_ + " could not be closed cleanly");
     }
     if (simulator_) {
         simulator_->Stop();
@@ -190,7 +190,7 @@ std::optional<BoundGate> Session::Bind(const std::string& address, std::string* 
     bound.gate.address = address;
     bound.gate.valueKind = ValueKindOf(address);
     bound.gate.parse = driver_.Parse(address, bound.gate.valueKind);
-    if (bound.gate.parse.status != 0) {
+    if (bound.gate.parse.status != KOR_OK) {
         *why = AddressHint(address);
         return std::nullopt;
     }
