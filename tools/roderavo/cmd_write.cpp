@@ -60,24 +60,24 @@ std::optional<Assignment> PrepareWrite(Session& session, const std::string& item
 
 // Sends one write and says how it went; the exit code it deserves.
 int SendWrite(const CommonOptions& options, Session& session, const Assignment& write) {
-    std::string logLine;
-    const int32_t status = session.Write(write.gate, write.number, write.valueText, &logLine);
+    const WriteResult result = session.Write(write.gate, write.number, write.valueText);
+    const int32_t status = result.status;
     const std::string& address = write.gate.gate.address;
     if (options.json) {
         std::cout << "{\"gate\":" << JsonString(address)
                   << ",\"value\":" << JsonString(write.valueText) << ",\"result\":" << status;
-        if (!logLine.empty()) std::cout << ",\"log\":" << JsonString(logLine);
+        if (!result.logLine.empty()) std::cout << ",\"log\":" << JsonString(result.logLine);
         std::cout << "}\n";
     } else if (status == KOR_OK) {
         std::cout << address << " = " << write.valueText << "  done\n";
     }
     if (status == KOR_OK) return kExitOk;
-    const bool malformed = logLine == "wrong receive";
-    if (status == KOR_COMM_FAILURE || malformed) {
+    if (status == KOR_COMM_FAILURE || result.malformed) {
         int plc = write.gate.gate.parse.plcNum;
         if (Upper(address) == "CAA") plc = write.number;
         Complain(LineFailureMessage("write", address + "=" + write.valueText, plc,
-                                    session.PortLabel(), session.PollIntervalMs(), malformed));
+                                    session.PortLabel(), session.PollIntervalMs(),
+                                    result.malformed));
         return kExitLine;
     }
     Complain("write " + address + "=" + write.valueText +
