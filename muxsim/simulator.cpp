@@ -18,6 +18,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <type_traits>
 
 #include "device.h"
 #include "frame_reader.h"
@@ -58,6 +59,20 @@ int Or(int value, int fallback) {
     return value > 0 ? value : fallback;
 }
 
+// The gap, delay or per-byte interval of a timed fault, its default when not given.
+int IntervalMs(const Fault& fault) {
+    switch (fault.kind) {
+        case FaultKind::SplitReply:
+            return Or(fault.ms, kDefaultSplitGapMs);
+        case FaultKind::Delay:
+            return Or(fault.ms, kDefaultDelayMs);
+        case FaultKind::Trickle:
+            return Or(fault.ms, kDefaultTrickleMs);
+        default:
+            return fault.ms;
+    }
+}
+
 }  // namespace
 
 class Simulator::Impl {
@@ -71,10 +86,34 @@ class Simulator::Impl {
     void Take(const TakenFrame& frame);
     Fault ChooseFault(bool* any);
     void Emit(Answer answer, bool faulted, Fault fault);
+    // Changes the reply as the fault asks, with the noise that goes before it and the
+    // note for the trace. False: the reply stays unsent.
+    bool Corrupt(Answer& answer, const Fault& fault, Bytes& noise, std::string& note);
+    // Puts the line out as the fault paces it (split, late or byte by byte); at once
+    // without a fault. `half` is where a split reply is cut.
+    void Pace(std::span<const uint8_t> line, std::size_t half, const Fault* fault);
     bool Pause(int ms);  // false when stopping
     bool Write(std::span<const uint8_t> bytes);
     bool WriteNow(std::span<const uint8_t> bytes);
     void Trace(const std::string& line);
+    // Runs `access` on the device under the lock with the index of a valid
+    // multiplexer (0..4) or camera (1..100); for any other number nothing is touched
+    // and the answer is a value-initialised one (empty, 0, false).
+    template <typename Access>
+    auto AtMux(int mux, Access access) {
+        return At(mux >= 0 && mux < kMuxCount, mux, access);
+    }
+    template <typename Access>
+    auto AtCamera(int camera, Access access) {
+        return At(camera >= 1 && camera <= kCameraCount, camera, access);
+    }
+    template <typename Access>
+    auto At(bool valid, int index, Access access) {
+        using Result = std::invoke_result_t<Access, Device&, std::size_t>;
+        if (!valid) return Result();
+        std::lock_guard lock(mutex);
+        return access(device, static_cast<std::size_t>(index));
+    }
     template <typename T>
     void Trim(std::vector<T>& log) const {
         const std::size_t keep = options.keptFrames;
@@ -254,56 +293,84 @@ void Simulator::Impl::Take(const TakenFrame& frame) {
     Emit(std::move(*answer), faulted, fault);
 }
 
-void Simulator::Impl::Emit(Answer answer, bool faulted, Fault fault) {
+bool Simulator::Impl::Corrupt(Answer& answer, const Fault& fault, Bytes& noise, std::string& note) {
     Bytes& reply = answer.reply;
     const std::size_t length = reply[1];  // a built reply, never empty
-    Bytes noise;
-    std::string note;
-    if (faulted) {
-        note = std::string(FaultKindName(fault.kind));
-        switch (fault.kind) {
-            case FaultKind::NoAnswer:
-                Trace("   fault no-answer: the reply stays unsent");
-                return;
-            case FaultKind::BadChecksum:
-                reply[length] = static_cast<uint8_t>(reply[length] + 1);
-                break;
-            case FaultKind::WrongSource:
-                reply[4] = MuxAddress((answer.mux + 1) % kMuxCount);
-                StoreChecksum(reply);
-                break;
-            case FaultKind::WrongCommand:
-                reply[3] ^= 0x01;
-                StoreChecksum(reply);
-                break;
-            case FaultKind::AckStatus:
-                if (answer.acknowledgement) {
-                    reply[6] = 0x01;
-                    StoreChecksum(reply);
-                } else {
-                    note += " (not an acknowledgement: unchanged)";
-                }
-                break;
-            case FaultKind::Garbage: {
-                std::uniform_int_distribution<int> byte(0x00, 0xFE);
-                noise.resize(static_cast<std::size_t>(Or(fault.count, kDefaultGarbageBytes)));
-                for (uint8_t& b : noise) b = static_cast<uint8_t>(byte(rng));
+    note = std::string(FaultKindName(fault.kind));
+    switch (fault.kind) {
+        case FaultKind::NoAnswer:
+            return false;
+        case FaultKind::BadChecksum:
+            reply[length] = static_cast<uint8_t>(reply[length] + 1);
+            break;
+        case FaultKind::WrongSource:
+            reply[4] = MuxAddress((answer.mux + 1) % kMuxCount);
+            StoreChecksum(reply);
+            break;
+        case FaultKind::WrongCommand:
+            reply[3] ^= 0x01;
+            StoreChecksum(reply);
+            break;
+        case FaultKind::AckStatus:
+            if (!answer.acknowledgement) {
+                note += " (not an acknowledgement: unchanged)";
                 break;
             }
-            case FaultKind::SplitReply:
-                note += " " + std::to_string(Or(fault.ms, kDefaultSplitGapMs)) + " ms";
-                break;
-            case FaultKind::Delay:
-                note += " " + std::to_string(Or(fault.ms, kDefaultDelayMs)) + " ms";
-                break;
-            case FaultKind::Trickle:
-                note += " " + std::to_string(Or(fault.ms, kDefaultTrickleMs)) + " ms a byte";
-                break;
-            case FaultKind::Replace:
-                reply = fault.bytes;
-                break;
+            reply[6] = 0x01;
+            StoreChecksum(reply);
+            break;
+        case FaultKind::Garbage: {
+            std::uniform_int_distribution<int> byte(0x00, 0xFE);
+            noise.resize(static_cast<std::size_t>(Or(fault.count, kDefaultGarbageBytes)));
+            for (uint8_t& b : noise) b = static_cast<uint8_t>(byte(rng));
+            break;
         }
+        case FaultKind::SplitReply:
+        case FaultKind::Delay:
+            note += " " + std::to_string(IntervalMs(fault)) + " ms";
+            break;
+        case FaultKind::Trickle:
+            note += " " + std::to_string(IntervalMs(fault)) + " ms a byte";
+            break;
+        case FaultKind::Replace:
+            reply = fault.bytes;
+            break;
     }
+    return true;
+}
+
+void Simulator::Impl::Pace(std::span<const uint8_t> line, std::size_t half, const Fault* fault) {
+    if (fault == nullptr) {
+        Write(line);
+        return;
+    }
+    switch (fault->kind) {
+        case FaultKind::SplitReply:
+            if (Write(line.first(half)) && Pause(IntervalMs(*fault))) Write(line.subspan(half));
+            break;
+        case FaultKind::Delay:
+            if (Pause(IntervalMs(*fault))) Write(line);
+            break;
+        case FaultKind::Trickle:
+            for (std::size_t i = 0; i < line.size(); ++i) {
+                if (i > 0 && !Pause(IntervalMs(*fault))) break;
+                if (!Write(line.subspan(i, 1))) break;
+            }
+            break;
+        default:
+            Write(line);
+            break;
+    }
+}
+
+void Simulator::Impl::Emit(Answer answer, bool faulted, Fault fault) {
+    Bytes noise;
+    std::string note;
+    if (faulted && !Corrupt(answer, fault, noise, note)) {
+        Trace("   fault no-answer: the reply stays unsent");
+        return;
+    }
+    const Bytes& reply = answer.reply;
     Bytes line = noise;
     line.insert(line.end(), reply.begin(), reply.end());
     {
@@ -315,32 +382,7 @@ void Simulator::Impl::Emit(Answer answer, bool faulted, Fault fault) {
     if (!noise.empty()) Trace("<- noise: " + DescribeFrame(noise));
     if (!reply.empty()) Trace("<- " + DescribeFrame(reply));
     if (faulted) Trace("   fault " + note);
-
-    const std::span<const uint8_t> all(line);
-    if (!faulted) {
-        Write(all);
-        return;
-    }
-    switch (fault.kind) {
-        case FaultKind::SplitReply: {
-            const std::size_t half = noise.size() + reply.size() / 2;
-            if (Write(all.first(half)) && Pause(Or(fault.ms, kDefaultSplitGapMs)))
-                Write(all.subspan(half));
-            break;
-        }
-        case FaultKind::Delay:
-            if (Pause(Or(fault.ms, kDefaultDelayMs))) Write(all);
-            break;
-        case FaultKind::Trickle:
-            for (std::size_t i = 0; i < all.size(); ++i) {
-                if (i > 0 && !Pause(Or(fault.ms, kDefaultTrickleMs))) break;
-                if (!Write(all.subspan(i, 1))) break;
-            }
-            break;
-        default:
-            Write(all);
-            break;
-    }
+    Pace(line, noise.size() + reply.size() / 2, faulted ? &fault : nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -409,27 +451,12 @@ bool Simulator::Serving() const {
     return impl_->serving;
 }
 
-namespace {
-
-bool ValidMux(int mux) {
-    return mux >= 0 && mux < kMuxCount;
-}
-bool ValidCamera(int camera) {
-    return camera >= 1 && camera <= kCameraCount;
-}
-
-}  // namespace
-
 void Simulator::SetVersion(int mux, std::string text) {
-    if (!ValidMux(mux)) return;
-    std::lock_guard lock(impl_->mutex);
-    impl_->device.version[static_cast<std::size_t>(mux)] = std::move(text);
+    impl_->AtMux(mux, [&](Device& d, std::size_t m) { d.version[m] = std::move(text); });
 }
 
 std::string Simulator::Version(int mux) const {
-    if (!ValidMux(mux)) return {};
-    std::lock_guard lock(impl_->mutex);
-    return impl_->device.version[static_cast<std::size_t>(mux)];
+    return impl_->AtMux(mux, [](Device& d, std::size_t m) { return d.version[m]; });
 }
 
 void Simulator::SetCameraState(int camera, CameraState state) {
@@ -437,15 +464,11 @@ void Simulator::SetCameraState(int camera, CameraState state) {
 }
 
 void Simulator::SetCameraStateByte(int camera, uint8_t state) {
-    if (!ValidCamera(camera)) return;
-    std::lock_guard lock(impl_->mutex);
-    impl_->device.state[static_cast<std::size_t>(camera)] = state;
+    impl_->AtCamera(camera, [&](Device& d, std::size_t c) { d.state[c] = state; });
 }
 
 uint8_t Simulator::CameraStateByte(int camera) const {
-    if (!ValidCamera(camera)) return 0;
-    std::lock_guard lock(impl_->mutex);
-    return impl_->device.state[static_cast<std::size_t>(camera)];
+    return impl_->AtCamera(camera, [](Device& d, std::size_t c) { return d.state[c]; });
 }
 
 void Simulator::SetVideoLoss(int camera, bool lost) {
@@ -453,45 +476,32 @@ void Simulator::SetVideoLoss(int camera, bool lost) {
 }
 
 void Simulator::SetVideoLossByte(int camera, uint8_t value) {
-    if (!ValidCamera(camera)) return;
-    std::lock_guard lock(impl_->mutex);
-    impl_->device.videoLoss[static_cast<std::size_t>(camera)] = value;
+    impl_->AtCamera(camera, [&](Device& d, std::size_t c) { d.videoLoss[c] = value; });
 }
 
 uint8_t Simulator::VideoLossByte(int camera) const {
-    if (!ValidCamera(camera)) return 0;
-    std::lock_guard lock(impl_->mutex);
-    return impl_->device.videoLoss[static_cast<std::size_t>(camera)];
+    return impl_->AtCamera(camera, [](Device& d, std::size_t c) { return d.videoLoss[c]; });
 }
 
 void Simulator::SetPresent(int mux, bool present) {
-    if (!ValidMux(mux)) return;
-    std::lock_guard lock(impl_->mutex);
-    impl_->device.present[static_cast<std::size_t>(mux)] = present;
+    impl_->AtMux(mux, [&](Device& d, std::size_t m) { d.present[m] = present; });
 }
 
 bool Simulator::Present(int mux) const {
-    if (!ValidMux(mux)) return false;
-    std::lock_guard lock(impl_->mutex);
-    return impl_->device.present[static_cast<std::size_t>(mux)];
+    return impl_->AtMux(mux, [](Device& d, std::size_t m) { return d.present[m]; });
 }
 
 void Simulator::SetClock(int mux, std::array<uint8_t, 8> bcd) {
-    if (!ValidMux(mux)) return;
-    std::lock_guard lock(impl_->mutex);
-    impl_->device.clock[static_cast<std::size_t>(mux)].Set(bcd, Steady::now());
+    impl_->AtMux(mux, [&](Device& d, std::size_t m) { d.clock[m].Set(bcd, Steady::now()); });
 }
 
 void Simulator::SetClockMode(int mux, ClockMode mode) {
-    if (!ValidMux(mux)) return;
-    std::lock_guard lock(impl_->mutex);
-    impl_->device.clock[static_cast<std::size_t>(mux)].SetMode(mode, Steady::now());
+    impl_->AtMux(mux, [&](Device& d, std::size_t m) { d.clock[m].SetMode(mode, Steady::now()); });
 }
 
 std::array<uint8_t, 8> Simulator::ClockBytes(int mux) const {
-    if (!ValidMux(mux)) return {};
-    std::lock_guard lock(impl_->mutex);
-    return impl_->device.clock[static_cast<std::size_t>(mux)].Read(Steady::now());
+    return impl_->AtMux(mux,
+                        [](Device& d, std::size_t m) { return d.clock[m].Read(Steady::now()); });
 }
 
 void Simulator::QueueFault(Fault fault, int count) {

@@ -62,6 +62,12 @@ std::optional<std::string> GateText(uint32_t gateId) {
     return it == s.gates.end() ? std::nullopt : it->second.text;
 }
 
+uint64_t GateLookups() {
+    auto& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    return s.lookups;
+}
+
 uint32_t GateStores(uint32_t gateId) {
     auto& s = TheStore();
     std::lock_guard lock(s.mutex);
@@ -77,9 +83,10 @@ using zanpro::TheStore;
 // a larger instance number are found by those bits too.
 extern "C" int16_t ZanGetGateIdByAddressStr(uint32_t clientId, uint32_t instance,
                                             const char* address, uint32_t* gateId) {
-    if (address == nullptr || gateId == nullptr) return 1;
     auto& s = TheStore();
     std::lock_guard lock(s.mutex);
+    ++s.lookups;
+    if (address == nullptr || gateId == nullptr) return 1;
     if (!zanpro::ClientExists(s, clientId)) return 2;
     const std::string key = zanpro::FoldCase(address);
     for (const auto& [id, gate] : s.gates) {

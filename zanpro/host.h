@@ -22,6 +22,9 @@ ZANPRO_HOST_API std::optional<double> GateValue(uint32_t gateId);
 ZANPRO_HOST_API std::optional<std::string> GateText(uint32_t gateId);
 // Number of stores (values and texts) a gate has received.
 ZANPRO_HOST_API uint32_t GateStores(uint32_t gateId);
+// Number of gate look-ups by address (ZanGetGateIdByAddressStr), found or not, since
+// the start or the last Reset. A driver looks gates up only while it stores a reply.
+ZANPRO_HOST_API uint64_t GateLookups();
 
 // Clients.
 ZANPRO_HOST_API std::vector<std::string> ClientNames();

@@ -21,6 +21,7 @@ void Reset() {
     for (auto& c : s.clients) c.reset();
     s.gates.clear();
     s.nextGateId = 1;
+    s.lookups = 0;
     s.lastClientId = 0;
     s.log.clear();
 }

@@ -26,6 +26,7 @@ struct Store {
     std::array<std::optional<std::string>, 256> clients;  // index = client id, 0 unused
     std::map<uint32_t, Gate> gates;
     uint32_t nextGateId = 1;
+    uint64_t lookups = 0;     // ZanGetGateIdByAddressStr calls
     size_t lastClientId = 0;  // the id ZanMkClient gave last
     std::vector<LogLine> log;
     LogSink sink;

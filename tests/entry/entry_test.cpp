@@ -35,13 +35,18 @@ TEST_F(KorMainTest, InvalidNumbersAndEmptySlots) {
         const std::string& second;
     };
     const Case cases[] = {
-        {0, -1, invalid}, {18, 17, invalid}, {19, 18, invalid}, {0xFFFFFFFFu, -2, invalid},
-        {8, 7, empty},    {9, 8, empty},     {17, 16, empty},
+        {0, -1, invalid},
+        {KOR_FUNC_LAST + 1, 17, invalid},
+        {KOR_FUNC_LAST + 2, 18, invalid},
+        {0xFFFFFFFFu, -2, invalid},
+        {8, 7, empty},
+        {9, 8, empty},
+        {KOR_FUNC_LAST, 16, empty},
     };
     int junk = 0;
     for (const Case& c : cases) {
         zanpro::ClearLog();
-        EXPECT_EQ(Call(c.function, &junk), 2) << c.function;
+        EXPECT_EQ(Call(c.function, &junk), KOR_NO_OPERATION) << c.function;
         EXPECT_EQ(zanpro::TakeLog(), (Lines{{8, EntryLine(c.logged)}, {8, c.second}}))
             << c.function;
     }
@@ -57,16 +62,16 @@ TEST_F(KorMainTest, BlockOperationsAreRefusedWithOneLine) {
         std::string line;
     };
     const Case cases[] = {
-        {4, &block, "VERODI: Block Parse failed Tag 'ALS121', No block Support"},
-        {4, &odd, "VERODI: Block Parse failed Tag 'x'%s\xE9', No block Support"},
-        {6, &junk, "VERODI: KOR does not support block read."},
-        {6, nullptr, "VERODI: KOR does not support block read."},
-        {10, &junk, "VERODI: Block Write not supported!"},
-        {10, nullptr, "VERODI: Block Write not supported!"},
+        {KOR_FUNC_BLOCK_PARSE, &block, "VERODI: Block Parse failed Tag 'ALS121', No block Support"},
+        {KOR_FUNC_BLOCK_PARSE, &odd, "VERODI: Block Parse failed Tag 'x'%s\xE9', No block Support"},
+        {KOR_FUNC_BLOCK_READ, &junk, "VERODI: KOR does not support block read."},
+        {KOR_FUNC_BLOCK_READ, nullptr, "VERODI: KOR does not support block read."},
+        {KOR_FUNC_BLOCK_WRITE, &junk, "VERODI: Block Write not supported!"},
+        {KOR_FUNC_BLOCK_WRITE, nullptr, "VERODI: Block Write not supported!"},
     };
     for (const Case& c : cases) {
         zanpro::ClearLog();
-        EXPECT_EQ(Call(c.function, c.params), 1) << c.function;
+        EXPECT_EQ(Call(c.function, c.params), KOR_REFUSED) << c.function;
         EXPECT_EQ(zanpro::TakeLog(),
                   (Lines{{8, EntryLine(static_cast<int>(c.function) - 1)}, {32, c.line}}))
             << c.function;
@@ -75,8 +80,8 @@ TEST_F(KorMainTest, BlockOperationsAreRefusedWithOneLine) {
 
 TEST_F(KorMainTest, BlockParseWithoutATagStillAnswers) {
     BlockParseParams none{nullptr};
-    EXPECT_EQ(Call(4, &none), 1);
-    EXPECT_EQ(Call(4, nullptr), 1);
+    EXPECT_EQ(Call(KOR_FUNC_BLOCK_PARSE, &none), KOR_REFUSED);
+    EXPECT_EQ(Call(KOR_FUNC_BLOCK_PARSE, nullptr), KOR_REFUSED);
     EXPECT_EQ(zanpro::TakeLog().size(), 4u);
 }
 
@@ -87,7 +92,9 @@ TEST_F(KorMainTest, AValidCallLogsOneEntryLineFirst) {
         uint32_t function;
         void* params;
     };
-    const Case cases[] = {{3, &parse}, {14, &info}, {2, nullptr}};
+    const Case cases[] = {{KOR_FUNC_SINGLE_PARSE, &parse},
+                          {KOR_FUNC_GET_INFO, &info},
+                          {KOR_FUNC_WARM_START, nullptr}};
     for (const Case& c : cases) {
         zanpro::ClearLog();
         Call(c.function, c.params);
@@ -100,7 +107,7 @@ TEST_F(KorMainTest, AValidCallLogsOneEntryLineFirst) {
 }
 
 TEST_F(KorMainTest, NoCallRecordIsRefused) {
-    EXPECT_EQ(KorMain(nullptr), 2);
+    EXPECT_EQ(KorMain(nullptr), KOR_COMM_FAILURE);
 }
 
 }  // namespace

@@ -62,10 +62,10 @@ int main() {
 
     // BlockRead logs at level 32; the C library's err would exit here with status 32.
     DriverContext context{};
-    KorCall call{&context, 6, 1, 0, nullptr};
+    KorCall call{&context, KOR_FUNC_BLOCK_READ, 1, 0, nullptr};
     const int32_t result = korMain(&call);
     const std::vector<zanpro::LogLine> lines = takeLog();
-    if (result != 1) return Fail("BlockRead did not return 1");
+    if (result != KOR_REFUSED) return Fail("BlockRead did not return 1");
     if (lines.size() != 2 || lines[0].level != 8 ||
         lines[0].text != "VERODI: Entered KorMain(), with function 5" || lines[1].level != 32 ||
         lines[1].text != "VERODI: KOR does not support block read.")

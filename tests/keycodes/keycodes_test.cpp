@@ -10,6 +10,7 @@
 
 #include "platform/pause.h"
 #include "protocol/key_code_table.h"
+#include "support/hook_guard.h"
 #include "support/quiet_host.h"
 
 namespace roderavo {
@@ -54,7 +55,7 @@ class KeyCodeInitTest : public roderavo_test::QuietHostTest {
     static int32_t InitWithoutPort(DriverContext& context) {
         InitParams params{};
         params.OpenRequested = 0;
-        KorCall call{&context, 1, 3, 0, &params};
+        KorCall call{&context, KOR_FUNC_INIT, 3, 0, &params};
         return KorMain(&call);
     }
 };
@@ -65,14 +66,14 @@ TEST_F(KeyCodeInitTest, EveryInitRebuildsTheSameTableEvenWhenItFails) {
 
     DriverContext context{};
     KeyCodeTable.fill(7);
-    EXPECT_EQ(InitWithoutPort(context), 0);
+    EXPECT_EQ(InitWithoutPort(context), KOR_OK);
     EXPECT_EQ(KeyCodeTable, built);
 
     // The same instance again: the client name is taken, so Init fails after the
     // table was rebuilt.
     DriverContext second{};
     KeyCodeTable.fill(-1);
-    EXPECT_EQ(InitWithoutPort(second), 1);
+    EXPECT_EQ(InitWithoutPort(second), KOR_REFUSED);
     EXPECT_EQ(KeyCodeTable, built);
 }
 
@@ -80,7 +81,7 @@ TEST_F(KeyCodeInitTest, EveryInitRebuildsTheSameTableEvenWhenItFails) {
 // cannot be prepared, and nothing is sent.
 TEST_F(KeyCodeInitTest, WritesOfKeyCodesAreRefusedBeforeInit) {
     KeyCodeTable.fill(0);
-    const PauseFunction previous = SetPauseFunction([](uint32_t) {});
+    const roderavo_test::HookGuard<PauseFunction> noPause(&SetPauseFunction, [](uint32_t) {});
     DriverContext context{};
     KorNumberValue number{0, 53};
     char text[] = "(9,13)";
@@ -89,26 +90,27 @@ TEST_F(KeyCodeInitTest, WritesOfKeyCodesAreRefusedBeforeInit) {
         int32_t valueKind;
         void* value;
     };
-    const Case cases[] = {{"KEY1", 0, &number}, {"IHK1075", 7, text}, {"PRESET1", 7, text}};
+    const Case cases[] = {{"KEY1", KOR_VALUE_NUMBER, &number},
+                          {"IHK1075", KOR_VALUE_TEXT, text},
+                          {"PRESET1", KOR_VALUE_TEXT, text}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.address);
         GateParams gate{};
         gate.Address = c.address;
         gate.plcNum = 1;
-        gate.AccessClass = 1;
+        gate.AccessClass = KOR_ACCESS_WRITE_ONLY;
         gate.ValueKind = c.valueKind;
         gate.Value = c.value;
         zanpro::ClearLog();
-        KorCall call{&context, 7, 3, 0, &gate};
+        KorCall call{&context, KOR_FUNC_SINGLE_WRITE, 3, 0, &gate};
         const int32_t result = KorMain(&call);
         const std::vector<zanpro::LogLine> log = zanpro::Log();
-        EXPECT_EQ(result, 1);
+        EXPECT_EQ(result, KOR_REFUSED);
         ASSERT_EQ(log.size(), 2u);
         EXPECT_EQ(log[1].level, 32);
         EXPECT_EQ(log[1].text, std::string("VERODI: Failed to prepare write request to PLC,GAS:") +
                                    c.address + ".");
     }
-    SetPauseFunction(previous);
 }
 
 }  // namespace

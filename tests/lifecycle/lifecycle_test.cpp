@@ -21,9 +21,6 @@ using roderavo_test::PtyPeer;
 using roderavo_test::PutName;
 using Lines = std::vector<zanpro::LogLine>;
 
-constexpr uint32_t kInit = 1, kWarmStart = 2, kExit = 11, kClosePort = 12, kOpenPort = 13,
-                   kGetInfo = 14, kSetPort = 15;
-
 static_assert(FormatClientName(3)[11] == '3' && FormatClientName(3)[12] == '\0');
 
 // The event lines (level 32) of the log, taken.
@@ -52,7 +49,7 @@ class Lifecycle : public ::testing::Test {
         if (context.PortHandle != 0) CommClose(context.PortHandle);
         zanpro::Reset();
     }
-    int32_t Call(uint32_t function, void* params = nullptr, int32_t instance = 7) {
+    int32_t Call(KorFunction function, void* params = nullptr, int32_t instance = 7) {
         KorCall call{&context, function, instance, 0, params};
         return KorMain(&call);
     }
@@ -79,7 +76,7 @@ class Lifecycle : public ::testing::Test {
 TEST_F(Lifecycle, InitOpensThePortAndRegistersTheClient) {
     InitParams params = MakeInit(peer.PortName(), 50);
     context.PortFlag = 55;
-    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     EXPECT_EQ(zanpro::ClientNames(), std::vector<std::string>{"VERODI No_07"});
     EXPECT_EQ(zanpro::ClientId("VERODI No_07"), context.ClientId);
     EXPECT_NE(context.PortHandle, 0U);
@@ -107,10 +104,10 @@ TEST_F(Lifecycle, InitPollIntervals) {
         SCOPED_TRACE(c.pollInterval);
         zanpro::Reset();
         InitParams params = MakeInit(peer.PortName(), c.pollInterval);
-        ASSERT_EQ(Call(kInit, &params), 0);
+        ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
         EXPECT_EQ(ReadTimeoutMs(context.PortHandle), c.timeoutMs);
         EXPECT_EQ(context.PollInterval, c.stored);
-        ASSERT_EQ(Call(kExit), 0);
+        ASSERT_EQ(Call(KOR_FUNC_EXIT), KOR_OK);
     }
 }
 
@@ -126,7 +123,7 @@ TEST_F(Lifecycle, InitClientNames) {
         SCOPED_TRACE(name);
         zanpro::Reset();
         InitParams params = MakeInit("", 50, 0);
-        ASSERT_EQ(Call(kInit, &params, instance), 0);
+        ASSERT_EQ(Call(KOR_FUNC_INIT, &params, instance), KOR_OK);
         EXPECT_EQ(zanpro::ClientNames(), std::vector<std::string>{name});
     }
 }
@@ -135,7 +132,7 @@ TEST_F(Lifecycle, InitWithoutPort) {
     InitParams params = MakeInit(peer.PortName(), 50, 0);
     context.PollInterval = 1234;
     context.PortFlag = 9;
-    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     EXPECT_EQ(context.PortHandle, 0U);
     EXPECT_EQ(context.PortFlag, 0U);
     EXPECT_EQ(context.PollInterval, 1234);
@@ -149,7 +146,7 @@ TEST_F(Lifecycle, InitRefusedByTheHostLibrary) {
     ASSERT_EQ(ZanMkClient("VERODI No_07", 1, 0, &id), 0);  // the name is taken
     InitParams params = MakeInit(peer.PortName(), 50);
     context.PortFlag = 77;
-    EXPECT_EQ(Call(kInit, &params), 1);
+    EXPECT_EQ(Call(KOR_FUNC_INIT, &params), KOR_REFUSED);
     EXPECT_EQ(context.PortFlag, 77U);
     EXPECT_EQ(context.PortHandle, 0U);
     EXPECT_TRUE(Events().empty());
@@ -158,7 +155,7 @@ TEST_F(Lifecycle, InitRefusedByTheHostLibrary) {
 TEST_F(Lifecycle, InitWhenThePortDoesNotOpen) {
     InitParams params = MakeInit("ttyNoSuch", 50);
     context.PollInterval = 5;
-    EXPECT_EQ(Call(kInit, &params), 2);
+    EXPECT_EQ(Call(KOR_FUNC_INIT, &params), KOR_COMM_FAILURE);
     EXPECT_EQ(Events(), (Lines{{32, "VERODI: Fail to open COMM port ttyNoSuch"}}));
     EXPECT_TRUE(ClientExists("VERODI No_07"));
     EXPECT_EQ(context.PortHandle, 0U);
@@ -168,27 +165,27 @@ TEST_F(Lifecycle, InitWhenThePortDoesNotOpen) {
 
     // A 12-byte name without terminator opens nothing and is logged within bounds.
     std::memset(params.PortName, 'x', sizeof params.PortName);
-    EXPECT_EQ(Call(kInit, &params, 8), 2);
+    EXPECT_EQ(Call(KOR_FUNC_INIT, &params, 8), KOR_COMM_FAILURE);
     EXPECT_EQ(Events(), (Lines{{32, "VERODI: Fail to open COMM port xxxxxxxxxxxx"}}));
 
     // "nul" opens the null device, as Windows opens it, but only "NUL" skips the
     // line configuration, which the null device refuses: the open fails.
     params = MakeInit("nul", 50);
-    EXPECT_EQ(Call(kInit, &params, 9), 2);
+    EXPECT_EQ(Call(KOR_FUNC_INIT, &params, 9), KOR_COMM_FAILURE);
     EXPECT_EQ(Events(), (Lines{{32, "VERODI: Fail to open COMM port nul"}}));
     EXPECT_EQ(context.PortHandle, 0U);
 }
 
 TEST_F(Lifecycle, WarmStart) {
-    EXPECT_EQ(Call(kWarmStart), 0);  // no port
+    EXPECT_EQ(Call(KOR_FUNC_WARM_START), KOR_OK);  // no port
     EXPECT_EQ(Events(), (Lines{{32, "VERODI: Warm Start."}}));
 
     InitParams params = MakeInit(peer.PortName(), 30);
-    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     zanpro::ClearLog();
     ASSERT_TRUE(peer.Send({1, 2, 3}));
     ASSERT_TRUE(peer.WaitQueued(static_cast<int>(context.PortHandle), 3));
-    EXPECT_EQ(Call(kWarmStart), 0);
+    EXPECT_EQ(Call(KOR_FUNC_WARM_START), KOR_OK);
     EXPECT_EQ(Events(), (Lines{{32, "VERODI: Warm Start."}}));
     EXPECT_EQ(ReadTimeoutMs(context.PortHandle), 300U);
     std::array<uint8_t, 1> byte{};
@@ -196,24 +193,24 @@ TEST_F(Lifecycle, WarmStart) {
     EXPECT_FALSE(CommReceive(context.PortHandle, byte, 1));  // the stale bytes are gone
 
     peer.Vanish();
-    EXPECT_EQ(Call(kWarmStart), 2);
+    EXPECT_EQ(Call(KOR_FUNC_WARM_START), KOR_COMM_FAILURE);
     EXPECT_EQ(Events(), (Lines{{32, "VERODI: Fail to flush comm port."}}));
 }
 
 TEST_F(Lifecycle, ClosePortAndExit) {
     // Without a port only the client goes.
     InitParams params = MakeInit(peer.PortName(), 50, 0);
-    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     context.PortFlag = 4;
-    EXPECT_EQ(Call(kClosePort), 0);
+    EXPECT_EQ(Call(KOR_FUNC_CLOSE_PORT), KOR_OK);
     EXPECT_FALSE(ClientExists("VERODI No_07"));
     EXPECT_EQ(context.PortFlag, 4U);
 
     // With a port: closed, flagged, and the device free again.
     params = MakeInit(peer.PortName(), 50);
-    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     zanpro::ClearLog();
-    EXPECT_EQ(Call(kClosePort), 0);
+    EXPECT_EQ(Call(KOR_FUNC_CLOSE_PORT), KOR_OK);
     EXPECT_EQ(context.PortHandle, 0U);
     EXPECT_EQ(context.PortFlag, 1U);
     EXPECT_FALSE(ClientExists("VERODI No_07"));
@@ -222,19 +219,19 @@ TEST_F(Lifecycle, ClosePortAndExit) {
     EXPECT_EQ(CommClose(again), SerialStatus::Ok);
 
     // Exit after ClosePort: nothing to close, the client removal is repeated.
-    EXPECT_EQ(Call(kExit), 0);
+    EXPECT_EQ(Call(KOR_FUNC_EXIT), KOR_OK);
     EXPECT_TRUE(Events().empty());
 }
 
 TEST_F(Lifecycle, CloseFailureKeepsHandleAndClient) {
     InitParams params = MakeInit(peer.PortName(), 50, 0);
-    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     zanpro::ClearLog();
     context.PortHandle = 4242;  // no port this driver has open
     context.PortFlag = 0;
-    EXPECT_EQ(Call(kClosePort), 2);
+    EXPECT_EQ(Call(KOR_FUNC_CLOSE_PORT), KOR_COMM_FAILURE);
     EXPECT_TRUE(Events().empty());
-    EXPECT_EQ(Call(kExit), 2);
+    EXPECT_EQ(Call(KOR_FUNC_EXIT), KOR_COMM_FAILURE);
     EXPECT_EQ(Events(), (Lines{{32, "VERODI:Fail to close comm."}}));
     EXPECT_EQ(context.PortHandle, 4242U);
     EXPECT_EQ(context.PortFlag, 0U);
@@ -244,11 +241,11 @@ TEST_F(Lifecycle, CloseFailureKeepsHandleAndClient) {
 
 TEST_F(Lifecycle, OpenPortReopensWithTheOpeningTimeout) {
     InitParams params = MakeInit(peer.PortName(), 50);
-    ASSERT_EQ(Call(kInit, &params), 0);
-    ASSERT_EQ(Call(kClosePort), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
+    ASSERT_EQ(Call(KOR_FUNC_CLOSE_PORT), KOR_OK);
     context.PortFlag = 0;
     zanpro::ClearLog();
-    EXPECT_EQ(Call(kOpenPort), 0);
+    EXPECT_EQ(Call(KOR_FUNC_OPEN_PORT), KOR_OK);
     EXPECT_NE(context.PortHandle, 0U);
     EXPECT_EQ(context.PortFlag, 1U);
     EXPECT_EQ(ReadTimeoutMs(context.PortHandle), 1000U);
@@ -257,7 +254,7 @@ TEST_F(Lifecycle, OpenPortReopensWithTheOpeningTimeout) {
     // Open while open: the device is in use, nothing changes.
     const PortHandle first = context.PortHandle;
     context.PortFlag = 0;
-    EXPECT_EQ(Call(kOpenPort), 2);
+    EXPECT_EQ(Call(KOR_FUNC_OPEN_PORT), KOR_COMM_FAILURE);
     EXPECT_EQ(context.PortHandle, first);
     EXPECT_EQ(context.PortFlag, 0U);
     EXPECT_TRUE(Events().empty());
@@ -265,11 +262,11 @@ TEST_F(Lifecycle, OpenPortReopensWithTheOpeningTimeout) {
 
 TEST_F(Lifecycle, SetPortToTheSamePortFailsAndKeepsTheOldOneInUse) {
     InitParams params = MakeInit(peer.PortName(), 50);
-    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     const PortHandle first = context.PortHandle;
     zanpro::ClearLog();
     SetPortParams set = MakeSetPort(peer.PortName(), 0);
-    EXPECT_EQ(Call(kSetPort, &set), 2);
+    EXPECT_EQ(Call(KOR_FUNC_SET_PORT, &set), KOR_COMM_FAILURE);
     EXPECT_EQ(context.PortHandle, first);
     EXPECT_EQ(context.Settings.BaudRate, 19200);  // already the new line fields
     EXPECT_EQ(context.Settings.StopBits, 2);
@@ -285,9 +282,9 @@ TEST_F(Lifecycle, SetPortToTheSamePortFailsAndKeepsTheOldOneInUse) {
 
 TEST_F(Lifecycle, SetPortToANewPort) {
     InitParams params = MakeInit(peer.PortName(), 50);
-    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     SetPortParams set = MakeSetPort(other.PortName(), 20);
-    EXPECT_EQ(Call(kSetPort, &set), 0);
+    EXPECT_EQ(Call(KOR_FUNC_SET_PORT, &set), KOR_OK);
     EXPECT_EQ(context.PollInterval, 20);
     EXPECT_FALSE(ClientExists("VERODI No_07"));
     EXPECT_STREQ(context.Settings.PortName, other.PortName().c_str());
@@ -305,7 +302,7 @@ TEST_F(Lifecycle, SetPortToANewPort) {
     context.PortHandle = 0;
     zanpro::ClearLog();
     set = MakeSetPort("ttyNoSuch", 0);
-    EXPECT_EQ(Call(kSetPort, &set), 2);
+    EXPECT_EQ(Call(KOR_FUNC_SET_PORT, &set), KOR_COMM_FAILURE);
     EXPECT_EQ(context.PollInterval, 20);
     EXPECT_EQ(context.PortHandle, 0U);
     EXPECT_TRUE(Events().empty());
@@ -315,12 +312,12 @@ TEST_F(Lifecycle, SetPortToANewPort) {
 // name; the new port opens with the line fields given and ControlFlags kept.
 TEST_F(Lifecycle, SetPortWithoutAnOpenPortKeepsTheClient) {
     InitParams params = MakeInit(peer.PortName(), 50, 0);
-    ASSERT_EQ(Call(kInit, &params), 0);
+    ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     context.Settings.ControlFlags = 0x0303;
     context.PortFlag = 6;
     zanpro::ClearLog();
     SetPortParams set = MakeSetPort(other.PortName(), 0);
-    EXPECT_EQ(Call(kSetPort, &set), 0);
+    EXPECT_EQ(Call(KOR_FUNC_SET_PORT, &set), KOR_OK);
     EXPECT_NE(context.PortHandle, 0U);
     EXPECT_EQ(context.PortFlag, 6U);
     EXPECT_EQ(context.Settings.ControlFlags, 0x0303);
@@ -342,10 +339,10 @@ TEST(GetInfo, FillsTheRecordBeforeInitAndAlwaysTheSame) {
     DriverInfo first{};
     DriverInfo second{};
     std::memset(&second, 0xA5, sizeof second);
-    KorCall call{nullptr, kGetInfo, 0, 0, &first};
-    ASSERT_EQ(KorMain(&call), 0);
+    KorCall call{nullptr, KOR_FUNC_GET_INFO, 0, 0, &first};
+    ASSERT_EQ(KorMain(&call), KOR_OK);
     call.Params = &second;
-    ASSERT_EQ(KorMain(&call), 0);
+    ASSERT_EQ(KorMain(&call), KOR_OK);
     EXPECT_EQ(first.DriverName, second.DriverName);
     EXPECT_EQ(first.InfoBanner, second.InfoBanner);
     EXPECT_EQ(second.Word1, 70U);
@@ -391,11 +388,12 @@ TEST(GetInfo, FillsTheRecordBeforeInitAndAlwaysTheSame) {
 }
 
 TEST(LifecycleBadInput, MissingRecordsGetTwo) {
-    KorCall call{nullptr, kInit, 1, 0, nullptr};
+    KorCall call{nullptr, KOR_FUNC_INIT, 1, 0, nullptr};
     for (const uint32_t function :
-         {kInit, kWarmStart, kExit, kClosePort, kOpenPort, kGetInfo, kSetPort}) {
+         {KOR_FUNC_INIT, KOR_FUNC_WARM_START, KOR_FUNC_EXIT, KOR_FUNC_CLOSE_PORT,
+          KOR_FUNC_OPEN_PORT, KOR_FUNC_GET_INFO, KOR_FUNC_SET_PORT}) {
         call.FunctionNumber = function;
-        EXPECT_EQ(KorMain(&call), 2) << function;
+        EXPECT_EQ(KorMain(&call), KOR_COMM_FAILURE) << function;
     }
 }
 

@@ -1,5 +1,6 @@
 // The polling logic without a line: cycles, demotion, recovery and the counts.
 #include <gtest/gtest.h>
+#include <roderavo/kor.h>
 
 #include <map>
 
@@ -16,7 +17,7 @@ struct FakeLine {
         asked.emplace_back(mux, gate);
         GateOutcome outcome;
         if (!answers[mux]) {
-            outcome.status = 2;
+            outcome.status = KOR_COMM_FAILURE;
             outcome.logLine =
                 "VERODI: Failed to read reply from PLC,GAS:VER" + std::to_string(mux) + ".";
             return outcome;

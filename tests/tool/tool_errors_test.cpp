@@ -10,6 +10,7 @@
 #include "tool_fixture.h"
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 namespace {
 
@@ -62,9 +63,22 @@ TEST_F(ToolOnSimulator, UnusableAnswersExitWithTwoAndPointAtTheLineSettings) {
     EXPECT_THAT(run.err, HasSubstr("read VER1: multiplexer 1 on port " + sim.PortName() +
                                    " answered, but not with a usable frame"));
     sim.QueueFault({muxsim::FaultKind::AckStatus, 0, 0}, 5);
-    const ToolRun write = Run("write", {"--poll-interval", "100ms", "KEY1=53"});
+    const ToolRun write = Run("write", {"--json", "--poll-interval", "100ms", "KEY1=53"});
     EXPECT_EQ(write.exitCode, 2);
     EXPECT_THAT(write.err, HasSubstr("write KEY1=53: multiplexer 1 on port"));
+    EXPECT_THAT(write.out, HasSubstr(R"("result":1,"log":"wrong receive"})"));
+}
+
+// A reply that arrived whole but carries a camera state the driver does not know is
+// refused (1), not taken for a line failure (2).
+TEST_F(ToolOnSimulator, AReplyWithAnUnknownCameraStateIsRefusedWithOne) {
+    sim.SetCameraStateByte(21, 0x33);
+    for (const std::string gate : {"AAS1", "ALS121"}) {
+        const ToolRun run = Run("read", {gate});
+        EXPECT_EQ(run.exitCode, 1) << gate << "\n" << run.err;
+        EXPECT_THAT(run.err, HasSubstr("read " + gate + ": the driver refused the reply"));
+        EXPECT_THAT(run.err, Not(HasSubstr("usable frame"))) << gate;
+    }
 }
 
 TEST(ToolLine, AMissingDeviceIsNamedWithTheDevicesThatExist) {

@@ -1,6 +1,7 @@
 // The tool's own pieces: gate forms and companions, texts, port names, the picture.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <roderavo/kor.h>
 #include <unistd.h>
 
 #include <sys/wait.h>
@@ -37,9 +38,9 @@ TEST(GateForms, CompanionsOfTheListReadsAndTheAlarmReport) {
 
 TEST(GateForms, ValueKindsAndHints) {
     for (const char* text : {"VER1", "TAD0", "JOY3", "IHK2075", "INHPAIR1", "PRESET2", "tas005"})
-        EXPECT_EQ(ValueKindOf(text), 7) << text;
+        EXPECT_EQ(ValueKindOf(text), KOR_VALUE_TEXT) << text;
     for (const char* text : {"KEY1", "PTZ0", "CAA", "ALS005", "AAS1", "VLS1", "SAC005", "XYZ"})
-        EXPECT_EQ(ValueKindOf(text), 0) << text;
+        EXPECT_EQ(ValueKindOf(text), KOR_VALUE_NUMBER) << text;
     EXPECT_THAT(AddressHint("XYZ1"), HasSubstr("no gate form begins with 'XYZ'"));
     EXPECT_THAT(AddressHint("PRESET9"), HasSubstr("PRESET m, e.g. PRESET2"));
     EXPECT_THAT(ValueHint("TAD0"), HasSubstr("or now"));

@@ -88,6 +88,9 @@ TEST_F(ZanproTest, GateLookUpIgnoresCaseAndUsesTheLowEightInstanceBits) {
     uint32_t id = 0;
     EXPECT_NE(ZanGetGateIdByAddressStr(client + 1, 1, "SAC121", &id), 0) << "unknown client";
     EXPECT_NE(ZanGetGateIdByAddressStr(client, 1, nullptr, &id), 0);
+    // Every look-up counts, found or not; the host's own FindGate does not.
+    zanpro::FindGate(1, "SAC121");
+    EXPECT_EQ(zanpro::GateLookups(), std::size(cases) + 2);
 }
 
 TEST_F(ZanproTest, StoresNeedAClientAndAGate) {
@@ -152,11 +155,14 @@ TEST_F(ZanproTest, ResetForgetsEverything) {
     MakeClient("VERODI No_01");
     const uint32_t gate = zanpro::AddGate(1, "AAS1");
     err(32, "line");
+    uint32_t id = 0;
+    ZanGetGateIdByAddressStr(1, 1, "AAS1", &id);
     zanpro::Reset();
     EXPECT_TRUE(zanpro::ClientNames().empty());
     EXPECT_FALSE(zanpro::FindGate(1, "AAS1").has_value());
     EXPECT_FALSE(zanpro::GateValue(gate).has_value());
     EXPECT_TRUE(zanpro::Log().empty());
+    EXPECT_EQ(zanpro::GateLookups(), 0u);
     EXPECT_EQ(MakeClient("VERODI No_01"), 1);
 }
 

@@ -36,7 +36,7 @@ int RunInfo(const CommonOptions& options) {
                   << banner;
         if (!banner.empty() && banner.back() != '\n') std::cout << '\n';
     }
-    return status == 0 ? kExitOk : kExitLine;
+    return status == KOR_OK ? kExitOk : kExitLine;
 }
 
 }  // namespace roderavo::tool

@@ -15,15 +15,15 @@ int RunParse(const CommonOptions& options, const ParseOptions& parse) {
     SetLogEcho(false);  // the driver's lines are part of the answer here
     for (const std::string& address : parse.addresses) {
         int32_t kind = ValueKindOf(address);
-        if (parse.kind == "number") kind = kKindNumber;
-        if (parse.kind == "text") kind = kKindText;
+        if (parse.kind == "number") kind = KOR_VALUE_NUMBER;
+        if (parse.kind == "text") kind = KOR_VALUE_TEXT;
         MarkLog();
         const ParseResult result = session.driver().Parse(address, kind);
         std::vector<std::string> lines;
         for (const auto& line : LinesSinceMark())
             if (options.verbose || !line.text.starts_with("VERODI: Entered KorMain()"))
                 lines.push_back(line.text);
-        const bool ok = result.status == 0;
+        const bool ok = result.status == KOR_OK;
         if (!ok) exitCode = kExitRefused;
         if (options.json) {
             std::cout << "{\"address\":" << JsonString(address) << ",\"result\":" << result.status

@@ -29,7 +29,7 @@ std::string NumberText(const std::optional<double>& value) {
 void PrintPlain(const BoundGate& gate, const ReadResult& result) {
     const std::string upper = Upper(gate.gate.address);
     std::cout << gate.gate.address << " = ";
-    if (gate.gate.valueKind == kKindText) {
+    if (gate.gate.valueKind == KOR_VALUE_TEXT) {
         std::cout << result.text << "\n";
     } else {
         std::cout << result.number;
@@ -57,8 +57,8 @@ void PrintPlain(const BoundGate& gate, const ReadResult& result) {
 
 void PrintJson(const BoundGate& gate, const ReadResult& result) {
     std::cout << "{\"gate\":" << JsonString(gate.gate.address) << ",\"result\":" << result.status;
-    if (result.status == 0) {
-        if (gate.gate.valueKind == kKindText)
+    if (result.status == KOR_OK) {
+        if (gate.gate.valueKind == KOR_VALUE_TEXT)
             std::cout << ",\"value\":" << JsonString(result.text);
         else
             std::cout << ",\"value\":" << result.number;
@@ -97,10 +97,12 @@ int RunRead(const CommonOptions& options, const std::vector<std::string>& addres
             continue;
         }
         const int32_t access = bound->gate.parse.accessClass;
-        if (access == 0 || access == 1) {
+        if (access == KOR_ACCESS_COMPANION || access == KOR_ACCESS_WRITE_ONLY) {
             Complain("read " + address + ": this is a " + std::string(AccessClassName(access)) +
                      " gate and cannot be read; readable are VER, TAD, ALS, AAS and VLS gates" +
-                     (access == 0 ? " (a read of ALS, AAS or VLS fills TAS, SAC and SVC)" : ""));
+                     (access == KOR_ACCESS_COMPANION
+                          ? " (a read of ALS, AAS or VLS fills TAS, SAC and SVC)"
+                          : ""));
             exitCode = kExitRefused;
             continue;
         }
@@ -112,10 +114,10 @@ int RunRead(const CommonOptions& options, const std::vector<std::string>& addres
         const ReadResult result = session.Read(gate);
         if (options.json)
             PrintJson(gate, result);
-        else if (result.status == 0)
+        else if (result.status == KOR_OK)
             PrintPlain(gate, result);
-        if (result.status == 0) continue;
-        if (result.status == 2 || result.malformed) {
+        if (result.status == KOR_OK) continue;
+        if (result.status == KOR_COMM_FAILURE || result.malformed) {
             Complain(LineFailureMessage("read", gate.gate.address, gate.gate.parse.plcNum,
                                         session.PortLabel(), session.PollIntervalMs(),
                                         result.malformed));

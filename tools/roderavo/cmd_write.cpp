@@ -1,5 +1,7 @@
 // roderavo write: control commands sent to the multiplexers.
+#include <algorithm>
 #include <iostream>
+#include <optional>
 
 #include "commands.h"
 #include "gate_forms.h"
@@ -16,6 +18,73 @@ struct Assignment {
     uint16_t number = 0;
 };
 
+// The assignment checked and its gate bound; nothing (with a message) when the
+// address or the value is refused before the line is touched.
+std::optional<Assignment> PrepareWrite(Session& session, const std::string& item) {
+    const auto equals = item.find('=');
+    if (equals == std::string::npos || equals == 0) {
+        Complain("write " + item + ": give ADDRESS=VALUE, e.g. KEY1=53 or 'PRESET2=(9,13)'");
+        return std::nullopt;
+    }
+    const std::string address = item.substr(0, equals);
+    Assignment write;
+    write.valueText = item.substr(equals + 1);
+    std::string why;
+    auto bound = session.Bind(address, &why);
+    if (!bound) {
+        Complain("write " + item + ": " + address + " is not a valid gate address: " + why);
+        return std::nullopt;
+    }
+    const int32_t access = bound->gate.parse.accessClass;
+    if (access == KOR_ACCESS_COMPANION || access == KOR_ACCESS_READ_ONLY) {
+        Complain("write " + item + ": " + address + " is a " +
+                 std::string(AccessClassName(access)) +
+                 " gate and cannot be written; writable are KEY, PTZ, CAA, IHK, TAD, JOY, "
+                 "INHPAIR and PRESET gates");
+        return std::nullopt;
+    }
+    if (bound->gate.valueKind == KOR_VALUE_NUMBER) {
+        const auto number = ParseNumberValue(write.valueText);
+        if (!number) {
+            Complain("write " + item + ": '" + write.valueText + "' is not a number 0..65535; " +
+                     ValueHint(address));
+            return std::nullopt;
+        }
+        write.number = *number;
+    } else if (Upper(address).starts_with("TAD") && Upper(write.valueText) == "NOW") {
+        write.valueText = ClockValueNow();
+    }
+    write.gate = *bound;
+    return write;
+}
+
+// Sends one write and says how it went; the exit code it deserves.
+int SendWrite(const CommonOptions& options, Session& session, const Assignment& write) {
+    const WriteResult result = session.Write(write.gate, write.number, write.valueText);
+    const int32_t status = result.status;
+    const std::string& address = write.gate.gate.address;
+    if (options.json) {
+        std::cout << "{\"gate\":" << JsonString(address)
+                  << ",\"value\":" << JsonString(write.valueText) << ",\"result\":" << status;
+        if (!result.logLine.empty()) std::cout << ",\"log\":" << JsonString(result.logLine);
+        std::cout << "}\n";
+    } else if (status == KOR_OK) {
+        std::cout << address << " = " << write.valueText << "  done\n";
+    }
+    if (status == KOR_OK) return kExitOk;
+    if (status == KOR_COMM_FAILURE || result.malformed) {
+        int plc = write.gate.gate.parse.plcNum;
+        if (Upper(address) == "CAA") plc = write.number;
+        Complain(LineFailureMessage("write", address + "=" + write.valueText, plc,
+                                    session.PortLabel(), session.PollIntervalMs(),
+                                    result.malformed));
+        return kExitLine;
+    }
+    Complain("write " + address + "=" + write.valueText +
+             ": the driver refused the value: " + ValueHint(address));
+    return kExitRefused;
+}
+
 }  // namespace
 
 int RunWrite(const CommonOptions& options, const std::vector<std::string>& assignments) {
@@ -24,74 +93,16 @@ int RunWrite(const CommonOptions& options, const std::vector<std::string>& assig
     if (!session.LoadDriver(options, &exitCode)) return exitCode;
     std::vector<Assignment> writes;
     for (const auto& item : assignments) {
-        const auto equals = item.find('=');
-        if (equals == std::string::npos || equals == 0) {
-            Complain("write " + item + ": give ADDRESS=VALUE, e.g. KEY1=53 or 'PRESET2=(9,13)'");
+        if (auto write = PrepareWrite(session, item))
+            writes.push_back(*write);
+        else
             exitCode = kExitRefused;
-            continue;
-        }
-        const std::string address = item.substr(0, equals);
-        Assignment write;
-        write.valueText = item.substr(equals + 1);
-        std::string why;
-        auto bound = session.Bind(address, &why);
-        if (!bound) {
-            Complain("write " + item + ": " + address + " is not a valid gate address: " + why);
-            exitCode = kExitRefused;
-            continue;
-        }
-        const int32_t access = bound->gate.parse.accessClass;
-        if (access == 0 || access == 2) {
-            Complain("write " + item + ": " + address + " is a " +
-                     std::string(AccessClassName(access)) +
-                     " gate and cannot be written; writable are KEY, PTZ, CAA, IHK, TAD, JOY, "
-                     "INHPAIR and PRESET gates");
-            exitCode = kExitRefused;
-            continue;
-        }
-        if (bound->gate.valueKind == kKindNumber) {
-            const auto number = ParseNumberValue(write.valueText);
-            if (!number) {
-                Complain("write " + item + ": '" + write.valueText +
-                         "' is not a number 0..65535; " + ValueHint(address));
-                exitCode = kExitRefused;
-                continue;
-            }
-            write.number = *number;
-        } else if (Upper(address).starts_with("TAD") && Upper(write.valueText) == "NOW") {
-            write.valueText = ClockValueNow();
-        }
-        write.gate = *bound;
-        writes.push_back(write);
     }
     if (exitCode != kExitOk) return exitCode;
     if (!session.OpenLine(options, &exitCode)) return exitCode;
-    for (const auto& write : writes) {
-        std::string logLine;
-        const int32_t status = session.Write(write.gate, write.number, write.valueText, &logLine);
-        const std::string& address = write.gate.gate.address;
-        if (options.json) {
-            std::cout << "{\"gate\":" << JsonString(address)
-                      << ",\"value\":" << JsonString(write.valueText) << ",\"result\":" << status;
-            if (!logLine.empty()) std::cout << ",\"log\":" << JsonString(logLine);
-            std::cout << "}\n";
-        } else if (status == 0) {
-            std::cout << address << " = " << write.valueText << "  done\n";
-        }
-        if (status == 0) continue;
-        const bool malformed = logLine == "wrong receive";
-        if (status == 2 || malformed) {
-            int plc = write.gate.gate.parse.plcNum;
-            if (Upper(address) == "CAA") plc = write.number;
-            Complain(LineFailureMessage("write", address + "=" + write.valueText, plc,
-                                        session.PortLabel(), session.PollIntervalMs(), malformed));
-            exitCode = kExitLine;
-        } else {
-            Complain("write " + address + "=" + write.valueText +
-                     ": the driver refused the value: " + ValueHint(address));
-            if (exitCode == kExitOk) exitCode = kExitRefused;
-        }
-    }
+    // A line failure outweighs a refused value.
+    for (const auto& write : writes)
+        exitCode = std::max(exitCode, SendWrite(options, session, write));
     return exitCode;
 }
 

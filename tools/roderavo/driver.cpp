@@ -32,7 +32,7 @@ GateParams ParamsOf(const Driver::Gate& gate, char* text, KorNumberValue* number
     params.Recorded6 = -1;
     params.Recorded7 = 16;
     params.ValueKind = gate.valueKind;
-    if (gate.valueKind == kKindText)
+    if (gate.valueKind == KOR_VALUE_TEXT)
         params.Value = text;
     else
         params.Value = number;
@@ -74,7 +74,7 @@ bool Driver::Load(const std::string& path, std::string* error) {
     return true;
 }
 
-int32_t Driver::Call(uint32_t function, void* params) {
+int32_t Driver::Call(KorFunction function, void* params) {
     KorCall call{};
     call.Context = &context_;
     call.FunctionNumber = function;
@@ -85,7 +85,7 @@ int32_t Driver::Call(uint32_t function, void* params) {
 
 int32_t Driver::GetInfo(DriverInfo* info) {
     *info = DriverInfo{};
-    return Call(kFnGetInfo, info);
+    return Call(KOR_FUNC_GET_INFO, info);
 }
 
 ParseResult Driver::Parse(const std::string& address, int32_t valueKind) {
@@ -93,7 +93,7 @@ ParseResult Driver::Parse(const std::string& address, int32_t valueKind) {
     params.Address = address.c_str();
     params.ValueKind = valueKind;
     ParseResult result;
-    result.status = Call(kFnSingleParse, &params);
+    result.status = Call(KOR_FUNC_SINGLE_PARSE, &params);
     result.plcNum = params.plcNum;
     result.accessClass = params.AccessClass;
     return result;
@@ -110,24 +110,24 @@ int32_t Driver::Init(int32_t instance, const LineSettings& settings) {
     params.DataBits = settings.dataBits;
     params.StopBits = settings.stopBits;
     params.Parity = settings.parity;
-    const int32_t status = Call(kFnInit, &params);
+    const int32_t status = Call(KOR_FUNC_INIT, &params);
     // Init creates the host client before it opens the port, so it needs an Exit
     // also when the port failed to open.
-    initialised_ = status == 0 || status == 2;
+    initialised_ = status == KOR_OK || status == KOR_COMM_FAILURE;
     return status;
 }
 
 int32_t Driver::Exit() {
-    if (!initialised_) return 0;
+    if (!initialised_) return KOR_OK;
     initialised_ = false;
-    return Call(kFnExit, nullptr);
+    return Call(KOR_FUNC_EXIT, nullptr);
 }
 
 int32_t Driver::Read(const Gate& gate, uint16_t* number, std::string* text) {
     std::array<char, 256> buffer{};
     KorNumberValue value{};
     GateParams params = ParamsOf(gate, buffer.data(), &value);
-    const int32_t status = Call(kFnSingleRead, &params);
+    const int32_t status = Call(KOR_FUNC_SINGLE_READ, &params);
     buffer.back() = '\0';
     if (number != nullptr) *number = value.Number;
     if (text != nullptr) *text = buffer.data();
@@ -139,7 +139,7 @@ int32_t Driver::Write(const Gate& gate, uint16_t number, const std::string& text
     KorNumberValue value{};
     value.Number = number;
     GateParams params = ParamsOf(gate, textCopy.data(), &value);
-    return Call(kFnSingleWrite, &params);
+    return Call(KOR_FUNC_SINGLE_WRITE, &params);
 }
 
 }  // namespace roderavo::tool

@@ -9,18 +9,6 @@
 
 namespace roderavo::tool {
 
-// Function numbers of KorMain.
-inline constexpr uint32_t kFnInit = 1;
-inline constexpr uint32_t kFnSingleParse = 3;
-inline constexpr uint32_t kFnSingleRead = 5;
-inline constexpr uint32_t kFnSingleWrite = 7;
-inline constexpr uint32_t kFnExit = 11;
-inline constexpr uint32_t kFnGetInfo = 14;
-
-// Value kinds of a gate.
-inline constexpr int32_t kKindNumber = 0;
-inline constexpr int32_t kKindText = 7;
-
 // Where the driver is looked for: the installed location next to the program
 // ($ORIGIN/../lib/libroderavo.so), then the build tree.
 std::string DefaultDriverPath();
@@ -35,7 +23,7 @@ struct LineSettings {
 };
 
 struct ParseResult {
-    int32_t status = 1;
+    int32_t status = KOR_REFUSED;
     int32_t plcNum = 0;
     int32_t accessClass = 0;
 };
@@ -62,7 +50,7 @@ class Driver {
     // carries the value, for a text gate `text` (a read fills them).
     struct Gate {
         std::string address;
-        int32_t valueKind = kKindNumber;
+        int32_t valueKind = KOR_VALUE_NUMBER;
         ParseResult parse;
     };
     int32_t Read(const Gate& gate, uint16_t* number, std::string* text);
@@ -72,7 +60,7 @@ class Driver {
     void SetInstance(int32_t instance) { instance_ = instance; }
 
   private:
-    int32_t Call(uint32_t function, void* params);
+    int32_t Call(KorFunction function, void* params);
 
     void* handle_ = nullptr;
     int32_t (*korMain_)(KorCall*) = nullptr;

@@ -1,5 +1,7 @@
 #include "gate_forms.h"
 
+#include <roderavo/kor.h>
+
 #include <cctype>
 #include <optional>
 
@@ -70,7 +72,7 @@ const GateForm* FindGateForm(std::string_view address) {
 
 int32_t ValueKindOf(std::string_view address) {
     const GateForm* form = FindGateForm(address);
-    return form == nullptr ? kValueKindNumber : form->valueKind;
+    return form == nullptr ? KOR_VALUE_NUMBER : form->valueKind;
 }
 
 std::string CameraGateName(std::string_view prefix, int camera) {
@@ -96,13 +98,13 @@ std::vector<std::string> CompanionGates(std::string_view address, int32_t plcNum
 
 std::string_view AccessClassName(int32_t accessClass) {
     switch (accessClass) {
-        case 0:
+        case KOR_ACCESS_COMPANION:
             return "companion";
-        case 1:
+        case KOR_ACCESS_WRITE_ONLY:
             return "write only";
-        case 2:
+        case KOR_ACCESS_READ_ONLY:
             return "read only";
-        case 3:
+        case KOR_ACCESS_READ_WRITE:
             return "read and write";
         default:
             return "?";
@@ -110,7 +112,7 @@ std::string_view AccessClassName(int32_t accessClass) {
 }
 
 std::string_view ValueKindName(int32_t valueKind) {
-    return valueKind == kValueKindText ? "text" : valueKind == kValueKindNumber ? "number" : "?";
+    return valueKind == KOR_VALUE_TEXT ? "text" : valueKind == KOR_VALUE_NUMBER ? "number" : "?";
 }
 
 std::string AddressHint(std::string_view address) {

@@ -14,7 +14,7 @@ namespace roderavo::tool {
 
 struct GateForm {
     std::string_view mnemonic;
-    int32_t valueKind;         // 0 number, 7 text
+    int32_t valueKind;         // KOR_VALUE_NUMBER or KOR_VALUE_TEXT
     std::string_view form;     // e.g. "ALS m cc"
     std::string_view example;  // e.g. "ALS121"
     std::string_view value;    // what a write takes, empty for read-only forms

@@ -79,12 +79,4 @@ std::string LastEventSinceMark() {
     return {};
 }
 
-bool LoggedSinceMark(const std::string& fragment) {
-    auto& s = State();
-    std::lock_guard lock(s.mutex);
-    for (const auto& line : s.sinceMark)
-        if (line.text.find(fragment) != std::string::npos) return true;
-    return false;
-}
-
 }  // namespace roderavo::tool

@@ -25,6 +25,5 @@ void MarkLog();
 std::vector<zanpro::LogLine> LinesSinceMark();
 // The last line at event level (32) of those, or empty.
 std::string LastEventSinceMark();
-bool LoggedSinceMark(const std::string& fragment);
 
 }  // namespace roderavo::tool

@@ -3,7 +3,10 @@
 // line or on the built-in simulator.
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "commands.h"
 
@@ -47,6 +50,99 @@ void AddLineOptions(CLI::App* sub, CommonOptions& common) {
         ->check(CLI::Range(0, 4));
 }
 
+// What the command line fills in, for every sub-command.
+struct Invocation {
+    CommonOptions common;
+    ParseOptions parse;
+    std::vector<std::string> readAddresses;
+    std::vector<std::string> writeAssignments;
+    PollOptions poll;
+    SimulateOptions simulate;
+};
+
+// A sub-command and what runs when it was given.
+struct Command {
+    CLI::App* app;
+    std::function<int()> run;
+};
+
+std::vector<Command> AddGateCommands(CLI::App& app, Invocation& in) {
+    auto* info = app.add_subcommand("info", "Show the driver's description (GetInfo)");
+    AddDriverOptions(info, in.common);
+
+    auto* parse = app.add_subcommand("parse", "Check gate addresses offline (SingleParse)");
+    AddDriverOptions(parse, in.common);
+    parse->add_option("ADDRESS", in.parse.addresses, "Gate addresses, e.g. ALS121 KEY1 IHK2075")
+        ->required();
+    parse->add_option("--kind", in.parse.kind, "Value kind to parse with (default: the form's)")
+        ->check(CLI::IsMember({"number", "text"}));
+
+    auto* read = app.add_subcommand(
+        "read", "Read gates (VER, TAD, ALS, AAS, VLS); TAS, SAC and SVC companions are shown too");
+    AddDriverOptions(read, in.common);
+    AddLineOptions(read, in.common);
+    read->add_option("ADDRESS", in.readAddresses, "Gate addresses, e.g. AAS1 ALS121 VER1 TAD1")
+        ->required();
+
+    auto* write = app.add_subcommand(
+        "write", "Write gates: KEY1=53 'PRESET2=(9,13)' 'JOY3=(10,-20,30)' TAD0=now");
+    AddDriverOptions(write, in.common);
+    AddLineOptions(write, in.common);
+    write->add_option("ASSIGNMENT", in.writeAssignments, "ADDRESS=VALUE ...")->required();
+
+    return {{info, [&in] { return RunInfo(in.common); }},
+            {parse, [&in] { return RunParse(in.common, in.parse); }},
+            {read, [&in] { return RunRead(in.common, in.readAddresses); }},
+            {write, [&in] { return RunWrite(in.common, in.writeAssignments); }}};
+}
+
+Command AddPollCommand(CLI::App& app, Invocation& in) {
+    PollOptions& poll = in.poll;
+    auto* cmd = app.add_subcommand(
+        "poll", "Poll every multiplexer (VER, TAD, AAS, VLS) and show a live view");
+    AddDriverOptions(cmd, in.common);
+    AddLineOptions(cmd, in.common);
+    cmd->add_option("--mux", poll.muxes, "Multiplexers to poll, e.g. 0,1,2 (default all)")
+        ->delimiter(',')
+        ->check(CLI::Range(0, 4));
+    cmd->add_option("--cycles", poll.cycles,
+                    "Stop after N cycles (0: until stopped; default: until Ctrl-C on a "
+                    "terminal, 5 otherwise)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->add_option("--duration", poll.duration, "Stop after this time, e.g. 5 or 5s");
+    cmd->add_option("--demote-after", poll.demoteAfter,
+                    "Failed cycles in a row before a multiplexer is demoted")
+        ->capture_default_str();
+    cmd->add_option("--demote-for", poll.demoteFor,
+                    "A demoted multiplexer is polled only this often (e.g. 10s)")
+        ->capture_default_str();
+    cmd->add_option("--color", poll.colour, "auto, always or never")
+        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->capture_default_str();
+    return {cmd, [&in] { return RunPoll(in.common, in.poll); }};
+}
+
+Command AddSimulateCommand(CLI::App& app, Invocation& in) {
+    SimulateOptions& simulate = in.simulate;
+    auto* cmd = app.add_subcommand("simulate",
+                                   "Run the multiplexer simulator on a new pty and print its name");
+    cmd->add_flag("--json", in.common.json, "Print the port as a JSON object");
+    cmd->add_flag("--trace", simulate.trace, "Show every frame, decoded, on stderr");
+    cmd->add_option("--absent", simulate.absent, "Multiplexers that do not answer, e.g. 3,4")
+        ->delimiter(',')
+        ->check(CLI::Range(0, 4));
+    cmd->add_option("--fault", simulate.faults,
+                    "KIND[:N][@P]: a fault that strikes each answer with probability P "
+                    "(default 1); KIND is no-answer, bad-checksum, wrong-source, "
+                    "wrong-command, ack-status, split, delay, trickle (N ms) or garbage (N "
+                    "bytes)");
+    cmd->add_option("--seed", simulate.seed, "Seed of the random faults")->capture_default_str();
+    cmd->add_option("--line-baud", simulate.baud,
+                    "Pace replies like a line of this speed (0: at once)");
+    cmd->add_option("--duration", simulate.duration, "Stop after this time (default: Ctrl-C)");
+    return {cmd, [&in] { return RunSimulate(in.common, in.simulate); }};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -58,77 +154,10 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", std::string("roderavo ") + RODERAVO_VERSION);
     app.footer("See docs/guide.md for the gate addresses and value texts.");
 
-    CommonOptions common;
-
-    auto* info = app.add_subcommand("info", "Show the driver's description (GetInfo)");
-    AddDriverOptions(info, common);
-
-    ParseOptions parse;
-    auto* parseCmd = app.add_subcommand("parse", "Check gate addresses offline (SingleParse)");
-    AddDriverOptions(parseCmd, common);
-    parseCmd->add_option("ADDRESS", parse.addresses, "Gate addresses, e.g. ALS121 KEY1 IHK2075")
-        ->required();
-    parseCmd->add_option("--kind", parse.kind, "Value kind to parse with (default: the form's)")
-        ->check(CLI::IsMember({"number", "text"}));
-
-    std::vector<std::string> readAddresses;
-    auto* read = app.add_subcommand(
-        "read", "Read gates (VER, TAD, ALS, AAS, VLS); TAS, SAC and SVC companions are shown too");
-    AddDriverOptions(read, common);
-    AddLineOptions(read, common);
-    read->add_option("ADDRESS", readAddresses, "Gate addresses, e.g. AAS1 ALS121 VER1 TAD1")
-        ->required();
-
-    std::vector<std::string> writeAssignments;
-    auto* write = app.add_subcommand(
-        "write", "Write gates: KEY1=53 'PRESET2=(9,13)' 'JOY3=(10,-20,30)' TAD0=now");
-    AddDriverOptions(write, common);
-    AddLineOptions(write, common);
-    write->add_option("ASSIGNMENT", writeAssignments, "ADDRESS=VALUE ...")->required();
-
-    PollOptions poll;
-    auto* pollCmd = app.add_subcommand(
-        "poll", "Poll every multiplexer (VER, TAD, AAS, VLS) and show a live view");
-    AddDriverOptions(pollCmd, common);
-    AddLineOptions(pollCmd, common);
-    pollCmd->add_option("--mux", poll.muxes, "Multiplexers to poll, e.g. 0,1,2 (default all)")
-        ->delimiter(',')
-        ->check(CLI::Range(0, 4));
-    pollCmd
-        ->add_option("--cycles", poll.cycles,
-                     "Stop after N cycles (0: until stopped; default: until Ctrl-C on a "
-                     "terminal, 5 otherwise)")
-        ->check(CLI::NonNegativeNumber);
-    pollCmd->add_option("--duration", poll.duration, "Stop after this time, e.g. 5 or 5s");
-    pollCmd
-        ->add_option("--demote-after", poll.demoteAfter,
-                     "Failed cycles in a row before a multiplexer is demoted")
-        ->capture_default_str();
-    pollCmd
-        ->add_option("--demote-for", poll.demoteFor,
-                     "A demoted multiplexer is polled only this often (e.g. 10s)")
-        ->capture_default_str();
-    pollCmd->add_option("--color", poll.colour, "auto, always or never")
-        ->check(CLI::IsMember({"auto", "always", "never"}))
-        ->capture_default_str();
-
-    SimulateOptions simulate;
-    auto* simCmd = app.add_subcommand(
-        "simulate", "Run the multiplexer simulator on a new pty and print its name");
-    simCmd->add_flag("--json", common.json, "Print the port as a JSON object");
-    simCmd->add_flag("--trace", simulate.trace, "Show every frame, decoded, on stderr");
-    simCmd->add_option("--absent", simulate.absent, "Multiplexers that do not answer, e.g. 3,4")
-        ->delimiter(',')
-        ->check(CLI::Range(0, 4));
-    simCmd->add_option("--fault", simulate.faults,
-                       "KIND[:N][@P]: a fault that strikes each answer with probability P "
-                       "(default 1); KIND is no-answer, bad-checksum, wrong-source, "
-                       "wrong-command, ack-status, split, delay, trickle (N ms) or garbage (N "
-                       "bytes)");
-    simCmd->add_option("--seed", simulate.seed, "Seed of the random faults")->capture_default_str();
-    simCmd->add_option("--line-baud", simulate.baud,
-                       "Pace replies like a line of this speed (0: at once)");
-    simCmd->add_option("--duration", simulate.duration, "Stop after this time (default: Ctrl-C)");
+    Invocation in;
+    std::vector<Command> commands = AddGateCommands(app, in);
+    commands.push_back(AddPollCommand(app, in));
+    commands.push_back(AddSimulateCommand(app, in));
 
     try {
         app.parse(argc, argv);
@@ -138,12 +167,8 @@ int main(int argc, char** argv) {
     }
 
     try {
-        if (info->parsed()) return RunInfo(common);
-        if (parseCmd->parsed()) return RunParse(common, parse);
-        if (read->parsed()) return RunRead(common, readAddresses);
-        if (write->parsed()) return RunWrite(common, writeAssignments);
-        if (pollCmd->parsed()) return RunPoll(common, poll);
-        if (simCmd->parsed()) return RunSimulate(common, simulate);
+        for (const Command& command : commands)
+            if (command.app->parsed()) return command.run();
     } catch (const std::exception& e) {
         Complain(std::string("unexpected failure: ") + e.what());
         return kExitLine;

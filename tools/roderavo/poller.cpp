@@ -1,5 +1,7 @@
 #include "poller.h"
 
+#include <roderavo/kor.h>
+
 #include "text.h"
 
 namespace roderavo::tool {
@@ -54,12 +56,12 @@ Poller::Poller(PollSettings settings, GateReader reader)
 bool Poller::ReadOne(MuxView& view, PollGate gate) {
     const GateOutcome outcome = reader_(view.mux, gate);
     ++view.requests;
-    if (outcome.status != 0) {
+    if (outcome.status != KOR_OK) {
         ++view.errors;
         const std::string name = std::string(GatePrefix(gate)) + std::to_string(view.mux);
-        std::string what = outcome.status == 2 ? "no answer"
-                           : outcome.malformed ? "unusable reply"
-                                               : "refused reply";
+        std::string what = outcome.status == KOR_COMM_FAILURE ? "no answer"
+                           : outcome.malformed                ? "unusable reply"
+                                                              : "refused reply";
         view.lastError = LocalTimeText("%H:%M:%S") + " " + name + ": " + what;
         if (!outcome.logLine.empty()) view.lastError += " (" + outcome.logLine + ")";
         lastError_ = "mux " + std::to_string(view.mux) + " " + view.lastError;

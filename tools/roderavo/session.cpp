@@ -156,8 +156,8 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     }
     MarkLog();
     const int32_t status = driver_.Init(options.instance, settings);
-    if (status == 0) return true;
-    if (status == 2) {
+    if (status == KOR_OK) return true;
+    if (status == KOR_COMM_FAILURE) {
         std::string why = DiagnosePort(devicePath_);
         if (why.empty())
             why = "the device is there but could not be set to " + std::to_string(options.baud) +
@@ -170,14 +170,14 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
                  "): the host client VERODI No_.. could not be created");
     }
     driver_.Exit();
-    *exitCode = status == 2 ? kExitLine : kExitRefused;
+    *exitCode = status == KOR_COMM_FAILURE ? kExitLine : kExitRefused;
     return false;
 }
 
 void Session::CloseLine() {
     if (driver_.Initialised()) {
         const int32_t status = driver_.Exit();
-        if (status != 0) Complain("the port " + portLabel_ + " could not be closed cleanly");
+        if (status != KOR_OK) Complain("the port " + portLabel_ + " could not be closed cleanly");
     }
     if (simulator_) {
         simulator_->Stop();
@@ -190,7 +190,7 @@ std::optional<BoundGate> Session::Bind(const std::string& address, std::string* 
     bound.gate.address = address;
     bound.gate.valueKind = ValueKindOf(address);
     bound.gate.parse = driver_.Parse(address, bound.gate.valueKind);
-    if (bound.gate.parse.status != 0) {
+    if (bound.gate.parse.status != KOR_OK) {
         *why = AddressHint(address);
         return std::nullopt;
     }
@@ -201,12 +201,16 @@ std::optional<BoundGate> Session::Bind(const std::string& address, std::string* 
     return bound;
 }
 
+// A read that the driver refuses (1) either had no usable reply, or had one that it
+// would not store (a camera state it does not know). The host library tells them
+// apart: the driver looks gates up only while it stores a reply it accepted.
 ReadResult Session::Read(const BoundGate& gate) {
     ReadResult result;
     MarkLog();
+    const uint64_t lookups = zanpro::GateLookups();
     result.status = driver_.Read(gate.gate, &result.number, &result.text);
     result.logLine = LastEventSinceMark();
-    result.malformed = LoggedSinceMark("wrong receive");
+    result.malformed = result.status == KOR_REFUSED && zanpro::GateLookups() == lookups;
     const auto instance = static_cast<uint32_t>(driver_.Instance());
     for (const auto& name : gate.companions) {
         Companion companion{name, std::nullopt, std::nullopt};
@@ -219,13 +223,20 @@ ReadResult Session::Read(const BoundGate& gate) {
     return result;
 }
 
-int32_t Session::Write(const BoundGate& gate, uint16_t number, const std::string& text,
-                       std::string* logLine) {
+// A write that the driver refuses (1) either had a value it could not put in a
+// frame, or no usable acknowledgement: neither touches a gate, and only the line
+// with which the driver ends the call tells which.
+WriteResult Session::Write(const BoundGate& gate, uint16_t number, const std::string& text) {
+    constexpr std::string_view kDriverPrefix = "VERODI: ";
+    constexpr std::string_view kUnusableAcknowledgement = "VERODI: wrong receive";
+    WriteResult result;
     MarkLog();
-    const int32_t status = driver_.Write(gate.gate, number, text);
-    *logLine = LastEventSinceMark();
-    if (status == 1 && LoggedSinceMark("wrong receive")) *logLine = "wrong receive";
-    return status;
+    result.status = driver_.Write(gate.gate, number, text);
+    result.logLine = LastEventSinceMark();
+    result.malformed = result.status == KOR_REFUSED && result.logLine == kUnusableAcknowledgement;
+    // That line is shown without the driver's prefix.
+    if (result.malformed) result.logLine.erase(0, kDriverPrefix.size());
+    return result;
 }
 
 }  // namespace roderavo::tool

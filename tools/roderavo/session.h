@@ -69,6 +69,12 @@ struct ReadResult {
     bool malformed = false;  // the device answered, but not with a usable reply
 };
 
+struct WriteResult {
+    int32_t status = 0;
+    std::string logLine;     // the driver's last event line of the call, if any
+    bool malformed = false;  // the device answered, but not with a usable acknowledgement
+};
+
 class Session {
   public:
     Session();
@@ -92,8 +98,7 @@ class Session {
     // in the host library with its companions. Empty when refused.
     std::optional<BoundGate> Bind(const std::string& address, std::string* why);
     ReadResult Read(const BoundGate& gate);
-    int32_t Write(const BoundGate& gate, uint16_t number, const std::string& text,
-                  std::string* logLine);
+    WriteResult Write(const BoundGate& gate, uint16_t number, const std::string& text);
 
     // Starts the demonstration simulator on a new pty (a few cameras in alarm and
     // video loss); false with a message when it cannot.

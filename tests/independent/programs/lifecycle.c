@@ -23,17 +23,6 @@
 #define TRACE 8
 #define EVENT 32
 
-enum {
-    kInit = 1,
-    kWarmStart = 2,
-    kSingleRead = 5,
-    kExit = 11,
-    kClosePort = 12,
-    kOpenPort = 13,
-    kGetInfo = 14,
-    kSetPort = 15
-};
-
 static IndKorMain kor_main;
 
 /* A pseudo-terminal: the driver opens the slave by name ("pts/N"), this program
@@ -120,15 +109,15 @@ static void check_read_timeout(DriverContext* context, Pty* pty, long long expec
     memset(&gate, 0, sizeof gate);
     memset(text, 0, sizeof text);
     gate.Address = "VER0";
-    gate.AccessClass = 2;
-    gate.ValueKind = 7;
+    gate.AccessClass = KOR_ACCESS_READ_ONLY;
+    gate.ValueKind = KOR_VALUE_TEXT;
     gate.Value = text;
     watch.pty = pty;
     if (pthread_create(&thread, NULL, watch_requests, &watch) != 0) {
         IND_CHECK(!"watcher thread");
         return;
     }
-    call(context, kSingleRead, 1, &gate);
+    call(context, KOR_FUNC_SINGLE_READ, 1, &gate);
     pthread_join(thread, NULL);
     gap = watch.second - watch.first;
     printf("%s: requests %lld ms apart\n", ind_check_current_context(), gap);
@@ -186,7 +175,7 @@ static int init_on_new_pty(Pty* pty, DriverContext* context, int32_t instance,
     memset(context, 0, sizeof *context);
     context->PortFlag = port_flag;
     params = init_params(pty->name, poll_interval, 1);
-    IND_CHECK_INT(call(context, kInit, instance, &params), 0);
+    IND_CHECK_INT(call(context, KOR_FUNC_INIT, instance, &params), KOR_OK);
     return 1;
 }
 
@@ -257,8 +246,8 @@ static void check_get_info(void) {
     ind_check_context("GetInfo before Init");
     memset(&first, 0, sizeof first);
     memset(&second, 0x5A, sizeof second);
-    IND_CHECK_INT(call(NULL, kGetInfo, 0, &first), 0);
-    check_trace_only(kGetInfo);
+    IND_CHECK_INT(call(NULL, KOR_FUNC_GET_INFO, 0, &first), KOR_OK);
+    check_trace_only(KOR_FUNC_GET_INFO);
     IND_CHECK_INT(first.Word1, 70);
     IND_CHECK_STR(first.DriverName, "Amux");
     IND_CHECK_INT(first.Word4, 35);
@@ -269,7 +258,7 @@ static void check_get_info(void) {
     IND_CHECK_INT(first.Parity, 0);
     IND_CHECK_INT(first.Word8, 32);
     check_banner(first.InfoBanner);
-    IND_CHECK_INT(call(NULL, kGetInfo, 3, &second), 0);
+    IND_CHECK_INT(call(NULL, KOR_FUNC_GET_INFO, 3, &second), KOR_OK);
     IND_CHECK(second.DriverName == first.DriverName);
     IND_CHECK(second.InfoBanner == first.InfoBanner);
     IND_CHECK_INT(second.Word1, 70);
@@ -287,7 +276,7 @@ static void check_ready_instance(void) {
     KorPortHandle handle;
     ind_check_context("Init instance 7, PollInterval 50");
     if (!init_on_new_pty(&pty, &context, 7, 50, 9)) return;
-    check_trace_and(kInit, "VERODI: ZUR Driver loaded successfully");
+    check_trace_and(KOR_FUNC_INIT, "VERODI: ZUR Driver loaded successfully");
     IND_CHECK_STR(ind_client_name(context.ClientId), "VERODI No_07");
     IND_CHECK_INT(ind_client_count(), 1);
     IND_CHECK(context.PortHandle != 0);
@@ -303,14 +292,14 @@ static void check_ready_instance(void) {
 
     ind_check_context("WarmStart with a port");
     IND_CHECK(write(pty.master, "junk", 4) == 4);
-    IND_CHECK_INT(call(&context, kWarmStart, 7, NULL), 0);
-    check_trace_and(kWarmStart, "VERODI: Warm Start.");
+    IND_CHECK_INT(call(&context, KOR_FUNC_WARM_START, 7, NULL), KOR_OK);
+    check_trace_and(KOR_FUNC_WARM_START, "VERODI: Warm Start.");
 
     ind_check_context("SetPort with the same port name");
     handle = context.PortHandle;
     same = set_port_params(pty.name, 0);
-    IND_CHECK_INT(call(&context, kSetPort, 7, &same), 2);
-    check_trace_only(kSetPort);
+    IND_CHECK_INT(call(&context, KOR_FUNC_SET_PORT, 7, &same), KOR_COMM_FAILURE);
+    check_trace_only(KOR_FUNC_SET_PORT);
     IND_CHECK(context.PortHandle == handle);
     IND_CHECK_INT(context.PollInterval, 100);
     IND_CHECK_INT(context.Settings.BaudRate, 19200);
@@ -324,15 +313,15 @@ static void check_ready_instance(void) {
     check_read_timeout(&context, &pty, 500);
 
     ind_check_context("ClosePort with a port");
-    IND_CHECK_INT(call(&context, kClosePort, 7, NULL), 0);
-    check_trace_only(kClosePort);
+    IND_CHECK_INT(call(&context, KOR_FUNC_CLOSE_PORT, 7, NULL), KOR_OK);
+    check_trace_only(KOR_FUNC_CLOSE_PORT);
     IND_CHECK_INT(context.PortHandle, 0);
     IND_CHECK_INT(context.PortFlag, 1);
     IND_CHECK_INT(ind_client_count(), 0);
 
     ind_check_context("Exit after ClosePort");
-    IND_CHECK_INT(call(&context, kExit, 7, NULL), 0);
-    check_trace_only(kExit);
+    IND_CHECK_INT(call(&context, KOR_FUNC_EXIT, 7, NULL), KOR_OK);
+    check_trace_only(KOR_FUNC_EXIT);
     IND_CHECK_INT(context.PortFlag, 1);
 }
 
@@ -351,12 +340,12 @@ static void check_poll_intervals(void) {
         snprintf(label, sizeof label, "Init with PollInterval %d", (int)cases[i].poll_interval);
         ind_check_context(label);
         if (!init_on_new_pty(&pty, &context, 3, cases[i].poll_interval, 0)) return;
-        check_trace_and(kInit, "VERODI: ZUR Driver loaded successfully");
+        check_trace_and(KOR_FUNC_INIT, "VERODI: ZUR Driver loaded successfully");
         IND_CHECK_STR(ind_client_name(context.ClientId), "VERODI No_03");
         IND_CHECK_INT(context.PollInterval, cases[i].stored);
         check_read_timeout(&context, &pty, cases[i].timeout_ms);
-        IND_CHECK_INT(call(&context, kExit, 3, NULL), 0);
-        check_trace_only(kExit);
+        IND_CHECK_INT(call(&context, KOR_FUNC_EXIT, 3, NULL), KOR_OK);
+        check_trace_only(KOR_FUNC_EXIT);
         IND_CHECK_INT(ind_client_count(), 0);
     }
 }
@@ -369,12 +358,12 @@ static void check_reopen(void) {
     ind_check_context("OpenPort after ClosePort");
     if (!init_on_new_pty(&pty, &context, 12, 250, 0)) return;
     IND_CHECK_INT(context.PollInterval, 250);
-    IND_CHECK_INT(call(&context, kClosePort, 12, NULL), 0);
+    IND_CHECK_INT(call(&context, KOR_FUNC_CLOSE_PORT, 12, NULL), KOR_OK);
     IND_CHECK(pty_free(&pty));
     ind_log_clear();
     context.PortFlag = 0;
-    IND_CHECK_INT(call(&context, kOpenPort, 12, NULL), 0);
-    check_trace_only(kOpenPort);
+    IND_CHECK_INT(call(&context, KOR_FUNC_OPEN_PORT, 12, NULL), KOR_OK);
+    check_trace_only(KOR_FUNC_OPEN_PORT);
     IND_CHECK(context.PortHandle != 0);
     IND_CHECK_INT(context.PortFlag, 1);
     IND_CHECK_INT(context.PollInterval, 250);
@@ -383,14 +372,14 @@ static void check_reopen(void) {
     ind_check_context("OpenPort while the port is open");
     first = context.PortHandle;
     context.PortFlag = 0;
-    IND_CHECK_INT(call(&context, kOpenPort, 12, NULL), 2);
-    check_trace_only(kOpenPort);
+    IND_CHECK_INT(call(&context, KOR_FUNC_OPEN_PORT, 12, NULL), KOR_COMM_FAILURE);
+    check_trace_only(KOR_FUNC_OPEN_PORT);
     IND_CHECK(context.PortHandle == first);
     IND_CHECK_INT(context.PortFlag, 0);
 
     ind_check_context("read time-out after OpenPort");
     check_read_timeout(&context, &pty, 1000);
-    IND_CHECK_INT(call(&context, kExit, 12, NULL), 0);
+    IND_CHECK_INT(call(&context, KOR_FUNC_EXIT, 12, NULL), KOR_OK);
     ind_log_clear();
 }
 
@@ -407,8 +396,8 @@ static void check_set_port(void) {
     if (!init_on_new_pty(&old_pty, &context, 5, 50, 0)) return;
     ind_log_clear();
     set = set_port_params(new_pty.name, 20);
-    IND_CHECK_INT(call(&context, kSetPort, 5, &set), 0);
-    check_trace_only(kSetPort);
+    IND_CHECK_INT(call(&context, KOR_FUNC_SET_PORT, 5, &set), KOR_OK);
+    check_trace_only(KOR_FUNC_SET_PORT);
     IND_CHECK(context.PortHandle != 0);
     IND_CHECK_INT(context.PortFlag, 1);
     IND_CHECK_INT(context.PollInterval, 20);
@@ -421,13 +410,13 @@ static void check_set_port(void) {
 
     ind_check_context("read time-out after SetPort");
     check_read_timeout(&context, &new_pty, 1000);
-    IND_CHECK_INT(call(&context, kClosePort, 5, NULL), 0);
+    IND_CHECK_INT(call(&context, KOR_FUNC_CLOSE_PORT, 5, NULL), KOR_OK);
 
     ind_check_context("SetPort to a port that does not open, PollInterval 0");
     ind_log_clear();
     set = set_port_params("ttyNoSuch", 0);
-    IND_CHECK_INT(call(&context, kSetPort, 5, &set), 2);
-    check_trace_only(kSetPort);
+    IND_CHECK_INT(call(&context, KOR_FUNC_SET_PORT, 5, &set), KOR_COMM_FAILURE);
+    check_trace_only(KOR_FUNC_SET_PORT);
     IND_CHECK_INT(context.PortHandle, 0);
     IND_CHECK_INT(context.PollInterval, 20);
     pty_close(&old_pty);
@@ -444,15 +433,15 @@ static void check_failures(void) {
     context.PortFlag = 77;
     params = init_params("ttyNoSuch", 50, 1);
     ind_fail_next_mkclient(3);
-    IND_CHECK_INT(call(&context, kInit, 7, &params), 1);
-    check_trace_only(kInit);
+    IND_CHECK_INT(call(&context, KOR_FUNC_INIT, 7, &params), KOR_REFUSED);
+    check_trace_only(KOR_FUNC_INIT);
     IND_CHECK_INT(context.PortFlag, 77);
     IND_CHECK_INT(ind_client_count(), 0);
 
     ind_check_context("Init with a port that does not open");
     context.PollInterval = 5;
-    IND_CHECK_INT(call(&context, kInit, 7, &params), 2);
-    check_trace_and(kInit, "VERODI: Fail to open COMM port ttyNoSuch");
+    IND_CHECK_INT(call(&context, KOR_FUNC_INIT, 7, &params), KOR_COMM_FAILURE);
+    check_trace_and(KOR_FUNC_INIT, "VERODI: Fail to open COMM port ttyNoSuch");
     IND_CHECK_STR(ind_client_name(context.ClientId), "VERODI No_07");
     IND_CHECK_INT(context.PortHandle, 0);
     IND_CHECK_INT(context.PortFlag, 1);
@@ -461,8 +450,8 @@ static void check_failures(void) {
 
     ind_check_context("ClosePort without a port");
     context.PortFlag = 4;
-    IND_CHECK_INT(call(&context, kClosePort, 7, NULL), 0);
-    check_trace_only(kClosePort);
+    IND_CHECK_INT(call(&context, KOR_FUNC_CLOSE_PORT, 7, NULL), KOR_OK);
+    check_trace_only(KOR_FUNC_CLOSE_PORT);
     IND_CHECK_INT(context.PortFlag, 4);
     IND_CHECK_INT(ind_client_count(), 0);
 
@@ -470,36 +459,36 @@ static void check_failures(void) {
     memset(&context, 0, sizeof context);
     context.PollInterval = 1234;
     params = init_params("ttyNoSuch", 50, 0);
-    IND_CHECK_INT(call(&context, kInit, 8, &params), 0);
-    check_trace_only(kInit);
+    IND_CHECK_INT(call(&context, KOR_FUNC_INIT, 8, &params), KOR_OK);
+    check_trace_only(KOR_FUNC_INIT);
     IND_CHECK_STR(ind_client_name(context.ClientId), "VERODI No_08");
     IND_CHECK_INT(context.PortHandle, 0);
     IND_CHECK_INT(context.PortFlag, 0);
     IND_CHECK_INT(context.PollInterval, 1234);
 
     ind_check_context("WarmStart without a port");
-    IND_CHECK_INT(call(&context, kWarmStart, 8, NULL), 0);
-    check_trace_and(kWarmStart, "VERODI: Warm Start.");
+    IND_CHECK_INT(call(&context, KOR_FUNC_WARM_START, 8, NULL), KOR_OK);
+    check_trace_and(KOR_FUNC_WARM_START, "VERODI: Warm Start.");
 
     ind_check_context("ClosePort and Exit when the close fails");
     context.PortHandle = 4242; /* no port the driver has open */
-    IND_CHECK_INT(call(&context, kClosePort, 8, NULL), 2);
-    check_trace_only(kClosePort);
-    IND_CHECK_INT(call(&context, kExit, 8, NULL), 2);
-    check_trace_and(kExit, "VERODI:Fail to close comm.");
+    IND_CHECK_INT(call(&context, KOR_FUNC_CLOSE_PORT, 8, NULL), KOR_COMM_FAILURE);
+    check_trace_only(KOR_FUNC_CLOSE_PORT);
+    IND_CHECK_INT(call(&context, KOR_FUNC_EXIT, 8, NULL), KOR_COMM_FAILURE);
+    check_trace_and(KOR_FUNC_EXIT, "VERODI:Fail to close comm.");
     IND_CHECK_INT(context.PortHandle, 4242);
     IND_CHECK_INT(ind_client_count(), 1);
     context.PortHandle = 0;
-    IND_CHECK_INT(call(&context, kExit, 8, NULL), 0);
+    IND_CHECK_INT(call(&context, KOR_FUNC_EXIT, 8, NULL), KOR_OK);
     ind_log_clear();
 
     ind_check_context("WarmStart when the device has vanished");
     if (!init_on_new_pty(&pty, &context, 9, 50, 0)) return;
     ind_log_clear();
     pty_close(&pty);
-    IND_CHECK_INT(call(&context, kWarmStart, 9, NULL), 2);
-    check_trace_and(kWarmStart, "VERODI: Fail to flush comm port.");
-    IND_CHECK_INT(call(&context, kExit, 9, NULL), 0);
+    IND_CHECK_INT(call(&context, KOR_FUNC_WARM_START, 9, NULL), KOR_COMM_FAILURE);
+    check_trace_and(KOR_FUNC_WARM_START, "VERODI: Fail to flush comm port.");
+    IND_CHECK_INT(call(&context, KOR_FUNC_EXIT, 9, NULL), KOR_OK);
     ind_log_clear();
 }
 

@@ -21,8 +21,6 @@
 #define MAX_STEPS 16
 #define MAX_FRAME 64
 
-enum { kInit = 1, kSingleRead = 5, kSingleWrite = 7, kExit = 11 };
-
 static IndKorMain kor_main;
 static DriverContext context;
 static int master = -1;
@@ -218,26 +216,26 @@ static void check_version_and_clock(void) {
 
     ind_check_context("VER1 read");
     memset(text, '#', sizeof text);
-    gate = gate_params("VER1", 1, 2, 7, text);
+    gate = gate_params("VER1", 1, KOR_ACCESS_READ_ONLY, KOR_VALUE_TEXT, text);
     script.count = 1;
     script.steps[0] = status_reply(7, 0x48, 0x11, (const unsigned char*)"V2.1", 4);
-    IND_CHECK_INT(run(kSingleRead, &gate), 0);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_OK);
     check_request(0, ver1, sizeof ver1);
     IND_CHECK_STR(text, "V2.1");
-    check_log(kSingleRead, NULL, 0);
+    check_log(KOR_FUNC_SINGLE_READ, NULL, 0);
 
     ind_check_context("VER1 read, version text cut to 29 characters");
     script.steps[0] = status_reply(7, 0x48, 0x11, version, sizeof version - 1);
-    IND_CHECK_INT(run(kSingleRead, &gate), 0);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_OK);
     IND_CHECK_STR(text, "AMUX 20CD V2.10 with a rather");
 
     ind_check_context("TAD2 read");
-    gate = gate_params("TAD2", 2, 3, 7, text);
+    gate = gate_params("TAD2", 2, KOR_ACCESS_READ_WRITE, KOR_VALUE_TEXT, text);
     script.steps[0] = status_reply(7, 0x07, 0x21, kClock, 8);
-    IND_CHECK_INT(run(kSingleRead, &gate), 0);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_OK);
     check_request(0, tad2, sizeof tad2);
     IND_CHECK_STR(text, "06.11.2000 08:12:33 hrs");
-    check_log(kSingleRead, NULL, 0);
+    check_log(KOR_FUNC_SINGLE_READ, NULL, 0);
 }
 
 /* The 20-byte alarm report: length byte 18, one byte more than it says. */
@@ -268,32 +266,32 @@ static void check_alarm_reports(void) {
     ind_check_context("ALS005 read, alarm report");
     value.Head = 0;
     value.Number = 999;
-    gate = gate_params("ALS005", 0, 2, 0, &value);
+    gate = gate_params("ALS005", 0, KOR_ACCESS_READ_ONLY, KOR_VALUE_NUMBER, &value);
     script.count = 1;
     script.steps[0] = alarm_report(8, 0x01, 0x20);
-    IND_CHECK_INT(run(kSingleRead, &gate), 0);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_OK);
     check_request(0, als005, sizeof als005);
     IND_CHECK_INT(value.Number, 32);
     IND_CHECK_STR(ind_gate_text(tas005), "06.11.2000 08:12:33 hrs Alarm");
-    check_log(kSingleRead, NULL, 0);
+    check_log(KOR_FUNC_SINGLE_READ, NULL, 0);
 
     ind_check_context("ALS005 read, no report");
     script.steps[0] = status_reply(8, 0x49, 0x01, NULL, 0);
-    IND_CHECK_INT(run(kSingleRead, &gate), 0);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_OK);
     IND_CHECK_INT(value.Number, 0);
     IND_CHECK_INT(ind_gate_stores(tas005), 1);
 
     ind_check_context("ALS005 read, state 0xFF refused while TAS005 exists");
     value.Number = 5;
     script.steps[0] = alarm_report(8, 0x01, 0xFF);
-    IND_CHECK_INT(run(kSingleRead, &gate), 1);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_REFUSED);
     IND_CHECK_INT(value.Number, 5);
     IND_CHECK_INT(ind_gate_stores(tas005), 1);
 
     ind_check_context("ALS4100 read: camera 100");
-    gate = gate_params("ALS4100", 4, 2, 0, &value);
+    gate = gate_params("ALS4100", 4, KOR_ACCESS_READ_ONLY, KOR_VALUE_NUMBER, &value);
     script.steps[0] = alarm_report(8, 0x41, 0x2E);
-    IND_CHECK_INT(run(kSingleRead, &gate), 0);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_OK);
     check_request(0, als4100, sizeof als4100);
     IND_CHECK_INT(value.Number, 0x2E);
     IND_CHECK_STR(ind_gate_text(tas4100), "06.11.2000 08:12:33 hrs Video Loss");
@@ -328,16 +326,16 @@ static void check_camera_lists(void) {
     ind_check_context("AAS1 read, SAC123 missing");
     value.Head = 0;
     value.Number = 7;
-    gate = gate_params("AAS1", 1, 2, 0, &value);
+    gate = gate_params("AAS1", 1, KOR_ACCESS_READ_ONLY, KOR_VALUE_NUMBER, &value);
     script.count = 1;
     script.steps[0] = status_reply(7, 0x50, 0x11, states, 20);
-    IND_CHECK_INT(run(kSingleRead, &gate), 0);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_OK);
     check_request(0, aas1, sizeof aas1);
     IND_CHECK(ind_gate_value(sac[3], &number) && number == 32.0);
     IND_CHECK(ind_gate_value(sac[19], &number) && number == 254.0);
     IND_CHECK(ind_gate_value(sac[0], &number) && number == 0.0);
     IND_CHECK_INT(value.Number, 7);
-    check_log(kSingleRead, not_enough, 1);
+    check_log(KOR_FUNC_SINGLE_READ, not_enough, 1);
 
     ind_check_context("VLS4 read, all twenty gates with SVC4100");
     for (i = 0; i < 20; ++i) {
@@ -349,18 +347,18 @@ static void check_camera_lists(void) {
     }
     memset(states, 0, sizeof states);
     states[19] = 0x01;
-    gate = gate_params("VLS4", 4, 2, 0, &value);
+    gate = gate_params("VLS4", 4, KOR_ACCESS_READ_ONLY, KOR_VALUE_NUMBER, &value);
     script.steps[0] = status_reply(7, 0x51, 0x41, states, 20);
-    IND_CHECK_INT(run(kSingleRead, &gate), 0);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_OK);
     IND_CHECK_INT(value.Number, 1);
     IND_CHECK(ind_gate_value(svc[19], &number) && number == 1.0);
-    check_log(kSingleRead, NULL, 0);
+    check_log(KOR_FUNC_SINGLE_READ, NULL, 0);
 
     ind_check_context("VLS4 read, byte 0x02 for camera 85");
     value.Number = 9;
     states[4] = 0x02;
     script.steps[0] = status_reply(7, 0x51, 0x41, states, 20);
-    IND_CHECK_INT(run(kSingleRead, &gate), 1);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_REFUSED);
     IND_CHECK_INT(value.Number, 9);
     IND_CHECK_INT(ind_gate_stores(svc[3]), 2);
     IND_CHECK_INT(ind_gate_stores(svc[4]), 1);
@@ -380,34 +378,34 @@ static void check_read_failures(void) {
     static const IndExpectedLine refused[] = {
         {TRACE, "VERODI: Error try to operate SingleRead() on write GAS : KEY1"}};
     char text[64];
-    GateParams gate = gate_params("VER1", 1, 2, 7, text);
+    GateParams gate = gate_params("VER1", 1, KOR_ACCESS_READ_ONLY, KOR_VALUE_TEXT, text);
     size_t i;
 
     ind_check_context("VER1 read, no answer");
     script.count = 5;
     for (i = 0; i < 5; ++i) script.steps[i] = step_reply(7, NULL, 0);
-    IND_CHECK_INT(run(kSingleRead, &gate), 2);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_COMM_FAILURE);
     for (i = 0; i < 5; ++i) check_request(i, ver1, sizeof ver1);
-    check_log(kSingleRead, no_answer, 6);
+    check_log(KOR_FUNC_SINGLE_READ, no_answer, 6);
 
     ind_check_context("VER1 read, length byte 0x40 (past the reply buffer)");
     for (i = 0; i < 5; ++i) script.steps[i] = step_reply(7, long_frame, sizeof long_frame);
-    IND_CHECK_INT(run(kSingleRead, &gate), 1);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_REFUSED);
     IND_CHECK_INT(script.done, 5);
-    check_log(kSingleRead, wrong, 1);
+    check_log(KOR_FUNC_SINGLE_READ, wrong, 1);
 
     ind_check_context("VER1 read, answered by multiplexer 2");
     for (i = 0; i < 5; ++i)
         script.steps[i] = status_reply(7, 0x48, 0x21, (const unsigned char*)"x", 1);
-    IND_CHECK_INT(run(kSingleRead, &gate), 1);
-    check_log(kSingleRead, wrong, 1);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_REFUSED);
+    check_log(KOR_FUNC_SINGLE_READ, wrong, 1);
 
     ind_check_context("KEY1 read");
-    gate = gate_params("KEY1", 1, 1, 0, text);
+    gate = gate_params("KEY1", 1, KOR_ACCESS_WRITE_ONLY, KOR_VALUE_NUMBER, text);
     script.count = 0;
-    IND_CHECK_INT(run(kSingleRead, &gate), 1);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_READ, &gate), KOR_REFUSED);
     IND_CHECK_INT(script.extra_size, 0);
-    check_log(kSingleRead, refused, 1);
+    check_log(KOR_FUNC_SINGLE_READ, refused, 1);
 }
 
 /* ---- writes -------------------------------------------------------------- */
@@ -424,13 +422,34 @@ typedef struct {
 } WriteCase;
 
 static const WriteCase kWrites[] = {
-    {"KEY1", 1, 1, NULL, 53, {{0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F}}, {8}, 0x11},
-    {"PTZ0", 0, 1, NULL, 128, {{0xFF, 0x07, 0x01, 0x16, 0x3E, 0x10, 0x80, 0x14}}, {8}, 0x01},
+    {"KEY1",
+     1,
+     KOR_ACCESS_WRITE_ONLY,
+     NULL,
+     53,
+     {{0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F}},
+     {8},
+     0x11},
+    {"PTZ0",
+     0,
+     KOR_ACCESS_WRITE_ONLY,
+     NULL,
+     128,
+     {{0xFF, 0x07, 0x01, 0x16, 0x3E, 0x10, 0x80, 0x14}},
+     {8},
+     0x01},
     /* CAA 2: acknowledged by multiplexer 2, the one the frame went to */
-    {"CAA", 0, 1, NULL, 2, {{0xFF, 0x06, 0x21, 0x4D, 0x3E, 0x10, 0x3E}}, {7}, 0x21},
+    {"CAA",
+     0,
+     KOR_ACCESS_WRITE_ONLY,
+     NULL,
+     2,
+     {{0xFF, 0x06, 0x21, 0x4D, 0x3E, 0x10, 0x3E}},
+     {7},
+     0x21},
     {"IHK2075",
      2,
-     1,
+     KOR_ACCESS_WRITE_ONLY,
      "(9,13)",
      0,
      {{0xFF, 0x09, 0x21, 0x17, 0x3E, 0x10, 0x4B, 0x09, 0x0D, 0x10}},
@@ -438,7 +457,7 @@ static const WriteCase kWrites[] = {
      0x21},
     {"TAD0",
      0,
-     3,
+     KOR_ACCESS_READ_WRITE,
      "(31,12,2000,23,59,59)",
      0,
      {{0xFF, 0x0E, 0x01, 0x07, 0x3E, 0x10, 0x00, 0x20, 0x12, 0x31, 0x01, 0x23, 0x59, 0x59, 0x63}},
@@ -446,7 +465,7 @@ static const WriteCase kWrites[] = {
      0x01},
     {"JOY3",
      3,
-     1,
+     KOR_ACCESS_WRITE_ONLY,
      "(10,-20,30)",
      0,
      {{0xFF, 0x09, 0x31, 0x18, 0x3E, 0x10, 0x0A, 0xEC, 0x1E, 0x4C}},
@@ -454,7 +473,7 @@ static const WriteCase kWrites[] = {
      0x31},
     {"JOY1",
      1,
-     1,
+     KOR_ACCESS_WRITE_ONLY,
      "(-1,0,0)",
      0,
      {{0xFF, 0x09, 0x11, 0x18, 0x3E, 0x10, 0xFF, 0x00, 0x00, 0x80}},
@@ -462,7 +481,7 @@ static const WriteCase kWrites[] = {
      0x11},
     {"INHPAIR4",
      4,
-     1,
+     KOR_ACCESS_WRITE_ONLY,
      "(48,49,50,51,52,53)",
      0,
      {{0xFF, 0x09, 0x41, 0x17, 0x3E, 0x10, 0x32, 0x30, 0x31, 0xBE},
@@ -471,7 +490,7 @@ static const WriteCase kWrites[] = {
      0x41},
     {"PRESET2",
      2,
-     1,
+     KOR_ACCESS_WRITE_ONLY,
      "(9,13)",
      0,
      {{0xFF, 0x07, 0x21, 0x06, 0x3E, 0x10, 0x09, 0x7B},
@@ -493,15 +512,16 @@ static void check_writes(void) {
         value.Head = 0;
         value.Number = w->number;
         if (w->text) snprintf(text, sizeof text, "%s", w->text);
-        gate = gate_params(w->address, w->plc, w->access, w->text ? 7 : 0,
-                           w->text ? (void*)text : (void*)&value);
+        gate =
+            gate_params(w->address, w->plc, w->access, w->text ? KOR_VALUE_TEXT : KOR_VALUE_NUMBER,
+                        w->text ? (void*)text : (void*)&value);
         script.count = 0;
         for (f = 0; f < 3 && w->sizes[f] > 0; ++f)
             script.steps[script.count++] = ack(w->sizes[f], w->ack_from, 0);
-        IND_CHECK_INT(run(kSingleWrite, &gate), 0);
+        IND_CHECK_INT(run(KOR_FUNC_SINGLE_WRITE, &gate), KOR_OK);
         for (f = 0; f < script.count; ++f) check_request(f, w->frames[f], w->sizes[f]);
         IND_CHECK_INT(script.extra_size, 0);
-        check_log(kSingleWrite, NULL, 0);
+        check_log(KOR_FUNC_SINGLE_WRITE, NULL, 0);
     }
 }
 
@@ -529,45 +549,45 @@ static void check_write_failures(void) {
     ind_check_context("KEY0 written 10");
     value.Head = 0;
     value.Number = 10;
-    gate = gate_params("KEY0", 0, 1, 0, &value);
+    gate = gate_params("KEY0", 0, KOR_ACCESS_WRITE_ONLY, KOR_VALUE_NUMBER, &value);
     script.count = 0;
-    IND_CHECK_INT(run(kSingleWrite, &gate), 1);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_WRITE, &gate), KOR_REFUSED);
     IND_CHECK_INT(script.extra_size, 0);
-    check_log(kSingleWrite, prepare_key0, 1);
+    check_log(KOR_FUNC_SINGLE_WRITE, prepare_key0, 1);
 
     ind_check_context("TAD0 written a text over 29 characters");
     snprintf(text, sizeof text, "(31,12,2000,23,59,59)         x");
-    gate = gate_params("TAD0", 0, 3, 7, text);
-    IND_CHECK_INT(run(kSingleWrite, &gate), 1);
-    check_log(kSingleWrite, prepare_tad0, 1);
+    gate = gate_params("TAD0", 0, KOR_ACCESS_READ_WRITE, KOR_VALUE_TEXT, text);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_WRITE, &gate), KOR_REFUSED);
+    check_log(KOR_FUNC_SINGLE_WRITE, prepare_tad0, 1);
 
     ind_check_context("KEY1 written 53, acknowledged with status 1");
     value.Number = 53;
-    gate = gate_params("KEY1", 1, 1, 0, &value);
+    gate = gate_params("KEY1", 1, KOR_ACCESS_WRITE_ONLY, KOR_VALUE_NUMBER, &value);
     script.count = 5;
     for (i = 0; i < 5; ++i) script.steps[i] = ack(8, 0x11, 0x01);
-    IND_CHECK_INT(run(kSingleWrite, &gate), 1);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_WRITE, &gate), KOR_REFUSED);
     for (i = 0; i < 5; ++i) check_request(i, key1, sizeof key1);
-    check_log(kSingleWrite, wrong, 1);
+    check_log(KOR_FUNC_SINGLE_WRITE, wrong, 1);
 
     ind_check_context("KEY1 written 53, never answered");
     for (i = 0; i < 5; ++i) script.steps[i] = step_reply(8, NULL, 0);
-    IND_CHECK_INT(run(kSingleWrite, &gate), 2);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_WRITE, &gate), KOR_COMM_FAILURE);
     for (i = 0; i < 5; ++i) check_request(i, key1, sizeof key1);
-    check_log(kSingleWrite, never_answered, 6);
+    check_log(KOR_FUNC_SINGLE_WRITE, never_answered, 6);
 
     ind_check_context("CAA written 2, acknowledged by multiplexer 0 only");
     value.Number = 2;
-    gate = gate_params("CAA", 0, 1, 0, &value);
+    gate = gate_params("CAA", 0, KOR_ACCESS_WRITE_ONLY, KOR_VALUE_NUMBER, &value);
     for (i = 0; i < 5; ++i) script.steps[i] = ack(7, 0x01, 0x00);
-    IND_CHECK_INT(run(kSingleWrite, &gate), 1);
-    check_log(kSingleWrite, wrong, 1);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_WRITE, &gate), KOR_REFUSED);
+    check_log(KOR_FUNC_SINGLE_WRITE, wrong, 1);
 
     ind_check_context("VER1 written");
-    gate = gate_params("VER1", 1, 2, 7, text);
+    gate = gate_params("VER1", 1, KOR_ACCESS_READ_ONLY, KOR_VALUE_TEXT, text);
     script.count = 0;
-    IND_CHECK_INT(run(kSingleWrite, &gate), 1);
-    check_log(kSingleWrite, read_gate, 1);
+    IND_CHECK_INT(run(KOR_FUNC_SINGLE_WRITE, &gate), KOR_REFUSED);
+    check_log(KOR_FUNC_SINGLE_WRITE, read_gate, 1);
 }
 
 /* ---- setup --------------------------------------------------------------- */
@@ -592,7 +612,7 @@ int main(void) {
     init.BaudRate = 9600;
     init.DataBits = 8;
     ind_check_context("Init");
-    IND_CHECK_INT(call(kInit, &init), 0);
+    IND_CHECK_INT(call(KOR_FUNC_INIT, &init), KOR_OK);
 
     check_version_and_clock();
     check_alarm_reports();
@@ -601,7 +621,7 @@ int main(void) {
     check_writes();
     check_write_failures();
 
-    call(kExit, NULL);
+    call(KOR_FUNC_EXIT, NULL);
     close(master);
     return ind_check_done("protocol");
 }
