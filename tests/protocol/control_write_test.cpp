@@ -317,6 +317,10 @@ TEST_F(ProtocolControlWrite, LaterFrameFailureKeepsEarlierFramesSent) {
     EXPECT_EQ(zanpro::Log(), Entered(7) +
                                  Repeat({{8, "VERODI: Failed to read first chars from PLC."}}, 5) +
                                  One(32, "VERODI: Failed to read reply from PLC"));
+    // The first frame after the pause before every write, the second at once after
+    // its acknowledgement, then again after each time-out (100 ms) and pause (50 ms).
+    EXPECT_EQ(peer.WriteTimes(), (std::vector<fake_port::Ms>{50, 50, 200, 350, 500, 650}));
+    EXPECT_EQ(Elapsed(), 800u);
 
     // PRESET: the third frame answered by another multiplexer.
     const Bytes p3 = {0xFF, 0x07, 0x21, 0x16, 0x3E, 0x10, 0x14, 0x60};

@@ -12,6 +12,7 @@ void FakeScriptedPeer::Run(std::vector<Step> steps) {
     pending_.clear();
     received_.clear();
     requests_.clear();
+    writeTimes_.clear();
     watch_ = fake_port::Watch();
 }
 
@@ -28,6 +29,7 @@ bool FakeScriptedPeer::Send(const Bytes& bytes) {
 }
 
 void FakeScriptedPeer::Take(const Bytes& written) {
+    writeTimes_.push_back(watch_.Elapsed());
     received_.insert(received_.end(), written.begin(), written.end());
     if (next_ == steps_.size()) return;
     pending_.insert(pending_.end(), written.begin(), written.end());

@@ -30,6 +30,8 @@ class FakeScriptedPeer {
     Bytes Received() const { return received_; }
     // The requests of the steps that ran.
     std::vector<Bytes> Requests() const { return requests_; }
+    // When each write of the driver happened, in virtual ms since the last Run.
+    std::vector<fake_port::Ms> WriteTimes() const { return writeTimes_; }
 
     fake_port::Line& Line() { return line_; }
     // Virtual time and pauses since the last Run.
@@ -44,6 +46,7 @@ class FakeScriptedPeer {
     Bytes pending_;  // written, not yet part of a whole request
     Bytes received_;
     std::vector<Bytes> requests_;
+    std::vector<fake_port::Ms> writeTimes_;
     fake_port::Watch watch_;
 };
 
