@@ -107,8 +107,8 @@ class Line {
 
     // The next `times` calls of that kind on this line fail.
     void Fail(Call call, int times = 1);
-    // The line is gone (device removed): the status query, reads and writes fail
-    // from now on; the close still works.
+    // The line is gone (device removed): every call on its port fails from now
+    // on but the close, and it cannot be opened again.
     void Vanish() { gone_ = true; }
 
     bool IsOpen() const { return open_; }
