@@ -1,5 +1,6 @@
-// Control writes through KorMain over a pseudo-terminal with a scripted
-// multiplexer: the frames on the wire, the acknowledgements, the failure table.
+// Control writes through KorMain on the fake port with a scripted multiplexer, on
+// virtual time: the frames on the wire, the acknowledgements, the failure table
+// with the time each ladder takes (read time-out 100 ms).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,7 +15,7 @@ namespace {
 
 using zanpro::GateStores;
 
-class ProtocolControlWrite : public ScriptedDriverTest {
+class ProtocolControlWrite : public FakeScriptedDriverTest {
   protected:
     // A number gate written with value.
     int32_t WriteNumber(const char* address, int32_t plc, uint16_t value, std::vector<Step> steps) {
@@ -134,8 +135,9 @@ TEST_F(ProtocolControlWrite, FramesOnTheWireAndAcknowledged) {
             return n;
         }());
         EXPECT_EQ(zanpro::Log(), Entered(7));
-        EXPECT_EQ(pauseCount, 1);  // the pause before every write
-        EXPECT_EQ(pauseTotalMs, 50u);
+        EXPECT_EQ(PauseCount(), 1u);  // the pause before every write
+        EXPECT_EQ(PausedMs(), 50u);
+        EXPECT_EQ(Elapsed(), 50u);  // every acknowledgement at once
     }
 }
 
@@ -190,7 +192,7 @@ TEST_F(ProtocolControlWrite, UnpreparableWritesSendNothing) {
         EXPECT_EQ(result, 1);
         EXPECT_TRUE(peer.Received().empty());
         EXPECT_EQ(zanpro::Log(), Entered(7) + One(32, Prepare(c.address)));
-        EXPECT_EQ(pauseCount, 1);
+        EXPECT_EQ(PauseCount(), 1u);
     }
 }
 
@@ -203,7 +205,7 @@ TEST_F(ProtocolControlWrite, ReadOnlyGatesAreRefusedAfterThePause) {
         EXPECT_EQ(
             zanpro::Log(),
             Entered(7) + One(8, "VERODI: Error try to operate SingleWrite() on read GAS: VER1"));
-        EXPECT_EQ(pauseCount, 1);
+        EXPECT_EQ(PauseCount(), 1u);
     }
     // A read-and-write gate (TAD) is written.
     const Bytes frame = {0xFF, 0x0E, 0x21, 0x07, 0x3E, 0x10, 0x99, 0x19,
@@ -220,41 +222,67 @@ TEST_F(ProtocolControlWrite, FailedAcknowledgementsAreRepeated) {
     badChecksum.back() ^= 0x01;
     const Log failed = {{32, "VERODI: Failed to read reply from PLC"}};
     const Log wrong = {{32, "VERODI: wrong receive"}};
+    // The 50 ms pause before the write, then per attempt as for reads: one
+    // time-out for nothing, two for a part, a drain of what a refused frame left.
     struct Case {
         const char* name;
         Bytes reply;
         int32_t result;
         Log perAttempt;
         Log last;
+        uint64_t elapsedMs;
     };
     const std::vector<Case> cases = {
-        {"no answer", {}, 2, {{8, "VERODI: Failed to read first chars from PLC."}}, failed},
+        {"no answer",
+         {},
+         2,
+         {{8, "VERODI: Failed to read first chars from PLC."}},
+         failed,
+         50 + 5 * (100 + 50)},
         {"truncated",
          {0xFF, 0x07, 0xF0, 0x04},
          2,
          {{8, "VERODI: Failed to read Response from PLC."}},
-         failed},
-        {"other mux", Acknowledgement(0x21), 1, {}, wrong},
-        {"status 1", Acknowledgement(0x11, 0x01), 1, {}, wrong},
-        {"checksum", badChecksum, 1, {}, wrong},
-        {"no start", {0x00, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4}, 1, {}, wrong},
-        {"length 255", {0xFF, 0xFF, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4}, 1, {}, wrong},
-        {"length 2", {0xFF, 0x02, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4}, 1, {}, wrong},
+         failed,
+         50 + 5 * (100 + 100 + 50)},
+        {"other mux", Acknowledgement(0x21), 1, {}, wrong, 50 + 5 * 50},
+        {"status 1", Acknowledgement(0x11, 0x01), 1, {}, wrong, 50 + 5 * 50},
+        {"checksum", badChecksum, 1, {}, wrong, 50 + 5 * 50},
+        {"no start",
+         {0x00, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4},
+         1,
+         {},
+         wrong,
+         50 + 50 + 4 * (50 + 50)},
+        {"length 255",
+         {0xFF, 0xFF, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4},
+         1,
+         {},
+         wrong,
+         50 + 50 + 4 * (50 + 50)},
+        {"length 2",
+         {0xFF, 0x02, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4},
+         1,
+         {},
+         wrong,
+         50 + 50 + 4 * (50 + 50)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        peer.Line().DropInput();  // what the case before left, so that no flush drains it
         EXPECT_EQ(WriteNumber("KEY1", 1, 53, std::vector<Step>(5, Step{frame.size(), c.reply})),
                   c.result);
         EXPECT_EQ(peer.Requests(), std::vector<Bytes>(5, frame));
         EXPECT_EQ(zanpro::Log(), Entered(7) + Repeat(c.perAttempt, 5) + c.last);
-        EXPECT_EQ(pauseCount, 6);  // before the write, then after every failed attempt
+        EXPECT_EQ(PauseCount(), 6u);  // before the write, then after every failed attempt
+        EXPECT_EQ(Elapsed(), c.elapsedMs);
     }
     // A good acknowledgement, byte for byte, on the third attempt.
     const Bytes good = {0xFF, 0x07, 0xF0, 0x04, 0x11, 0x10, 0x00, 0xE4};
     EXPECT_EQ(Acknowledgement(0x11), good);
     EXPECT_EQ(WriteNumber("KEY1", 1, 53, {{8, {}}, {8, Acknowledgement(0x21)}, {8, good}}), 0);
     EXPECT_EQ(peer.Requests(), std::vector<Bytes>(3, frame));
-    EXPECT_EQ(pauseCount, 3);
+    EXPECT_EQ(PauseCount(), 3u);
 
     // The fifth attempt alone decides the result and the closing line.
     const Log noAnswer = {{8, "VERODI: Failed to read first chars from PLC."}};
@@ -266,7 +294,7 @@ TEST_F(ProtocolControlWrite, FailedAcknowledgementsAreRepeated) {
     steps.push_back({8, Acknowledgement(0x21)});
     EXPECT_EQ(WriteNumber("KEY1", 1, 53, steps), 1);
     EXPECT_EQ(zanpro::Log(), Entered(7) + Repeat(noAnswer, 4) + wrong);
-    EXPECT_EQ(pauseCount, 6);
+    EXPECT_EQ(PauseCount(), 6u);
 }
 
 TEST_F(ProtocolControlWrite, CaaAcknowledgementFromAnotherMultiplexerIsWrong) {
@@ -289,6 +317,10 @@ TEST_F(ProtocolControlWrite, LaterFrameFailureKeepsEarlierFramesSent) {
     EXPECT_EQ(zanpro::Log(), Entered(7) +
                                  Repeat({{8, "VERODI: Failed to read first chars from PLC."}}, 5) +
                                  One(32, "VERODI: Failed to read reply from PLC"));
+    // The first frame after the pause before every write, the second at once after
+    // its acknowledgement, then again after each time-out (100 ms) and pause (50 ms).
+    EXPECT_EQ(peer.WriteTimes(), (std::vector<fake_port::Ms>{50, 50, 200, 350, 500, 650}));
+    EXPECT_EQ(Elapsed(), 800u);
 
     // PRESET: the third frame answered by another multiplexer.
     const Bytes p3 = {0xFF, 0x07, 0x21, 0x16, 0x3E, 0x10, 0x14, 0x60};
@@ -301,16 +333,18 @@ TEST_F(ProtocolControlWrite, LaterFrameFailureKeepsEarlierFramesSent) {
 }
 
 TEST(ProtocolControlWriteNoPort, EverySendFailsWithoutPauses) {
-    DriverHarness driver;
+    DriverHarness driver(nullptr);
     ASSERT_EQ(driver.Init("", 10, 0), 0);
     KorNumberValue record{0, 53};
     GateParams gate = DriverHarness::Gate("KEY1", 1, 1, 0, &record);
+    const fake_port::Watch watch;
     EXPECT_EQ(driver.Write(gate), 2);
     const Log attempt = {{32, "VERODI: Fail to flush comm port."},
                          {32, "VERODI: Failed to write to PLC,GAS:KEY1."}};
     EXPECT_EQ(zanpro::Log(),
               Entered(7) + Repeat(attempt, 5) + One(32, "VERODI: Failed to read reply from PLC"));
-    EXPECT_EQ(pauseCount, 1);
+    EXPECT_EQ(watch.PauseCount(), 1u);
+    EXPECT_EQ(watch.Elapsed(), 50u);
 }
 
 }  // namespace

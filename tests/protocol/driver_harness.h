@@ -1,5 +1,6 @@
 // Drives the driver the way a host does: Init on a port, then reads and writes of
-// gates through KorMain, with the pauses counted instead of waited.
+// gates through KorMain. On a real line the pauses are counted instead of waited;
+// on the fake port they pass on its virtual clock (pause hook nullptr).
 #pragma once
 
 #include <roderavo/kor.h>
@@ -28,10 +29,10 @@ inline constexpr int32_t kInstance = 3;
 
 class DriverHarness {
   public:
-    DriverHarness() {
+    explicit DriverHarness(roderavo::PauseFunction pause = &CountPause) {
         zanpro::Reset();
         zanpro::SetLogSink([](int32_t, std::string_view) {});
-        roderavo::SetPauseFunction(&CountPause);
+        roderavo::SetPauseFunction(pause);
     }
     ~DriverHarness() {
         if (initialised_) Call(11, nullptr);

@@ -1,16 +1,15 @@
-// The reply readers against hostile bytes on a real pty: every length byte,
-// truncated frames, wrong headers, random frames. The reply buffer is a heap
-// block of exactly 50 bytes, so the sanitizers see any access past it.
+// The reply readers against hostile bytes on the fake port: every length byte,
+// truncated frames, wrong headers, random frames, replies in pieces. The reply
+// buffer is a heap block of exactly 50 bytes, so the sanitizers see any access
+// past it.
 #include <gtest/gtest.h>
-
-#include <termios.h>
 
 #include <memory>
 #include <random>
 
 #include "driver_harness.h"
+#include "fake_scripted_peer.h"
 #include "protocol/reply_reader.h"
-#include "scripted_peer.h"
 #include "serial/comm.h"
 
 namespace protocol_test {
@@ -25,7 +24,6 @@ constexpr uint8_t kSentinel = 0xAA;
 class ProtocolReplyReader : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(peer.Ok());
         ASSERT_EQ(driver.Init(peer.PortName()), 0);
         port = static_cast<roderavo::PortHandle>(driver.Context().PortHandle);
         reply = std::make_unique<ReplyBuffer>();
@@ -53,8 +51,8 @@ class ProtocolReplyReader : public ::testing::Test {
                got == expected;
     }
 
-    ScriptedPeer peer;
-    DriverHarness driver;
+    FakeScriptedPeer peer;
+    DriverHarness driver{nullptr};
     roderavo::PortHandle port = 0;
     std::unique_ptr<ReplyBuffer> reply;
 };
@@ -200,8 +198,52 @@ TEST_F(ProtocolReplyReader, RandomFramesNeverOverrun) {
         const int32_t result = round % 5 == 0 ? Ack(received, 0x11) : Status(received, bytes[3]);
         EXPECT_TRUE(result == 0 || result == 10) << round;
         EXPECT_LE(received, 51);
-        // Drop what the reader left (the port handle is the descriptor here).
-        ASSERT_EQ(tcflush(static_cast<int>(port), TCIFLUSH), 0);
+        peer.Line().DropInput();  // what the reader left
+    }
+}
+
+TEST_F(ProtocolReplyReader, ReplyInPiecesIsWholeWhileNoReadTimesOut) {
+    // The reader asks for the first two bytes, then for the rest; a read that
+    // got part of what it asked waits its 100 ms out and the next read asks
+    // for the remainder, again for up to 100 ms.
+    const Bytes ack = Acknowledgement(0x11);
+    struct Case {
+        const char* name;
+        std::vector<std::pair<fake_port::Ms, Bytes>> pieces;  // arrival, bytes
+        int32_t result;
+        uint16_t received;  // the bytes of the parts read whole
+        fake_port::Ms elapsedMs;
+    };
+    const Bytes head(ack.begin(), ack.begin() + 2);
+    const Bytes middle(ack.begin() + 2, ack.begin() + 5);
+    const Bytes tail(ack.begin() + 5, ack.end());
+    const std::vector<Case> cases = {
+        {"at once", {{0, ack}}, 0, 8, 0},
+        {"rest 99 ms later", {{0, head}, {99, Bytes(ack.begin() + 2, ack.end())}}, 0, 8, 99},
+        {"three pieces, 90 ms apart", {{0, head}, {90, middle}, {180, tail}}, 0, 8, 180},
+        {"last piece as the second read ends", {{0, head}, {50, middle}, {200, tail}}, 0, 8, 200},
+        {"last piece 1 ms too late", {{0, head}, {50, middle}, {201, tail}}, 2, 2, 200},
+        {"first two bytes apart",
+         {{0, {0xFF}}, {100, Bytes(ack.begin() + 1, ack.end())}},
+         0,
+         8,
+         100},
+        {"second byte too late",
+         {{0, {0xFF}}, {201, Bytes(ack.begin() + 1, ack.end())}},
+         2,
+         0,
+         200},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Fresh();
+        const fake_port::Ms start = fake_port::Now();
+        for (const auto& [at, bytes] : c.pieces) peer.Line().Arrive(bytes, start + at);
+        uint16_t received = 0;
+        EXPECT_EQ(Ack(received, 0x11), c.result);
+        EXPECT_EQ(received, c.received);
+        EXPECT_EQ(fake_port::Now() - start, c.elapsedMs);
+        peer.Line().DropInput();
     }
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 namespace protocol_test {
 
@@ -81,6 +82,7 @@ void ScriptedPeer::Serve(std::vector<Step> steps) {
             std::lock_guard lock(mutex_);
             requests_.push_back(request);
         }
+        if (step.delayMs != 0) std::this_thread::sleep_for(std::chrono::milliseconds(step.delayMs));
         if (!step.reply.empty() && !Send(step.reply)) return;
     }
     done_ = true;

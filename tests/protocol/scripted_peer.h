@@ -10,22 +10,15 @@
 #include <thread>
 #include <vector>
 
-#include "support/frame_bytes.h"
+#include "script.h"
 #include "support/pty_peer.h"
 
 namespace protocol_test {
 
-using Bytes = std::vector<uint8_t>;
-using roderavo_test::Checksum;  // over every byte given, 0xFF left out
-using roderavo_test::Hex;
-
-struct Step {
-    std::size_t requestSize;  // bytes to read before answering
-    Bytes reply;              // written at once; empty: no answer
-};
-
 class ScriptedPeer {
   public:
+    static constexpr bool kVirtualTime = false;
+
     ScriptedPeer();
     ~ScriptedPeer();
     ScriptedPeer(const ScriptedPeer&) = delete;
@@ -59,9 +52,5 @@ class ScriptedPeer {
     Bytes received_;
     std::vector<Bytes> requests_;
 };
-
-// Frames, written out here byte by byte so that no driver routine checks itself.
-using roderavo_test::Acknowledgement;  // FF 07 F0 04 source 10 status checksum
-using roderavo_test::StatusReply;      // FF L F0 command source 10 payload checksum
 
 }  // namespace protocol_test

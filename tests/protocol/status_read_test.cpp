@@ -1,5 +1,6 @@
-// Status reads through KorMain over a pseudo-terminal with a scripted multiplexer:
-// the request bytes, the gates the reply fills, the failure table.
+// Status reads through KorMain on the fake port with a scripted multiplexer, on
+// virtual time: the request bytes, the gates the reply fills, the failure table
+// with the time each ladder of attempts takes (read time-out 100 ms).
 #include <gtest/gtest.h>
 
 #include <array>
@@ -28,7 +29,7 @@ Bytes AlarmReport(uint8_t source, uint8_t state, uint8_t extra = 0x5A) {
     return frame;
 }
 
-using ProtocolStatusRead = ScriptedDriverTest;
+using ProtocolStatusRead = FakeScriptedDriverTest;
 
 TEST_F(ProtocolStatusRead, TextGatesReceiveVersionAndClock) {
     struct Case {
@@ -77,7 +78,7 @@ TEST_F(ProtocolStatusRead, TextGatesReceiveVersionAndClock) {
         EXPECT_EQ(peer.Requests(), std::vector<Bytes>{c.request});
         EXPECT_EQ(std::string(text.data()), c.text);
         EXPECT_EQ(zanpro::Log(), Entered(5));
-        EXPECT_EQ(pauseCount, 0);
+        EXPECT_EQ(PauseCount(), 0u);
     }
 }
 
@@ -249,33 +250,60 @@ TEST_F(ProtocolStatusRead, FailedAttemptsAreRepeatedWithPauses) {
     Bytes truncated = StatusReply(0x48, 0x11, {'A', 'B'});
     truncated.pop_back();
 
+    // Every attempt ends with a 50 ms pause. A read that gets nothing waits one
+    // time-out (100 ms); one that gets part of what it asked waits a second one
+    // for the rest. A frame refused after its first two bytes leaves the rest
+    // waiting, which the next attempt's flush drains with a 50 ms read.
     struct Case {
         const char* name;
         Bytes reply;
         int32_t result;
         Log perAttempt;
         Log last;
+        uint64_t elapsedMs;
     };
     const std::vector<Case> cases = {
-        {"no answer", {}, 2, {{8, "VERODI: Failed to read first chars from PLC."}}, failed},
-        {"one byte", {0xFF}, 2, {{8, "VERODI: Failed to read first chars from PLC."}}, failed},
-        {"truncated", truncated, 2, {{8, "VERODI: Failed to read Response from PLC."}}, failed},
-        {"checksum", badChecksum, 1, {}, wrong},
-        {"other mux", StatusReply(0x48, 0x21, {'A'}), 1, {}, wrong},
-        {"other command", StatusReply(0x49, 0x11, {'A'}), 1, {}, wrong},
-        {"not to host", {0xFF, 0x06, 0xF1, 0x48, 0x11, 0x10, 0xA6}, 1, {}, wrong},
-        {"no start byte", {0xFE, 0x06, 0xF0, 0x48, 0x11, 0x10, 0xA7}, 1, {}, wrong},
-        {"length 5", {0xFF, 0x05, 0xF0, 0x48, 0x11, 0x10}, 1, {}, wrong},
-        {"length 50", {0xFF, 0x32, 0xF0, 0x48, 0x11, 0x10}, 1, {}, wrong},
+        {"no answer",
+         {},
+         2,
+         {{8, "VERODI: Failed to read first chars from PLC."}},
+         failed,
+         5 * (100 + 50)},
+        {"one byte",
+         {0xFF},
+         2,
+         {{8, "VERODI: Failed to read first chars from PLC."}},
+         failed,
+         5 * (100 + 100 + 50)},
+        {"truncated",
+         truncated,
+         2,
+         {{8, "VERODI: Failed to read Response from PLC."}},
+         failed,
+         5 * (100 + 100 + 50)},
+        {"checksum", badChecksum, 1, {}, wrong, 5 * 50},
+        {"other mux", StatusReply(0x48, 0x21, {'A'}), 1, {}, wrong, 5 * 50},
+        {"other command", StatusReply(0x49, 0x11, {'A'}), 1, {}, wrong, 5 * 50},
+        {"not to host", {0xFF, 0x06, 0xF1, 0x48, 0x11, 0x10, 0xA6}, 1, {}, wrong, 5 * 50},
+        {"no start byte",
+         {0xFE, 0x06, 0xF0, 0x48, 0x11, 0x10, 0xA7},
+         1,
+         {},
+         wrong,
+         50 + 4 * (50 + 50)},
+        {"length 5", {0xFF, 0x05, 0xF0, 0x48, 0x11, 0x10}, 1, {}, wrong, 50 + 4 * (50 + 50)},
+        {"length 50", {0xFF, 0x32, 0xF0, 0x48, 0x11, 0x10}, 1, {}, wrong, 50 + 4 * (50 + 50)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        peer.Line().DropInput();  // what the case before left, so that no flush drains it
         std::vector<Step> steps(5, Step{request.size(), c.reply});
         EXPECT_EQ(ReadWith(gate, steps), c.result);
         EXPECT_EQ(peer.Requests(), std::vector<Bytes>(5, request));
         EXPECT_EQ(zanpro::Log(), Entered(5) + Repeat(c.perAttempt, 5) + c.last);
-        EXPECT_EQ(pauseCount, 5);
-        EXPECT_EQ(pauseTotalMs, 250u);
+        EXPECT_EQ(PauseCount(), 5u);
+        EXPECT_EQ(PausedMs(), 250u);
+        EXPECT_EQ(Elapsed(), c.elapsedMs);
     }
 }
 
@@ -291,18 +319,21 @@ TEST_F(ProtocolStatusRead, TheLastAttemptDecidesTheMessage) {
         Bytes last;
         int32_t result;
         Log log;
+        uint64_t elapsedMs;
     };
     const std::vector<Case> cases = {
         {"silent, then malformed",
          {},
          badChecksum,
          1,
-         Log(4, noFirst) + One(32, "VERODI: wrong receive")},
+         Log(4, noFirst) + One(32, "VERODI: wrong receive"),
+         4 * (100 + 50) + 50},
         {"malformed, then silent",
          badChecksum,
          {},
          2,
-         Log{noFirst} + One(32, "VERODI: Failed to read reply from PLC,GAS:VER1.")},
+         Log{noFirst} + One(32, "VERODI: Failed to read reply from PLC,GAS:VER1."),
+         4 * 50 + 100 + 50},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -310,7 +341,8 @@ TEST_F(ProtocolStatusRead, TheLastAttemptDecidesTheMessage) {
         steps.push_back({7, c.last});
         EXPECT_EQ(ReadWith(gate, steps), c.result);
         EXPECT_EQ(zanpro::Log(), Entered(5) + c.log);
-        EXPECT_EQ(pauseCount, 5);
+        EXPECT_EQ(PauseCount(), 5u);
+        EXPECT_EQ(Elapsed(), c.elapsedMs);
     }
 }
 
@@ -324,8 +356,43 @@ TEST_F(ProtocolStatusRead, GoodAttemptAfterFailuresIsDecoded) {
               0);
     EXPECT_EQ(peer.Requests(), std::vector<Bytes>(3, request));
     EXPECT_STREQ(text.data(), "OK");
-    EXPECT_EQ(pauseCount, 2);
+    EXPECT_EQ(PauseCount(), 2u);
+    EXPECT_EQ(Elapsed(), (100u + 50) + 50);
     EXPECT_EQ(zanpro::Log(), Entered(5) + One(8, "VERODI: Failed to read first chars from PLC."));
+}
+
+TEST_F(ProtocolStatusRead, AnAnswerCountsOnlyWithinTheReadTimeout) {
+    std::array<char, 64> text{};
+    GateParams gate = DriverHarness::Gate("VER1", 1, 2, 7, text.data());
+    const Bytes late = StatusReply(0x48, 0x11, {'L', 'A', 'T', 'E'});
+    const Bytes next = StatusReply(0x48, 0x11, {'O', 'K'});
+    const LogLine noFirst = {8, "VERODI: Failed to read first chars from PLC."};
+    struct Case {
+        uint32_t delayMs;
+        const char* text;
+        std::size_t pauses;
+        uint64_t elapsedMs;
+        Log log;
+    };
+    // An answer 1 ms after the 100 ms time-out fails the attempt and is still
+    // waiting after the pause: the next attempt's flush drains it (50 ms) before
+    // its own request, so the next answer is the one decoded.
+    const std::vector<Case> cases = {
+        {0, "LATE", 0, 0, Entered(5)},
+        {99, "LATE", 0, 99, Entered(5)},
+        {100, "LATE", 0, 100, Entered(5)},
+        {101, "OK", 1, 100 + 50 + 50, Entered(5) + Log{noFirst}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.delayMs);
+        std::vector<Step> steps = {{7, late, c.delayMs}};
+        if (c.pauses != 0) steps.push_back({7, next});
+        EXPECT_EQ(ReadWith(gate, steps), 0);
+        EXPECT_STREQ(text.data(), c.text);
+        EXPECT_EQ(PauseCount(), c.pauses);
+        EXPECT_EQ(Elapsed(), c.elapsedMs);
+        EXPECT_EQ(zanpro::Log(), c.log);
+    }
 }
 
 TEST_F(ProtocolStatusRead, MissingReportByteIsALineFailure) {
@@ -336,18 +403,21 @@ TEST_F(ProtocolStatusRead, MissingReportByteIsALineFailure) {
     EXPECT_EQ(ReadWith(gate, std::vector<Step>(5, Step{8, report})), 2);
     EXPECT_EQ(zanpro::Log(), Entered(5) + Repeat({{8, "VERODI: Failed to read crc from PLC."}}, 5) +
                                  One(32, "VERODI: Failed to read reply from PLC,GAS:ALS005."));
-    EXPECT_EQ(pauseCount, 5);
+    EXPECT_EQ(PauseCount(), 5u);
+    EXPECT_EQ(Elapsed(), 5u * (100 + 50));  // the last byte waited for in vain
 }
 
 TEST(ProtocolStatusReadNoPort, EveryAttemptFailsAtTheSendWithoutPauses) {
-    DriverHarness driver;
+    DriverHarness driver(nullptr);
     ASSERT_EQ(driver.Init("", 10, 0), 0);
     std::array<char, 64> text{};
     GateParams gate = DriverHarness::Gate("VER1", 1, 2, 7, text.data());
+    const fake_port::Watch watch;
     EXPECT_EQ(driver.Read(gate), 2);
     EXPECT_EQ(zanpro::Log(), Entered(5) + Repeat({{32, "VERODI: Fail to flush comm port."}}, 5) +
                                  One(32, "VERODI: Failed to read reply from PLC,GAS:VER1."));
-    EXPECT_EQ(pauseCount, 0);
+    EXPECT_EQ(watch.PauseCount(), 0u);
+    EXPECT_EQ(watch.Elapsed(), 0u);
 }
 
 }  // namespace

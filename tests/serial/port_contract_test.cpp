@@ -1,23 +1,20 @@
 // The contract of the platform seam under the serial layer, written against
-// port.h alone so that every backend runs the same cases against a device pair
-// (here a pseudo-terminal; the peer tells which line fields its device keeps).
+// port.h alone so that every backend runs the same cases against a device pair:
+// built once with the POSIX backend on a pseudo-terminal and once with the fake
+// backend on virtual time (the peer tells which line fields its device keeps and
+// whether its clock is exact).
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
 
+#include "serial/contract_peer.h"
 #include "serial/port.h"
-#include "support/pty_peer.h"
 
 namespace {
 
 using namespace roderavo;
-using Clock = std::chrono::steady_clock;
-using roderavo_test::MsSince;
-using roderavo_test::PtyPeer;
-
-// A pseudo-terminal always reports 8 data bits without parity.
-constexpr bool kPeerKeepsCharacterFormat = false;
+using contract_test::ContractPeer;
 
 class PortContract : public ::testing::Test {
   protected:
@@ -29,7 +26,27 @@ class PortContract : public ::testing::Test {
     void TearDown() override {
         if (handle != 0) PortClose(handle);
     }
-    PtyPeer peer;
+    // Milliseconds since start on the port's clock.
+    int64_t Since(int64_t start) const { return peer.NowMs() - start; }
+    // A read waited about `expected` ms: exactly on a virtual clock; on a real
+    // one not less (allowing for the clock's grain) and not absurdly more.
+    static void ExpectWaited(int64_t elapsed, int64_t expected) {
+        if (ContractPeer::kExactTime) {
+            EXPECT_EQ(elapsed, expected);
+        } else {
+            EXPECT_GE(elapsed, expected - 10);
+            EXPECT_LT(elapsed, expected + 3000);
+        }
+    }
+    // Waits until the port's input queue holds count bytes.
+    bool WaitQueued(uint32_t count) {
+        const int64_t start = peer.NowMs();
+        uint32_t queued = 0;
+        while (PortClearErrors(handle, &queued) && queued < count && Since(start) < 2000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return queued == count;
+    }
+    ContractPeer peer;
     PortHandle handle = 0;
 };
 
@@ -97,7 +114,7 @@ TEST_F(PortContract, LineStateRoundTrip) {
         EXPECT_EQ(back.fOutX, 0);
         EXPECT_EQ(back.fInX, 0);
         EXPECT_EQ(back.fBinary, 1);
-        if (kPeerKeepsCharacterFormat) {
+        if (ContractPeer::kKeepsCharacterFormat) {
             EXPECT_EQ(back.ByteSize, c.byteSize);
             EXPECT_EQ(back.Parity, c.parity);
         }
@@ -153,11 +170,10 @@ TEST_F(PortContract, ShortReadAfterTheTotalTimeoutIsNoFailure) {
     ASSERT_TRUE(peer.Send({1, 2, 3}));
     uint8_t buffer[10] = {};
     uint32_t received = 99;
-    const auto start = Clock::now();
+    const int64_t start = peer.NowMs();
     EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
     EXPECT_EQ(received, 3U);
-    EXPECT_GE(MsSince(start), 140);
-    EXPECT_LT(MsSince(start), 3000);
+    ExpectWaited(Since(start), 150);
     EXPECT_EQ(buffer[2], 3);
 
     EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));  // nothing at all
@@ -169,25 +185,60 @@ TEST_F(PortContract, ReadReturnsAsSoonAsAllBytesAreThere) {
     ASSERT_TRUE(peer.Send({1, 2, 3, 4}));
     uint8_t buffer[4] = {};
     uint32_t received = 0;
-    const auto start = Clock::now();
+    const int64_t start = peer.NowMs();
     EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
     EXPECT_EQ(received, 4U);
-    EXPECT_LT(MsSince(start), 5000);
+    ExpectWaited(Since(start), 0);
 }
 
 TEST_F(PortContract, AllReadTimeoutsZeroWaitUntilTheBytesArrive) {
     ASSERT_TRUE(PortSetTimeouts(handle, PortTimeouts{0, 0, 0, 0, 0}));
-    std::thread late([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        peer.Send({9, 8});
-    });
+    const int64_t start = peer.NowMs();
+    peer.SendAfter(200, {9, 8});
     uint8_t buffer[2] = {};
     uint32_t received = 0;
-    const auto start = Clock::now();
     EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
-    late.join();
     EXPECT_EQ(received, 2U);
-    EXPECT_GE(MsSince(start), 150);
+    ExpectWaited(Since(start), 200);
+}
+
+TEST_F(PortContract, TotalTimeoutGrowsWithTheLengthAsked) {
+    ASSERT_TRUE(PortSetTimeouts(handle, PortTimeouts{0, 20, 50, 0, 0}));
+    uint8_t buffer[5] = {};
+    uint32_t received = 99;
+    const int64_t start = peer.NowMs();
+    EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
+    EXPECT_EQ(received, 0U);
+    ExpectWaited(Since(start), 5 * 20 + 50);
+}
+
+TEST_F(PortContract, IntervalTimeoutEndsAReadWhenTheLineFallsSilent) {
+    ASSERT_TRUE(PortSetTimeouts(handle, PortTimeouts{50, 0, 0, 0, 0}));
+    ASSERT_TRUE(peer.Send({1, 2}));
+    peer.SendAfter(400, {3});
+    uint8_t buffer[3] = {};
+    uint32_t received = 0;
+    EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
+    EXPECT_EQ(received, 2U);  // the third byte came long after the silence
+    EXPECT_EQ(buffer[1], 2);
+    // With no total time-out the next read waits for its first byte.
+    EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
+    EXPECT_EQ(received, 1U);
+    EXPECT_EQ(buffer[0], 3);
+}
+
+TEST_F(PortContract, IntervalWithoutTotalsReturnsAtOnceWithWhatIsWaiting) {
+    ASSERT_TRUE(PortSetTimeouts(handle, PortTimeouts{0xFFFFFFFFU, 0, 0, 0, 0}));
+    ASSERT_TRUE(peer.Send({1, 2, 3}));
+    ASSERT_TRUE(WaitQueued(3));
+    uint8_t buffer[10] = {};
+    uint32_t received = 0;
+    const int64_t start = peer.NowMs();
+    EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
+    EXPECT_EQ(received, 3U);
+    EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
+    EXPECT_EQ(received, 0U);
+    ExpectWaited(Since(start), 0);
 }
 
 TEST_F(PortContract, InputQueueCountAndWrite) {
@@ -195,16 +246,24 @@ TEST_F(PortContract, InputQueueCountAndWrite) {
     ASSERT_TRUE(PortClearErrors(handle, &queued));
     EXPECT_EQ(queued, 0U);
     ASSERT_TRUE(peer.Send({1, 2, 3, 4, 5}));
-    const auto start = Clock::now();
-    while (PortClearErrors(handle, &queued) && queued < 5 && MsSince(start) < 2000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    EXPECT_EQ(queued, 5U);
+    EXPECT_TRUE(WaitQueued(5));
 
     const uint8_t out[] = {0xFF, 0x06, 0x11};
     uint32_t written = 0;
     EXPECT_TRUE(PortWrite(handle, out, sizeof out, &written));
     EXPECT_EQ(written, 3U);
     EXPECT_EQ(peer.Receive(3), (std::vector<uint8_t>{0xFF, 0x06, 0x11}));
+}
+
+TEST_F(PortContract, ALineThatHasGoneFailsEveryTransferButTheClose) {
+    peer.Vanish();
+    uint32_t count = 99;
+    uint8_t buffer[2] = {1, 2};
+    EXPECT_FALSE(PortClearErrors(handle, &count));
+    EXPECT_FALSE(PortRead(handle, buffer, sizeof buffer, &count));
+    EXPECT_FALSE(PortWrite(handle, buffer, sizeof buffer, &count));
+    EXPECT_TRUE(PortClose(handle));
+    handle = 0;
 }
 
 TEST(PortContractNull, TheNullDeviceOpensWithoutLineStateOrTimeouts) {
