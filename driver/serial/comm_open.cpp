@@ -55,7 +55,11 @@ SerialStatus CommOpen(const char* portName, uint16_t baudRate, uint16_t dataBits
     PortLineState state{};
     if (!PortGetState(opened, &state)) return CloseAfterFailure(opened, SerialStatus::NoState);
 
-    const PortTimeouts timeouts{0, 0, kOpenReadTimeoutMs, 0, 0};
+    // Every wait is bounded: a read by the read time-out plus twice the wire time
+    // of what it asks for, a write by its own wire time plus the read time-out.
+    const uint32_t characterMs = CharacterTimeMs(baudRate, dataBits, parity, stopBits);
+    const PortTimeouts timeouts{0, kReadWireFactor * characterMs, kOpenReadTimeoutMs, characterMs,
+                                kOpenReadTimeoutMs};
     if (!PortSetTimeouts(opened, timeouts))
         return CloseAfterFailure(opened, SerialStatus::OpenFailed);
 

@@ -238,13 +238,13 @@ TEST_F(ProtocolControlWrite, FailedAcknowledgementsAreRepeated) {
          2,
          {{8, "VERODI: Failed to read first chars from PLC."}},
          failed,
-         50 + 5 * (100 + 50)},
+         50 + 5 * (ReadWait(2) + 50)},
         {"truncated",
          {0xFF, 0x07, 0xF0, 0x04},
          2,
          {{8, "VERODI: Failed to read Response from PLC."}},
          failed,
-         50 + 5 * (100 + 100 + 50)},
+         50 + 5 * (ReadWait(6) + 50)},
         {"other mux", Acknowledgement(0x21), 1, {}, wrong, 50 + 5 * 50},
         {"status 1", Acknowledgement(0x11, 0x01), 1, {}, wrong, 50 + 5 * 50},
         {"checksum", badChecksum, 1, {}, wrong, 50 + 5 * 50},
@@ -318,9 +318,13 @@ TEST_F(ProtocolControlWrite, LaterFrameFailureKeepsEarlierFramesSent) {
                                  Repeat({{8, "VERODI: Failed to read first chars from PLC."}}, 5) +
                                  One(32, "VERODI: Failed to read reply from PLC"));
     // The first frame after the pause before every write, the second at once after
-    // its acknowledgement, then again after each time-out (100 ms) and pause (50 ms).
-    EXPECT_EQ(peer.WriteTimes(), (std::vector<fake_port::Ms>{50, 50, 200, 350, 500, 650}));
-    EXPECT_EQ(Elapsed(), 800u);
+    // its acknowledgement, then again after each wait for the first two bytes of
+    // the acknowledgement and the pause (50 ms).
+    constexpr fake_port::Ms kAttempt = ReadWait(2) + 50;
+    EXPECT_EQ(peer.WriteTimes(),
+              (std::vector<fake_port::Ms>{50, 50, 50 + kAttempt, 50 + 2 * kAttempt,
+                                          50 + 3 * kAttempt, 50 + 4 * kAttempt}));
+    EXPECT_EQ(Elapsed(), 50 + 5 * kAttempt);
 
     // PRESET: the third frame answered by another multiplexer.
     const Bytes p3 = {0xFF, 0x07, 0x21, 0x16, 0x3E, 0x10, 0x14, 0x60};

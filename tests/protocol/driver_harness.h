@@ -27,6 +27,13 @@ using Log = std::vector<LogLine>;
 
 inline constexpr int32_t kInstance = 3;
 
+// The longest one read of n bytes waits on the harness's line (9600 baud 8N1, the
+// 100 ms read time-out of Init's default): the time-out plus twice the wire time
+// of the bytes, 2 ms a character.
+constexpr uint64_t ReadWait(std::size_t bytes) {
+    return 100 + 2 * 2 * bytes;
+}
+
 class DriverHarness {
   public:
     explicit DriverHarness(roderavo::PauseFunction pause = &CountPause) {

@@ -203,9 +203,9 @@ TEST_F(ProtocolReplyReader, RandomFramesNeverOverrun) {
 }
 
 TEST_F(ProtocolReplyReader, ReplyInPiecesIsWholeWhileNoReadTimesOut) {
-    // The reader asks for the first two bytes, then for the rest; a read that
-    // got part of what it asked waits its 100 ms out and the next read asks
-    // for the remainder, again for up to 100 ms.
+    // The reader asks for the first two bytes, then for the rest; each read waits
+    // at most the 100 ms time-out and twice the wire time of what it asks for
+    // (ReadWait), and a piece that is not whole by then is not asked for again.
     const Bytes ack = Acknowledgement(0x11);
     struct Case {
         const char* name;
@@ -220,19 +220,32 @@ TEST_F(ProtocolReplyReader, ReplyInPiecesIsWholeWhileNoReadTimesOut) {
     const std::vector<Case> cases = {
         {"at once", {{0, ack}}, 0, 8, 0},
         {"rest 99 ms later", {{0, head}, {99, Bytes(ack.begin() + 2, ack.end())}}, 0, 8, 99},
-        {"three pieces, 90 ms apart", {{0, head}, {90, middle}, {180, tail}}, 0, 8, 180},
-        {"last piece as the second read ends", {{0, head}, {50, middle}, {200, tail}}, 0, 8, 200},
-        {"last piece 1 ms too late", {{0, head}, {50, middle}, {201, tail}}, 2, 2, 200},
+        {"three pieces, 60 ms apart", {{0, head}, {60, middle}, {120, tail}}, 0, 8, 120},
+        {"last piece as the rest's read ends",
+         {{0, head}, {50, middle}, {ReadWait(6), tail}},
+         0,
+         8,
+         ReadWait(6)},
+        {"last piece 1 ms too late",
+         {{0, head}, {50, middle}, {ReadWait(6) + 1, tail}},
+         2,
+         2,
+         ReadWait(6)},
         {"first two bytes apart",
          {{0, {0xFF}}, {100, Bytes(ack.begin() + 1, ack.end())}},
          0,
          8,
          100},
+        {"second byte as the first read ends",
+         {{0, {0xFF}}, {ReadWait(2), Bytes(ack.begin() + 1, ack.end())}},
+         0,
+         8,
+         ReadWait(2)},
         {"second byte too late",
-         {{0, {0xFF}}, {201, Bytes(ack.begin() + 1, ack.end())}},
+         {{0, {0xFF}}, {ReadWait(2) + 1, Bytes(ack.begin() + 1, ack.end())}},
          2,
          0,
-         200},
+         ReadWait(2)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -250,10 +250,10 @@ TEST_F(ProtocolStatusRead, FailedAttemptsAreRepeatedWithPauses) {
     Bytes truncated = StatusReply(0x48, 0x11, {'A', 'B'});
     truncated.pop_back();
 
-    // Every attempt ends with a 50 ms pause. A read that gets nothing waits one
-    // time-out (100 ms); one that gets part of what it asked waits a second one
-    // for the rest. A frame refused after its first two bytes leaves the rest
-    // waiting, which the next attempt's flush drains with a 50 ms read.
+    // Every attempt ends with a 50 ms pause. A read waits at most the read
+    // time-out and twice the wire time of what it asks for (ReadWait); one that
+    // gets part of it is not given a second wait for the rest. A frame refused after its first two
+    // bytes leaves the rest waiting, which the next attempt's flush drains with a 50 ms read.
     struct Case {
         const char* name;
         Bytes reply;
@@ -268,19 +268,19 @@ TEST_F(ProtocolStatusRead, FailedAttemptsAreRepeatedWithPauses) {
          2,
          {{8, "VERODI: Failed to read first chars from PLC."}},
          failed,
-         5 * (100 + 50)},
+         5 * (ReadWait(2) + 50)},
         {"one byte",
          {0xFF},
          2,
          {{8, "VERODI: Failed to read first chars from PLC."}},
          failed,
-         5 * (100 + 100 + 50)},
+         5 * (ReadWait(2) + 50)},
         {"truncated",
          truncated,
          2,
          {{8, "VERODI: Failed to read Response from PLC."}},
          failed,
-         5 * (100 + 100 + 50)},
+         5 * (ReadWait(7) + 50)},
         {"checksum", badChecksum, 1, {}, wrong, 5 * 50},
         {"other mux", StatusReply(0x48, 0x21, {'A'}), 1, {}, wrong, 5 * 50},
         {"other command", StatusReply(0x49, 0x11, {'A'}), 1, {}, wrong, 5 * 50},
@@ -327,13 +327,13 @@ TEST_F(ProtocolStatusRead, TheLastAttemptDecidesTheMessage) {
          badChecksum,
          1,
          Log(4, noFirst) + One(32, "VERODI: wrong receive"),
-         4 * (100 + 50) + 50},
+         4 * (ReadWait(2) + 50) + 50},
         {"malformed, then silent",
          badChecksum,
          {},
          2,
          Log{noFirst} + One(32, "VERODI: Failed to read reply from PLC,GAS:VER1."),
-         4 * 50 + 100 + 50},
+         4 * 50 + ReadWait(2) + 50},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -357,7 +357,7 @@ TEST_F(ProtocolStatusRead, GoodAttemptAfterFailuresIsDecoded) {
     EXPECT_EQ(peer.Requests(), std::vector<Bytes>(3, request));
     EXPECT_STREQ(text.data(), "OK");
     EXPECT_EQ(PauseCount(), 2u);
-    EXPECT_EQ(Elapsed(), (100u + 50) + 50);
+    EXPECT_EQ(Elapsed(), (ReadWait(2) + 50) + 50);
     EXPECT_EQ(zanpro::Log(), Entered(5) + One(8, "VERODI: Failed to read first chars from PLC."));
 }
 
@@ -374,14 +374,15 @@ TEST_F(ProtocolStatusRead, AnAnswerCountsOnlyWithinTheReadTimeout) {
         uint64_t elapsedMs;
         Log log;
     };
-    // An answer 1 ms after the 100 ms time-out fails the attempt and is still
-    // waiting after the pause: the next attempt's flush drains it (50 ms) before
-    // its own request, so the next answer is the one decoded.
+    // An answer 1 ms after the first two bytes' wait (the 100 ms time-out and
+    // their wire time twice) fails the attempt and is still waiting after the
+    // pause: the next attempt's flush drains it (50 ms) before its own request, so
+    // the next answer is the one decoded.
     const std::vector<Case> cases = {
         {0, "LATE", 0, 0, Entered(5)},
         {99, "LATE", 0, 99, Entered(5)},
-        {100, "LATE", 0, 100, Entered(5)},
-        {101, "OK", 1, 100 + 50 + 50, Entered(5) + Log{noFirst}},
+        {ReadWait(2), "LATE", 0, ReadWait(2), Entered(5)},
+        {ReadWait(2) + 1, "OK", 1, ReadWait(2) + 50 + 50, Entered(5) + Log{noFirst}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.delayMs);
@@ -404,7 +405,7 @@ TEST_F(ProtocolStatusRead, MissingReportByteIsALineFailure) {
     EXPECT_EQ(zanpro::Log(), Entered(5) + Repeat({{8, "VERODI: Failed to read crc from PLC."}}, 5) +
                                  One(32, "VERODI: Failed to read reply from PLC,GAS:ALS005."));
     EXPECT_EQ(PauseCount(), 5u);
-    EXPECT_EQ(Elapsed(), 5u * (100 + 50));  // the last byte waited for in vain
+    EXPECT_EQ(Elapsed(), 5u * (ReadWait(1) + 50));  // the last byte waited for in vain
 }
 
 TEST(ProtocolStatusReadNoPort, EveryAttemptFailsAtTheSendWithoutPauses) {

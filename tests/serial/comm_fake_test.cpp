@@ -77,7 +77,9 @@ TEST_F(CommFake, OpenSetsTheFixedConfigurationAndKeepsWhatItDoesNotSet) {
     const std::array<uint32_t, 5> timeouts = {
         t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
         t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
-    EXPECT_EQ(timeouts, (std::array<uint32_t, 5>{0, 0, 1000, 0, 0}));
+    // Reads wait 1000 ms and twice the wire time of their bytes, writes their wire
+    // time and 1000 ms: 11 bits a character at 19200 take 1 ms.
+    EXPECT_EQ(timeouts, (std::array<uint32_t, 5>{0, 2, 1000, 1, 1000}));
     EXPECT_EQ(line.InputQueueSize(), 1200U);
     EXPECT_EQ(line.OutputQueueSize(), 1200U);
 }
