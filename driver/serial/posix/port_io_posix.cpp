@@ -87,20 +87,47 @@ bool PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
     const posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr || port->isNull || inputQueued == nullptr) return false;
     // A line that has gone (the device removed, the other side of a
-    // pseudo-terminal closed) reports no status.
-    pollfd watch{port->fd, POLLIN, 0};
-    if (poll(&watch, 1, 0) < 0) return false;
-    if ((watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
+    // pseudo-terminal closed) is hung up and reports no status.
     int waiting = 0;
     if (ioctl(port->fd, FIONREAD, &waiting) != 0 || waiting < 0) return false;
-    *inputQueued = static_cast<uint32_t>(waiting);
+    *inputQueued =
+        static_cast<uint32_t>(waiting) + static_cast<uint32_t>(port->aheadEnd - port->aheadAt);
     return true;
 }
 
+namespace {
+
+// Hands out what was read ahead, up to length bytes.
+uint32_t TakeAhead(posix::OpenPort& port, uint8_t* buffer, uint32_t length) {
+    const auto count =
+        static_cast<uint32_t>(std::min<std::size_t>(length, port.aheadEnd - port.aheadAt));
+    std::copy_n(port.ahead.begin() + static_cast<std::ptrdiff_t>(port.aheadAt), count, buffer);
+    port.aheadAt += count;
+    if (port.aheadAt == port.aheadEnd) port.aheadAt = port.aheadEnd = 0;
+    return count;
+}
+
+// Sleeps until the bytes still missing can have arrived at the line's speed, or
+// until the deadline: waking for every byte of a slow line costs a system call
+// each.
+void AwaitWireTime(const posix::OpenPort& port, uint32_t missing, int64_t deadline) {
+    const int64_t left = deadline - NowMs();
+    if (left <= 0) return;
+    const int64_t us =
+        std::min<int64_t>(static_cast<int64_t>(missing) * port.characterUs, left * 1000);
+    timespec pause{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+    while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+// A read hands out first what an earlier read took ahead, then reads whatever has
+// arrived (up to the read-ahead buffer) in one call: an instant reply is taken
+// with one poll and one read, and its rest is already here when asked for.
 bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received) {
-    const posix::OpenPort* port = posix::FindPort(handle);
+    posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr || received == nullptr || (buffer == nullptr && length != 0)) return false;
-    *received = 0;
     const PortTimeouts& t = port->timeouts;
     const bool returnAtOnce = t.ReadIntervalTimeout == kNoWait &&
                               t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
@@ -109,30 +136,57 @@ bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* rec
     const bool hasTotal = total > 0 || returnAtOnce;
     const bool hasInterval = t.ReadIntervalTimeout != 0 && !returnAtOnce;
     const int64_t deadline = NowMs() + (returnAtOnce ? 0 : total);
+    const bool paced = hasTotal && !hasInterval && !returnAtOnce && port->characterUs != 0;
 
-    uint32_t got = 0;
+    uint32_t got = TakeAhead(*port, buffer, length);
+    *received = got;
+    bool readFirst = false;  // the missing bytes were given their wire time: read at once
     while (got < length) {
-        int64_t wait = -1;
-        if (hasTotal) wait = std::max<int64_t>(0, deadline - NowMs());
-        if (hasInterval && got > 0)
-            wait =
-                wait < 0 ? t.ReadIntervalTimeout : std::min<int64_t>(wait, t.ReadIntervalTimeout);
-        const int ready = WaitForInput(port->fd, wait);
-        if (ready < 0) return false;
-        if (ready == 0) break;  // the time-out passed
-        const ssize_t count = read(port->fd, buffer + got, length - got);
+        int ready = kInputReady;
+        if (!readFirst) {
+            int64_t wait = -1;
+            if (hasTotal) wait = std::max<int64_t>(0, deadline - NowMs());
+            if (hasInterval && got > 0)
+                wait = wait < 0 ? t.ReadIntervalTimeout
+                                : std::min<int64_t>(wait, t.ReadIntervalTimeout);
+            ready = WaitForInput(port->fd, wait);
+            if (ready < 0) return false;
+            if (ready == 0) break;  // the time-out passed
+        }
+        const bool polled = !readFirst;
+        readFirst = false;
+        // Large reads (the drain's) go straight to the caller; small ones take
+        // what has arrived into the read-ahead buffer.
+        const bool direct = length - got >= port->ahead.size();
+        uint8_t* into = direct ? buffer + got : port->ahead.data();
+        const std::size_t room = direct ? length - got : port->ahead.size();
+        const ssize_t count = read(port->fd, into, room);
         if (count < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
             return false;
         }
-        // End of input: on a line that has gone a failure, else (the null
-        // device) a read that found nothing.
+        // Nothing: a raw tty read without a wait finds nothing yet (it returns 0,
+        // not EAGAIN); after a wait it is the end of input, on a line that has gone
+        // a failure, else (the null device) a read that found nothing.
         if (count == 0) {
             if (ready == kLineGone) return false;
+            if (!polled && !port->isNull) continue;
             break;
         }
-        got += static_cast<uint32_t>(count);
+        if (direct) {
+            got += static_cast<uint32_t>(count);
+        } else {
+            port->aheadAt = 0;
+            port->aheadEnd = static_cast<std::size_t>(count);
+            got += TakeAhead(*port, buffer + got, length - got);
+        }
         *received = got;
+        if (static_cast<std::size_t>(count) == room) {
+            readFirst = true;  // more may be waiting already
+        } else if (got < length && paced && NowMs() < deadline) {
+            AwaitWireTime(*port, length - got, deadline);
+            readFirst = true;
+        }
     }
     return true;
 }
