@@ -11,7 +11,13 @@
 
 namespace zanpro {
 
+#if defined(_WIN32)
+// ZANPRO.dll exports C functions only: on Windows this API is a static library
+// on the host's side, over the C functions of zanpro_host.h.
+#define ZANPRO_HOST_API
+#else
 #define ZANPRO_HOST_API __attribute__((visibility("default")))
+#endif
 
 // Gates. Addresses match case-insensitively ("tas005" finds "TAS005"), so a host
 // may register a gate in whatever case its tag editor produced.

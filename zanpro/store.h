@@ -4,11 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include "host.h"
+#include "store_mutex.h"
 
 namespace zanpro {
 
@@ -22,7 +22,7 @@ struct Gate {
 };
 
 struct Store {
-    std::mutex mutex;
+    StoreMutex mutex;
     std::array<std::optional<std::string>, 256> clients;  // index = client id, 0 unused
     std::map<uint32_t, Gate> gates;
     uint32_t nextGateId = 1;

@@ -1,7 +1,8 @@
 /* The host library ZANPRO: clients, gates, values and the log.
  * On Linux it is the shared library libzanpro.so.1; its functions carry the
  * ELF version node ZANPRO_1. A host may ship its own library with the same soname
- * and version node. */
+ * and version node. On Windows it is ZANPRO.dll, whose functions are cdecl and
+ * exported undecorated; a host may ship its own ZANPRO.dll with these six. */
 #ifndef ZANPRO_ZANPRO_H
 #define ZANPRO_ZANPRO_H
 
@@ -11,7 +12,9 @@
 extern "C" {
 #endif
 
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(ZANPRO_BUILDING)
+#define ZANPRO_API __declspec(dllexport)
+#elif defined(_WIN32)
 #define ZANPRO_API __declspec(dllimport)
 #elif defined(ZANPRO_BUILDING)
 #define ZANPRO_API __attribute__((visibility("default")))
