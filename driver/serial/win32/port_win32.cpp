@@ -205,7 +205,8 @@ bool PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
     const HANDLE port = Known(handle);
     DWORD errors = 0;
     COMSTAT status{};
-    if (port == nullptr || inputQueued == nullptr || ClearCommError(port, &errors, &status) == FALSE)
+    if (port == nullptr || inputQueued == nullptr ||
+        ClearCommError(port, &errors, &status) == FALSE)
         return false;
     *inputQueued = status.cbInQue;
     return true;
