@@ -9,7 +9,12 @@
 
 #include <zanpro/zanpro.h>
 
+#ifdef _WIN32
+/* ZANPRO.dll of a foreign Windows host (tests/win32). */
+#define IND_EXPORT __declspec(dllexport)
+#else
 #define IND_EXPORT __attribute__((visibility("default")))
+#endif
 
 typedef struct {
     int used;
