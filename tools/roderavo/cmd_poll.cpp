@@ -1,7 +1,5 @@
 // roderavo poll: every multiplexer polled at the poll interval, shown live on a
 // terminal, as plain text (or JSON) otherwise; statistics when it ends.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -11,6 +9,7 @@
 #include "gate_forms.h"
 #include "host_log.h"
 #include "live_view.h"
+#include "platform.h"
 #include "poller.h"
 #include "terminal.h"
 #include "text.h"
@@ -93,7 +92,7 @@ std::optional<PollPlan> PlanPoll(const CommonOptions& options, const PollOptions
             return std::nullopt;
         }
     }
-    plan.terminal = isatty(STDOUT_FILENO) && !options.json;
+    plan.terminal = StdoutIsTerminal() && !options.json;
     plan.cycles = pollOptions.cycles;
     // Written to a file or a pipe, polling must end by itself.
     if (!plan.terminal && plan.cycles < 0 && !plan.durationMs) plan.cycles = 5;

@@ -8,8 +8,19 @@ namespace roderavo::tool {
 
 namespace {
 
+#if defined(_WIN32) && !defined(_GLIBCXX_HAS_GTHREADS)
+// The win32 thread model has no std::mutex; on Windows no simulator thread logs,
+// so the host's one thread needs no lock.
+struct LogMutex {
+    void lock() {}
+    void unlock() {}
+};
+#else
+using LogMutex = std::mutex;
+#endif
+
 struct LogState {
-    std::mutex mutex;
+    LogMutex mutex;
     LogOptions options;
     std::FILE* file = nullptr;
     std::vector<zanpro::LogLine> sinceMark;

@@ -1,10 +1,10 @@
 #include "live_view.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform.h"
 
 namespace roderavo::tool {
 
@@ -181,7 +181,7 @@ std::vector<std::string> RenderStatistics(const std::vector<MuxView>& muxes, uin
 
 bool TerminalHasColour() {
     if (std::getenv("NO_COLOR") != nullptr) return false;
-    if (!isatty(STDOUT_FILENO)) return false;
+    if (!StdoutIsTerminal()) return false;
     const char* term = std::getenv("TERM");
     return term != nullptr && std::strcmp(term, "dumb") != 0 && term[0] != '\0';
 }

@@ -1,15 +1,19 @@
 #include "session.h"
 
-#include <muxsim/cli_options.h>
-#include <muxsim/simulator.h>
 #include <zanpro/host.h>
 
 #include <cmath>
 #include <iostream>
 
+#ifndef _WIN32
+#include <muxsim/cli_options.h>
+#include <muxsim/simulator.h>
+
 #include "demo_simulator.h"
+#endif
 #include "gate_forms.h"
 #include "host_log.h"
+#include "platform.h"
 #include "port.h"
 #include "text.h"
 
@@ -96,6 +100,11 @@ bool Session::LoadDriver(const CommonOptions& options, int* exitCode) {
 }
 
 bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
+#ifdef _WIN32
+    (void)options;
+    *error = kNoSimulator;
+    return false;
+#else
     muxsim::Options simOptions;
     simOptions.seed = 1;
     for (const std::string& text : options.simFaults) {
@@ -115,6 +124,7 @@ bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
     }
     simulator_ = StartDemoSimulator(simOptions, error);
     return simulator_ != nullptr;
+#endif
 }
 
 bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
@@ -128,11 +138,13 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     if (options.simulate || options.port.empty()) {
         if (!StartSimulator(options, &error)) {
             Complain(error);
-            *exitCode = kExitLine;
+            *exitCode = kHasSimulator ? kExitLine : kExitRefused;
             return false;
         }
+#ifndef _WIN32
         settings.portName = simulator_->PortName();
         devicePath_ = simulator_->DevicePath();
+#endif
         portLabel_ = settings.portName + " (simulator)";
         if (!options.simulate)
             Complain("no --port given: running on the built-in simulator on " + settings.portName +
@@ -179,10 +191,12 @@ void Session::CloseLine() {
         const int32_t status = driver_.Exit();
         if (status != KOR_OK) Complain("the port " + portLabel_ + " could not be closed cleanly");
     }
+#ifndef _WIN32
     if (simulator_) {
         simulator_->Stop();
         simulator_.reset();
     }
+#endif
 }
 
 std::optional<BoundGate> Session::Bind(const std::string& address, std::string* why) {

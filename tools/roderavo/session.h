@@ -39,6 +39,11 @@ struct CommonOptions {
     std::vector<int> simAbsent;          // multiplexers the built-in simulator leaves out
 };
 
+// What the tool says on Windows for --simulate, or a read, write or poll without --port.
+inline constexpr const char* kNoSimulator =
+    "the built-in simulator is POSIX-only (it serves a pseudo-terminal): on Windows give the "
+    "port with --port COMn";
+
 // How a simulator fault is written.
 inline constexpr const char* kFaultHelp =
     "give KIND[:N][@P], KIND one of no-answer, bad-checksum, wrong-source, wrong-command, "
@@ -89,7 +94,6 @@ class Session {
     void CloseLine();
 
     Driver& driver() { return driver_; }
-    muxsim::Simulator* simulator() { return simulator_.get(); }
     const std::string& PortLabel() const { return portLabel_; }
     const std::string& DevicePath() const { return devicePath_; }
     int PollIntervalMs() const { return pollIntervalMs_; }
@@ -106,7 +110,9 @@ class Session {
 
   private:
     Driver driver_;
+#ifndef _WIN32  // the simulator serves a pseudo-terminal
     std::unique_ptr<muxsim::Simulator> simulator_;
+#endif
     std::string portLabel_;
     std::string devicePath_;
     int pollIntervalMs_ = 1000;

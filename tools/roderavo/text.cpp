@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform.h"
+
 namespace roderavo::tool {
 
 namespace {
@@ -100,10 +102,7 @@ std::string ClockValueNow() {
 }
 
 std::tm LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
+    return LocalTime(std::time(nullptr));
 }
 
 std::string LocalTimeText(const char* format) {
