@@ -23,6 +23,7 @@ namespace roderavo {
 namespace {
 
 inline constexpr std::size_t kMaxOpenPorts = 32;
+static_assert(sizeof(DCB) == 28, "the device control block is 28 bytes, its length field says so");
 inline constexpr std::size_t kNameSize = 64;
 
 // The one conversion between the layer's PortHandle (a pointer or an integer as
