@@ -13,7 +13,8 @@ namespace zanpro {
 
 #if defined(_WIN32)
 // ZANPRO.dll exports C functions only: on Windows this API is a static library
-// on the host's side, over the C functions of zanpro_host.h.
+// on the host's side (host_imports.cpp), over the C functions of zanpro_host.h
+// (host_exports.cpp). A function added here needs its C function there too.
 #define ZANPRO_HOST_API
 #else
 #define ZANPRO_HOST_API __attribute__((visibility("default")))

@@ -53,6 +53,10 @@ uint32_t ZanHostGateStores(uint32_t gateId) {
     return zanpro::GateStores(gateId);
 }
 
+uint64_t ZanHostGateLookups(void) {
+    return zanpro::GateLookups();
+}
+
 size_t ZanHostClientName(uint32_t clientId, char* buffer, size_t size) {
     for (const std::string& name : zanpro::ClientNames())
         if (zanpro::ClientId(name) == clientId) return CopyText(name, buffer, size);

@@ -73,6 +73,10 @@ uint32_t GateStores(uint32_t gateId) {
     return ZanHostGateStores(gateId);
 }
 
+uint64_t GateLookups() {
+    return ZanHostGateLookups();
+}
+
 std::vector<std::string> ClientNames() {
     std::vector<std::string> names;
     for (uint32_t id = 1; id < kClientIds; ++id) {

@@ -23,6 +23,7 @@ ZANPRO_API int ZanHostRemoveGate(uint32_t gateId);
 ZANPRO_API int ZanHostGateValue(uint32_t gateId, double* value);
 ZANPRO_API size_t ZanHostGateText(uint32_t gateId, char* buffer, size_t size);
 ZANPRO_API uint32_t ZanHostGateStores(uint32_t gateId);
+ZANPRO_API uint64_t ZanHostGateLookups(void);
 
 ZANPRO_API size_t ZanHostClientName(uint32_t clientId, char* buffer, size_t size);
 

@@ -1,6 +1,8 @@
 // The device side of the port contract, one per backend: a pseudo-terminal for
 // the POSIX backend (contract_peer_pty.cpp), a fake line for the fake backend
-// (contract_peer_fake.cpp). The contract suite is built once with each.
+// (contract_peer_fake.cpp), the far end of a null-modem cable between two COM
+// ports for the Win32 backend (tests/win32/contract_peer_com.cpp). The contract
+// suite is built once with each.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +26,17 @@ class ContractPeer {
     static const bool kKeepsCharacterFormat;
     // Whether the clock below is virtual, so that waits can be asserted exactly.
     static const bool kExactTime;
+    // Where the backend or its device does otherwise than the others, by name.
+    struct Differences {
+        bool takesASecondOpen = false;          // wine: a second exclusive open of a COM port
+        bool readsControlLinesOn = false;       // wine: DTR and RTS read back on, always
+        bool readsSomeSpeedsAs38400 = false;    // wine: 14400, for one
+        bool takesOneAndAHalfStopBits = false;  // wine, with 8 data bits
+        bool takesDtrHandshake = false;         // Windows has it, termios has not
+        bool takesSpeedZero = false;            // wine
+        bool cannotVanish = false;  // a cable between two COM ports, not pulled from inside
+    };
+    static const Differences kDifferences;
 
     bool Ok() const;
     std::string PortName() const;

@@ -5,6 +5,7 @@
 namespace contract_test {
 
 const bool ContractPeer::kKeepsCharacterFormat = true;
+const ContractPeer::Differences ContractPeer::kDifferences{};
 const bool ContractPeer::kExactTime = true;
 
 struct ContractPeer::Device {

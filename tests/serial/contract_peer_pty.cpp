@@ -8,6 +8,7 @@
 namespace contract_test {
 
 const bool ContractPeer::kKeepsCharacterFormat = false;
+const ContractPeer::Differences ContractPeer::kDifferences{};
 const bool ContractPeer::kExactTime = false;
 
 struct ContractPeer::Device {
