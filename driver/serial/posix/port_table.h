@@ -20,7 +20,10 @@ struct OpenPort {
     bool isPseudoTerminal;  // holds neither data bits nor parity
     PortTimeouts timeouts;
     PortLineState applied;  // the state last applied, for fields termios does not hold
-    uint32_t characterUs;   // one character's time on the line; 0: not paced
+    uint64_t characterNs;   // one character's time on the line; 0: not paced
+    // When the last byte read from the device came, as far as the line's speed
+    // tells (CLOCK_MONOTONIC, ns); 0 after a write: the next byte starts a reply.
+    int64_t flowAtNs;
     std::array<uint8_t, kReadAheadSize> ahead;  // read ahead, handed out from aheadAt
     std::size_t aheadAt;
     std::size_t aheadEnd;
