@@ -7,6 +7,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "address/address_grammar.h"
@@ -98,11 +99,16 @@ void ReplyCheck(benchmark::State& state) {
 }
 BENCHMARK(ReplyCheck);
 
+// The short ALS reply of multiplexer 1 (no alarm report): 7 bytes.
+Bytes AlsShortReply() {
+    return WithChecksum({0xFF, 0x06, 0xF0, 0x49, 0x11, 0x10});
+}
+
 // A driver instance on a fake line whose multiplexer answers every write at once
-// with the AAS reply, and the twenty SAC gates of multiplexer 1.
+// with the reply given, and the twenty SAC gates of multiplexer 1.
 class FakeInstance {
   public:
-    FakeInstance() {
+    explicit FakeInstance(Bytes reply = AasReply()) : reply_(std::move(reply)) {
         zanpro::Reset();
         zanpro::KeepLog(false);
         zanpro::SetLogSink([](int32_t, std::string_view) {});
@@ -116,7 +122,7 @@ class FakeInstance {
     const Bytes& Reply() const { return reply_; }
 
   private:
-    Bytes reply_ = AasReply();
+    Bytes reply_;
     fake_port::Line line_{"ttyBench0"};
     bench::Instance instance_;
     bool ok_ = false;
@@ -168,6 +174,25 @@ void SingleReadOnFakePort(benchmark::State& state) {
     }
 }
 BENCHMARK(SingleReadOnFakePort);
+
+// The read of the latency benchmark (ALS121, the short reply): the driver's own
+// CPU per exchange, without the line.
+void SingleReadAlsOnFakePort(benchmark::State& state) {
+    FakeInstance fake(AlsShortReply());
+    if (!fake.Ok()) {
+        state.SkipWithError("Init on the fake port failed");
+        return;
+    }
+    for (auto _ : state) {
+        KorNumberValue value{0, 7};
+        GateParams gate = bench::MakeGate("ALS121", 1, 2, 0, &value);
+        if (fake.Instance().Read(gate) != 0 || value.Number != 0) {
+            state.SkipWithError("the read failed");
+            return;
+        }
+    }
+}
+BENCHMARK(SingleReadAlsOnFakePort);
 
 }  // namespace
 

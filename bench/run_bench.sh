@@ -33,30 +33,43 @@ q=()
 
 # The system calls of one exchange, counted by strace between the program's markers
 # (only the calling thread is traced: muxsim's thread and the responders are not).
-count_calls() {  # label goal command...
-    local label=$1 goal=$2
-    shift 2
+count_calls() {  # label goal runs command...
+    local label=$1 goal=$2 runs=$3
+    shift 3
     if ! command -v strace >/dev/null; then
         echo "ROW|system calls of one exchange (strace)|$label|strace missing|||" >>"$rows"
         return
     fi
-    strace -o "$trace" "$@" >/dev/null
-    awk -v label="$label" -v goal="$goal" '
-        /bench-begin/ { on = 1; next }
-        /bench-end/ { on = 0 }
-        on && !/^(---|\+\+\+)/ {
-            call = $0; sub(/\(.*/, "", call)
-            if (call == "ioctl") { split($0, a, /[(,]/); call = "ioctl(" substr(a[3], 2) ")" }
-            if (call == "read" || call == "write") { n2 = split($0, b, "= "); call = call "=" b[n2] }
-            list = list (n ? " " : "") call; n++
-        }
-        END { printf "ROW|system calls of one exchange (strace)|%s|%d||%s|%s\n", label, n, goal, list }
-    ' "$trace" >>"$rows"
+    local results=()
+    for ((run = 0; run < runs; run++)); do
+        strace -o "$trace" "$@" >/dev/null
+        results+=("$(awk '
+            /bench-begin/ { on = 1; next }
+            /bench-end/ { on = 0 }
+            on && !/^(---|\+\+\+)/ {
+                call = $0; sub(/\(.*/, "", call)
+                if (call == "ioctl") { split($0, a, /[(,]/); call = "ioctl(" substr(a[3], 2) ")" }
+                if (call == "read" || call == "write") { n2 = split($0, b, "= "); call = call "=" b[n2] }
+                list = list " " call; n++
+            }
+            END { printf "%d%s", n, list }' "$trace")")
+    done
+    # The run with the median count, and the counts of all runs.
+    local sorted median all
+    sorted=$(printf '%s\n' "${results[@]}" | sort -n)
+    median=$(sed -n "$(((runs + 1) / 2))p" <<<"$sorted")
+    all=$(printf '%s\n' "${results[@]}" | cut -d' ' -f1 | sort -n | paste -sd' ')
+    local count=${median%% *} list=${median#* }
+    [ "$runs" -gt 1 ] && label="$label (median of $runs: $all)"
+    echo "ROW|system calls of one exchange (strace)|$label|$count||$goal|$list" >>"$rows"
 }
-count_calls "roderavo ALS, instant responder" "goal <= 4" "$bin/exchange_bench" --once roderavo
-count_calls "libmodbus RTU, instant responder" "" "$bin/exchange_bench" --once modbus
-count_calls "bare write/poll/read, instant responder" "" "$bin/exchange_bench" --once bare
-count_calls "roderavo AAS at 9600 baud, muxsim paced" "goal <= 8" "$bin/wire_bench" --once-aas 9600
+repeat=5
+[ "$quick" = 1 ] && repeat=1
+count_calls "roderavo ALS, instant responder" "goal <= 4" 1 "$bin/exchange_bench" --once roderavo
+count_calls "libmodbus RTU, instant responder" "" 1 "$bin/exchange_bench" --once modbus
+count_calls "bare write/poll/read, instant responder" "" 1 "$bin/exchange_bench" --once bare
+count_calls "roderavo AAS at 9600 baud, muxsim paced" "goal <= 8" "$repeat" \
+    "$bin/wire_bench" --once-aas 9600
 
 # One table.
 awk -F'|' '
