@@ -202,13 +202,15 @@ bool Simulator::Impl::Pause(int ms) {
 }
 
 bool Simulator::Impl::SleepUntil(Nanos deadline) {
-    // Long waits watch the stop pipe; the last stretch is one exact sleep.
-    constexpr Nanos kWatchFrom = 20'000'000;
+    // Long waits watch the stop pipe (slow lines: once a byte); the last stretch is
+    // one exact sleep.
+    constexpr Nanos kWatchFrom = 2'000'000;
     constexpr Nanos kExactPart = 2'000'000;
     const Nanos left = deadline - MonotonicNow();
     if (left > kWatchFrom) {
         pollfd stop{wake[0], POLLIN, 0};
-        if (poll(&stop, 1, static_cast<int>((left - kExactPart) / 1'000'000)) != 0) return false;
+        const Nanos watch = std::max<Nanos>(0, left - kExactPart) / 1'000'000;
+        if (poll(&stop, 1, static_cast<int>(watch)) != 0) return false;
     }
     const timespec at{static_cast<time_t>(deadline / kNanosPerSecond),
                       static_cast<long>(deadline % kNanosPerSecond)};
