@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -69,10 +70,13 @@ bool LockPathFor(const char* devicePath, LockPath& lock) {
     std::array<char, PATH_MAX> real{};
     if (devicePath == nullptr || realpath(devicePath, real.data()) == nullptr) return false;
     std::string_view name(real.data());
-    if (name.starts_with(kDeviceFolder)) {
+    // Compared by hand: starts_with may call the throwing substr, which the driver
+    // must not import.
+    if (name.size() >= kDeviceFolder.size() &&
+        std::equal(kDeviceFolder.begin(), kDeviceFolder.end(), name.begin())) {
         name.remove_prefix(kDeviceFolder.size());
     } else {
-        while (name.starts_with('/')) name.remove_prefix(1);
+        while (!name.empty() && name.front() == '/') name.remove_prefix(1);
     }
     if (name.empty() || kLockPrefix.size() + name.size() >= lock.size()) return false;
     std::size_t at = 0;
