@@ -1,5 +1,6 @@
 // Gates: registered by the host under an instance number and an address text,
-// found by the driver by that text, holding a number and a text.
+// found by the driver by that text (through a hash of the folded text), holding a
+// number and a text.
 #include <zanpro/zanpro.h>
 
 #include "store.h"
@@ -12,10 +13,21 @@ bool ClientExists(Store& s, uint32_t clientId) {
     return clientId > 0 && clientId < s.clients.size() && s.clients[clientId].has_value();
 }
 
+uint8_t Low8(uint32_t instance) {
+    return static_cast<uint8_t>(instance & 0xFFu);
+}
+
+// The ids of the gates whose instance number has the same low 8 bits and whose
+// address matches in any case, ascending; nullptr when there are none.
+const std::vector<uint32_t>* Candidates(Store& s, uint32_t instance, std::string_view address) {
+    const auto it = s.index.find(GateProbe{Low8(instance), address});
+    return it == s.index.end() ? nullptr : &it->second;
+}
+
 std::optional<uint32_t> FindLocked(Store& s, uint32_t instance, std::string_view address) {
-    const std::string key = FoldCase(address);
-    for (const auto& [id, gate] : s.gates)
-        if (gate.instance == instance && gate.key == key) return id;
+    if (const auto* ids = Candidates(s, instance, address))
+        for (const uint32_t id : *ids)
+            if (s.gates.at(id).instance == instance) return id;
     return std::nullopt;
 }
 
@@ -32,7 +44,9 @@ uint32_t AddGate(uint32_t instance, std::string_view address) {
     std::lock_guard lock(s.mutex);
     if (auto id = FindLocked(s, instance, address)) return *id;
     const uint32_t id = s.nextGateId++;
-    s.gates[id] = Gate{instance, std::string(address), FoldCase(address), {}, {}, 0};
+    const Gate& gate = s.gates[id] =
+        Gate{instance, std::string(address), FoldCase(address), {}, {}, 0};
+    s.index[GateKey{Low8(instance), gate.key}].push_back(id);
     return id;
 }
 
@@ -45,7 +59,15 @@ std::optional<uint32_t> FindGate(uint32_t instance, std::string_view address) {
 bool RemoveGate(uint32_t gateId) {
     auto& s = TheStore();
     std::lock_guard lock(s.mutex);
-    return s.gates.erase(gateId) == 1;
+    const auto gate = s.gates.find(gateId);
+    if (gate == s.gates.end()) return false;
+    const auto bucket = s.index.find(GateProbe{Low8(gate->second.instance), gate->second.key});
+    if (bucket != s.index.end()) {
+        std::erase(bucket->second, gateId);
+        if (bucket->second.empty()) s.index.erase(bucket);
+    }
+    s.gates.erase(gate);
+    return true;
 }
 
 std::optional<double> GateValue(uint32_t gateId) {
@@ -88,14 +110,10 @@ extern "C" int16_t ZanGetGateIdByAddressStr(uint32_t clientId, uint32_t instance
     ++s.lookups;
     if (address == nullptr || gateId == nullptr) return 1;
     if (!zanpro::ClientExists(s, clientId)) return 2;
-    const std::string key = zanpro::FoldCase(address);
-    for (const auto& [id, gate] : s.gates) {
-        if ((gate.instance & 0xFFu) == (instance & 0xFFu) && gate.key == key) {
-            *gateId = id;
-            return 0;
-        }
-    }
-    return 3;
+    const auto* ids = zanpro::Candidates(s, instance, address);
+    if (ids == nullptr) return 3;
+    *gateId = ids->front();
+    return 0;
 }
 
 extern "C" int16_t ZanPutGateVal(uint32_t clientId, uint32_t gateId, int32_t /*mode*/, double value,

@@ -2,6 +2,7 @@
 // to set up gates, read back what the driver stored and look at the log.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -47,12 +48,19 @@ ZANPRO_HOST_API std::vector<LogLine> Log();
 ZANPRO_HOST_API std::vector<LogLine> TakeLog();  // returns the lines and clears them
 ZANPRO_HOST_API void ClearLog();
 
+// The kept list is a ring of the last LogCapacity() lines, kDefaultLogCapacity
+// unless SetLogCapacity says otherwise (0 keeps none); a new line beyond it pushes
+// the oldest out. SetLogCapacity keeps the newest lines that fit.
+inline constexpr std::size_t kDefaultLogCapacity = 10000;
+ZANPRO_HOST_API void SetLogCapacity(std::size_t lines);
+ZANPRO_HOST_API std::size_t LogCapacity();
+
 // Where log lines go besides the kept list. The default writes to stderr and shows
 // trace lines (level 8) only when ShowTraces(true) was called.
 using LogSink = std::function<void(int32_t level, std::string_view text)>;
 ZANPRO_HOST_API void SetLogSink(LogSink sink);  // an empty sink restores the default
 ZANPRO_HOST_API void ShowTraces(bool show);
-ZANPRO_HOST_API void KeepLog(bool keep);  // default true
+ZANPRO_HOST_API void KeepLog(bool keep);  // default true: keep the last LogCapacity() lines
 
 // Forgets every client, gate and log line.
 ZANPRO_HOST_API void Reset();

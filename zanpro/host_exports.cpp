@@ -74,6 +74,14 @@ void ZanHostClearLog(void) {
     zanpro::ClearLog();
 }
 
+void ZanHostSetLogCapacity(size_t lines) {
+    zanpro::SetLogCapacity(lines);
+}
+
+size_t ZanHostLogCapacity(void) {
+    return zanpro::LogCapacity();
+}
+
 void ZanHostSetLogSink(ZanHostLineFunction sink, void* context) {
     if (sink == nullptr) {
         zanpro::SetLogSink({});

@@ -107,6 +107,14 @@ void ClearLog() {
     ZanHostClearLog();
 }
 
+void SetLogCapacity(std::size_t lines) {
+    ZanHostSetLogCapacity(lines);
+}
+
+std::size_t LogCapacity() {
+    return ZanHostLogCapacity();
+}
+
 void SetLogSink(LogSink sink) {
     CurrentSink() = std::move(sink);
     ZanHostSetLogSink(CurrentSink() ? CallSink : nullptr, nullptr);

@@ -1,5 +1,6 @@
-// The log: every err line is formatted like printf, kept with its level and
-// handed to the host's sink.
+// The log: every err line is formatted like printf into a fixed buffer, kept with
+// its level in a bounded ring and handed to the host's sink.
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <iostream>
@@ -12,6 +13,13 @@ namespace zanpro {
 
 namespace {
 
+// Lines up to this length are formatted without allocating; longer ones are kept
+// whole all the same.
+constexpr std::size_t kLineBuffer = 1024;
+// The room a new slot of the ring gets: a driver's lines fit, so that a slot
+// reused for another line does not grow.
+constexpr std::size_t kSlotText = 128;
+
 void DefaultSink(int32_t level, std::string_view text, bool showTraces) {
     if (level <= 8 && !showTraces) return;
     std::cerr << text << '\n';
@@ -19,30 +27,83 @@ void DefaultSink(int32_t level, std::string_view text, bool showTraces) {
 
 }  // namespace
 
+void LogRing::Push(int32_t level, std::string_view text) {
+    if (capacity_ == 0) return;
+    LogLine* slot = nullptr;
+    if (count_ < slots_.size()) {
+        slot = &slots_[(start_ + count_) % slots_.size()];
+        ++count_;
+    } else if (slots_.size() < capacity_) {  // start_ is 0 while the ring grows
+        slot = &slots_.emplace_back();
+        slot->text.reserve(kSlotText);
+        ++count_;
+    } else {
+        slot = &slots_[start_];
+        start_ = (start_ + 1) % slots_.size();
+    }
+    slot->level = level;
+    slot->text.assign(text);
+}
+
+std::vector<LogLine> LogRing::Lines() const {
+    std::vector<LogLine> lines;
+    lines.reserve(count_);
+    for (std::size_t i = 0; i < count_; ++i) lines.push_back(slots_[(start_ + i) % slots_.size()]);
+    return lines;
+}
+
+void LogRing::Clear() {
+    start_ = 0;
+    count_ = 0;
+}
+
+void LogRing::SetCapacity(std::size_t lines) {
+    std::vector<LogLine> kept = Lines();
+    if (kept.size() > lines)
+        kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(lines));
+    slots_ = std::move(kept);
+    slots_.shrink_to_fit();
+    start_ = 0;
+    count_ = slots_.size();
+    capacity_ = lines;
+}
+
 std::vector<LogLine> Log() {
     auto& s = TheStore();
     std::lock_guard lock(s.mutex);
-    return s.log;
+    return s.log.Lines();
 }
 
 std::vector<LogLine> TakeLog() {
     auto& s = TheStore();
     std::lock_guard lock(s.mutex);
-    std::vector<LogLine> lines;
-    lines.swap(s.log);
+    std::vector<LogLine> lines = s.log.Lines();
+    s.log.Clear();
     return lines;
 }
 
 void ClearLog() {
     auto& s = TheStore();
     std::lock_guard lock(s.mutex);
-    s.log.clear();
+    s.log.Clear();
+}
+
+void SetLogCapacity(std::size_t lines) {
+    auto& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    s.log.SetCapacity(lines);
+}
+
+std::size_t LogCapacity() {
+    auto& s = TheStore();
+    std::lock_guard lock(s.mutex);
+    return s.log.Capacity();
 }
 
 void SetLogSink(LogSink sink) {
     auto& s = TheStore();
     std::lock_guard lock(s.mutex);
-    s.sink = std::move(sink);
+    s.sink = sink ? std::make_shared<const LogSink>(std::move(sink)) : nullptr;
 }
 
 void ShowTraces(bool show) {
@@ -61,27 +122,35 @@ void KeepLog(bool keep) {
 
 extern "C" void err(int32_t level, const char* format, ...) {
     if (format == nullptr) return;
+    std::array<char, zanpro::kLineBuffer> buffer;
+    std::string longLine;
     va_list args;
     va_start(args, format);
     va_list copy;
     va_copy(copy, args);
-    const int size = std::vsnprintf(nullptr, 0, format, copy);
+    const int size = std::vsnprintf(buffer.data(), buffer.size(), format, copy);
     va_end(copy);
-    std::string text(size > 0 ? static_cast<size_t>(size) : 0, '\0');
-    if (size > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+    std::string_view text;
+    if (size > 0 && static_cast<std::size_t>(size) < buffer.size()) {
+        text = std::string_view(buffer.data(), static_cast<std::size_t>(size));
+    } else if (size > 0) {
+        longLine.resize(static_cast<std::size_t>(size));
+        std::vsnprintf(longLine.data(), longLine.size() + 1, format, args);
+        text = longLine;
+    }
     va_end(args);
 
     auto& s = zanpro::TheStore();
-    zanpro::LogSink sink;
+    std::shared_ptr<const zanpro::LogSink> sink;
     bool showTraces = false;
     {
         std::lock_guard lock(s.mutex);
-        if (s.keepLog) s.log.push_back({level, text});
+        if (s.keepLog) s.log.Push(level, text);
         sink = s.sink;
         showTraces = s.showTraces;
     }
     if (sink)
-        sink(level, text);
+        (*sink)(level, text);
     else
         zanpro::DefaultSink(level, text, showTraces);
 }

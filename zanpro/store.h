@@ -2,10 +2,15 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "host.h"
 #include "store_mutex.h"
@@ -21,20 +26,71 @@ struct Gate {
     uint32_t stores = 0;
 };
 
+// The gates by the low 8 bits of their instance number and their folded address.
+// A look-up hashes and compares the address folding each character as it goes,
+// so it neither copies nor upper-cases it.
+struct GateKey {
+    uint8_t instance;
+    std::string folded;
+};
+struct GateProbe {
+    uint8_t instance;
+    std::string_view address;  // in any case
+};
+struct GateKeyHash {
+    using is_transparent = void;
+    std::size_t operator()(const GateKey& key) const {
+        return (*this)(GateProbe{key.instance, key.folded});
+    }
+    std::size_t operator()(const GateProbe& probe) const;
+};
+struct GateKeyEqual {
+    using is_transparent = void;
+    static bool Same(uint8_t a, std::string_view x, uint8_t b, std::string_view y);
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+        return Same(a.instance, View(a), b.instance, View(b));
+    }
+    static std::string_view View(const GateKey& key) { return key.folded; }
+    static std::string_view View(const GateProbe& probe) { return probe.address; }
+};
+// The ids of the gates under one key, ascending (one, unless instance numbers
+// differ above their low 8 bits).
+using GateIndex = std::unordered_map<GateKey, std::vector<uint32_t>, GateKeyHash, GateKeyEqual>;
+
+// The kept log: the last `capacity` lines, oldest first. Once full, a new line
+// takes the place of the oldest and reuses its storage.
+class LogRing {
+  public:
+    void Push(int32_t level, std::string_view text);
+    std::vector<LogLine> Lines() const;
+    void Clear();
+    void SetCapacity(std::size_t lines);
+    std::size_t Capacity() const { return capacity_; }
+
+  private:
+    std::vector<LogLine> slots_;  // grows up to the capacity, then is reused
+    std::size_t start_ = 0;       // the oldest line's slot
+    std::size_t count_ = 0;
+    std::size_t capacity_ = kDefaultLogCapacity;
+};
+
 struct Store {
     StoreMutex mutex;
     std::array<std::optional<std::string>, 256> clients;  // index = client id, 0 unused
     std::map<uint32_t, Gate> gates;
+    GateIndex index;
     uint32_t nextGateId = 1;
     uint64_t lookups = 0;     // ZanGetGateIdByAddressStr calls
     size_t lastClientId = 0;  // the id ZanMkClient gave last
-    std::vector<LogLine> log;
-    LogSink sink;
+    LogRing log;
+    std::shared_ptr<const LogSink> sink;  // shared, so that err takes it without a copy
     bool showTraces = false;
     bool keepLog = true;
 };
 
 Store& TheStore();
+char FoldChar(char c);
 std::string FoldCase(std::string_view text);
 
 }  // namespace zanpro

@@ -32,6 +32,9 @@ typedef void (*ZanHostLineFunction)(int32_t level, const char* text, size_t leng
 /* Calls visit for every kept line, in order; take clears them afterwards. */
 ZANPRO_API void ZanHostVisitLog(ZanHostLineFunction visit, void* context, int take);
 ZANPRO_API void ZanHostClearLog(void);
+/* How many lines the kept log holds (the last ones). */
+ZANPRO_API void ZanHostSetLogCapacity(size_t lines);
+ZANPRO_API size_t ZanHostLogCapacity(void);
 /* A null sink restores the default (stderr). */
 ZANPRO_API void ZanHostSetLogSink(ZanHostLineFunction sink, void* context);
 ZANPRO_API void ZanHostShowTraces(int show);

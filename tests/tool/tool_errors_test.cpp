@@ -2,9 +2,13 @@
 // failures (2) with what to check, and the port diagnostics.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iomanip>
 
 #include "support/pty_peer.h"
 #include "tool_fixture.h"
@@ -104,6 +108,38 @@ TEST_F(ToolOnSimulator, ABusyPortNamesTheProcessThatHoldsIt) {
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_THAT(run.err, HasSubstr(sim.DevicePath() + " is busy: it is held by pid " +
                                    std::to_string(getpid())));
+}
+
+TEST_F(ToolOnSimulator, APortLockedOrHeldExclusiveNamesTheProcess) {
+    std::string lock = sim.DevicePath().substr(5);  // "pts/N"
+    std::replace(lock.begin(), lock.end(), '/', '_');
+    lock = "/var/lock/LCK.." + lock;
+    const std::string us = "pid " + std::to_string(getpid());
+    struct Case {
+        bool lockFile, exclusive;
+        std::string says;
+    };
+    const Case cases[] = {
+        {true, false, "is busy: it is locked by " + us},
+        {true, false, "(lock file " + lock + ")"},
+        {false, true, "is busy: it is held in exclusive mode by " + us},
+    };
+    for (const Case& c : cases) {
+        const int fd = open(sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        if (c.lockFile) {
+            std::ofstream(lock) << std::setw(10) << getpid() << '\n';
+        }
+        if (c.exclusive) {
+            ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);
+        }
+        const ToolRun run = Run("read", {"VER1"});
+        ioctl(fd, TIOCNXCL);
+        close(fd);
+        std::filesystem::remove(lock);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_THAT(run.err, HasSubstr(c.says));
+    }
 }
 
 TEST_F(ToolOnSimulator, ALongLinkToTheDeviceIsResolved) {

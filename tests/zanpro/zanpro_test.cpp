@@ -15,6 +15,7 @@ class ZanproTest : public ::testing::Test {
         zanpro::SetLogSink([](int32_t, std::string_view) {});  // quiet
         zanpro::ShowTraces(false);
         zanpro::KeepLog(true);
+        zanpro::SetLogCapacity(zanpro::kDefaultLogCapacity);
     }
     void TearDown() override {
         SetUp();
@@ -139,6 +140,56 @@ TEST_F(ZanproTest, SinkSeesEveryLineAndKeepLogCanBeTurnedOff) {
     EXPECT_EQ(seen,
               (std::vector<zanpro::LogLine>{{8, "trace 1"}, {32, "event 2"}, {32, "event 3"}}));
     EXPECT_EQ(zanpro::Log(), (std::vector<zanpro::LogLine>{{8, "trace 1"}, {32, "event 2"}}));
+}
+
+TEST_F(ZanproTest, TheKeptLogIsBoundedByDefaultAndKeepsTheNewestLines) {
+    const size_t lines = zanpro::kDefaultLogCapacity + 5;
+    for (size_t i = 0; i < lines; ++i) err(8, "line %zu", i);
+    std::vector<zanpro::LogLine> kept = zanpro::Log();
+    ASSERT_EQ(kept.size(), zanpro::kDefaultLogCapacity);
+    EXPECT_EQ(kept.front().text, "line 5");
+    EXPECT_EQ(kept.back().text, "line " + std::to_string(lines - 1));
+
+    struct Case {
+        size_t capacity;
+        std::vector<std::string> kept;  // of the lines a..e, after the shrink to 3
+    };
+    const Case cases[] = {
+        {0, {}},
+        {1, {"e"}},
+        {2, {"d", "e"}},
+        {4, {"b", "c", "d", "e"}},
+    };
+    for (const Case& c : cases) {
+        zanpro::ClearLog();
+        zanpro::SetLogCapacity(3);
+        for (const char* line : {"a", "b", "c", "d"}) err(32, "%s", line);
+        zanpro::SetLogCapacity(c.capacity);  // keeps the newest that fit: b, c, d
+        err(32, "e");
+        std::vector<std::string> texts;
+        for (const auto& line : zanpro::Log()) texts.push_back(line.text);
+        EXPECT_EQ(texts, c.kept) << "capacity " << c.capacity;
+        EXPECT_EQ(zanpro::LogCapacity(), c.capacity);
+    }
+}
+
+TEST_F(ZanproTest, GatesThatShareAnAddressUnderTheLowInstanceBits) {
+    const uint8_t client = MakeClient("VERODI No_01");
+    const uint32_t first = zanpro::AddGate(0x101, "sac121");
+    const uint32_t second = zanpro::AddGate(1, "SAC121");
+    EXPECT_NE(first, second) << "different instance numbers";
+    EXPECT_EQ(zanpro::FindGate(1, "Sac121"), second);
+    EXPECT_EQ(zanpro::FindGate(0x101, "SAC121"), first);
+    uint32_t id = 0;
+    EXPECT_EQ(ZanGetGateIdByAddressStr(client, 1, "SAC121", &id), 0);
+    EXPECT_EQ(id, first) << "the first registered";
+    EXPECT_TRUE(zanpro::RemoveGate(first));
+    EXPECT_FALSE(zanpro::RemoveGate(first));
+    EXPECT_EQ(ZanGetGateIdByAddressStr(client, 0x201, "sac121", &id), 0);
+    EXPECT_EQ(id, second);
+    EXPECT_TRUE(zanpro::RemoveGate(second));
+    EXPECT_EQ(ZanGetGateIdByAddressStr(client, 1, "SAC121", &id), 3);
+    EXPECT_EQ(zanpro::AddGate(1, "SAC121"), second + 1) << "registered anew";
 }
 
 TEST_F(ZanproTest, DefaultSinkShowsTracesOnlyWhenAsked) {

@@ -2,12 +2,15 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -41,6 +44,28 @@ std::string Join(const std::vector<std::string>& items, const std::string& sep) 
     std::string out;
     for (const auto& item : items) out += (out.empty() ? "" : sep) + item;
     return out;
+}
+
+// The running process that a UUCP lock file of the device names, as "pid 1234
+// (minicom)", with the lock file; empty when none. The lock file's name is the
+// driver's: the real path below /dev/ with "/" as "_" (LCK..ttyUSB0, LCK..pts_3).
+std::string LockHolder(const std::string& devicePath) {
+    std::error_code ec;
+    std::string name = fs::canonical(devicePath, ec).string();
+    if (ec) return {};
+    name.erase(0, name.starts_with("/dev/") ? 5 : name.find_first_not_of('/'));
+    std::replace(name.begin(), name.end(), '/', '_');
+    const std::string lock = "/var/lock/LCK.." + name;
+    const std::string line = ReadFirstLine(lock);
+    const auto digits = line.find_first_not_of(' ');
+    if (digits == std::string::npos || !std::isdigit(static_cast<unsigned char>(line[digits])))
+        return fs::exists(lock, ec) ? "its lock file " + lock + " names no process" : "";
+    const std::string pid = line.substr(digits);
+    if (pid.size() > 9 || !std::all_of(pid.begin(), pid.end(), ::isdigit)) return {};
+    if (kill(std::stoi(pid), 0) != 0 && errno != EPERM) return {};  // stale: the driver removes it
+    const std::string comm = ReadFirstLine(fs::path("/proc") / pid / "comm");
+    return "it is locked by pid " + pid + (comm.empty() ? "" : " (" + comm + ")") + " (lock file " +
+           lock + ")";
 }
 
 }  // namespace
@@ -167,7 +192,16 @@ std::string DiagnosePort(const std::string& devicePath) {
         return "cannot open " + devicePath + ": " + std::strerror(error);
     }
     std::string reason;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    int exclusive = 0;
+    const std::string locked = LockHolder(devicePath);
+    if (!locked.empty()) {
+        reason = devicePath + " is busy: " + locked;
+    } else if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+        const auto holders = DeviceHolders(devicePath);
+        reason = devicePath + " is busy: " +
+                 (holders.empty() ? std::string("another program holds it in exclusive mode")
+                                  : "it is held in exclusive mode by " + Join(holders, ", "));
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         const auto holders = DeviceHolders(devicePath);
         reason = devicePath + " is busy: " +
                  (holders.empty() ? std::string("another program holds it")

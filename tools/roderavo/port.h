@@ -30,7 +30,8 @@ std::vector<std::string> DeviceHolders(const std::string& devicePath);
 
 // Why the device cannot be opened, and what to do about it: no such device (with
 // the devices that exist), permission denied (the dialout group), busy (who holds
-// it). Empty when the device opens fine from here.
+// it: by its lock file, its exclusive mode or its flock). Empty when the device
+// opens fine from here.
 std::string DiagnosePort(const std::string& devicePath);
 
 }  // namespace roderavo::tool

@@ -5,11 +5,16 @@
 // as it stands and any other is looked up under /dev/ ("ttyUSB0", "ttyS1",
 // "pts/3"). "NUL", in any case, is the null device, /dev/null.
 //
-// Exclusive use: TIOCEXCL turns away every later open of the tty except root's,
-// so the port also carries a non-blocking exclusive flock that root's opens meet
-// as well. The open itself is non-blocking, so that it never waits for carrier
-// detect; CLOCAL then makes the line ignore the modem status. The descriptor stays
-// non-blocking: reads and writes wait through poll, under the port's time-outs.
+// Exclusive use: a port is refused when a UUCP lock file names a running program
+// (a stale one is removed; see uucp_lock.h) or when another program holds the tty
+// in exclusive mode (TIOCEXCL, which root's opens pass, so the flag is asked for
+// after opening, before the port is taken). Taking it creates our lock file, an
+// exclusive flock (which root's opens meet as well) and TIOCEXCL; closing it
+// clears TIOCEXCL and removes the lock file, and a failed open undoes what it did,
+// so no other program's flag or lock file is ever cleared. The open itself is
+// non-blocking, so that it never waits for carrier detect; CLOCAL then makes the
+// line ignore the modem status. The descriptor stays non-blocking: reads and
+// writes wait through poll, under the port's time-outs.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -23,6 +28,7 @@
 
 #include "serial/port.h"
 #include "serial/posix/port_table.h"
+#include "serial/posix/uucp_lock.h"
 
 namespace roderavo {
 
@@ -77,17 +83,30 @@ int AwayFromZero(int fd) {
     return moved;
 }
 
-bool MakeExclusiveLocal(int fd, bool isNull) {
-    if (isNull) return true;  // the null device is shared by everyone
+// Another program holds the tty in exclusive mode.
+bool HeldExclusive(int fd) {
+    int exclusive = 0;
+    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+}
+
+// Takes the opened device for this process; on failure it leaves the device's
+// flag as it found it.
+bool MakeExclusiveLocal(int fd, bool& setExclusive) {
+    setExclusive = false;
+    const bool isTty = isatty(fd) != 0;
+    if (isTty && HeldExclusive(fd)) return false;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
-    if (isatty(fd) != 0) {
-        if (ioctl(fd, TIOCEXCL) != 0) return false;
-        termios line{};
-        if (tcgetattr(fd, &line) != 0) return false;
+    if (!isTty) return true;
+    if (ioctl(fd, TIOCEXCL) != 0) return false;
+    setExclusive = true;
+    termios line{};
+    if (tcgetattr(fd, &line) == 0) {
         line.c_cflag |= CLOCAL;
-        if (tcsetattr(fd, TCSANOW, &line) != 0) return false;
+        if (tcsetattr(fd, TCSANOW, &line) == 0) return true;
     }
-    return true;
+    ioctl(fd, TIOCNXCL);
+    setExclusive = false;
+    return false;
 }
 
 // The control lines as the device has them, where it has any.
@@ -115,18 +134,30 @@ bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
     if (name.empty() || !DevicePath(name, path)) return false;
     const bool isNull = IsNullName(name);
 
-    const int fd = AwayFromZero(open(path.data(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (fd < 0) return false;
-    if (!MakeExclusiveLocal(fd, isNull)) {
-        CloseQuietly(fd);
-        return false;
+    posix::LockPath lock{};
+    if (!isNull) {
+        if (!posix::LockPathFor(path.data(), lock)) return false;
+        const posix::LockResult taken = posix::TakeLock(lock);
+        if (taken == posix::LockResult::HeldByOther) return false;
+        if (taken == posix::LockResult::Unavailable) lock.fill('\0');
     }
-    posix::OpenPort* port = posix::AddPort(fd, isNull);
+    const int fd = AwayFromZero(open(path.data(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    bool setExclusive = false;
+    posix::OpenPort* port = nullptr;
+    if (fd >= 0 && (isNull || MakeExclusiveLocal(fd, setExclusive))) {
+        port = posix::AddPort(fd, isNull);
+        if (port == nullptr && setExclusive) ioctl(fd, TIOCNXCL);
+    }
     if (port == nullptr) {
-        CloseQuietly(fd);
+        if (fd >= 0) CloseQuietly(fd);
+        const int saved = errno;
+        posix::ReleaseLock(lock);
+        errno = saved;
         return false;
     }
     port->isPseudoTerminal = IsPseudoTerminal(fd);
+    port->setExclusive = setExclusive;
+    port->lock = lock;
     port->applied.fBinary = 1;
     ReadControlLines(fd, port->applied);
     *handle = static_cast<PortHandle>(fd);
@@ -137,11 +168,14 @@ bool PortClose(PortHandle handle) {
     posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr) return false;
     const int fd = port->fd;
-    const bool isNull = port->isNull;
+    const bool setExclusive = port->setExclusive;
+    const posix::LockPath lock = port->lock;
     posix::RemovePort(port);
-    if (!isNull && isatty(fd) != 0) ioctl(fd, TIOCNXCL);
+    if (setExclusive) ioctl(fd, TIOCNXCL);
     // The descriptor is released even when close reports an interruption.
-    return close(fd) == 0 || errno == EINTR;
+    const bool closed = close(fd) == 0 || errno == EINTR;
+    posix::ReleaseLock(lock);
+    return closed;
 }
 
 }  // namespace roderavo

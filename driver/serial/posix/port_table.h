@@ -1,12 +1,13 @@
 // The ports this process has open, in a fixed table: the descriptor, and what a
 // POSIX descriptor does not keep itself (the time-outs and the control-line
-// settings last applied).
+// settings last applied), and what the driver took to hold the port.
 #pragma once
 
 #include <array>
 #include <cstddef>
 
 #include "serial/port.h"
+#include "serial/posix/uucp_lock.h"
 
 namespace roderavo::posix {
 
@@ -18,9 +19,14 @@ struct OpenPort {
     int fd;                 // -1: slot free
     bool isNull;            // the null device: no line state, no time-outs
     bool isPseudoTerminal;  // holds neither data bits nor parity
+    bool setExclusive;      // the driver set TIOCEXCL, so its close clears it
+    LockPath lock;          // the UUCP lock file the driver made, or empty
     PortTimeouts timeouts;
     PortLineState applied;  // the state last applied, for fields termios does not hold
-    uint32_t characterUs;   // one character's time on the line; 0: not paced
+    uint64_t characterNs;   // one character's time on the line; 0: not paced
+    // When the last byte read from the device came, as far as the line's speed
+    // tells (CLOCK_MONOTONIC, ns); 0 after a write: the next byte starts a reply.
+    int64_t flowAtNs;
     std::array<uint8_t, kReadAheadSize> ahead;  // read ahead, handed out from aheadAt
     std::size_t aheadAt;
     std::size_t aheadEnd;

@@ -1,0 +1,37 @@
+// UUCP lock files: the convention by which programs on one machine tell each other
+// that a serial device is in use. A program that takes a device creates
+// /var/lock/LCK..<name> holding its pid as ten characters and a line feed (the
+// HDB format) and removes it when it lets go; a lock file whose pid no longer runs
+// is stale and may be removed by anyone.
+//
+// The name: the device's real path (links resolved) below /dev/, with every "/"
+// written as "_": /dev/ttyS0 gives LCK..ttyS0, /dev/ttyUSB0 LCK..ttyUSB0, and the
+// pseudo-terminal /dev/pts/3 gives LCK..pts_3, so that it cannot share a lock with
+// a device /dev/3. A device outside /dev/ is named by its whole path the same way.
+#pragma once
+
+#include <array>
+#include <cstddef>
+
+namespace roderavo::posix {
+
+inline constexpr std::size_t kLockPathSize = 128;
+// A zero-terminated lock file path; empty (first byte 0) for no lock file.
+using LockPath = std::array<char, kLockPathSize>;
+
+// The lock file of the device at the path, zero-filled beyond its end; false when
+// the device cannot be resolved or its lock file's path does not fit.
+bool LockPathFor(const char* devicePath, LockPath& lock);
+
+enum class LockResult {
+    Taken,        // the lock file now names this process
+    HeldByOther,  // it names a running process, or no pid that can be read
+    Unavailable,  // the lock directory is missing or not writable: no lock file
+};
+
+// Takes the lock: removes a stale lock file, then creates ours.
+LockResult TakeLock(const LockPath& lock);
+// Removes the lock file when it still names this process.
+void ReleaseLock(const LockPath& lock);
+
+}  // namespace roderavo::posix
