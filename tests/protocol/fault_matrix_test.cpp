@@ -36,7 +36,7 @@ using roderavo_test::PtyPeer;
 using Clock = std::chrono::steady_clock;
 using Log = std::vector<zanpro::LogLine>;
 
-constexpr int32_t kPollInterval = 5;  // T = 50 ms
+constexpr int32_t kPollInterval = 10;  // T = 100 ms: short, with room for a loaded machine
 constexpr long kT = 10 * kPollInterval;
 constexpr uint16_t kBaud = 57600;
 constexpr long kC = 1;  // ms per character at 57600 8N1, rounded up
@@ -135,11 +135,14 @@ std::vector<Case> Cases() {
         for (const uint8_t length : std::vector<uint8_t>{0, 1, 5, 50, 255})
             add("LengthByte" + std::to_string(length), Far::Answers, Length(length), 0, 0, 1,
                 malformed);
-        add("SplitWithinTheTimeOut", Far::SplitsAt, good, 20, 4, 0, {});
-        add("SplitPastTheTimeOut", Far::SplitsAt, good, 200, 4, 2, Five({kResponse}, failed));
-        add("DelayedWithinTheTimeOut", Far::Answers, good, 30, 0, 0, {});
-        add("DelayedPastTheTimeOut", Far::Answers, good, 200, 0, 2, Five({kFirstChars}, failed));
-        add("Trickle", Far::Trickles, good, 37, 0, 2, Five({kResponse}, failed));
+        // Within: half the time-out. Past: later than the next attempt's request,
+        // which takes back what was still to come.
+        constexpr int kWithin = kT / 2, kPast = 4 * kT;
+        add("SplitWithinTheTimeOut", Far::SplitsAt, good, kWithin, 4, 0, {});
+        add("SplitPastTheTimeOut", Far::SplitsAt, good, kPast, 4, 2, Five({kResponse}, failed));
+        add("DelayedWithinTheTimeOut", Far::Answers, good, kWithin, 0, 0, {});
+        add("DelayedPastTheTimeOut", Far::Answers, good, kPast, 0, 2, Five({kFirstChars}, failed));
+        add("Trickle", Far::Trickles, good, 3 * kT / 4, 0, 2, Five({kResponse}, failed));
         add("NoiseFlood", Far::Floods, {}, 0, 0, 1, malformed);
         add("FarSideStopsReading", Far::StopsReading, {}, 0, 0, 2,
             read ? Log{failed} : Five({kSendFailed}, failed));
