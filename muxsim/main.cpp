@@ -48,7 +48,8 @@ int main(int argc, char** argv) {
     app.add_option("--clock", clockText, "The clocks' start, YYYY-MM-DD HH:MM:SS (default: now)")
         ->check(Checked(ParseClockText, "clock"));
     app.add_flag("--frozen-clock", frozenClock, "The clocks stand still");
-    app.add_option("--baud", baud, "Put replies on the line no faster than this (10 bits a byte)");
+    app.add_option("--baud", baud,
+                   "Pace the line at this speed, requests and replies (10 bits a byte)");
     app.add_flag("--trace", trace, "Describe every frame in both directions on stderr");
     app.add_option("--fault", faults,
                    "KIND[:N][@P]: KIND is no-answer, bad-checksum, wrong-source, wrong-command, "

@@ -6,7 +6,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/prctl.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,6 +57,18 @@ speed_t SpeedOf(uint32_t baud) {
     }
 }
 
+// The line's time, in nanoseconds on CLOCK_MONOTONIC: the pacing sleeps to absolute
+// deadlines on it, so that late wake-ups do not add up.
+using Nanos = int64_t;
+inline constexpr Nanos kNanosPerSecond = 1'000'000'000;
+inline constexpr Nanos kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+
+Nanos MonotonicNow() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<Nanos>(now.tv_sec) * kNanosPerSecond + now.tv_nsec;
+}
+
 int Or(int value, int fallback) {
     return value > 0 ? value : fallback;
 }
@@ -93,6 +107,15 @@ class Simulator::Impl {
     // without a fault. `half` is where a split reply is cut.
     void Pace(std::span<const uint8_t> line, std::size_t half, const Fault* fault);
     bool Pause(int ms);  // false when stopping
+    // Sleeps until the deadline on CLOCK_MONOTONIC; false when stopping.
+    bool SleepUntil(Nanos deadline);
+    // The time `count` bytes take on the line at Options::baud.
+    Nanos WireTime(std::size_t count) const;
+    // A paced line: the request bytes just read take their wire time (after the
+    // previous request's) before the frames they complete are answered.
+    bool AwaitRequestBytes(std::size_t count);
+    // Puts the bytes on the line; with Options::baud each one when its last bit
+    // would have arrived, on the schedule of the outgoing direction.
     bool Write(std::span<const uint8_t> bytes);
     bool WriteNow(std::span<const uint8_t> bytes);
     void Trace(const std::string& line);
@@ -136,7 +159,12 @@ class Simulator::Impl {
     std::string devicePath;
     std::thread thread;
     std::atomic<bool> serving{false};
-    Steady::time_point nextSlot{};
+    // The paced line (Options::baud): when each direction is free again, and the
+    // earliest start of the next reply (the end of its request, or the end of a
+    // fault's pause).
+    Nanos requestsFree = 0;
+    Nanos repliesFree = 0;
+    Nanos replyReady = 0;
 };
 
 bool Simulator::Impl::Start(int lineFd, int keepFd, std::string path) {
@@ -168,7 +196,41 @@ void Simulator::Impl::Stop() {
 
 bool Simulator::Impl::Pause(int ms) {
     pollfd stop{wake[0], POLLIN, 0};
-    return poll(&stop, 1, ms) == 0;
+    const bool going = poll(&stop, 1, ms) == 0;
+    replyReady = std::max(replyReady, MonotonicNow());  // the schedule goes on from here
+    return going;
+}
+
+bool Simulator::Impl::SleepUntil(Nanos deadline) {
+    // Long waits watch the stop pipe (slow lines: once a byte); the last stretch is
+    // one exact sleep.
+    constexpr Nanos kWatchFrom = 2'000'000;
+    constexpr Nanos kExactPart = 2'000'000;
+    const Nanos left = deadline - MonotonicNow();
+    if (left > kWatchFrom) {
+        pollfd stop{wake[0], POLLIN, 0};
+        const Nanos watch = std::max<Nanos>(0, left - kExactPart) / 1'000'000;
+        if (poll(&stop, 1, static_cast<int>(watch)) != 0) return false;
+    }
+    const timespec at{static_cast<time_t>(deadline / kNanosPerSecond),
+                      static_cast<long>(deadline % kNanosPerSecond)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+    return true;
+}
+
+Nanos Simulator::Impl::WireTime(std::size_t count) const {
+    return static_cast<Nanos>(count) * kBitsPerByte * kNanosPerSecond /
+           static_cast<Nanos>(options.baud);
+}
+
+bool Simulator::Impl::AwaitRequestBytes(std::size_t count) {
+    if (options.baud == 0) return true;
+    // The bytes were read as soon as they were written: on the line they begin
+    // now, or when the bytes before them are through.
+    requestsFree = std::max(requestsFree, MonotonicNow()) + WireTime(count);
+    replyReady = std::max(replyReady, requestsFree);
+    return SleepUntil(requestsFree);
 }
 
 bool Simulator::Impl::WriteNow(std::span<const uint8_t> bytes) {
@@ -188,14 +250,22 @@ bool Simulator::Impl::WriteNow(std::span<const uint8_t> bytes) {
 
 bool Simulator::Impl::Write(std::span<const uint8_t> bytes) {
     if (options.baud == 0) return WriteNow(bytes);
-    const auto byteTime = std::chrono::microseconds(10'000'000 / options.baud);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const auto now = Steady::now();
-        if (nextSlot < now) nextSlot = now;
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextSlot - now);
-        if (wait.count() > 0 && !Pause(static_cast<int>(wait.count()))) return false;
-        if (!WriteNow(bytes.subspan(i, 1))) return false;
-        nextSlot += byteTime;
+    // Byte i is due when its last bit is through: start + (i + 1) byte times,
+    // computed from the start each time, so that no rounding or late wake-up
+    // carries over. Bytes that are due go out together.
+    const Nanos start = std::max(repliesFree, replyReady);
+    repliesFree = start + WireTime(bytes.size());
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const Nanos now = MonotonicNow();
+        std::size_t due = sent;
+        while (due < bytes.size() && start + WireTime(due + 1) <= now) ++due;
+        if (due == sent) {
+            if (!SleepUntil(start + WireTime(sent + 1))) return false;
+            continue;
+        }
+        if (!WriteNow(bytes.subspan(sent, due - sent))) return false;
+        sent = due;
     }
     return true;
 }
@@ -211,6 +281,9 @@ void Simulator::Impl::Trace(const std::string& line) {
 }
 
 void Simulator::Impl::Serve() {
+    // This thread paces the line: its sleeps end at their deadlines, not up to the
+    // default 50 us later.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     FrameReader reader;
     std::array<uint8_t, 256> buffer{};
     std::size_t discarded = 0;
@@ -226,6 +299,7 @@ void Simulator::Impl::Serve() {
             const ssize_t count = read(fd, buffer.data(), buffer.size());
             if (count > 0) {
                 frames = reader.Feed(std::span(buffer.data(), static_cast<std::size_t>(count)));
+                if (!AwaitRequestBytes(static_cast<std::size_t>(count))) break;
             } else if (!(count < 0 && (errno == EAGAIN || errno == EINTR)) && !Pause(20)) {
                 break;
             }

@@ -103,7 +103,9 @@ enum class ClockMode { Running, Frozen };
 
 struct Options {
     std::array<bool, kMuxCount> present{true, true, true, true, true};
-    uint32_t baud = 0;  // 0: replies go out at once; else no faster than baud/10 bytes a second
+    // 0: replies go out at once; else the line runs at baud/10 bytes a second both ways:
+    // requests take their wire time before they are answered, reply bytes are paced.
+    uint32_t baud = 0;
     bool trace = false;
     std::function<void(std::string_view)> traceSink{};  // one line per call; stderr when empty
     uint64_t seed = 0;

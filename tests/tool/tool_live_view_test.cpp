@@ -23,7 +23,8 @@ TEST_F(LiveViewUnderTmux, DrawsRefreshesAndLeavesTheTerminalCleanOnCtrlC) {
 
     // It draws, with every multiplexer and the cameras in alarm and video loss...
     ASSERT_TRUE(PaneShows("cycle 1 ")) << Pane();
-    EXPECT_THAT(Pane(), HasSubstr("  1  21-40   . . . . . . A . . . . . V"));
+    // (the rows fill in as the cycle reads them)
+    EXPECT_TRUE(PaneShows("  1  21-40   . . . . . . A . . . . . V")) << Pane();
     EXPECT_THAT(Pane(), HasSubstr("Ctrl-C or q to stop"));
     EXPECT_EQ(Format("#{alternate_on}#{cursor_flag}"), "10\n");
     // ...in colour (the cells of cameras in alarm on red)...

@@ -32,10 +32,16 @@ namespace {
 inline constexpr uint32_t kNoWait = 0xFFFFFFFFU;
 inline constexpr int64_t kNanosPerMilli = 1000000;
 
-int64_t NowMs() {
+inline constexpr int64_t kNanosPerSecond = 1000000000;
+
+int64_t NowNs() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / kNanosPerMilli;
+    return static_cast<int64_t>(now.tv_sec) * kNanosPerSecond + now.tv_nsec;
+}
+
+int64_t NowMs() {
+    return NowNs() / kNanosPerMilli;
 }
 
 inline constexpr int kInputReady = 1;
@@ -87,20 +93,54 @@ bool PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
     const posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr || port->isNull || inputQueued == nullptr) return false;
     // A line that has gone (the device removed, the other side of a
-    // pseudo-terminal closed) reports no status.
-    pollfd watch{port->fd, POLLIN, 0};
-    if (poll(&watch, 1, 0) < 0) return false;
-    if ((watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
+    // pseudo-terminal closed) is hung up and reports no status.
     int waiting = 0;
     if (ioctl(port->fd, FIONREAD, &waiting) != 0 || waiting < 0) return false;
-    *inputQueued = static_cast<uint32_t>(waiting);
+    *inputQueued =
+        static_cast<uint32_t>(waiting) + static_cast<uint32_t>(port->aheadEnd - port->aheadAt);
     return true;
 }
 
+namespace {
+
+// Hands out what was read ahead, up to length bytes.
+uint32_t TakeAhead(posix::OpenPort& port, uint8_t* buffer, uint32_t length) {
+    const auto count =
+        static_cast<uint32_t>(std::min<std::size_t>(length, port.aheadEnd - port.aheadAt));
+    std::copy_n(port.ahead.begin() + static_cast<std::ptrdiff_t>(port.aheadAt), count, buffer);
+    port.aheadAt += count;
+    if (port.aheadAt == port.aheadEnd) port.aheadAt = port.aheadEnd = 0;
+    return count;
+}
+
+// The time the device's next `missing` bytes need after the last one read.
+int64_t WireTimeNs(const posix::OpenPort& port, uint32_t missing) {
+    return static_cast<int64_t>(missing) * static_cast<int64_t>(port.characterNs);
+}
+
+// Sleeps until the given moment (CLOCK_MONOTONIC, ns), at the latest until the
+// deadline: on a slow line the rest of a reply is given its wire time in one
+// sleep, instead of a wake-up for every byte. The moment is absolute, so that the
+// wake-up of one sleep does not move the next.
+void SleepUntil(int64_t at, int64_t deadlineNs) {
+    const int64_t until = std::min(at, deadlineNs);
+    if (until <= NowNs()) return;
+    const timespec when{static_cast<time_t>(until / kNanosPerSecond),
+                        static_cast<long>(until % kNanosPerSecond)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+    }
+}
+
+}  // namespace
+
+// A read hands out first what an earlier read took ahead, then reads whatever has
+// arrived (up to the read-ahead buffer) in one call: an instant reply is taken
+// with one poll and one read, and its rest is already here when asked for. On a
+// paced line a reply that is coming in is given the wire time of the bytes still
+// missing, counted from the last byte that came, before it is read again.
 bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received) {
-    const posix::OpenPort* port = posix::FindPort(handle);
+    posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr || received == nullptr || (buffer == nullptr && length != 0)) return false;
-    *received = 0;
     const PortTimeouts& t = port->timeouts;
     const bool returnAtOnce = t.ReadIntervalTimeout == kNoWait &&
                               t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
@@ -108,39 +148,92 @@ bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* rec
                           static_cast<int64_t>(t.ReadTotalTimeoutConstant);
     const bool hasTotal = total > 0 || returnAtOnce;
     const bool hasInterval = t.ReadIntervalTimeout != 0 && !returnAtOnce;
-    const int64_t deadline = NowMs() + (returnAtOnce ? 0 : total);
+    const int64_t startNs = NowNs();
+    const int64_t deadline = startNs / kNanosPerMilli + (returnAtOnce ? 0 : total);
+    const int64_t deadlineNs = startNs + (returnAtOnce ? 0 : total * kNanosPerMilli);
+    const bool paced = hasTotal && !hasInterval && !returnAtOnce && port->characterNs != 0;
 
-    uint32_t got = 0;
+    uint32_t got = TakeAhead(*port, buffer, length);
+    *received = got;
+    // The bytes still missing were given their wire time: read at once, and where
+    // their last one is expected (0: not slept for).
+    bool readFirst = false;
+    int64_t sleptFor = 0;
+    uint32_t sleptBytes = 0;
+    const auto awaitRest = [&] {
+        sleptBytes = length - got;
+        sleptFor = port->flowAtNs + WireTimeNs(*port, sleptBytes);
+        SleepUntil(sleptFor, deadlineNs);
+        readFirst = true;
+    };
+    // The rest of a reply whose bytes are still coming in: the last one came less
+    // than two character times ago.
+    if (got < length && paced && port->flowAtNs != 0 &&
+        startNs - port->flowAtNs < WireTimeNs(*port, 2))
+        awaitRest();
     while (got < length) {
-        int64_t wait = -1;
-        if (hasTotal) wait = std::max<int64_t>(0, deadline - NowMs());
-        if (hasInterval && got > 0)
-            wait =
-                wait < 0 ? t.ReadIntervalTimeout : std::min<int64_t>(wait, t.ReadIntervalTimeout);
-        const int ready = WaitForInput(port->fd, wait);
-        if (ready < 0) return false;
-        if (ready == 0) break;  // the time-out passed
-        const ssize_t count = read(port->fd, buffer + got, length - got);
+        int ready = kInputReady;
+        if (!readFirst) {
+            int64_t wait = -1;
+            if (hasTotal) wait = std::max<int64_t>(0, deadline - NowMs());
+            if (hasInterval && got > 0)
+                wait = wait < 0 ? t.ReadIntervalTimeout
+                                : std::min<int64_t>(wait, t.ReadIntervalTimeout);
+            ready = WaitForInput(port->fd, wait);
+            if (ready < 0) return false;
+            if (ready == 0) break;  // the time-out passed
+            sleptFor = 0;
+        }
+        const bool polled = !readFirst;
+        readFirst = false;
+        // Large reads (the drain's) go straight to the caller; small ones take
+        // what has arrived into the read-ahead buffer.
+        const bool direct = length - got >= port->ahead.size();
+        uint8_t* into = direct ? buffer + got : port->ahead.data();
+        const std::size_t room = direct ? length - got : port->ahead.size();
+        const ssize_t count = read(port->fd, into, room);
         if (count < 0) {
             if (errno == EINTR || errno == EAGAIN) continue;
             return false;
         }
-        // End of input: on a line that has gone a failure, else (the null
-        // device) a read that found nothing.
+        // Nothing: a raw tty read without a wait finds nothing yet (it returns 0,
+        // not EAGAIN); after a wait it is the end of input, on a line that has gone
+        // a failure, else (the null device) a read that found nothing.
         if (count == 0) {
             if (ready == kLineGone) return false;
+            if (!polled && !port->isNull) continue;
             break;
         }
-        got += static_cast<uint32_t>(count);
+        // When the last of these bytes came: now, or, when they were slept for
+        // and all came, when the line's speed brought them.
+        const int64_t now = NowNs();
+        port->flowAtNs = now;
+        if (sleptFor != 0 && static_cast<uint32_t>(count) >= sleptBytes)
+            port->flowAtNs = std::min(
+                now, sleptFor + WireTimeNs(*port, static_cast<uint32_t>(count) - sleptBytes));
+        sleptFor = 0;
+        if (direct) {
+            got += static_cast<uint32_t>(count);
+        } else {
+            port->aheadAt = 0;
+            port->aheadEnd = static_cast<std::size_t>(count);
+            got += TakeAhead(*port, buffer + got, length - got);
+        }
         *received = got;
+        if (static_cast<std::size_t>(count) == room) {
+            readFirst = true;  // more may be waiting already
+        } else if (got < length && paced && now < deadlineNs) {
+            awaitRest();
+        }
     }
     return true;
 }
 
 bool PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* written) {
-    const posix::OpenPort* port = posix::FindPort(handle);
+    posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr || written == nullptr || (buffer == nullptr && length != 0)) return false;
     *written = 0;
+    port->flowAtNs = 0;  // what comes next is a new reply
     // The write time-outs bound the whole write, as they do on Win32: when the
     // far side stops taking bytes, the write returns with what went out by then.
     const PortTimeouts& t = port->timeouts;

@@ -236,6 +236,10 @@ bool PortSetState(PortHandle handle, const PortLineState& state) {
     SetControlLine(port->fd, TIOCM_DTR, state.fDtrControl == kDtrControlEnable);
     if (!handshake) SetControlLine(port->fd, TIOCM_RTS, state.fRtsControl == kRtsControlEnable);
     port->applied = state;
+    // One character: a start bit, the data bits, a parity bit, the stop bits.
+    const uint32_t bits = 1u + state.ByteSize + (state.Parity != kParityNone ? 1u : 0u) +
+                          (state.StopBits == kStopBitsTwo ? 2u : 1u);
+    port->characterNs = uint64_t{bits} * 1000000000u / state.BaudRate;
     return true;
 }
 

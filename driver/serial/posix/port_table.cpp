@@ -6,7 +6,7 @@ namespace roderavo::posix {
 
 namespace {
 
-constexpr OpenPort kFreeSlot{-1, false, false, {}, {}};
+constexpr OpenPort kFreeSlot{-1, false, false, {}, {}, 0, 0, {}, 0, 0};
 
 constinit std::array<OpenPort, kMaxOpenPorts> openPorts = [] {
     std::array<OpenPort, kMaxOpenPorts> slots{};

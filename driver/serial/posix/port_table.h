@@ -3,6 +3,7 @@
 // settings last applied).
 #pragma once
 
+#include <array>
 #include <cstddef>
 
 #include "serial/port.h"
@@ -10,6 +11,8 @@
 namespace roderavo::posix {
 
 inline constexpr std::size_t kMaxOpenPorts = 32;
+// Bytes read from the device but not yet handed out: room for a whole reply.
+inline constexpr std::size_t kReadAheadSize = 64;
 
 struct OpenPort {
     int fd;                 // -1: slot free
@@ -17,6 +20,13 @@ struct OpenPort {
     bool isPseudoTerminal;  // holds neither data bits nor parity
     PortTimeouts timeouts;
     PortLineState applied;  // the state last applied, for fields termios does not hold
+    uint64_t characterNs;   // one character's time on the line; 0: not paced
+    // When the last byte read from the device came, as far as the line's speed
+    // tells (CLOCK_MONOTONIC, ns); 0 after a write: the next byte starts a reply.
+    int64_t flowAtNs;
+    std::array<uint8_t, kReadAheadSize> ahead;  // read ahead, handed out from aheadAt
+    std::size_t aheadAt;
+    std::size_t aheadEnd;
 };
 
 // The slot of an open handle, or nullptr.
