@@ -88,6 +88,15 @@ int32_t Driver::GetInfo(DriverInfo* info) {
     return Call(KOR_FUNC_GET_INFO, info);
 }
 
+int32_t Driver::TagFormat(std::string* address) {
+    std::array<char, 16> buffer{};
+    TagFormatParams params{buffer.data()};
+    const int32_t status = Call(KOR_FUNC_TAG_FORMAT_DIALOG, &params);
+    buffer.back() = '\0';
+    *address = status == KOR_OK ? buffer.data() : "";
+    return status;
+}
+
 ParseResult Driver::Parse(const std::string& address, int32_t valueKind) {
     ParseParams params{};
     params.Address = address.c_str();

@@ -41,6 +41,8 @@ class Driver {
 
     int32_t GetInfo(DriverInfo* info);
     ParseResult Parse(const std::string& address, int32_t valueKind);
+    // The Tag Format dialog (function 16): the composed address on KOR_OK.
+    int32_t TagFormat(std::string* address);
 
     int32_t Init(int32_t instance, const LineSettings& settings);
     bool Initialised() const { return initialised_; }

@@ -90,7 +90,14 @@ std::vector<Command> AddGateCommands(CLI::App& app, Invocation& in) {
     AddLineOptions(write, in.common);
     write->add_option("ASSIGNMENT", in.writeAssignments, "ADDRESS=VALUE ...")->required();
 
+    auto* tagformat = app.add_subcommand(
+        "tagformat",
+        "Compose an address in the driver's Tag Format dialog on this terminal (function 16) "
+        "and print it");
+    AddDriverOptions(tagformat, in.common);
+
     return {{info, [&in] { return RunInfo(in.common); }},
+            {tagformat, [&in] { return RunTagFormat(in.common); }},
             {parse, [&in] { return RunParse(in.common, in.parse); }},
             {read, [&in] { return RunRead(in.common, in.readAddresses); }},
             {write, [&in] { return RunWrite(in.common, in.writeAssignments); }}};
