@@ -76,8 +76,7 @@ int SendWrite(const CommonOptions& options, Session& session, const Assignment& 
         int plc = write.gate.gate.parse.plcNum;
         if (Upper(address) == "CAA") plc = write.number;
         Complain(LineFailureMessage("write", address + "=" + write.valueText, plc,
-                                    session.PortLabel(), session.PollIntervalMs(),
-                                    result.malformed));
+                                    session.PortLabel(), session.TimeoutMs(), result.malformed));
         return kExitLine;
     }
     Complain("write " + address + "=" + write.valueText +
