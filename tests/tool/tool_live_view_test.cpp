@@ -92,7 +92,7 @@ TEST_F(LiveViewUnderTmux, DrawsRefreshesAndLeavesTheTerminalCleanOnCtrlC) {
     EXPECT_THAT(after, HasSubstr("  1  21-40   . . . . . . A . . . . . V"));
     EXPECT_THAT(after, Not(HasSubstr("Ctrl-C or q to stop")));
     EXPECT_THAT(after, HasSubstr("cycles in"));
-    EXPECT_THAT(after, HasSubstr("mux  requests  good replies  errors   loss"));
+    EXPECT_THAT(after, HasSubstr("mux  reads  good  failed   loss  frames  retries"));
     EXPECT_EQ(Format("#{alternate_on}#{cursor_flag}"), "01\n");
     ASSERT_TRUE(
         WaitUntil([&] { return !ReadFile(dir_ + "/after").empty(); }, std::chrono::seconds(10)));

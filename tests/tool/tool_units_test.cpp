@@ -183,26 +183,58 @@ std::vector<MuxView> SampleMuxes() {
     return {ok, demoted};
 }
 
-TEST(LiveView, PlainRowsHoldTwentyCellsVersionClockAndState) {
-    ViewHeader header{"pts/4 (simulator)", 1000, 7, "2026-12-07 10:00:00", false};
-    const auto lines = RenderView(header, SampleMuxes(), "mux 4 10:00:00 VER4: no answer", false);
-    ASSERT_GE(lines.size(), 7u);
+ViewHeader Header(std::string port, int intervalMs, uint64_t cycle, bool interactive) {
+    ViewHeader header;
+    header.port = std::move(port);
+    header.pollIntervalMs = intervalMs;
+    header.timeoutMs = 300;
+    header.cycle = cycle;
+    header.time = "2026-12-07 10:00:00";
+    header.interactive = interactive;
+    header.staleAfter = std::chrono::milliseconds(2 * intervalMs);
+    return header;
+}
+
+TEST(LiveView, PlainRowsHoldTwentyCellsStateAgeVersionAndClock) {
+    ViewHeader header = Header("pts/4 (simulator)", 1000, 7, false);
+    auto muxes = SampleMuxes();
+    header.now = PollClock::time_point{} + std::chrono::seconds(100);
+    muxes[0].lastGood = header.now - std::chrono::milliseconds(1500);
+    header.lastEvent = "10:00:00.000 mux 4 demoted after 3 failed cycles";
+    const auto lines = RenderView(header, muxes, "mux 4 10:00:00 VER4: no answer", false);
+    ASSERT_GE(lines.size(), 8u);
     EXPECT_EQ(lines[0],
-              "roderavo poll | port pts/4 (simulator) | interval 1000 ms | cycle 7 | "
-              "2026-12-07 10:00:00");
+              "roderavo poll | port pts/4 (simulator) | interval 1000 ms | time-out 300 ms | "
+              "cycle 7 | 2026-12-07 10:00:00");
     EXPECT_EQ(lines[2].substr(0, 55), "MUX CAMERAS  1       5         10        15        20  ");
     EXPECT_EQ(lines[3],
-              "  1  21-40   . . . . . . A . . . . . V ? . V . . . .   ok          AMUX 20CD V2.10 "
-              "  06.11.2000 08:12:33 hrs");
+              "  1  21-40   . . . . . . A . . . . . V ? . V . . . .   ok          1.5 s    "
+              "AMUX 20CD V2.10   06.11.2000 08:12:33 hrs");
     EXPECT_EQ(lines[4].substr(0, 53), "  4  81-100  - - - - - - - - - - - - - - - - - - - - ");
-    EXPECT_EQ(lines[4].substr(53), "  demoted     -                 -");
-    EXPECT_THAT(lines.back(), HasSubstr("last error: mux 4 10:00:00 VER4: no answer"));
+    EXPECT_EQ(lines[4].substr(53), "  demoted     -        -                 -");
+    EXPECT_THAT(lines[lines.size() - 2], HasSubstr("last error: mux 4 10:00:00 VER4: no answer"));
+    EXPECT_EQ(lines.back(), "  last event: " + header.lastEvent);
     for (const auto& line : lines) EXPECT_THAT(line, Not(HasSubstr("\x1b")));
 }
 
+// An ok multiplexer whose last good read is older than two cycles shows as stale.
+TEST(LiveView, DataOlderThanTwoCyclesIsStaleNotOk) {
+    struct Case {
+        int ageMs;
+        std::string state;
+    };
+    for (const Case& c : std::vector<Case>{{1999, "ok      "}, {2001, "stale   "}}) {
+        ViewHeader header = Header("ttyS0", 1000, 3, false);
+        header.now = PollClock::time_point{} + std::chrono::seconds(100);
+        auto muxes = SampleMuxes();
+        muxes[0].lastGood = header.now - std::chrono::milliseconds(c.ageMs);
+        const auto lines = RenderView(header, muxes, "", false);
+        EXPECT_EQ(lines[3].substr(55, 8), c.state) << c.ageMs;
+    }
+}
+
 TEST(LiveView, ColourRowsKeepTheSymbols) {
-    ViewHeader header{"ttyUSB0", 500, 1, "now", true};
-    const auto lines = RenderView(header, SampleMuxes(), "", true);
+    const auto lines = RenderView(Header("ttyUSB0", 500, 1, true), SampleMuxes(), "", true);
     EXPECT_THAT(lines[3], HasSubstr("\x1b[1;37;41mA\x1b[0m"));
     EXPECT_THAT(lines[3], HasSubstr("\x1b[1;30;43mV\x1b[0m"));
     EXPECT_THAT(lines.back(), HasSubstr("Ctrl-C or q to stop"));
@@ -216,15 +248,29 @@ TEST(LiveView, LinesAreCutToTheTerminalWidthKeepingEscapes) {
     EXPECT_EQ(CutToWidth("\u2502x\u2502", 2), "\u2502x");
 }
 
-TEST(LiveView, StatisticsPerMultiplexer) {
+TEST(LiveView, StatisticsPerMultiplexerWithWhatTheLineDid) {
     auto muxes = SampleMuxes();
     muxes[0].requests = 40;
     muxes[0].good = 39;
     muxes[0].errors = 1;
+    muxes[0].line = {.requests = 50,
+                     .retries = 10,
+                     .goodReplies = 40,
+                     .timeouts = 2,
+                     .badChecksums = 7,
+                     .wrongSource = 1,
+                     .otherBad = 0};
     const auto lines = RenderStatistics(muxes, 10, 10.04, "ttyUSB0");
     EXPECT_EQ(lines[0], "--- port ttyUSB0: 10 cycles in 10.0 s ---");
-    EXPECT_EQ(lines[2], "  1        40            39       1    2.5%  ok");
-    EXPECT_EQ(lines[3], "  4         0             0       0    0.0%  demoted");
+    EXPECT_EQ(lines[1],
+              "mux  reads  good  failed   loss  frames  retries  time-outs  bad sums  wrong src  "
+              "line loss  state");
+    EXPECT_EQ(lines[2],
+              "  1     40    39       1    2.5%      50       10          2         7          1 "
+              "     20.0%  ok");
+    EXPECT_EQ(lines[3],
+              "  4      0     0       0    0.0%       0        0          0         0          0 "
+              "      0.0%  demoted");
 }
 
 }  // namespace
