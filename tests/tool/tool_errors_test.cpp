@@ -4,6 +4,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 
 #include "support/pty_peer.h"
@@ -129,6 +131,49 @@ TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {
     const ToolRun write =
         RunTool({"write", "--simulate", "--driver", RODERAVO_DRIVER, "KEY1=53", "TAD0=now"});
     EXPECT_EQ(write.exitCode, 0) << write.err;
+}
+
+TEST(ToolUsage, SimulateWithAPortAndAnEmptyPortAreUsageErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"read", "--simulate", "--port", "ttyS0", "VER1"}, "--port excludes --simulate"},
+        {{"poll", "--port", "ttyS0", "--simulate"}, "--port excludes --simulate"},
+        {{"write", "--port", "", "KEY1=53"}, "--port: give a port name"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.message;
+        EXPECT_THAT(run.err, HasSubstr(c.message));
+        EXPECT_THAT(run.out, Not(HasSubstr("=")));  // nothing was read or written
+    }
+}
+
+TEST(ToolJson, FailuresAreJsonObjectsOnStdoutToo) {
+    const ToolRun run =
+        RunTool({"read", "--json", "--driver", RODERAVO_DRIVER, "--port", "ttyUSB77", "VER0"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_THAT(run.out, ::testing::StartsWith(R"({"time":")"));
+    EXPECT_THAT(run.out, HasSubstr(R"(,"error":"cannot open port ttyUSB77: there is no device )"));
+    EXPECT_THAT(run.err, HasSubstr("roderavo: cannot open port ttyUSB77"));
+}
+
+// A reader that goes away ends polling, in JSON as in plain text, and the port is free.
+TEST(ToolJson, PollEndsWhenItsReaderCloses) {
+    for (const std::string mode : {"--json", "--color=never"}) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string command = std::string("timeout 60 ") + RODERAVO_TOOL +
+                                    " poll --simulate --cycles 0 --poll-interval 50ms --driver " +
+                                    RODERAVO_DRIVER + " " + mode + " 2>/dev/null | head -1";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[4096] = {};
+        ASSERT_NE(fgets(line, sizeof line, pipe), nullptr);
+        pclose(pipe);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40)) << mode;
+    }
 }
 
 TEST(ToolUsage, BadOptionsAndAMissingDriverAreReported) {

@@ -113,4 +113,19 @@ TEST_F(LiveViewUnderTmux, TheKeyQEndsTheViewToo) {
     ASSERT_TRUE(PaneShows("EXITED:0", std::chrono::seconds(20))) << Pane();
 }
 
+// On a dead line each read waits five time-outs; q still ends the view at once, says
+// that the exchange in flight is finished first, and a second Ctrl-C ends it at once.
+TEST_F(LiveViewUnderTmux, TheKeyQEndsTheViewAtOnceOnADeadLine) {
+    Type(std::string(RODERAVO_TOOL) + " poll --simulate --driver " + RODERAVO_DRIVER +
+         " --sim-absent 0,1,2,3,4 --timeout 4s --color never; echo EXITED:$?");
+    ASSERT_TRUE(PaneShows("cycle 1 ", std::chrono::seconds(20))) << Pane();
+    Tmux("send-keys -t view q");
+    // The read in flight takes 5 x 4 s; the view is gone long before.
+    ASSERT_TRUE(PaneShows("stopping after the current exchange", std::chrono::seconds(8)))
+        << Pane();
+    EXPECT_EQ(Format("#{alternate_on}"), "0\n");
+    Tmux("send-keys -t view C-c");
+    ASSERT_TRUE(PaneShows("EXITED:130", std::chrono::seconds(8))) << Pane();
+}
+
 }  // namespace

@@ -107,9 +107,10 @@ void Poller::Event(const MuxView& view, const std::string& text) {
     if (events_) events_("mux " + std::to_string(view.mux) + " " + text);
 }
 
-void Poller::Age(PollClock::time_point now) {
+void Poller::Age(PollClock::time_point now, const MuxView* reading) {
     for (MuxView& view : muxes_) {
-        if (view.state != MuxState::Ok || !view.lastGood) continue;
+        // The one being read is settled by its own reads.
+        if (&view == reading || view.state != MuxState::Ok || !view.lastGood) continue;
         const auto age = now - *view.lastGood;
         if (age <= StaleAfter()) continue;
         view.state = MuxState::Stale;
@@ -145,6 +146,7 @@ void Poller::Settle(MuxView& view, bool ok, PollClock::time_point now) {
 void Poller::Cycle(const std::function<PollClock::time_point()>& now,
                    const std::function<void()>& progress, const std::function<bool()>& stop) {
     ++cycles_;
+    progress();  // the view says which cycle runs
     const auto start = now();
     for (MuxView& view : muxes_) {
         if (view.state == MuxState::Demoted && now() < view.nextPoll) continue;
@@ -154,7 +156,7 @@ void Poller::Cycle(const std::function<PollClock::time_point()>& now,
             if (stop()) return;
             const bool answered = ReadOne(view, gate, now());
             ok = ok && answered;
-            Age(now());
+            Age(now(), &view);
             progress();
             // A multiplexer that does not answer at all is not asked for the rest
             // of its gates in this cycle: each would cost five time-outs.

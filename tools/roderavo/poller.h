@@ -70,7 +70,7 @@ class Poller {
                const std::function<void()>& progress, const std::function<bool()>& stop);
 
     // Multiplexers whose last good read is older than StaleAfter() become stale.
-    void Age(PollClock::time_point now);
+    void Age(PollClock::time_point now, const MuxView* reading = nullptr);
     // Two cycles: of the poll interval, or of the last complete cycle when that took
     // longer (a dead line makes cycles long, but the cycle before it was short).
     std::chrono::milliseconds StaleAfter() const;
