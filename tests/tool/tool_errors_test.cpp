@@ -71,6 +71,18 @@ TEST_F(ToolOnSimulator, UnusableAnswersExitWithTwoAndPointAtTheLineSettings) {
     EXPECT_THAT(write.out, HasSubstr(R"("result":1,"log":"wrong receive"})"));
 }
 
+// One refused value refuses the whole batch before any frame goes out.
+TEST_F(ToolOnSimulator, AWriteBatchIsJudgedWholeBeforeAnythingIsSent) {
+    for (const std::string value : {"PTZ0=30", "KEY1=840", "JOY3=(101,0,0)", "PRESET2=(9,12)",
+                                    "INHPAIR4=(48,49,50,51,52,1)", "IHK2075=(9,1)"}) {
+        const ToolRun run = Run("write", {"KEY1=53", value, "KEY2=53"});
+        EXPECT_EQ(run.exitCode, 1) << value << "\n" << run.err;
+        EXPECT_THAT(run.err, HasSubstr("write " + value + ": the driver refused the value"));
+        EXPECT_EQ(run.out, "") << value;
+    }
+    EXPECT_TRUE(sim.Received().empty());
+}
+
 // A reply that arrived whole but carries a camera state the driver does not know is
 // refused (1), not taken for a line failure (2).
 TEST_F(ToolOnSimulator, AReplyWithAnUnknownCameraStateIsRefusedWithOne) {

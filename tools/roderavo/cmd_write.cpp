@@ -7,6 +7,7 @@
 #include "gate_forms.h"
 #include "line_messages.h"
 #include "text.h"
+#include "value_check.h"
 
 namespace roderavo::tool {
 
@@ -53,6 +54,11 @@ std::optional<Assignment> PrepareWrite(Session& session, const std::string& item
         write.number = *number;
     } else if (Upper(address).starts_with("TAD") && Upper(write.valueText) == "NOW") {
         write.valueText = ClockValueNow();
+    }
+    // The whole batch is judged before the first frame goes out.
+    if (!DriverTakesValue(bound->gate, write.number, write.valueText)) {
+        Complain("write " + item + ": the driver refused the value: " + ValueHint(address));
+        return std::nullopt;
     }
     write.gate = *bound;
     return write;
