@@ -106,7 +106,7 @@ TEST(LineMonitor, ARefusedAcknowledgementIsTheMultiplexerRefusing) {
     monitor.Request(Taken(key), {});
     const auto lines = monitor.Reply(Taken(muxsim::BuildAcknowledgement(0x11, 0x01)), {});
     EXPECT_THAT(lines[0], HasSubstr("[the multiplexer refused the command]"));
-    EXPECT_EQ(monitor.Counts(1).otherBad, 1u);
+    EXPECT_EQ(monitor.Counts(1).refused, 1u);
 }
 
 TEST(LineMonitor, TheAlarmReportsExtraByteIsNoNoiseOtherBytesAre) {

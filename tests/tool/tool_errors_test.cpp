@@ -64,10 +64,13 @@ TEST_F(ToolOnSimulator, UnusableAnswersExitWithTwoAndPointAtTheLineSettings) {
     EXPECT_THAT(run.err, HasSubstr("VERODI: wrong receive"));
     EXPECT_THAT(run.err, HasSubstr("read VER1: multiplexer 1 on port " + sim.PortName() +
                                    " answered, but not with a usable frame"));
+    // An acknowledgement that says no is the multiplexer refusing, not the line.
     sim.QueueFault({muxsim::FaultKind::AckStatus, 0, 0}, 5);
     const ToolRun write = Run("write", {"--json", "--poll-interval", "100ms", "KEY1=53"});
     EXPECT_EQ(write.exitCode, 2);
-    EXPECT_THAT(write.err, HasSubstr("write KEY1=53: multiplexer 1 on port"));
+    EXPECT_THAT(write.err, HasSubstr("write KEY1=53: multiplexer 1 on port " + sim.PortName() +
+                                     " refused the command"));
+    EXPECT_THAT(write.err, Not(HasSubstr("line settings")));
     EXPECT_THAT(write.out, HasSubstr(R"("result":1,"log":"wrong receive"})"));
 }
 
@@ -143,6 +146,31 @@ TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {
     const ToolRun write =
         RunTool({"write", "--simulate", "--driver", RODERAVO_DRIVER, "KEY1=53", "TAD0=now"});
     EXPECT_EQ(write.exitCode, 0) << write.err;
+}
+
+TEST(ToolLine, AFileOrDirectoryGivenAsAPortIsNamedAsSuch) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("roderavo-notty-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "a-directory-with-a-long-name");
+    const auto file = dir / "a-regular-file-with-a-long-name";
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fclose(out);
+    struct Case {
+        std::string port, expected;
+    };
+    const std::vector<Case> cases = {
+        {file.string(), "is a regular file, not a serial device"},
+        {(dir / "a-directory-with-a-long-name").string(), "is a directory, not a serial device"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run =
+            RunTool({"read", "--driver", RODERAVO_DRIVER, "--port", c.port, "VER0"});
+        EXPECT_EQ(run.exitCode, 2) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.expected));
+        EXPECT_THAT(run.err, Not(HasSubstr("longer than")));
+    }
+    std::filesystem::remove_all(dir);
 }
 
 TEST(ToolUsage, SimulateWithAPortAndAnEmptyPortAreUsageErrors) {

@@ -47,6 +47,24 @@ TEST(GateForms, ValueKindsAndHints) {
     EXPECT_EQ(ValueHint("VER1"), "this gate cannot be written");
 }
 
+// Joining a group helps only where the group may use the device; root's group never.
+TEST(PortAdvice, PermissionDeniedGivesTheGroupOrAUdevRule) {
+    struct Case {
+        unsigned mode, gid;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {020660, 20, "sudo usermod -aG "},
+        {020600, 20, "mode 0600): no group other than root's may use it"},
+        {020660, 0, "KERNEL==\"ttyUSB0\", GROUP=\"dialout\", MODE=\"0660\""},
+    };
+    for (const Case& c : cases) {
+        const std::string advice = PermissionAdvice("/dev/ttyUSB0", c.mode, 0, c.gid);
+        EXPECT_THAT(advice, HasSubstr(c.expected)) << advice;
+        EXPECT_THAT(advice, Not(HasSubstr("usermod -aG root"))) << advice;
+    }
+}
+
 TEST(Texts, CodePage437BecomesUtf8) {
     EXPECT_EQ(Cp437ToUtf8("\xDA\xC4\xBF"), "\u250C\u2500\u2510");
     EXPECT_EQ(Cp437ToUtf8("\xB3 \xDB\xB2\xB1\xB0 \xC0\xD9"),

@@ -77,8 +77,8 @@ void PrintJsonStatistics(const std::vector<MuxView>& muxes, uint64_t cycles, dou
                   << ",\"errors\":" << view.errors << ",\"loss\":" << LossPercent(view)
                   << ",\"frames\":" << line.requests << ",\"retries\":" << line.retries
                   << ",\"timeouts\":" << line.timeouts << ",\"badChecksums\":" << line.badChecksums
-                  << ",\"wrongSource\":" << line.wrongSource << ",\"otherBad\":" << line.otherBad
-                  << ",\"lineLoss\":" << LineLossPercent(line)
+                  << ",\"wrongSource\":" << line.wrongSource << ",\"refused\":" << line.refused
+                  << ",\"otherBad\":" << line.otherBad << ",\"lineLoss\":" << LineLossPercent(line)
                   << ",\"state\":" << JsonString(MuxStateName(view.state)) << "}";
         first = false;
     }

@@ -66,6 +66,9 @@ std::optional<Assignment> PrepareWrite(Session& session, const std::string& item
 
 // Sends one write and says how it went; the exit code it deserves.
 int SendWrite(const CommonOptions& options, Session& session, const Assignment& write) {
+    const int mux =
+        Upper(write.gate.gate.address) == "CAA" ? write.number : write.gate.gate.parse.plcNum;
+    const uint64_t refusedBefore = session.LineCountsOf(mux).refused;
     const WriteResult result = session.Write(write.gate, write.number, write.valueText);
     const int32_t status = result.status;
     const std::string& address = write.gate.gate.address;
@@ -78,9 +81,17 @@ int SendWrite(const CommonOptions& options, Session& session, const Assignment& 
         std::cout << address << " = " << write.valueText << "  done\n";
     }
     if (status == KOR_OK) return kExitOk;
+    int plc = write.gate.gate.parse.plcNum;
+    if (Upper(address) == "CAA") plc = write.number;
+    if (result.malformed && session.LineCountsOf(plc).refused > refusedBefore) {
+        Complain("write " + address + "=" + write.valueText + ": multiplexer " +
+                 std::to_string(plc) + " on port " + session.PortLabel() +
+                 " refused the command (its acknowledgement said no, 5 attempts): the line "
+                 "works; check that the multiplexer accepts this command in its present mode "
+                 "(menu open, camera or key not available)");
+        return kExitLine;
+    }
     if (status == KOR_COMM_FAILURE || result.malformed) {
-        int plc = write.gate.gate.parse.plcNum;
-        if (Upper(address) == "CAA") plc = write.number;
         Complain(LineFailureMessage("write", address + "=" + write.valueText, plc,
                                     session.PortLabel(), session.TimeoutMs(), result.malformed));
         return kExitLine;
@@ -104,6 +115,7 @@ int RunWrite(const CommonOptions& options, const std::vector<std::string>& assig
             exitCode = kExitRefused;
     }
     if (exitCode != kExitOk) return exitCode;
+    session.UseTap(true);  // the tap tells a refusing multiplexer from a bad line
     if (!session.OpenLine(options, &exitCode)) return exitCode;
     // A line failure outweighs a refused value.
     for (const auto& write : writes)

@@ -94,7 +94,7 @@ std::string LineMonitor::Fault(const std::vector<uint8_t>& bytes, bool checksumO
         return "wrong command 0x" + Hex(facts.command) + ", expected 0x" + Hex(expected);
     }
     if (pending_->control && !facts.payload.empty() && facts.payload[0] != 0) {
-        ++counts->otherBad;
+        ++counts->refused;
         return "the multiplexer refused the command";
     }
     return "";
