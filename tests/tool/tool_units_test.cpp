@@ -137,7 +137,7 @@ TEST(PortNames, ShortNamesPassAndLongLinksResolveToTheDevice) {
 TEST(PortNames, DiagnosisOfAMissingDeviceListsTheSerialDevices) {
     const std::string why = DiagnosePort("/dev/ttyUSB99");
     EXPECT_THAT(why, HasSubstr("there is no device /dev/ttyUSB99"));
-    EXPECT_THAT(DiagnosePort("/tmp"), HasSubstr("is not a serial device"));
+    EXPECT_THAT(DiagnosePort("/tmp"), HasSubstr("/tmp is a directory, not a serial device"));
     EXPECT_THAT(DiagnosePort("/dev/null"), HasSubstr("is not a serial device"));
 }
 
@@ -147,6 +147,7 @@ TEST(PortNames, DiagnosisOfPermissionDeniedNamesTheGroup) {
     roderavo_test::PtyPeer line;
     ASSERT_TRUE(line.Ok());
     const std::string device = line.Path();
+    ASSERT_EQ(chown(device.c_str(), static_cast<uid_t>(-1), 20), 0);  // a group that is not root's
     ASSERT_EQ(chmod(device.c_str(), 0660), 0);
     int result[2];
     ASSERT_EQ(pipe(result), 0);

@@ -116,7 +116,7 @@ std::string PermissionAdvice(const std::string& path, unsigned mode, unsigned ui
                " $USER  and log in again";
     char bits[8];
     std::snprintf(bits, sizeof bits, "%04o", mode & 07777u);
-    const std::string name = fs::path(path).filename().string();
+    const std::string name = path.starts_with("/dev/") ? path.substr(5) : path;
     return "permission denied on " + path + " (owner " + std::to_string(uid) + ", group " + group +
            ", mode " + bits +
            "): no group other than root's may use it; give it to the dialout group with a udev "

@@ -178,22 +178,9 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         if (!options.simulate)
             Complain("no --port given: running on the built-in simulator on " + settings.portName +
                      " (give --port NAME for a real line)");
-    } else {
-        const ResolvedPort port = ResolvePortName(options.port);
-        if (!port.error.empty()) {
-            std::string message = "port " + options.port + ": " + port.error;
-            if (port.error.starts_with("there is no device"))
-                message = DiagnosePort(port.devicePath);
-            Complain("cannot use port " + options.port + ": " + message);
-            *exitCode = kExitLine;
-            return false;
-        }
-        settings.portName = port.driverName;
-        devicePath_ = port.devicePath;
-        portLabel_ = port.driverName;
-        if (port.driverName != options.port && options.verbose)
-            Complain("port " + options.port + " is the device " + port.devicePath +
-                     "; the driver opens it as " + port.driverName);
+    } else if (!UsePort(options, &settings)) {
+        *exitCode = kExitLine;
+        return false;
     }
     if (!StartTap(options, &settings)) {
         *exitCode = kExitLine;
@@ -217,6 +204,23 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     driver_.Exit();
     *exitCode = status == KOR_COMM_FAILURE ? kExitLine : kExitRefused;
     return false;
+}
+
+bool Session::UsePort(const CommonOptions& options, LineSettings* settings) {
+    const ResolvedPort port = ResolvePortName(options.port);
+    if (!port.error.empty()) {
+        std::string message = "port " + options.port + ": " + port.error;
+        if (port.error.starts_with("there is no device")) message = DiagnosePort(port.devicePath);
+        Complain("cannot use port " + options.port + ": " + message);
+        return false;
+    }
+    settings->portName = port.driverName;
+    devicePath_ = port.devicePath;
+    portLabel_ = port.driverName;
+    if (port.driverName != options.port && options.verbose)
+        Complain("port " + options.port + " is the device " + port.devicePath +
+                 "; the driver opens it as " + port.driverName);
+    return true;
 }
 
 bool Session::StartTap(const CommonOptions& options, LineSettings* settings) {

@@ -121,6 +121,8 @@ class Session {
     bool StartSimulator(const CommonOptions& options, std::string* error);
 
   private:
+    // The port given, resolved; false (with a message) when it cannot be used.
+    bool UsePort(const CommonOptions& options, LineSettings* settings);
     bool StartTap(const CommonOptions& options, LineSettings* settings);
 
     Driver driver_;
