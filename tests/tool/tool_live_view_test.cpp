@@ -40,7 +40,7 @@ TEST_F(LiveViewUnderTmux, DrawsRefreshesAndLeavesTheTerminalCleanOnCtrlC) {
     EXPECT_THAT(after, HasSubstr("  1  21-40   . . . . . . A . . . . . V"));
     EXPECT_THAT(after, Not(HasSubstr("Ctrl-C or q to stop")));
     EXPECT_THAT(after, HasSubstr("cycles in"));
-    EXPECT_THAT(after, HasSubstr("mux  requests  good replies  errors   loss"));
+    EXPECT_THAT(after, HasSubstr("mux  reads  good  failed   loss  frames  retries"));
     EXPECT_EQ(Format("#{alternate_on}#{cursor_flag}"), "01\n");
     ASSERT_TRUE(
         WaitUntil([&] { return !ReadFile(dir_ + "/after").empty(); }, std::chrono::seconds(10)));
@@ -59,6 +59,21 @@ TEST_F(LiveViewUnderTmux, TheKeyQEndsTheViewToo) {
     EXPECT_THAT(Pane(true), Not(HasSubstr("41m")));
     Tmux("send-keys -t view q");
     ASSERT_TRUE(PaneShows("EXITED:0")) << Pane();
+}
+
+// On a dead line each read waits five time-outs; q still ends the view at once, says
+// that the exchange in flight is finished first, and a second Ctrl-C ends it at once.
+TEST_F(LiveViewUnderTmux, TheKeyQEndsTheViewAtOnceOnADeadLine) {
+    Type(std::string(RODERAVO_TOOL) + " poll --simulate --driver " + RODERAVO_DRIVER +
+         " --sim-absent 0,1,2,3,4 --timeout 4s --color never; echo EXITED:$?");
+    ASSERT_TRUE(PaneShows("cycle 1 ", std::chrono::seconds(20))) << Pane();
+    Tmux("send-keys -t view q");
+    // The read in flight takes 5 x 4 s; the view is gone long before.
+    ASSERT_TRUE(PaneShows("stopping after the current exchange", std::chrono::seconds(8)))
+        << Pane();
+    EXPECT_EQ(Format("#{alternate_on}"), "0\n");
+    Tmux("send-keys -t view C-c");
+    ASSERT_TRUE(PaneShows("EXITED:130", std::chrono::seconds(8))) << Pane();
 }
 
 }  // namespace

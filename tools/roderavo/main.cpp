@@ -27,20 +27,33 @@ void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
 }
 
 void AddLineOptions(CLI::App* sub, CommonOptions& common) {
-    sub->add_option("--port", common.port,
-                    "Serial port: ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a /dev/serial/by-id/... "
-                    "link (without --port the built-in simulator is used)");
+    auto* port = sub->add_option("--port", common.port,
+                                 "Serial port: ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a "
+                                 "/dev/serial/by-id/... link (without --port the built-in "
+                                 "simulator is used)");
+    port->check(CLI::Validator(
+        [](const std::string& name) {
+            return name.empty() ? std::string("give a port name, e.g. ttyUSB0") : std::string();
+        },
+        "NAME"));
     sub->add_flag("--simulate", common.simulate,
-                  "Run against the built-in multiplexer simulator on a new pty");
+                  "Run against the built-in multiplexer simulator on a new pty")
+        ->excludes(port);
     sub->add_option("--baud", common.baud, "Bits per second")->capture_default_str();
     sub->add_option("--data-bits", common.dataBits, "5..8")->capture_default_str();
     sub->add_option("--parity", common.parity, "none, odd, even, mark, space")
         ->capture_default_str();
     sub->add_option("--stop-bits", common.stopBits, "1, 1.5 or 2")->capture_default_str();
     sub->add_option("--poll-interval", common.pollInterval,
-                    "Poll interval, also the time the driver waits for each reply "
-                    "(e.g. 500ms, 2s; plain numbers are milliseconds)")
+                    "How often poll reads the multiplexers (e.g. 500ms, 2s; plain numbers are "
+                    "milliseconds); also the read time-out unless --timeout is given")
         ->capture_default_str();
+    sub->add_option("--timeout", common.timeout,
+                    "How long the driver waits for each reply (e.g. 300ms). The driver repeats a "
+                    "failed exchange up to 5 times, so a silent multiplexer costs 5 time-outs");
+    sub->add_flag("--trace", common.trace,
+                  "Show every frame on the line, both ways, decoded and time-stamped (the tool "
+                  "holds the port and relays it to the driver)");
     sub->add_option("--sim-fault", common.simFaults,
                     "With the simulator: KIND[:N][@P], a fault that strikes each answer with "
                     "probability P (e.g. no-answer@0.1, delay:300@0.5)");

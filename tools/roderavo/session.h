@@ -10,9 +10,14 @@
 #include <vector>
 
 #include "driver.h"
+#include "line_monitor.h"
 
 namespace muxsim {
 class Simulator;
+}
+
+namespace roderavo::tool {
+class LineTap;
 }
 
 namespace roderavo::tool {
@@ -31,6 +36,8 @@ struct CommonOptions {
     std::string parity = "none";
     std::string stopBits = "1";
     std::string pollInterval = "1000ms";
+    std::string timeout;  // the driver's read time-out; empty: the poll interval
+    bool trace = false;   // every frame on the line, through the protocol tap
     int instance = 0;
     bool verbose = false;
     bool json = false;
@@ -45,8 +52,10 @@ inline constexpr const char* kFaultHelp =
     "ack-status, split, delay, trickle (N ms), garbage (N bytes); P the probability per answer, "
     "e.g. no-answer@0.1 or delay:300@0.5";
 
-// A message for the user on stderr, prefixed "roderavo: ".
+// A message for the user on stderr, prefixed "roderavo: "; in --json mode also an
+// error object on stdout ({"time":...,"error":...}), so that stdout stays parseable.
 void Complain(const std::string& message);
+void SetJsonErrors(bool json);
 
 // A bound gate: the address accepted by SingleParse with its recorded words.
 struct BoundGate {
@@ -80,6 +89,9 @@ class Session {
     Session();
     ~Session();
 
+    // The line goes through the protocol tap (with --trace, and for poll's counts).
+    void UseTap(bool use) { useTap_ = use; }
+
     // Loads the driver and installs the log. Needed by every sub-command.
     bool LoadDriver(const CommonOptions& options, int* exitCode);
     // Opens the line: the simulator when asked or when no port is given, else the
@@ -93,6 +105,10 @@ class Session {
     const std::string& PortLabel() const { return portLabel_; }
     const std::string& DevicePath() const { return devicePath_; }
     int PollIntervalMs() const { return pollIntervalMs_; }
+    int TimeoutMs() const { return timeoutMs_; }
+    // What the tap saw of one multiplexer; zeros without the tap.
+    LineCounts LineCountsOf(int mux) const;
+    bool Tapped() const { return tap_ != nullptr; }
 
     // SingleParse with the value kind the gate's form takes, and the gate registered
     // in the host library with its companions. Empty when refused.
@@ -105,15 +121,28 @@ class Session {
     bool StartSimulator(const CommonOptions& options, std::string* error);
 
   private:
+    // The port given, resolved; false (with a message) when it cannot be used.
+    bool UsePort(const CommonOptions& options, LineSettings* settings);
+    bool StartTap(const CommonOptions& options, LineSettings* settings);
+
     Driver driver_;
     std::unique_ptr<muxsim::Simulator> simulator_;
+    std::unique_ptr<LineTap> tap_;
+    bool useTap_ = false;
+    int timeoutMs_ = 1000;
     std::string portLabel_;
     std::string devicePath_;
     int pollIntervalMs_ = 1000;
 };
 
+// The times of a line: the polling cadence and the driver's read time-out.
+struct LineTimes {
+    int pollIntervalMs = 1000;
+    int timeoutMs = 1000;
+};
+
 // Line settings from the options; false with a message when one is wrong.
-bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, int* pollIntervalMs,
+bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, LineTimes* times,
                       std::string* error);
 
 }  // namespace roderavo::tool
