@@ -21,8 +21,13 @@ endfunction()
 
 # roderavo_win32_driver(target): the driver as RODERAVO.DLL (the dialog finds its
 # own module by that name), exporting what driver/roderavo.def lists: KorMain.
+# The Tag Format dialog's resource goes into the DLL itself: as a member of the
+# dialog layer's static library nothing would pull it in.
 function(roderavo_win32_driver target)
-  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/driver/roderavo.def)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/driver/roderavo.def
+    ${PROJECT_SOURCE_DIR}/driver/dialog/win32/tag_format.rc)
+  target_include_directories(${target} PRIVATE
+    $<TARGET_PROPERTY:roderavo_dialog,INTERFACE_INCLUDE_DIRECTORIES>)
   target_link_options(${target} PRIVATE -Wl,--no-undefined)
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME RODERAVO SUFFIX ".DLL")
 endfunction()

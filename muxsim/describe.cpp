@@ -201,28 +201,24 @@ bool ParseCameraState(std::string_view name, CameraState* state) {
 std::string DescribeFrame(const std::vector<uint8_t>& frame) {
     std::string bytes;
     for (const uint8_t byte : frame) bytes += (bytes.empty() ? "" : " ") + Hex(byte);
-    if (frame.size() < kMinLength + 1u || frame[0] != kStartByte) return "unframed bytes: " + bytes;
+    const FrameFacts facts = DecodeFrame(frame);
+    if (!facts.framed) return "unframed bytes: " + bytes;
     const std::size_t length = frame[1];
-    if (length < kMinLength || length >= frame.size()) return "unframed bytes: " + bytes;
-    const bool reply = frame[2] == kHostAddress;
-    const uint8_t address = reply ? frame[4] : frame[2];
-    const int mux = MuxOfAddress(address);
-    std::string text = mux >= 0 ? "mux " + std::to_string(mux) + " (0x" + Hex(address) + ") "
-                                : "address 0x" + Hex(address) + " ";
-    const auto payload = std::span(frame).subspan(6, length - 6);
-    if (reply) {
-        const bool report = frame[3] == kCmdAls && length > kMinLength && frame.size() >= 20;
-        text +=
-            ReplyText(frame[3], mux, report ? std::span(frame).subspan(6, 14) : payload, report);
+    std::string text = facts.mux >= 0
+                           ? "mux " + std::to_string(facts.mux) + " (0x" + Hex(facts.address) + ") "
+                           : "address 0x" + Hex(facts.address) + " ";
+    if (facts.reply) {
+        // An alarm report carries the clock and, at position 17, the state.
+        const bool report = frame[3] == kCmdAls && length >= kAlarmReportLength;
+        text += ReplyText(frame[3], facts.mux, facts.payload, report);
     } else if (frame[4] == kStatusSource || frame[4] == kControlSource) {
-        text += RequestText(frame[3], frame[4] == kControlSource, payload);
+        text += RequestText(frame[3], facts.control, facts.payload);
     } else {
         text += "frame from source 0x" + Hex(frame[4]);
     }
     if (frame[5] != kFrameMarker) text += ", byte 5 is 0x" + Hex(frame[5]);
-    const uint8_t expected = FrameChecksum(frame.data(), length);
-    text += frame[length] == expected ? ", checksum ok"
-                                      : ", checksum BAD (expected " + Hex(expected) + ")";
+    text += facts.checksumOk ? ", checksum ok"
+                             : ", checksum BAD (expected " + Hex(facts.expectedChecksum) + ")";
     return text + ": " + bytes;
 }
 

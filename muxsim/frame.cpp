@@ -57,6 +57,23 @@ Bytes BuildAcknowledgement(uint8_t source, uint8_t status) {
     return frame;
 }
 
+FrameFacts DecodeFrame(std::span<const uint8_t> frame) {
+    FrameFacts facts;
+    if (frame.size() < kMinLength + 1u || frame[0] != kStartByte) return facts;
+    const std::size_t length = frame[1];
+    if (length < kMinLength || length >= frame.size()) return facts;
+    facts.framed = true;
+    facts.reply = frame[2] == kHostAddress;
+    facts.address = facts.reply ? frame[4] : frame[2];
+    facts.mux = MuxOfAddress(facts.address);
+    facts.command = frame[3];
+    facts.control = !facts.reply && frame[4] == kControlSource;
+    facts.expectedChecksum = FrameChecksum(frame.data(), length);
+    facts.checksumOk = frame[length] == facts.expectedChecksum;
+    facts.payload = frame.subspan(kMinLength, length - kMinLength);
+    return facts;
+}
+
 int MuxOfAddress(uint8_t address) {
     for (int mux = 0; mux < kMuxCount; ++mux)
         if (MuxAddress(mux) == address) return mux;

@@ -35,12 +35,20 @@ std::string_view CameraPart(CommandMnemonic mnemonic, std::string_view address) 
     return Slice(address, AddressRuleOf(mnemonic).muxDigitPos - 1u, 1 + digits);
 }
 
-GateName ComposeCameraAddress(CommandMnemonic mnemonic, int32_t plcNum, int64_t camera) {
-    GateName name;
-    name.Append(MnemonicName(mnemonic));
+namespace {
+
+void AppendMuxDigit(GateName& name, int32_t plcNum) {
     GateName plc;
     plc.AppendDecimal(plcNum);
     name.Append(Slice(plc.View(), 0, 1));
+}
+
+}  // namespace
+
+GateName ComposeCameraAddress(CommandMnemonic mnemonic, int32_t plcNum, int64_t camera) {
+    GateName name;
+    name.Append(MnemonicName(mnemonic));
+    AppendMuxDigit(name, plcNum);
     GateName number;
     number.AppendDecimal(camera);
     if (camera >= 0 && camera < 10) {
@@ -50,6 +58,28 @@ GateName ComposeCameraAddress(CommandMnemonic mnemonic, int32_t plcNum, int64_t 
         name.Append(number.View());
     } else {
         name.Append(Slice(number.View(), 0, kCameraDigits));
+    }
+    return name;
+}
+
+GateName ComposeAddress(CommandMnemonic mnemonic, const AddressParts& parts) {
+    GateName name;
+    switch (AddressRuleOf(mnemonic).tail) {
+        case AddressTail::None:
+            name.Append(MnemonicName(mnemonic));
+            break;
+        case AddressTail::Plc:
+            name.Append(MnemonicName(mnemonic));
+            AppendMuxDigit(name, parts.plcNum);
+            break;
+        case AddressTail::PlcCamera:
+            name = ComposeCameraAddress(mnemonic, parts.plcNum, parts.camera);
+            break;
+        case AddressTail::PlcIhkCode:
+            name.Append(MnemonicName(mnemonic));
+            AppendMuxDigit(name, parts.plcNum);
+            name.Append(Slice(parts.ihkCode, 0, kIhkCodeLength));
+            break;
     }
     return name;
 }

@@ -38,4 +38,17 @@ using GateName = ShortText<15>;
 // camera 100 keeps all three.
 GateName ComposeCameraAddress(CommandMnemonic mnemonic, int32_t plcNum, int64_t camera);
 
+// What follows the command word of a composed address; a rule takes only the parts
+// its tail names.
+struct AddressParts {
+    int32_t plcNum = 0;
+    int64_t camera = 0;
+    std::string_view ihkCode;  // its first three characters
+};
+
+// The address of a gate of the word, as its rule has it: the word alone (CAA), the
+// word and the multiplexer digit, then the camera field (as ComposeCameraAddress)
+// or the IHK code.
+GateName ComposeAddress(CommandMnemonic mnemonic, const AddressParts& parts);
+
 }  // namespace roderavo

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "address/address_fields.h"
 #include "address/address_grammar.h"
 #include "address/camera_range.h"
 #include "address/folded_address.h"
@@ -107,6 +108,37 @@ TEST(AddressGrammar, IhkCodesAndCamera100AreRecorded) {
     ASSERT_TRUE(als);
     EXPECT_EQ(als->camera, 100);
     EXPECT_EQ(als->plcNum, 4);
+}
+
+// Every address composed from parts is one the parse accepts, naming the same parts.
+TEST(ComposeAddress, EveryComposedAddressParsesBackToItsParts) {
+    int composed = 0;
+    for (const AddressRule& rule : kAddressRules) {
+        for (int32_t plc = 0; plc < kMuxCount; ++plc) {
+            for (int32_t camera = FirstCamera(plc); camera <= LastCamera(plc); ++camera) {
+                for (std::size_t code = 0; code < IhkCodeTable.size(); ++code) {
+                    const AddressParts parts{plc, camera, IhkCodeTable[code]};
+                    const GateName name = ComposeAddress(rule.mnemonic, parts);
+                    const auto form = ParseAddress(name.View(), rule.valueKind);
+                    ASSERT_TRUE(form) << name.View();
+                    ++composed;
+                    EXPECT_EQ(form->mnemonic, rule.mnemonic) << name.View();
+                    if (rule.tail == AddressTail::None) continue;
+                    EXPECT_EQ(form->plcNum, plc) << name.View();
+                    if (rule.tail == AddressTail::PlcCamera) {
+                        EXPECT_EQ(form->camera, camera) << name.View();
+                    }
+                    if (rule.tail == AddressTail::PlcIhkCode) {
+                        EXPECT_EQ(form->ihkCode, static_cast<int32_t>(code)) << name.View();
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(composed, 15 * 100 * 6);
+    EXPECT_EQ(ComposeAddress(CommandMnemonic::Caa, {3, 0, ""}).View(), "CAA");
+    EXPECT_EQ(ComposeAddress(CommandMnemonic::Ihk, {2, 0, "0755"}).View(), "IHK2075");
+    EXPECT_EQ(ComposeAddress(CommandMnemonic::Tas, {4, 100, ""}).View(), "TAS4100");
 }
 
 TEST(MnemonicMatch, PrefixAndWordLists) {

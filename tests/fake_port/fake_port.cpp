@@ -84,6 +84,10 @@ struct LineAccess {
         const OpenHandle* open = Find(handle);
         if (open == nullptr || open->line == nullptr) return nullptr;
         Line* line = open->line;
+        if (line->observer_) {
+            const std::function<void(Call)> observer = line->observer_;  // may replace itself
+            observer(call);
+        }
         if (line->gone_ || line->TakeFailure(call)) return nullptr;
         return line;
     }
@@ -178,6 +182,10 @@ struct LineAccess {
         }
         Line* line = Usable(handle, Call::Write);
         if (line == nullptr) return false;
+        if (line->shortWrites_ > 0) {
+            --line->shortWrites_;
+            length = std::min(length, line->shortWriteBytes_);
+        }
         Bytes bytes(buffer, buffer + length);
         line->writes_.push_back({currentTime, bytes});
         *written = length;
@@ -286,6 +294,10 @@ void Line::DropInput() {
     input_.clear();
 }
 
+void Line::DropInputToCome() {
+    std::erase_if(input_, [](const Chunk& chunk) { return chunk.at > currentTime; });
+}
+
 std::size_t Line::Waiting() const {
     std::size_t count = 0;
     for (const Chunk& chunk : input_)
@@ -302,6 +314,11 @@ Bytes Line::Written() const {
 
 void Line::Fail(Call call, int times) {
     failures_[static_cast<std::size_t>(call)] += times;
+}
+
+void Line::ShortWrites(uint32_t bytes, int times) {
+    shortWriteBytes_ = bytes;
+    shortWrites_ = times;
 }
 
 bool Line::TakeFailure(Call call) {

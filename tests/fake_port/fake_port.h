@@ -95,6 +95,8 @@ class Line {
     void Send(const Bytes& bytes) { Arrive(bytes, Now()); }
     // Forgets all input, arrived or still to come.
     void DropInput();
+    // Forgets the input still to come; what has arrived stays.
+    void DropInputToCome();
     // Bytes that have arrived and are not read yet.
     std::size_t Waiting() const;
 
@@ -107,6 +109,13 @@ class Line {
 
     // The next `times` calls of that kind on this line fail.
     void Fail(Call call, int times = 1);
+    // The next `times` writes on this line succeed with at most `bytes` bytes written.
+    void ShortWrites(uint32_t bytes, int times = 1);
+    // Called at the start of every call of the driver on an open port of this
+    // line (all but the open and the close), before it is decided whether the
+    // call fails: a test can arm failures for the call it sees coming (each
+    // attempt of an exchange begins with a ClearErrors).
+    void OnCall(std::function<void(Call)> observer) { observer_ = std::move(observer); }
     // The line is gone (device removed): every call on its port fails from now
     // on but the close, and it cannot be opened again.
     void Vanish() { gone_ = true; }
@@ -139,6 +148,9 @@ class Line {
     std::vector<Write> writes_;
     std::function<void(const Bytes&)> responder_;
     std::vector<int> failures_;  // per Call: calls still to fail
+    uint32_t shortWriteBytes_ = 0;
+    int shortWrites_ = 0;
+    std::function<void(Call)> observer_;
     int stalls_ = 0;
 };
 

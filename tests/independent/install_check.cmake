@@ -20,7 +20,7 @@ endfunction()
 file(REMOVE_RECURSE ${PREFIX})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} --component roderavo)
 
-foreach(file lib/libroderavo.so lib/libzanpro.so.1 lib/libzanpro.so include/roderavo/kor.h
+foreach(file lib/libroderavo.so lib/libroderavo-tagformat.so lib/libzanpro.so.1 lib/libzanpro.so include/roderavo/kor.h
              include/zanpro/zanpro.h)
   if(NOT EXISTS ${PREFIX}/${file})
     message(FATAL_ERROR "not installed: ${file}")

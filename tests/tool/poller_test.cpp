@@ -1,4 +1,5 @@
 // The polling logic without a line: cycles, demotion, recovery and the counts.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <roderavo/kor.h>
 
@@ -100,6 +101,54 @@ TEST(Poller, LossInPerCent) {
     view.requests = 8;
     view.errors = 2;
     EXPECT_EQ(LossPercent(view), 25.0);
+}
+
+}  // namespace
+
+namespace {
+
+// The line dies after two good cycles: the multiplexer not yet reached turns stale
+// while the first one's reads time out, and demotion and recovery are told as events.
+TEST(Poller, DataOlderThanTwoCyclesTurnsStaleAndEventsTellDemotionAndRecovery) {
+    FakeLine line;
+    line.answers = {{0, true}, {1, true}};
+    PollSettings settings;
+    settings.muxes = {0, 1};
+    settings.demoteAfter = 2;
+    settings.interval = std::chrono::milliseconds(100);
+    PollClock::time_point now{};
+    std::vector<std::string> events;
+    Poller poller(
+        settings,
+        [&](int mux, PollGate gate) {
+            now += std::chrono::milliseconds(line.answers[mux] ? 10 : 5000);  // a dead read is long
+            return line.Read(mux, gate);
+        },
+        [&](const std::string& text) { events.push_back(text); });
+    auto clock = [&] { return now; };
+    for (int cycle = 0; cycle < 2; ++cycle)
+        poller.Cycle(
+            clock, [] {}, [] { return false; });
+    EXPECT_EQ(poller.StaleAfter(), std::chrono::milliseconds(200));
+    EXPECT_EQ(ShownState(poller.Muxes()[1], now, poller.StaleAfter()), MuxState::Ok);
+
+    line.answers = {{0, false}, {1, false}};
+    MuxState muxOneDuringCycle = MuxState::Waiting;
+    poller.Cycle(
+        clock, [&] { muxOneDuringCycle = poller.Muxes()[1].state; }, [] { return false; });
+    EXPECT_EQ(muxOneDuringCycle, MuxState::Failing);  // after its own read failed
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0], "mux 1 stale: no good read for 5.0 s");
+
+    poller.Cycle(
+        clock, [] {}, [] { return false; });
+    EXPECT_THAT(events, ::testing::Contains("mux 0 demoted after 2 failed cycles: polled every "
+                                            "10.0 s only"));
+    line.answers = {{0, true}, {1, true}};
+    now += std::chrono::seconds(20);
+    poller.Cycle(
+        clock, [] {}, [] { return false; });
+    EXPECT_THAT(events, ::testing::Contains("mux 0 answers again: ok (was demoted)"));
 }
 
 }  // namespace

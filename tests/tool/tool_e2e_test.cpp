@@ -7,8 +7,10 @@
 
 #include "tool_fixture.h"
 
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -188,10 +190,13 @@ TEST_F(ToolOnSimulator, PollRunsCyclesAndShowsCamerasAndStatistics) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("cycle 2"));
     EXPECT_THAT(run.out, Not(HasSubstr("\x1b[")));  // plain text off a terminal
-    EXPECT_THAT(run.out, HasSubstr("  1  21-40   . . . . . . A . . . . . V . . . . . . .   ok   "
-                                   "       TEST V1           06.11.2000 08:12:33 hrs"));
+    // The row holds the age of the multiplexer's data between its state and version.
+    EXPECT_THAT(run.out,
+                ContainsRegex("  1  21-40   . . . . . . A . . . . . V . . . . . . .   ok   "
+                              "       [0-9]+ ms +TEST V1           06.11.2000 08:12:33 hrs"));
     EXPECT_THAT(run.out, HasSubstr("  4  81-100  . . . . . . . . . . . . . . . . . . . A"));
-    EXPECT_THAT(run.out, HasSubstr("  1         8             8       0    0.0%  ok"));
+    EXPECT_THAT(run.out, HasSubstr("  1      8     8       0    0.0%       8        0          0 "
+                                   "        0          0       0.0%  ok"));
 }
 
 TEST_F(ToolOnSimulator, PollInJsonGivesOneObjectPerMultiplexerAndCycle) {
@@ -199,10 +204,14 @@ TEST_F(ToolOnSimulator, PollInJsonGivesOneObjectPerMultiplexerAndCycle) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 3u) << run.out;
-    EXPECT_THAT(lines[0], HasSubstr(R"({"cycle":1,"mux":1,"state":"ok","version":"TEST V1")"));
+    // Every record starts with the host's time.
+    for (const auto& line : lines) EXPECT_THAT(line, StartsWith(R"({"time":"20)"));
+    EXPECT_THAT(lines[0], HasSubstr(R"(,"cycle":1,"mux":1,"state":"ok","age":0.)"));
+    EXPECT_THAT(lines[0], HasSubstr(R"(,"version":"TEST V1")"));
     EXPECT_THAT(lines[0], HasSubstr(R"("alarm":[0,0,0,0,0,0,32,0,0,0,0,0,46,)"));
     EXPECT_THAT(lines[1], HasSubstr(R"("mux":4)"));
-    EXPECT_THAT(lines[2], HasSubstr(R"({"statistics":[{"mux":1,"requests":4,"good":4,"errors":0)"));
+    EXPECT_THAT(lines[2], HasSubstr(R"(,"statistics":[{"mux":1,"requests":4,"good":4,"errors":0,)"
+                                    R"("loss":0,"frames":4,"retries":0,"timeouts":0,)"));
 }
 
 TEST_F(ToolOnSimulator, PollDemotesAMultiplexerThatDoesNotAnswer) {
@@ -210,9 +219,14 @@ TEST_F(ToolOnSimulator, PollDemotesAMultiplexerThatDoesNotAnswer) {
     const ToolRun run = Run("poll", {"--cycles", "4", "--mux", "1,3", "--poll-interval", "50ms",
                                      "--demote-after", "2", "--demote-for", "60s"});
     EXPECT_EQ(run.exitCode, 2) << run.err;
-    // Mux 3 is asked in cycles 1 and 2 (VER only, it never answers), then demoted.
-    EXPECT_THAT(run.out, HasSubstr("  3         2             0       2  100.0%  demoted"));
-    EXPECT_THAT(run.out, HasSubstr("  1        16            16       0    0.0%  ok"));
+    // Mux 3 is asked in cycles 1 and 2 (VER only, it never answers), then demoted; on
+    // the line that is ten frames, eight of them retries, all timed out.
+    EXPECT_THAT(run.out, HasSubstr("  3      2     0       2  100.0%      10        8         10 "
+                                   "        0          0     100.0%  demoted"));
+    EXPECT_THAT(run.out, HasSubstr("  1     16    16       0    0.0%      16        0          0 "
+                                   "        0          0       0.0%  ok"));
+    EXPECT_THAT(run.err,
+                ContainsRegex("[0-9:.]{12} roderavo: mux 3 demoted after 2 failed cycles"));
     EXPECT_THAT(run.out, HasSubstr("VER3: no answer"));
     EXPECT_THAT(run.err, HasSubstr("not every multiplexer answered"));
 }

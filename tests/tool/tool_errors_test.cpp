@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -66,11 +68,26 @@ TEST_F(ToolOnSimulator, UnusableAnswersExitWithTwoAndPointAtTheLineSettings) {
     EXPECT_THAT(run.err, HasSubstr("VERODI: wrong receive"));
     EXPECT_THAT(run.err, HasSubstr("read VER1: multiplexer 1 on port " + sim.PortName() +
                                    " answered, but not with a usable frame"));
+    // An acknowledgement that says no is the multiplexer refusing, not the line.
     sim.QueueFault({muxsim::FaultKind::AckStatus, 0, 0}, 5);
     const ToolRun write = Run("write", {"--json", "--poll-interval", "100ms", "KEY1=53"});
     EXPECT_EQ(write.exitCode, 2);
-    EXPECT_THAT(write.err, HasSubstr("write KEY1=53: multiplexer 1 on port"));
+    EXPECT_THAT(write.err, HasSubstr("write KEY1=53: multiplexer 1 on port " + sim.PortName() +
+                                     " refused the command"));
+    EXPECT_THAT(write.err, Not(HasSubstr("line settings")));
     EXPECT_THAT(write.out, HasSubstr(R"("result":1,"log":"wrong receive"})"));
+}
+
+// One refused value refuses the whole batch before any frame goes out.
+TEST_F(ToolOnSimulator, AWriteBatchIsJudgedWholeBeforeAnythingIsSent) {
+    for (const std::string value : {"PTZ0=30", "KEY1=840", "JOY3=(101,0,0)", "PRESET2=(9,12)",
+                                    "INHPAIR4=(48,49,50,51,52,1)", "IHK2075=(9,1)"}) {
+        const ToolRun run = Run("write", {"KEY1=53", value, "KEY2=53"});
+        EXPECT_EQ(run.exitCode, 1) << value << "\n" << run.err;
+        EXPECT_THAT(run.err, HasSubstr("write " + value + ": the driver refused the value"));
+        EXPECT_EQ(run.out, "") << value;
+    }
+    EXPECT_TRUE(sim.Received().empty());
 }
 
 // A reply that arrived whole but carries a camera state the driver does not know is
@@ -165,6 +182,74 @@ TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {
     const ToolRun write =
         RunTool({"write", "--simulate", "--driver", RODERAVO_DRIVER, "KEY1=53", "TAD0=now"});
     EXPECT_EQ(write.exitCode, 0) << write.err;
+}
+
+TEST(ToolLine, AFileOrDirectoryGivenAsAPortIsNamedAsSuch) {
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("roderavo-notty-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "a-directory-with-a-long-name");
+    const auto file = dir / "a-regular-file-with-a-long-name";
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fclose(out);
+    struct Case {
+        std::string port, expected;
+    };
+    const std::vector<Case> cases = {
+        {file.string(), "is a regular file, not a serial device"},
+        {(dir / "a-directory-with-a-long-name").string(), "is a directory, not a serial device"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run =
+            RunTool({"read", "--driver", RODERAVO_DRIVER, "--port", c.port, "VER0"});
+        EXPECT_EQ(run.exitCode, 2) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.expected));
+        EXPECT_THAT(run.err, Not(HasSubstr("longer than")));
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST(ToolUsage, SimulateWithAPortAndAnEmptyPortAreUsageErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{"read", "--simulate", "--port", "ttyS0", "VER1"}, "--port excludes --simulate"},
+        {{"poll", "--port", "ttyS0", "--simulate"}, "--port excludes --simulate"},
+        {{"write", "--port", "", "KEY1=53"}, "--port: give a port name"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.message;
+        EXPECT_THAT(run.err, HasSubstr(c.message));
+        EXPECT_THAT(run.out, Not(HasSubstr("=")));  // nothing was read or written
+    }
+}
+
+TEST(ToolJson, FailuresAreJsonObjectsOnStdoutToo) {
+    const ToolRun run =
+        RunTool({"read", "--json", "--driver", RODERAVO_DRIVER, "--port", "ttyUSB77", "VER0"});
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_THAT(run.out, ::testing::StartsWith(R"({"time":")"));
+    EXPECT_THAT(run.out, HasSubstr(R"(,"error":"cannot open port ttyUSB77: there is no device )"));
+    EXPECT_THAT(run.err, HasSubstr("roderavo: cannot open port ttyUSB77"));
+}
+
+// A reader that goes away ends polling, in JSON as in plain text, and the port is free.
+TEST(ToolJson, PollEndsWhenItsReaderCloses) {
+    for (const std::string mode : {"--json", "--color=never"}) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string command = std::string("timeout 60 ") + RODERAVO_TOOL +
+                                    " poll --simulate --cycles 0 --poll-interval 50ms --driver " +
+                                    RODERAVO_DRIVER + " " + mode + " 2>/dev/null | head -1";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        char line[4096] = {};
+        ASSERT_NE(fgets(line, sizeof line, pipe), nullptr);
+        pclose(pipe);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(40)) << mode;
+    }
 }
 
 TEST(ToolUsage, BadOptionsAndAMissingDriverAreReported) {

@@ -1,10 +1,6 @@
 // The live view on a real terminal, under tmux: it draws, refreshes, shows colour,
 // and Ctrl-C ends it with the terminal as it was (main screen, cursor, line modes).
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-
+#include "tmux_pane.h"
 #include "tool_fixture.h"
 
 using roderavo_test::ReadFile;
@@ -13,86 +9,38 @@ using ::testing::Not;
 
 namespace {
 
-std::string Capture(const std::string& command) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return out;
-    char buffer[4096];
-    std::size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-    pclose(pipe);
-    return out;
-}
-
-bool HaveTmux() {
-    return std::system("command -v tmux >/dev/null 2>&1") == 0;
-}
-
-class LiveViewUnderTmux : public ::testing::Test {
+class LiveViewUnderTmux : public TmuxPaneTest {
   protected:
-    void SetUp() override {
-        if (!HaveTmux()) GTEST_SKIP() << "tmux is not installed";
-        socket_ = "roderavo-test-" + std::to_string(getpid());
-        dir_ = "/tmp/" + socket_;
-        std::system(("mkdir -p " + dir_).c_str());
-        ASSERT_EQ(Tmux("new-session -d -s view -x 150 -y 40 sh"), 0);
-    }
-    void TearDown() override {
-        if (socket_.empty()) return;
-        Tmux("kill-server");
-        std::system(("rm -rf " + dir_).c_str());
-    }
-    int Tmux(const std::string& args) {
-        return std::system(
-            ("tmux -L " + socket_ + " -f /dev/null " + args + " >/dev/null 2>&1").c_str());
-    }
-    void Type(const std::string& line) {
-        Tmux("send-keys -t view -l '" + line + "'");
-        Tmux("send-keys -t view Enter");
-    }
-    std::string Pane(bool escapes = false) {
-        return Capture("tmux -L " + socket_ + " capture-pane -p " + (escapes ? "-e " : "") +
-                       "-t view 2>/dev/null");
-    }
-    std::string Format(const std::string& format) {
-        return Capture("tmux -L " + socket_ + " display-message -p -t view '" + format + "'");
-    }
-    bool PaneShows(const std::string& text, std::chrono::seconds deadline) {
-        return WaitUntil([&] { return Pane().find(text) != std::string::npos; }, deadline);
-    }
-
-    std::string socket_;
-    std::string dir_;
+    void SetUp() override { StartPane(150, 40); }
 };
 
 TEST_F(LiveViewUnderTmux, DrawsRefreshesAndLeavesTheTerminalCleanOnCtrlC) {
     Type("stty -g > " + dir_ + "/before; echo READY");
-    ASSERT_TRUE(PaneShows("READY", std::chrono::seconds(10)));
+    ASSERT_TRUE(PaneShows("READY"));
     Type(std::string(RODERAVO_TOOL) + " poll --simulate --driver " + RODERAVO_DRIVER +
          " --poll-interval 200ms --log " + dir_ + "/log; echo EXITED:$?; stty -g > " + dir_ +
          "/after");
 
     // It draws, with every multiplexer and the cameras in alarm and video loss...
-    ASSERT_TRUE(PaneShows("cycle 1 ", std::chrono::seconds(20))) << Pane();
+    ASSERT_TRUE(PaneShows("cycle 1 ")) << Pane();
     // (the rows fill in as the cycle reads them)
-    EXPECT_TRUE(PaneShows("  1  21-40   . . . . . . A . . . . . V", std::chrono::seconds(20)))
-        << Pane();
+    EXPECT_TRUE(PaneShows("  1  21-40   . . . . . . A . . . . . V")) << Pane();
     EXPECT_THAT(Pane(), HasSubstr("Ctrl-C or q to stop"));
     EXPECT_EQ(Format("#{alternate_on}#{cursor_flag}"), "10\n");
     // ...in colour (the cells of cameras in alarm on red)...
     EXPECT_THAT(Pane(true), HasSubstr("41m"));
     // ...and refreshes.
-    ASSERT_TRUE(PaneShows("cycle 3 ", std::chrono::seconds(20))) << Pane();
+    ASSERT_TRUE(PaneShows("cycle 3 ")) << Pane();
 
     Tmux("send-keys -t view C-c");
-    ASSERT_TRUE(PaneShows("EXITED:0", std::chrono::seconds(20))) << Pane();
+    ASSERT_TRUE(PaneShows("EXITED:0")) << Pane();
     const std::string after = Pane();
     // The live screen is gone; the last picture is printed once, with the statistics.
     EXPECT_EQ(after.find("MUX CAMERAS"), after.rfind("MUX CAMERAS"));
     EXPECT_THAT(after, HasSubstr("  1  21-40   . . . . . . A . . . . . V"));
     EXPECT_THAT(after, Not(HasSubstr("Ctrl-C or q to stop")));
     EXPECT_THAT(after, HasSubstr("cycles in"));
-    EXPECT_THAT(after, HasSubstr("mux  requests  good replies  errors   loss"));
+    EXPECT_THAT(after, HasSubstr("mux  reads  good  failed   loss  frames  retries"));
     EXPECT_EQ(Format("#{alternate_on}#{cursor_flag}"), "01\n");
     ASSERT_TRUE(
         WaitUntil([&] { return !ReadFile(dir_ + "/after").empty(); }, std::chrono::seconds(10)));
@@ -107,10 +55,25 @@ TEST_F(LiveViewUnderTmux, DrawsRefreshesAndLeavesTheTerminalCleanOnCtrlC) {
 TEST_F(LiveViewUnderTmux, TheKeyQEndsTheViewToo) {
     Type(std::string(RODERAVO_TOOL) + " poll --simulate --driver " + RODERAVO_DRIVER +
          " --color never --mux 0; echo EXITED:$?");
-    ASSERT_TRUE(PaneShows("cycle 1 ", std::chrono::seconds(20))) << Pane();
+    ASSERT_TRUE(PaneShows("cycle 1 ")) << Pane();
     EXPECT_THAT(Pane(true), Not(HasSubstr("41m")));
     Tmux("send-keys -t view q");
-    ASSERT_TRUE(PaneShows("EXITED:0", std::chrono::seconds(20))) << Pane();
+    ASSERT_TRUE(PaneShows("EXITED:0")) << Pane();
+}
+
+// On a dead line each read waits five time-outs; q still ends the view at once, says
+// that the exchange in flight is finished first, and a second Ctrl-C ends it at once.
+TEST_F(LiveViewUnderTmux, TheKeyQEndsTheViewAtOnceOnADeadLine) {
+    Type(std::string(RODERAVO_TOOL) + " poll --simulate --driver " + RODERAVO_DRIVER +
+         " --sim-absent 0,1,2,3,4 --timeout 4s --color never; echo EXITED:$?");
+    ASSERT_TRUE(PaneShows("cycle 1 ", std::chrono::seconds(20))) << Pane();
+    Tmux("send-keys -t view q");
+    // The read in flight takes 5 x 4 s; the view is gone long before.
+    ASSERT_TRUE(PaneShows("stopping after the current exchange", std::chrono::seconds(8)))
+        << Pane();
+    EXPECT_EQ(Format("#{alternate_on}"), "0\n");
+    Tmux("send-keys -t view C-c");
+    ASSERT_TRUE(PaneShows("EXITED:130", std::chrono::seconds(8))) << Pane();
 }
 
 }  // namespace

@@ -47,6 +47,24 @@ TEST(GateForms, ValueKindsAndHints) {
     EXPECT_EQ(ValueHint("VER1"), "this gate cannot be written");
 }
 
+// Joining a group helps only where the group may use the device; root's group never.
+TEST(PortAdvice, PermissionDeniedGivesTheGroupOrAUdevRule) {
+    struct Case {
+        unsigned mode, gid;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {020660, 20, "sudo usermod -aG "},
+        {020600, 20, "mode 0600): no group other than root's may use it"},
+        {020660, 0, "KERNEL==\"ttyUSB0\", GROUP=\"dialout\", MODE=\"0660\""},
+    };
+    for (const Case& c : cases) {
+        const std::string advice = PermissionAdvice("/dev/ttyUSB0", c.mode, 0, c.gid);
+        EXPECT_THAT(advice, HasSubstr(c.expected)) << advice;
+        EXPECT_THAT(advice, Not(HasSubstr("usermod -aG root"))) << advice;
+    }
+}
+
 TEST(Texts, CodePage437BecomesUtf8) {
     EXPECT_EQ(Cp437ToUtf8("\xDA\xC4\xBF"), "\u250C\u2500\u2510");
     EXPECT_EQ(Cp437ToUtf8("\xB3 \xDB\xB2\xB1\xB0 \xC0\xD9"),
@@ -119,7 +137,7 @@ TEST(PortNames, ShortNamesPassAndLongLinksResolveToTheDevice) {
 TEST(PortNames, DiagnosisOfAMissingDeviceListsTheSerialDevices) {
     const std::string why = DiagnosePort("/dev/ttyUSB99");
     EXPECT_THAT(why, HasSubstr("there is no device /dev/ttyUSB99"));
-    EXPECT_THAT(DiagnosePort("/tmp"), HasSubstr("is not a serial device"));
+    EXPECT_THAT(DiagnosePort("/tmp"), HasSubstr("/tmp is a directory, not a serial device"));
     EXPECT_THAT(DiagnosePort("/dev/null"), HasSubstr("is not a serial device"));
 }
 
@@ -129,6 +147,7 @@ TEST(PortNames, DiagnosisOfPermissionDeniedNamesTheGroup) {
     roderavo_test::PtyPeer line;
     ASSERT_TRUE(line.Ok());
     const std::string device = line.Path();
+    ASSERT_EQ(chown(device.c_str(), static_cast<uid_t>(-1), 20), 0);  // a group that is not root's
     ASSERT_EQ(chmod(device.c_str(), 0660), 0);
     int result[2];
     ASSERT_EQ(pipe(result), 0);
@@ -183,26 +202,58 @@ std::vector<MuxView> SampleMuxes() {
     return {ok, demoted};
 }
 
-TEST(LiveView, PlainRowsHoldTwentyCellsVersionClockAndState) {
-    ViewHeader header{"pts/4 (simulator)", 1000, 7, "2026-12-07 10:00:00", false};
-    const auto lines = RenderView(header, SampleMuxes(), "mux 4 10:00:00 VER4: no answer", false);
-    ASSERT_GE(lines.size(), 7u);
+ViewHeader Header(std::string port, int intervalMs, uint64_t cycle, bool interactive) {
+    ViewHeader header;
+    header.port = std::move(port);
+    header.pollIntervalMs = intervalMs;
+    header.timeoutMs = 300;
+    header.cycle = cycle;
+    header.time = "2026-12-07 10:00:00";
+    header.interactive = interactive;
+    header.staleAfter = std::chrono::milliseconds(2 * intervalMs);
+    return header;
+}
+
+TEST(LiveView, PlainRowsHoldTwentyCellsStateAgeVersionAndClock) {
+    ViewHeader header = Header("pts/4 (simulator)", 1000, 7, false);
+    auto muxes = SampleMuxes();
+    header.now = PollClock::time_point{} + std::chrono::seconds(100);
+    muxes[0].lastGood = header.now - std::chrono::milliseconds(1500);
+    header.lastEvent = "10:00:00.000 mux 4 demoted after 3 failed cycles";
+    const auto lines = RenderView(header, muxes, "mux 4 10:00:00 VER4: no answer", false);
+    ASSERT_GE(lines.size(), 8u);
     EXPECT_EQ(lines[0],
-              "roderavo poll | port pts/4 (simulator) | interval 1000 ms | cycle 7 | "
-              "2026-12-07 10:00:00");
+              "roderavo poll | port pts/4 (simulator) | interval 1000 ms | time-out 300 ms | "
+              "cycle 7 | 2026-12-07 10:00:00");
     EXPECT_EQ(lines[2].substr(0, 55), "MUX CAMERAS  1       5         10        15        20  ");
     EXPECT_EQ(lines[3],
-              "  1  21-40   . . . . . . A . . . . . V ? . V . . . .   ok          AMUX 20CD V2.10 "
-              "  06.11.2000 08:12:33 hrs");
+              "  1  21-40   . . . . . . A . . . . . V ? . V . . . .   ok          1.5 s    "
+              "AMUX 20CD V2.10   06.11.2000 08:12:33 hrs");
     EXPECT_EQ(lines[4].substr(0, 53), "  4  81-100  - - - - - - - - - - - - - - - - - - - - ");
-    EXPECT_EQ(lines[4].substr(53), "  demoted     -                 -");
-    EXPECT_THAT(lines.back(), HasSubstr("last error: mux 4 10:00:00 VER4: no answer"));
+    EXPECT_EQ(lines[4].substr(53), "  demoted     -        -                 -");
+    EXPECT_THAT(lines[lines.size() - 2], HasSubstr("last error: mux 4 10:00:00 VER4: no answer"));
+    EXPECT_EQ(lines.back(), "  last event: " + header.lastEvent);
     for (const auto& line : lines) EXPECT_THAT(line, Not(HasSubstr("\x1b")));
 }
 
+// An ok multiplexer whose last good read is older than two cycles shows as stale.
+TEST(LiveView, DataOlderThanTwoCyclesIsStaleNotOk) {
+    struct Case {
+        int ageMs;
+        std::string state;
+    };
+    for (const Case& c : std::vector<Case>{{1999, "ok      "}, {2001, "stale   "}}) {
+        ViewHeader header = Header("ttyS0", 1000, 3, false);
+        header.now = PollClock::time_point{} + std::chrono::seconds(100);
+        auto muxes = SampleMuxes();
+        muxes[0].lastGood = header.now - std::chrono::milliseconds(c.ageMs);
+        const auto lines = RenderView(header, muxes, "", false);
+        EXPECT_EQ(lines[3].substr(55, 8), c.state) << c.ageMs;
+    }
+}
+
 TEST(LiveView, ColourRowsKeepTheSymbols) {
-    ViewHeader header{"ttyUSB0", 500, 1, "now", true};
-    const auto lines = RenderView(header, SampleMuxes(), "", true);
+    const auto lines = RenderView(Header("ttyUSB0", 500, 1, true), SampleMuxes(), "", true);
     EXPECT_THAT(lines[3], HasSubstr("\x1b[1;37;41mA\x1b[0m"));
     EXPECT_THAT(lines[3], HasSubstr("\x1b[1;30;43mV\x1b[0m"));
     EXPECT_THAT(lines.back(), HasSubstr("Ctrl-C or q to stop"));
@@ -216,15 +267,29 @@ TEST(LiveView, LinesAreCutToTheTerminalWidthKeepingEscapes) {
     EXPECT_EQ(CutToWidth("\u2502x\u2502", 2), "\u2502x");
 }
 
-TEST(LiveView, StatisticsPerMultiplexer) {
+TEST(LiveView, StatisticsPerMultiplexerWithWhatTheLineDid) {
     auto muxes = SampleMuxes();
     muxes[0].requests = 40;
     muxes[0].good = 39;
     muxes[0].errors = 1;
+    muxes[0].line = {.requests = 50,
+                     .retries = 10,
+                     .goodReplies = 40,
+                     .timeouts = 2,
+                     .badChecksums = 7,
+                     .wrongSource = 1,
+                     .otherBad = 0};
     const auto lines = RenderStatistics(muxes, 10, 10.04, "ttyUSB0");
     EXPECT_EQ(lines[0], "--- port ttyUSB0: 10 cycles in 10.0 s ---");
-    EXPECT_EQ(lines[2], "  1        40            39       1    2.5%  ok");
-    EXPECT_EQ(lines[3], "  4         0             0       0    0.0%  demoted");
+    EXPECT_EQ(lines[1],
+              "mux  reads  good  failed   loss  frames  retries  time-outs  bad sums  wrong src  "
+              "line loss  state");
+    EXPECT_EQ(lines[2],
+              "  1     40    39       1    2.5%      50       10          2         7          1 "
+              "     20.0%  ok");
+    EXPECT_EQ(lines[3],
+              "  4      0     0       0    0.0%       0        0          0         0          0 "
+              "      0.0%  demoted");
 }
 
 }  // namespace

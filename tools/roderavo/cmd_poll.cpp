@@ -1,15 +1,20 @@
 // roderavo poll: every multiplexer polled at the poll interval, shown live on a
 // terminal, as plain text (or JSON) otherwise; statistics when it ends.
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <iostream>
+#include <mutex>
+#include <thread>
 
 #include "commands.h"
 #include "gate_forms.h"
 #include "host_log.h"
 #include "live_view.h"
-#include "platform.h"
 #include "poller.h"
 #include "terminal.h"
 #include "text.h"
@@ -37,10 +42,22 @@ std::string JsonCameras(const std::array<std::optional<uint8_t>, 20>& cameras) {
     return out + "]";
 }
 
+std::string JsonAge(const MuxView& view, PollClock::time_point now) {
+    if (!view.lastGood) return "null";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f",
+                  std::chrono::duration<double>(now - *view.lastGood).count());
+    return text;
+}
+
 void PrintJsonCycle(const Poller& poller) {
+    const auto now = PollClock::now();
+    const std::string time = JsonString(IsoTimestampNow());
     for (const MuxView& view : poller.Muxes()) {
-        std::cout << "{\"cycle\":" << poller.Cycles() << ",\"mux\":" << view.mux
-                  << ",\"state\":" << JsonString(MuxStateName(view.state))
+        const MuxState state = ShownState(view, now, poller.StaleAfter());
+        std::cout << "{\"time\":" << time << ",\"cycle\":" << poller.Cycles()
+                  << ",\"mux\":" << view.mux << ",\"state\":" << JsonString(MuxStateName(state))
+                  << ",\"age\":" << JsonAge(view, now)
                   << ",\"version\":" << JsonString(view.version)
                   << ",\"clock\":" << JsonString(view.clock)
                   << ",\"alarm\":" << JsonCameras(view.alarm)
@@ -50,17 +67,22 @@ void PrintJsonCycle(const Poller& poller) {
     std::cout.flush();
 }
 
-void PrintJsonStatistics(const Poller& poller, double seconds) {
-    std::cout << "{\"statistics\":[";
+void PrintJsonStatistics(const std::vector<MuxView>& muxes, uint64_t cycles, double seconds) {
+    std::cout << "{\"time\":" << JsonString(IsoTimestampNow()) << ",\"statistics\":[";
     bool first = true;
-    for (const MuxView& view : poller.Muxes()) {
+    for (const MuxView& view : muxes) {
+        const LineCounts& line = view.line;
         std::cout << (first ? "" : ",") << "{\"mux\":" << view.mux
                   << ",\"requests\":" << view.requests << ",\"good\":" << view.good
                   << ",\"errors\":" << view.errors << ",\"loss\":" << LossPercent(view)
+                  << ",\"frames\":" << line.requests << ",\"retries\":" << line.retries
+                  << ",\"timeouts\":" << line.timeouts << ",\"badChecksums\":" << line.badChecksums
+                  << ",\"wrongSource\":" << line.wrongSource << ",\"refused\":" << line.refused
+                  << ",\"otherBad\":" << line.otherBad << ",\"lineLoss\":" << LineLossPercent(line)
                   << ",\"state\":" << JsonString(MuxStateName(view.state)) << "}";
         first = false;
     }
-    std::cout << "],\"cycles\":" << poller.Cycles() << ",\"seconds\":" << seconds << "}\n";
+    std::cout << "],\"cycles\":" << cycles << ",\"seconds\":" << seconds << "}\n";
 }
 
 // What the options ask of the run.
@@ -92,7 +114,7 @@ std::optional<PollPlan> PlanPoll(const CommonOptions& options, const PollOptions
             return std::nullopt;
         }
     }
-    plan.terminal = StdoutIsTerminal() && !options.json;
+    plan.terminal = isatty(STDOUT_FILENO) && !options.json;
     plan.cycles = pollOptions.cycles;
     // Written to a file or a pipe, polling must end by itself.
     if (!plan.terminal && plan.cycles < 0 && !plan.durationMs) plan.cycles = 5;
@@ -138,122 +160,183 @@ GateOutcome ReadPollGate(Session& session, const BoundGate& gate) {
     return outcome;
 }
 
-// Where the picture goes: the live screen on a terminal, plain text or JSON lines
-// otherwise; and the wait between cycles, which a key q ends on a terminal.
-class PollScreen {
+// What the poll worker shares with the screen: a copy of the picture after each gate,
+// whether a gate read is in flight, and whether the worker is done.
+class PollShared {
   public:
-    PollScreen(const CommonOptions& options, const PollOptions& pollOptions, bool terminal,
-               const Session& session)
-        : json_(options.json) {
-        live_ = terminal && screen_.Enter();
+    struct Picture {
+        std::vector<MuxView> muxes;
+        uint64_t cycles = 0;
+        std::string lastError;
+        std::chrono::milliseconds staleAfter{0};
+        std::string lastEvent;
+        uint64_t version = 0;
+    };
+
+    void Publish(const Poller& poller) {
+        std::lock_guard lock(mutex_);
+        picture_.muxes = poller.Muxes();
+        picture_.cycles = poller.Cycles();
+        picture_.lastError = poller.LastError();
+        picture_.staleAfter = poller.StaleAfter();
+        ++picture_.version;
+    }
+    void Event(const std::string& text) {
+        std::lock_guard lock(mutex_);
+        picture_.lastEvent = text;
+        ++picture_.version;
+    }
+    Picture Take() const {
+        std::lock_guard lock(mutex_);
+        return picture_;
+    }
+    std::atomic<bool> busy{false};
+    std::atomic<bool> done{false};
+
+  private:
+    mutable std::mutex mutex_;
+    Picture picture_;
+};
+
+// The live screen of a terminal, drawn from the shared picture while the worker polls.
+class LiveView {
+  public:
+    LiveView(const PollOptions& pollOptions, const Session& session) {
+        live_ = screen_.Enter();
         colour_ = pollOptions.colour == "always" ||
                   (pollOptions.colour == "auto" && live_ && TerminalHasColour());
         if (live_) SetLogEcho(false);  // the driver's lines would tear the picture
         header_.port = session.PortLabel();
         header_.pollIntervalMs = session.PollIntervalMs();
+        header_.timeoutMs = session.TimeoutMs();
         header_.interactive = live_;
     }
-
     bool Live() const { return live_; }
-    const std::string& Port() const { return header_.port; }
 
-    void Draw(const Poller& poller) {
-        const auto lines = Picture(poller);
-        if (live_) {
-            screen_.Draw(lines);
-        } else if (!json_) {
-            for (const auto& line : lines) std::cout << line << '\n';
-            std::cout.flush();
-            if (!std::cout) RequestStop();  // the reader went away
-        }
-    }
-
-    // The picture after a cycle.
-    void ShowCycle(const Poller& poller) {
-        if (live_) {
-            Draw(poller);
-        } else if (json_) {
-            PrintJsonCycle(poller);
-        } else {
-            Draw(poller);
-            std::cout << '\n';
-        }
-    }
-
-    void WaitUntil(PollClock::time_point next, const std::function<bool()>& stop,
-                   const Poller& poller) {
-        while (!stop() && PollClock::now() < next) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(next - PollClock::now())
-                    .count();
-            const int slice =
-                static_cast<int>(std::min<long long>(std::max<long long>(left, 1), 50));
-            if (live_) {
-                if (screen_.WaitForQuitKey(slice)) RequestStop();
-                if (ResizeRequested()) Draw(poller);
-            } else {
-                SleepUnlessStopped(slice);
+    // Until the worker is done or a stop is asked (q, Esc, Ctrl-C): keys are read
+    // every 50 ms whatever the driver is doing, and the picture redrawn as it changes.
+    void Run(const PollShared& shared) {
+        uint64_t drawn = ~uint64_t{0};
+        auto lastDraw = PollClock::now();
+        while (!shared.done && !StopRequested()) {
+            const PollShared::Picture picture = shared.Take();
+            const bool due = PollClock::now() - lastDraw >= std::chrono::milliseconds(500);
+            if (picture.version != drawn || due || ResizeRequested()) {
+                screen_.Draw(Lines(picture));
+                drawn = picture.version;
+                lastDraw = PollClock::now();
             }
+            if (screen_.WaitForQuitKey(50)) RequestStop();
         }
     }
 
     // The terminal given back; the last picture stays on it, above the statistics.
-    void Close(const Poller& poller) {
+    void Close(const PollShared& shared) {
         screen_.Leave();
         SetLogEcho(true);
         if (!live_) return;
         header_.interactive = false;
-        for (const auto& line : Picture(poller)) std::cout << line << '\n';
-        std::cout << '\n';
+        for (const auto& line : Lines(shared.Take())) std::cout << line << '\n';
+        std::cout << std::endl;
     }
 
   private:
-    std::vector<std::string> Picture(const Poller& poller) {
-        header_.cycle = poller.Cycles();
+    std::vector<std::string> Lines(const PollShared::Picture& picture) {
+        header_.cycle = picture.cycles;
         header_.time = LocalTimeText("%Y-%m-%d %H:%M:%S");
-        return RenderView(header_, poller.Muxes(), poller.LastError(), colour_);
+        header_.now = PollClock::now();
+        header_.staleAfter = picture.staleAfter;
+        header_.lastEvent = picture.lastEvent;
+        return RenderView(header_, picture.muxes, picture.lastError, colour_);
     }
 
     LiveScreen screen_;
-    bool json_;
     bool live_ = false;
     bool colour_ = false;
     ViewHeader header_;
 };
 
-// Cycles until a stop, the end of the duration or the last cycle asked for, each
-// cycle started a poll interval after the one before.
-void PollUntilDone(Poller& poller, PollScreen& screen, const PollPlan& plan, int intervalMs,
-                   PollClock::time_point start) {
+// What the worker prints after each cycle when there is no live screen: the picture
+// as plain text, or JSON lines. A reader that went away stops the polling.
+void PrintCycle(const Poller& poller, const CommonOptions& options, const Session& session) {
+    if (options.json) {
+        PrintJsonCycle(poller);
+    } else {
+        ViewHeader header;
+        header.port = session.PortLabel();
+        header.pollIntervalMs = session.PollIntervalMs();
+        header.timeoutMs = session.TimeoutMs();
+        header.cycle = poller.Cycles();
+        header.time = LocalTimeText("%Y-%m-%d %H:%M:%S");
+        header.now = PollClock::now();
+        header.staleAfter = poller.StaleAfter();
+        for (const auto& line : RenderView(header, poller.Muxes(), poller.LastError(), false))
+            std::cout << line << '\n';
+        std::cout << std::endl;
+    }
+    if (!std::cout) RequestStop();  // a closed pipe
+}
+
+// The worker: cycles until a stop, the end of the duration or the last cycle asked
+// for, each cycle started a poll interval after the one before.
+void PollUntilDone(Poller& poller, PollShared& shared, const PollPlan& plan, int intervalMs,
+                   const std::function<void()>& afterCycle) {
+    const auto start = PollClock::now();
     auto timeUp = [&] {
         return plan.durationMs &&
                std::chrono::duration<double, std::milli>(PollClock::now() - start).count() >=
                    *plan.durationMs;
     };
     const std::function<bool()> stop = [&] { return StopRequested() || timeUp(); };
-    if (screen.Live()) screen.Draw(poller);
     while (!stop()) {
         const auto cycleStart = PollClock::now();
-        poller.Cycle([] { return PollClock::now(); },
-                     [&] {
-                         if (screen.Live()) screen.Draw(poller);
-                     },
-                     stop);
-        screen.ShowCycle(poller);
+        poller.Cycle([] { return PollClock::now(); }, [&] { shared.Publish(poller); }, stop);
+        shared.Publish(poller);
+        afterCycle();
         if (plan.cycles > 0 && poller.Cycles() >= static_cast<uint64_t>(plan.cycles)) break;
-        screen.WaitUntil(cycleStart + std::chrono::milliseconds(intervalMs), stop, poller);
+        const auto next = cycleStart + std::chrono::milliseconds(intervalMs);
+        while (!stop() && PollClock::now() < next) SleepUnlessStopped(20);
     }
+    shared.done = true;
 }
 
 // Success when every polled multiplexer answered at the end.
-int PollExitCode(const Poller& poller, const std::string& port) {
+int PollExitCode(const std::vector<MuxView>& muxes, const std::string& lastError,
+                 const std::string& port) {
     int exitCode = kExitOk;
-    for (const MuxView& view : poller.Muxes())
+    for (const MuxView& view : muxes)
         if (view.state != MuxState::Ok && view.state != MuxState::Waiting) exitCode = kExitLine;
-    if (exitCode == kExitLine && !poller.LastError().empty())
-        Complain("not every multiplexer answered on port " + port +
-                 "; last error: " + poller.LastError());
+    if (exitCode == kExitLine && !lastError.empty())
+        Complain("not every multiplexer answered on port " + port + "; last error: " + lastError);
     return exitCode;
+}
+
+// The statistics, with what the protocol tap saw of each multiplexer.
+void PrintStatistics(const CommonOptions& options, const Session& session,
+                     std::vector<MuxView> muxes, uint64_t cycles, double seconds) {
+    for (MuxView& view : muxes) view.line = session.LineCountsOf(view.mux);
+    if (options.json) {
+        PrintJsonStatistics(muxes, cycles, seconds);
+        return;
+    }
+    for (const auto& line : RenderStatistics(muxes, cycles, seconds, session.PortLabel()))
+        std::cout << line << '\n';
+}
+
+// A poll event: on stderr and in the log file with its time, in the live view's
+// last event line, and as a JSON record in --json mode.
+PollEventSink EventSink(const CommonOptions& options, PollShared& shared) {
+    return [&options, &shared](const std::string& text) {
+        const std::string stamped = LocalTimeMsText() + " " + text;
+        shared.Event(stamped);
+        if (options.json) {
+            std::cout << "{\"time\":" << JsonString(IsoTimestampNow())
+                      << ",\"event\":" << JsonString(text) << "}" << std::endl;
+            ToolLine("event", "roderavo: " + text);
+        } else {
+            ToolLine("event", stamped.substr(0, 12) + " roderavo: " + text);
+        }
+    };
 }
 
 }  // namespace
@@ -263,31 +346,50 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
     Session session;
     int exitCode = kExitOk;
     if (!session.LoadDriver(options, &exitCode)) return exitCode;
-    const std::optional<PollPlan> plan = PlanPoll(options, pollOptions);
+    std::optional<PollPlan> plan = PlanPoll(options, pollOptions);
     if (!plan) return kExitRefused;
     std::vector<MuxGates> gates;
     if (!BindMuxGates(session, plan->settings.muxes, &gates)) return kExitRefused;
+    session.UseTap(true);  // the line's own counts: retries, time-outs, bad replies
     if (!session.OpenLine(options, &exitCode)) return exitCode;
+    plan->settings.interval = std::chrono::milliseconds(session.PollIntervalMs());
 
-    Poller poller(plan->settings, [&](int mux, PollGate which) {
-        std::size_t index = 0;
-        while (plan->settings.muxes[index] != mux) ++index;
-        return ReadPollGate(session, gates[index].Of(which));
-    });
-    PollScreen screen(options, pollOptions, plan->terminal, session);
+    PollShared shared;
+    Poller poller(
+        plan->settings,
+        [&](int mux, PollGate which) {
+            std::size_t index = 0;
+            while (plan->settings.muxes[index] != mux) ++index;
+            shared.busy = true;
+            GateOutcome outcome = ReadPollGate(session, gates[index].Of(which));
+            shared.busy = false;
+            return outcome;
+        },
+        EventSink(options, shared));
     const auto start = PollClock::now();
-    PollUntilDone(poller, screen, *plan, session.PollIntervalMs(), start);
-    screen.Close(poller);
+    auto afterCycle = [&] {
+        if (!plan->terminal) PrintCycle(poller, options, session);
+    };
+    if (plan->terminal) {
+        LiveView view(pollOptions, session);
+        std::thread worker(
+            [&] { PollUntilDone(poller, shared, *plan, session.PollIntervalMs(), afterCycle); });
+        view.Run(shared);
+        view.Close(shared);
+        if (!shared.done && shared.busy)
+            std::cout << "roderavo: stopping after the current exchange... (Ctrl-C again ends "
+                         "at once)"
+                      << std::endl;
+        ExitOnSecondInterrupt(true);
+        worker.join();
+        ExitOnSecondInterrupt(false);
+    } else {
+        PollUntilDone(poller, shared, *plan, session.PollIntervalMs(), afterCycle);
+    }
     const double seconds = std::chrono::duration<double>(PollClock::now() - start).count();
     session.CloseLine();  // Exit: the port is released before the statistics are shown
-    if (options.json) {
-        PrintJsonStatistics(poller, seconds);
-    } else {
-        for (const auto& line :
-             RenderStatistics(poller.Muxes(), poller.Cycles(), seconds, screen.Port()))
-            std::cout << line << '\n';
-    }
-    return PollExitCode(poller, screen.Port());
+    PrintStatistics(options, session, poller.Muxes(), poller.Cycles(), seconds);
+    return PollExitCode(poller.Muxes(), poller.LastError(), session.PortLabel());
 }
 
 }  // namespace roderavo::tool

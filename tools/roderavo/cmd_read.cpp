@@ -119,7 +119,7 @@ int RunRead(const CommonOptions& options, const std::vector<std::string>& addres
         if (result.status == KOR_OK) continue;
         if (result.status == KOR_COMM_FAILURE || result.malformed) {
             Complain(LineFailureMessage("read", gate.gate.address, gate.gate.parse.plcNum,
-                                        session.PortLabel(), session.PollIntervalMs(),
+                                        session.PortLabel(), session.TimeoutMs(),
                                         result.malformed));
             exitCode = kExitLine;
         } else {

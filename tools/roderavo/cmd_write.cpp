@@ -7,6 +7,7 @@
 #include "gate_forms.h"
 #include "line_messages.h"
 #include "text.h"
+#include "value_check.h"
 
 namespace roderavo::tool {
 
@@ -54,12 +55,20 @@ std::optional<Assignment> PrepareWrite(Session& session, const std::string& item
     } else if (Upper(address).starts_with("TAD") && Upper(write.valueText) == "NOW") {
         write.valueText = ClockValueNow();
     }
+    // The whole batch is judged before the first frame goes out.
+    if (!DriverTakesValue(bound->gate, write.number, write.valueText)) {
+        Complain("write " + item + ": the driver refused the value: " + ValueHint(address));
+        return std::nullopt;
+    }
     write.gate = *bound;
     return write;
 }
 
 // Sends one write and says how it went; the exit code it deserves.
 int SendWrite(const CommonOptions& options, Session& session, const Assignment& write) {
+    const int mux =
+        Upper(write.gate.gate.address) == "CAA" ? write.number : write.gate.gate.parse.plcNum;
+    const uint64_t refusedBefore = session.LineCountsOf(mux).refused;
     const WriteResult result = session.Write(write.gate, write.number, write.valueText);
     const int32_t status = result.status;
     const std::string& address = write.gate.gate.address;
@@ -72,12 +81,19 @@ int SendWrite(const CommonOptions& options, Session& session, const Assignment& 
         std::cout << address << " = " << write.valueText << "  done\n";
     }
     if (status == KOR_OK) return kExitOk;
+    int plc = write.gate.gate.parse.plcNum;
+    if (Upper(address) == "CAA") plc = write.number;
+    if (result.malformed && session.LineCountsOf(plc).refused > refusedBefore) {
+        Complain("write " + address + "=" + write.valueText + ": multiplexer " +
+                 std::to_string(plc) + " on port " + session.PortLabel() +
+                 " refused the command (its acknowledgement said no, 5 attempts): the line "
+                 "works; check that the multiplexer accepts this command in its present mode "
+                 "(menu open, camera or key not available)");
+        return kExitLine;
+    }
     if (status == KOR_COMM_FAILURE || result.malformed) {
-        int plc = write.gate.gate.parse.plcNum;
-        if (Upper(address) == "CAA") plc = write.number;
         Complain(LineFailureMessage("write", address + "=" + write.valueText, plc,
-                                    session.PortLabel(), session.PollIntervalMs(),
-                                    result.malformed));
+                                    session.PortLabel(), session.TimeoutMs(), result.malformed));
         return kExitLine;
     }
     Complain("write " + address + "=" + write.valueText +
@@ -99,6 +115,7 @@ int RunWrite(const CommonOptions& options, const std::vector<std::string>& assig
             exitCode = kExitRefused;
     }
     if (exitCode != kExitOk) return exitCode;
+    session.UseTap(true);  // the tap tells a refusing multiplexer from a bad line
     if (!session.OpenLine(options, &exitCode)) return exitCode;
     // A line failure outweighs a refused value.
     for (const auto& write : writes)

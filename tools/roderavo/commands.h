@@ -16,6 +16,9 @@ struct ParseOptions {
 };
 int RunParse(const CommonOptions& options, const ParseOptions& parse);
 
+// The Tag Format dialog on this terminal; prints the address composed in it.
+int RunTagFormat(const CommonOptions& options);
+
 int RunRead(const CommonOptions& options, const std::vector<std::string>& addresses);
 int RunWrite(const CommonOptions& options, const std::vector<std::string>& assignments);
 

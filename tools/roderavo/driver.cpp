@@ -1,14 +1,21 @@
 #include "driver.h"
 
+#include <dlfcn.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstring>
 #include <filesystem>
 
-#include "platform.h"
-
 namespace roderavo::tool {
 
 namespace {
+
+std::filesystem::path ProgramDirectory() {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::filesystem::path{} : exe.parent_path();
+}
 
 void CopyPortName(char (&target)[12], const std::string& name) {
     std::memset(target, 0, sizeof target);
@@ -35,8 +42,7 @@ GateParams ParamsOf(const Driver::Gate& gate, char* text, KorNumberValue* number
 }  // namespace
 
 std::string DefaultDriverPath() {
-    const auto installed =
-        std::filesystem::path(ProgramDirectory()) / kDriverFolderFromProgram / kDriverFileName;
+    const auto installed = ProgramDirectory() / ".." / "lib" / "libroderavo.so";
     std::error_code ec;
     if (std::filesystem::exists(installed, ec)) return installed.lexically_normal().string();
 #ifdef RODERAVO_BUILD_TREE_DRIVER
@@ -52,17 +58,15 @@ Driver::~Driver() {
 
 bool Driver::Load(const std::string& path, std::string* error) {
     path_ = path;
-    std::string why;
-    handle_ = LoadDriverLibrary(path, &why);
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
-        *error = "cannot load the driver " + path + ": " + why +
-                 "\n  give its location with --driver PATH (it is " + kInstalledDriverFolder + "/" +
-                 kDriverFileName + " of the installation, or driver/" + kDriverFileName +
-                 " of the build tree)";
+        const char* why = dlerror();
+        *error = "cannot load the driver " + path + ": " + (why ? why : "unknown error") +
+                 "\n  give its location with --driver PATH (it is lib/libroderavo.so of the "
+                 "installation, or driver/libroderavo.so of the build tree)";
         return false;
     }
-    void* entry = LibrarySymbol(handle_, "KorMain");
-    std::memcpy(&korMain_, &entry, sizeof korMain_);
+    korMain_ = reinterpret_cast<int32_t (*)(KorCall*)>(dlsym(handle_, "KorMain"));
     if (korMain_ == nullptr) {
         *error = path + " is not the roderavo driver: it has no KorMain";
         return false;
@@ -82,6 +86,15 @@ int32_t Driver::Call(KorFunction function, void* params) {
 int32_t Driver::GetInfo(DriverInfo* info) {
     *info = DriverInfo{};
     return Call(KOR_FUNC_GET_INFO, info);
+}
+
+int32_t Driver::TagFormat(std::string* address) {
+    std::array<char, 16> buffer{};
+    TagFormatParams params{buffer.data()};
+    const int32_t status = Call(KOR_FUNC_TAG_FORMAT_DIALOG, &params);
+    buffer.back() = '\0';
+    *address = status == KOR_OK ? buffer.data() : "";
+    return status;
 }
 
 ParseResult Driver::Parse(const std::string& address, int32_t valueKind) {

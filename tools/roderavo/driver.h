@@ -1,4 +1,4 @@
-// The driver as the tool sees it: libroderavo.so (RODERAVO.DLL) loaded by file name, reached only
+// The driver as the tool sees it: libroderavo.so loaded with dlopen, reached only
 // through KorMain, with one instance (DriverContext) on one line.
 #pragma once
 
@@ -41,6 +41,8 @@ class Driver {
 
     int32_t GetInfo(DriverInfo* info);
     ParseResult Parse(const std::string& address, int32_t valueKind);
+    // The Tag Format dialog (function 16): the composed address on KOR_OK.
+    int32_t TagFormat(std::string* address);
 
     int32_t Init(int32_t instance, const LineSettings& settings);
     bool Initialised() const { return initialised_; }

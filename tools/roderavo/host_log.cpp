@@ -1,5 +1,7 @@
 #include "host_log.h"
 
+#include "text.h"
+
 #include <cstdio>
 #include <iostream>
 #include <mutex>
@@ -8,19 +10,8 @@ namespace roderavo::tool {
 
 namespace {
 
-#if defined(_WIN32) && !defined(_GLIBCXX_HAS_GTHREADS)
-// The win32 thread model has no std::mutex; on Windows no simulator thread logs,
-// so the host's one thread needs no lock.
-struct LogMutex {
-    void lock() {}
-    void unlock() {}
-};
-#else
-using LogMutex = std::mutex;
-#endif
-
 struct LogState {
-    LogMutex mutex;
+    std::mutex mutex;
     LogOptions options;
     std::FILE* file = nullptr;
     std::vector<zanpro::LogLine> sinceMark;
@@ -31,16 +22,20 @@ LogState& State() {
     return state;
 }
 
+// A file line: the local time to the millisecond, the level name and the text.
+void WriteFileLine(std::FILE* file, std::string_view level, std::string_view text) {
+    std::fprintf(file, "%s %s %.*s %.*s\n", LocalTimeText("%Y-%m-%d").c_str(),
+                 LocalTimeMsText().c_str(), static_cast<int>(level.size()), level.data(),
+                 static_cast<int>(text.size()), text.data());
+    std::fflush(file);
+}
+
 void Sink(int32_t level, std::string_view text) {
     auto& s = State();
     std::lock_guard lock(s.mutex);
     if (s.sinceMark.size() < 10000) s.sinceMark.push_back({level, std::string(text)});
     const bool trace = level <= 8;
-    if (s.file != nullptr) {
-        std::fprintf(s.file, "%s %.*s\n", trace ? "trace" : "event", static_cast<int>(text.size()),
-                     text.data());
-        std::fflush(s.file);
-    }
+    if (s.file != nullptr) WriteFileLine(s.file, trace ? "trace" : "event", text);
     if (s.options.echo && (!trace || s.options.verbose)) std::cerr << text << '\n';
 }
 
@@ -68,6 +63,13 @@ void SetLogEcho(bool echo) {
     auto& s = State();
     std::lock_guard lock(s.mutex);
     s.options.echo = echo;
+}
+
+void ToolLine(std::string_view level, std::string_view text) {
+    auto& s = State();
+    std::lock_guard lock(s.mutex);
+    if (s.file != nullptr) WriteFileLine(s.file, level, text);
+    if (s.options.echo) std::cerr << text << '\n';
 }
 
 void MarkLog() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <zanpro/host.h>
@@ -19,6 +20,10 @@ struct LogOptions {
 // Installs the sink into the host library; the library keeps no list of its own.
 bool InstallHostLog(const LogOptions& options, std::string* error);
 void SetLogEcho(bool echo);
+
+// A line of the tool's own (a frame of the protocol tap, a poll event): on stderr
+// while lines are echoed, and into the log file under the level name.
+void ToolLine(std::string_view level, std::string_view text);
 
 // The lines logged since the last MarkLog().
 void MarkLog();

@@ -16,7 +16,7 @@ std::string LineFailureMessage(const std::string& action, const std::string& add
            " ms each): check that the multiplexer is switched on, set to address " +
            std::to_string(plcNum) + " and to the line settings given (" +
            "9600 8N1 unless --baud etc. say otherwise), and the cable (RS-232 TX/RX crossed); "
-           "a longer --poll-interval gives a slow line more time";
+           "a longer --timeout gives a slow line more time";
 }
 
 }  // namespace roderavo::tool

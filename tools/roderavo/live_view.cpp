@@ -1,10 +1,12 @@
 #include "live_view.h"
 
+#include "text.h"
+
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include "platform.h"
 
 namespace roderavo::tool {
 
@@ -32,6 +34,8 @@ const char* StateColour(MuxState state) {
     switch (state) {
         case MuxState::Ok:
             return "\x1b[32m";
+        case MuxState::Stale:
+            return "\x1b[1;35m";
         case MuxState::Failing:
             return "\x1b[1;33m";
         case MuxState::Demoted:
@@ -103,11 +107,61 @@ char CellChar(CameraLook look) {
     return ' ';
 }
 
+namespace {
+
+std::string CameraCells(const MuxView& view, bool colour) {
+    std::string cells;
+    for (std::size_t i = 0; i < 20; ++i) {
+        const CameraLook look = LookOf(view.alarm[i], view.videoLoss[i]);
+        if (colour) {
+            cells += ColourOf(look);
+            cells += CellChar(look);
+            cells += kReset;
+        } else {
+            cells += CellChar(look);
+        }
+        cells += ' ';
+    }
+    return cells;
+}
+
+std::string MuxRow(const ViewHeader& header, const MuxView& view, bool colour) {
+    const int first = view.mux * 20 + 1;
+    std::string row = Format("%3d %3d-%-3d  ", view.mux, first, first + 19);
+    row += CameraCells(view, colour) + "  ";
+    // The state comes first: on a narrow terminal the row is cut at the right.
+    const MuxState shown = ShownState(view, header.now, header.staleAfter);
+    std::string state(MuxStateName(shown));
+    if (shown == MuxState::Failing) state += " (" + std::to_string(view.consecutiveFailures) + ")";
+    state = Pad(state, 12);
+    row += colour ? std::string(StateColour(shown)) + state + kReset : state;
+    // How old the data is: since the multiplexer's last good read.
+    row += Pad(view.lastGood ? SecondsText(header.now - *view.lastGood) : "-", 9);
+    row += Pad(view.version.empty() ? "-" : view.version, 17) + " ";
+    row += view.clock.empty() ? "-" : view.clock;
+    return row;
+}
+
+std::string Legend(bool colour) {
+    if (!colour) return "  . fine   A alarm   V video loss   ? unknown   - not read";
+    std::string legend = "  ";
+    for (CameraLook look : {CameraLook::Fine, CameraLook::Alarm, CameraLook::VideoLoss,
+                            CameraLook::Unknown, CameraLook::NotRead}) {
+        const char* names[] = {"not read", "fine", "alarm", "video loss", "unknown"};
+        legend += std::string(ColourOf(look)) + CellChar(look) + kReset + " " +
+                  names[static_cast<int>(look)] + "   ";
+    }
+    return legend;
+}
+
+}  // namespace
+
 std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<MuxView>& muxes,
                                     const std::string& lastError, bool colour) {
     std::vector<std::string> lines;
     lines.push_back("roderavo poll | port " + header.port + " | interval " +
-                    std::to_string(header.pollIntervalMs) + " ms | cycle " +
+                    std::to_string(header.pollIntervalMs) + " ms | time-out " +
+                    std::to_string(header.timeoutMs) + " ms | cycle " +
                     std::to_string(header.cycle) + " | " + header.time);
     lines.push_back("");
     // Camera columns: each cell is the camera's character and a space, so the
@@ -118,47 +172,13 @@ std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<
         cells.replace(static_cast<std::size_t>((c - 1) * 2), number.size(), number);
     }
     const std::string ruler = "MUX CAMERAS  " + cells;
-    lines.push_back(Pad(ruler, 55) + Pad("STATE", 12) + Pad("VERSION", 18) + "CLOCK");
-    for (const MuxView& view : muxes) {
-        const int first = view.mux * 20 + 1;
-        std::string row = Format("%3d %3d-%-3d  ", view.mux, first, first + 19);
-        for (int i = 0; i < 20; ++i) {
-            const CameraLook look = LookOf(view.alarm[static_cast<std::size_t>(i)],
-                                           view.videoLoss[static_cast<std::size_t>(i)]);
-            if (colour) {
-                row += ColourOf(look);
-                row += CellChar(look);
-                row += kReset;
-            } else {
-                row += CellChar(look);
-            }
-            row += ' ';
-        }
-        row += "  ";
-        // The state comes first: on a narrow terminal the row is cut at the right.
-        std::string state(MuxStateName(view.state));
-        if (view.state == MuxState::Failing)
-            state += " (" + std::to_string(view.consecutiveFailures) + ")";
-        state = Pad(state, 12);
-        row += colour ? std::string(StateColour(view.state)) + state + kReset : state;
-        row += Pad(view.version.empty() ? "-" : view.version, 17) + " ";
-        row += view.clock.empty() ? "-" : view.clock;
-        lines.push_back(row);
-    }
+    lines.push_back(Pad(ruler, 55) + Pad("STATE", 12) + Pad("AGE", 9) + Pad("VERSION", 18) +
+                    "CLOCK");
+    for (const MuxView& view : muxes) lines.push_back(MuxRow(header, view, colour));
     lines.push_back("");
-    if (colour) {
-        std::string legend = "  ";
-        for (CameraLook look : {CameraLook::Fine, CameraLook::Alarm, CameraLook::VideoLoss,
-                                CameraLook::Unknown, CameraLook::NotRead}) {
-            const char* names[] = {"not read", "fine", "alarm", "video loss", "unknown"};
-            legend += std::string(ColourOf(look)) + CellChar(look) + kReset + " " +
-                      names[static_cast<int>(look)] + "   ";
-        }
-        lines.push_back(legend);
-    } else {
-        lines.push_back("  . fine   A alarm   V video loss   ? unknown   - not read");
-    }
+    lines.push_back(Legend(colour));
     lines.push_back("  last error: " + (lastError.empty() ? std::string("none") : lastError));
+    if (!header.lastEvent.empty()) lines.push_back("  last event: " + header.lastEvent);
     if (header.interactive) lines.push_back("  Ctrl-C or q to stop");
     return lines;
 }
@@ -168,20 +188,25 @@ std::vector<std::string> RenderStatistics(const std::vector<MuxView>& muxes, uin
     std::vector<std::string> lines;
     lines.push_back(Format("--- port %s: %llu cycles in %.1f s ---", port.c_str(),
                            static_cast<unsigned long long>(cycles), seconds));
-    lines.push_back("mux  requests  good replies  errors   loss   state");
+    lines.push_back(
+        "mux  reads  good  failed   loss  frames  retries  time-outs  bad sums  wrong src  "
+        "line loss  state");
     for (const MuxView& view : muxes) {
-        lines.push_back(Format("%3d  %8llu  %12llu  %6llu  %5.1f%%  %s", view.mux,
-                               static_cast<unsigned long long>(view.requests),
-                               static_cast<unsigned long long>(view.good),
-                               static_cast<unsigned long long>(view.errors), LossPercent(view),
-                               std::string(MuxStateName(view.state)).c_str()));
+        const LineCounts& line = view.line;
+        auto n = [](uint64_t value) { return static_cast<unsigned long long>(value); };
+        lines.push_back(Format(
+            "%3d  %5llu  %4llu  %6llu  %5.1f%%  %6llu  %7llu  %9llu  %8llu  %9llu  %8.1f%%  %s",
+            view.mux, n(view.requests), n(view.good), n(view.errors), LossPercent(view),
+            n(line.requests), n(line.retries), n(line.timeouts), n(line.badChecksums),
+            n(line.wrongSource), LineLossPercent(line),
+            std::string(MuxStateName(view.state)).c_str()));
     }
     return lines;
 }
 
 bool TerminalHasColour() {
     if (std::getenv("NO_COLOR") != nullptr) return false;
-    if (!StdoutIsTerminal()) return false;
+    if (!isatty(STDOUT_FILENO)) return false;
     const char* term = std::getenv("TERM");
     return term != nullptr && std::strcmp(term, "dumb") != 0 && term[0] != '\0';
 }

@@ -24,13 +24,18 @@ struct ViewHeader {
     uint64_t cycle = 0;
     std::string time;          // wall clock of the picture
     bool interactive = false;  // shows how to stop
+    int timeoutMs = 0;
+    PollClock::time_point now{};  // for the age of each multiplexer's data
+    std::chrono::milliseconds staleAfter{0};
+    std::string lastEvent;  // the latest demotion, recovery or staleness
 };
 
 // The rows, each a line without its line feed.
 std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<MuxView>& muxes,
                                     const std::string& lastError, bool colour);
 
-// The statistics table printed when polling ends.
+// The statistics table printed when polling ends: per multiplexer the gate reads and,
+// from the protocol tap, what the line did (frames, retries, time-outs, bad replies).
 std::vector<std::string> RenderStatistics(const std::vector<MuxView>& muxes, uint64_t cycles,
                                           double seconds, const std::string& port);
 

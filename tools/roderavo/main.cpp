@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "commands.h"
-#include "platform.h"
 
 using namespace roderavo::tool;
 
@@ -17,9 +16,8 @@ namespace {
 
 void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
     sub->add_option("--driver", common.driverPath,
-                    std::string("The driver library to load (default: ") +
-                        kDriverFolderFromProgram + "/" + kDriverFileName +
-                        " next to this program, else the build tree's)");
+                    "The driver library to load (default: ../lib/libroderavo.so next to this "
+                    "program, else the build tree's)");
     sub->add_option("--instance", common.instance,
                     "Driver instance number (host client VERODI No_NN)")
         ->check(CLI::Range(0, 255));
@@ -29,18 +27,33 @@ void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
 }
 
 void AddLineOptions(CLI::App* sub, CommonOptions& common) {
-    sub->add_option("--port", common.port, std::string("Serial port: ") + kPortHelp);
+    auto* port = sub->add_option("--port", common.port,
+                                 "Serial port: ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a "
+                                 "/dev/serial/by-id/... link (without --port the built-in "
+                                 "simulator is used)");
+    port->check(CLI::Validator(
+        [](const std::string& name) {
+            return name.empty() ? std::string("give a port name, e.g. ttyUSB0") : std::string();
+        },
+        "NAME"));
     sub->add_flag("--simulate", common.simulate,
-                  "Run against the built-in multiplexer simulator on a new pty");
+                  "Run against the built-in multiplexer simulator on a new pty")
+        ->excludes(port);
     sub->add_option("--baud", common.baud, "Bits per second")->capture_default_str();
     sub->add_option("--data-bits", common.dataBits, "5..8")->capture_default_str();
     sub->add_option("--parity", common.parity, "none, odd, even, mark, space")
         ->capture_default_str();
     sub->add_option("--stop-bits", common.stopBits, "1, 1.5 or 2")->capture_default_str();
     sub->add_option("--poll-interval", common.pollInterval,
-                    "Poll interval, also the time the driver waits for each reply "
-                    "(e.g. 500ms, 2s; plain numbers are milliseconds)")
+                    "How often poll reads the multiplexers (e.g. 500ms, 2s; plain numbers are "
+                    "milliseconds); also the read time-out unless --timeout is given")
         ->capture_default_str();
+    sub->add_option("--timeout", common.timeout,
+                    "How long the driver waits for each reply (e.g. 300ms). The driver repeats a "
+                    "failed exchange up to 5 times, so a silent multiplexer costs 5 time-outs");
+    sub->add_flag("--trace", common.trace,
+                  "Show every frame on the line, both ways, decoded and time-stamped (the tool "
+                  "holds the port and relays it to the driver)");
     sub->add_option("--sim-fault", common.simFaults,
                     "With the simulator: KIND[:N][@P], a fault that strikes each answer with "
                     "probability P (e.g. no-answer@0.1, delay:300@0.5)");
@@ -90,7 +103,14 @@ std::vector<Command> AddGateCommands(CLI::App& app, Invocation& in) {
     AddLineOptions(write, in.common);
     write->add_option("ASSIGNMENT", in.writeAssignments, "ADDRESS=VALUE ...")->required();
 
+    auto* tagformat = app.add_subcommand(
+        "tagformat",
+        "Compose an address in the driver's Tag Format dialog on this terminal (function 16) "
+        "and print it");
+    AddDriverOptions(tagformat, in.common);
+
     return {{info, [&in] { return RunInfo(in.common); }},
+            {tagformat, [&in] { return RunTagFormat(in.common); }},
             {parse, [&in] { return RunParse(in.common, in.parse); }},
             {read, [&in] { return RunRead(in.common, in.readAddresses); }},
             {write, [&in] { return RunWrite(in.common, in.writeAssignments); }}};
@@ -147,10 +167,9 @@ Command AddSimulateCommand(CLI::App& app, Invocation& in) {
 
 int main(int argc, char** argv) {
     CLI::App app{
-        std::string("roderavo: runs the Amux 20CD multiplexer driver (") + kDriverFileName +
-        ") the way a SCADA host does: reads, writes and polls gates on a serial line or on the "
-        "built-in simulator.\nExit codes: 0 success, 1 an address or value refused, 2 the line "
-        "failed."};
+        "roderavo: runs the Amux 20CD multiplexer driver (libroderavo.so) the way a SCADA host "
+        "does: reads, writes and polls gates on a serial line or on the built-in simulator.\n"
+        "Exit codes: 0 success, 1 an address or value refused, 2 the line failed."};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("roderavo ") + RODERAVO_VERSION);
     app.footer("See docs/guide.md for the gate addresses and value texts.");

@@ -2,6 +2,8 @@
 
 #include <roderavo/kor.h>
 
+#include <algorithm>
+
 #include "text.h"
 
 namespace roderavo::tool {
@@ -30,6 +32,8 @@ std::string_view MuxStateName(MuxState state) {
             return "waiting";
         case MuxState::Ok:
             return "ok";
+        case MuxState::Stale:
+            return "stale";
         case MuxState::Failing:
             return "failing";
         case MuxState::Demoted:
@@ -38,14 +42,21 @@ std::string_view MuxStateName(MuxState state) {
     return "?";
 }
 
+MuxState ShownState(const MuxView& view, PollClock::time_point now,
+                    std::chrono::milliseconds staleAfter) {
+    if (view.state == MuxState::Ok && view.lastGood && now - *view.lastGood > staleAfter)
+        return MuxState::Stale;
+    return view.state;
+}
+
 double LossPercent(const MuxView& view) {
     return view.requests == 0
                ? 0.0
                : 100.0 * static_cast<double>(view.errors) / static_cast<double>(view.requests);
 }
 
-Poller::Poller(PollSettings settings, GateReader reader)
-    : settings_(std::move(settings)), reader_(std::move(reader)) {
+Poller::Poller(PollSettings settings, GateReader reader, PollEventSink events)
+    : settings_(std::move(settings)), reader_(std::move(reader)), events_(std::move(events)) {
     for (int mux : settings_.muxes) {
         MuxView view;
         view.mux = mux;
@@ -53,7 +64,7 @@ Poller::Poller(PollSettings settings, GateReader reader)
     }
 }
 
-bool Poller::ReadOne(MuxView& view, PollGate gate) {
+bool Poller::ReadOne(MuxView& view, PollGate gate, PollClock::time_point now) {
     const GateOutcome outcome = reader_(view.mux, gate);
     ++view.requests;
     if (outcome.status != KOR_OK) {
@@ -68,6 +79,7 @@ bool Poller::ReadOne(MuxView& view, PollGate gate) {
         return false;
     }
     ++view.good;
+    view.lastGood = now;
     switch (gate) {
         case PollGate::Version:
             view.version = outcome.text;
@@ -85,38 +97,75 @@ bool Poller::ReadOne(MuxView& view, PollGate gate) {
     return true;
 }
 
+std::chrono::milliseconds Poller::StaleAfter() const {
+    // Before the first cycle is complete nobody knows how long one takes.
+    if (cycles_ < 2) return std::chrono::hours(24 * 365);
+    return 2 * std::max(settings_.interval, lastCycle_);
+}
+
+void Poller::Event(const MuxView& view, const std::string& text) {
+    if (events_) events_("mux " + std::to_string(view.mux) + " " + text);
+}
+
+void Poller::Age(PollClock::time_point now, const MuxView* reading) {
+    for (MuxView& view : muxes_) {
+        // The one being read is settled by its own reads.
+        if (&view == reading || view.state != MuxState::Ok || !view.lastGood) continue;
+        const auto age = now - *view.lastGood;
+        if (age <= StaleAfter()) continue;
+        view.state = MuxState::Stale;
+        Event(view, "stale: no good read for " + SecondsText(age));
+    }
+}
+
+// The state after a cycle of the multiplexer, and the events of a change.
+void Poller::Settle(MuxView& view, bool ok, PollClock::time_point now) {
+    const MuxState before = view.state;
+    if (ok) {
+        view.consecutiveFailures = 0;
+        view.state = MuxState::Ok;
+        if (before == MuxState::Demoted || before == MuxState::Stale)
+            Event(view, "answers again: ok (was " + std::string(MuxStateName(before)) + ")");
+        return;
+    }
+    ++view.consecutiveFailures;
+    if (view.consecutiveFailures >= settings_.demoteAfter) {
+        view.state = MuxState::Demoted;
+        view.nextPoll = now + settings_.demotedInterval;
+        if (before != MuxState::Demoted)
+            Event(view, "demoted after " + std::to_string(view.consecutiveFailures) +
+                            " failed cycles: polled every " +
+                            SecondsText(settings_.demotedInterval) + " only");
+    } else if (before != MuxState::Demoted) {
+        view.state = MuxState::Failing;
+    } else {
+        view.nextPoll = now + settings_.demotedInterval;
+    }
+}
+
 void Poller::Cycle(const std::function<PollClock::time_point()>& now,
                    const std::function<void()>& progress, const std::function<bool()>& stop) {
     ++cycles_;
+    progress();  // the view says which cycle runs
+    const auto start = now();
     for (MuxView& view : muxes_) {
         if (view.state == MuxState::Demoted && now() < view.nextPoll) continue;
         bool ok = true;
         for (PollGate gate :
              {PollGate::Version, PollGate::Clock, PollGate::Alarms, PollGate::VideoLoss}) {
             if (stop()) return;
-            const bool answered = ReadOne(view, gate);
+            const bool answered = ReadOne(view, gate, now());
             ok = ok && answered;
+            Age(now(), &view);
             progress();
             // A multiplexer that does not answer at all is not asked for the rest
             // of its gates in this cycle: each would cost five time-outs.
             if (!answered && view.lastError.find("no answer") != std::string::npos) break;
         }
-        if (ok) {
-            view.consecutiveFailures = 0;
-            view.state = MuxState::Ok;
-        } else {
-            ++view.consecutiveFailures;
-            if (view.consecutiveFailures >= settings_.demoteAfter) {
-                view.state = MuxState::Demoted;
-                view.nextPoll = now() + settings_.demotedInterval;
-            } else if (view.state != MuxState::Demoted) {
-                view.state = MuxState::Failing;
-            } else {
-                view.nextPoll = now() + settings_.demotedInterval;
-            }
-        }
+        Settle(view, ok, now());
         progress();
     }
+    lastCycle_ = std::chrono::duration_cast<std::chrono::milliseconds>(now() - start);
 }
 
 }  // namespace roderavo::tool

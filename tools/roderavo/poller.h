@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "line_monitor.h"
+
 namespace roderavo::tool {
 
 using PollClock = std::chrono::steady_clock;
@@ -28,7 +30,8 @@ struct GateOutcome {
 
 using GateReader = std::function<GateOutcome(int mux, PollGate gate)>;
 
-enum class MuxState { Waiting, Ok, Failing, Demoted };
+// Stale: it answered, but its last good read is older than two cycles.
+enum class MuxState { Waiting, Ok, Stale, Failing, Demoted };
 
 struct MuxView {
     int mux = 0;
@@ -43,38 +46,58 @@ struct MuxView {
     uint64_t good = 0;
     uint64_t errors = 0;
     std::string lastError;
+    std::optional<PollClock::time_point> lastGood;  // the end of its last good read
+    LineCounts line;                                // what the protocol tap saw of it
 };
 
 struct PollSettings {
     std::vector<int> muxes{0, 1, 2, 3, 4};
     int demoteAfter = 3;                               // failed cycles in a row
     std::chrono::milliseconds demotedInterval{10000};  // how often a demoted one is tried
+    std::chrono::milliseconds interval{1000};          // the cadence of the cycles
 };
+
+// Receives the events of a multiplexer: demotion, recovery, staleness.
+using PollEventSink = std::function<void(const std::string&)>;
 
 class Poller {
   public:
-    Poller(PollSettings settings, GateReader reader);
+    Poller(PollSettings settings, GateReader reader, PollEventSink events = {});
 
     // One cycle: every multiplexer that is due is read. `progress` runs after each
     // gate (so a view can redraw), `stop` is asked before each gate.
     void Cycle(const std::function<PollClock::time_point()>& now,
                const std::function<void()>& progress, const std::function<bool()>& stop);
 
+    // Multiplexers whose last good read is older than StaleAfter() become stale.
+    void Age(PollClock::time_point now, const MuxView* reading = nullptr);
+    // Two cycles: of the poll interval, or of the last complete cycle when that took
+    // longer (a dead line makes cycles long, but the cycle before it was short).
+    std::chrono::milliseconds StaleAfter() const;
+
     const std::vector<MuxView>& Muxes() const { return muxes_; }
     uint64_t Cycles() const { return cycles_; }
     const std::string& LastError() const { return lastError_; }
 
   private:
-    bool ReadOne(MuxView& view, PollGate gate);
+    bool ReadOne(MuxView& view, PollGate gate, PollClock::time_point now);
+    void Settle(MuxView& view, bool ok, PollClock::time_point now);
+    void Event(const MuxView& view, const std::string& text);
 
     PollSettings settings_;
     GateReader reader_;
+    PollEventSink events_;
+    std::chrono::milliseconds lastCycle_{0};
     std::vector<MuxView> muxes_;
     uint64_t cycles_ = 0;
     std::string lastError_;
 };
 
 std::string_view MuxStateName(MuxState state);
+// The state to show at `now`: an ok multiplexer whose data has grown too old is stale
+// already, even while the poller is busy elsewhere.
+MuxState ShownState(const MuxView& view, PollClock::time_point now,
+                    std::chrono::milliseconds staleAfter);
 double LossPercent(const MuxView& view);
 
 }  // namespace roderavo::tool

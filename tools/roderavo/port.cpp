@@ -68,6 +68,21 @@ std::string LockHolder(const std::string& devicePath) {
            lock + ")";
 }
 
+// What a path is, for a user who gave something else than a serial device.
+std::string KindOf(const struct stat& st) {
+    if (S_ISREG(st.st_mode)) return "a regular file";
+    if (S_ISDIR(st.st_mode)) return "a directory";
+    if (S_ISFIFO(st.st_mode)) return "a FIFO";
+    if (S_ISSOCK(st.st_mode)) return "a socket";
+    if (S_ISBLK(st.st_mode)) return "a block device";
+    return "not a character device";
+}
+
+std::string NotADevice(const std::string& path, const struct stat& st) {
+    return path + " is " + KindOf(st) +
+           ", not a serial device; give the device (ttyUSB0, ttyS1, pts/3)";
+}
+
 }  // namespace
 
 ResolvedPort ResolvePortName(const std::string& name) {
@@ -94,6 +109,11 @@ ResolvedPort ResolvePortName(const std::string& name) {
     }
     const std::string resolved = target.string();
     port.devicePath = resolved;
+    struct stat st {};
+    if (stat(resolved.c_str(), &st) == 0 && !S_ISCHR(st.st_mode)) {
+        port.error = NotADevice(resolved, st);
+        return port;
+    }
     if (resolved.starts_with("/dev/") && resolved.size() - 5 <= kMaxPortName) {
         port.driverName = resolved.substr(5);
     } else if (resolved.size() <= kMaxPortName) {
@@ -107,6 +127,28 @@ ResolvedPort ResolvePortName(const std::string& name) {
                      resolved + " /dev/ttyMUX) and give that";
     }
     return port;
+}
+
+// Permission denied: a group that may use the device is the way in; a device that
+// no group may use (or only root's) needs a udev rule, not membership of root.
+std::string PermissionAdvice(const std::string& path, unsigned mode, unsigned uid, unsigned gid) {
+    const struct group* owner = getgrgid(gid);
+    const std::string group = owner != nullptr ? owner->gr_name : std::to_string(gid);
+    const bool groupMayUse = (mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (groupMayUse && gid != 0)
+        return "permission denied on " + path + " (group " + group +
+               "): add your user to that group with  sudo usermod -aG " + group +
+               " $USER  and log in again";
+    char bits[8];
+    std::snprintf(bits, sizeof bits, "%04o", mode & 07777u);
+    const std::string name = path.starts_with("/dev/") ? path.substr(5) : path;
+    return "permission denied on " + path + " (owner " + std::to_string(uid) + ", group " + group +
+           ", mode " + bits +
+           "): no group other than root's may use it; give it to the dialout group with a udev "
+           "rule, e.g. the line  SUBSYSTEM==\"tty\", KERNEL==\"" +
+           name +
+           "\", GROUP=\"dialout\", MODE=\"0660\"  in /etc/udev/rules.d/99-serial.rules, then "
+           "sudo udevadm trigger, and add your user to dialout";
 }
 
 std::vector<std::string> ListSerialDevices() {
@@ -166,17 +208,12 @@ std::string DiagnosePort(const std::string& devicePath) {
                                   "plugged in (dmesg shows it arriving)")
                     : "the serial devices here are:\n    " + Join(devices, "\n    "));
     }
-    if (!S_ISCHR(st.st_mode)) return devicePath + " is not a serial device";
+    if (!S_ISCHR(st.st_mode)) return NotADevice(devicePath, st);
     const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        if (error == EACCES || error == EPERM) {
-            const struct group* owner = getgrgid(st.st_gid);
-            const std::string group = owner != nullptr ? owner->gr_name : "dialout";
-            return "permission denied on " + devicePath + " (group " + group +
-                   "): add your user to that group with  sudo usermod -aG " + group +
-                   " $USER  and log in again";
-        }
+        if (error == EACCES || error == EPERM)
+            return PermissionAdvice(devicePath, st.st_mode, st.st_uid, st.st_gid);
         if (error == EBUSY) {
             const auto holders = DeviceHolders(devicePath);
             return devicePath + " is busy: " +

@@ -28,6 +28,10 @@ std::vector<std::string> ListSerialDevices();
 // The processes that hold a device open, as "pid 1234 (minicom)".
 std::vector<std::string> DeviceHolders(const std::string& devicePath);
 
+// Advice for a device that this user may not open: join the group that may use
+// it, or (no group but root's may) a udev rule that gives it to dialout.
+std::string PermissionAdvice(const std::string& path, unsigned mode, unsigned uid, unsigned gid);
+
 // Why the device cannot be opened, and what to do about it: no such device (with
 // the devices that exist), permission denied (the dialout group), busy (who holds
 // it: by its lock file, its exclusive mode or its flock). Empty when the device

@@ -1,41 +1,66 @@
 #include "session.h"
 
+#include <muxsim/cli_options.h>
+#include <muxsim/simulator.h>
 #include <zanpro/host.h>
 
 #include <cmath>
 #include <iostream>
 
-#ifndef _WIN32
-#include <muxsim/cli_options.h>
-#include <muxsim/simulator.h>
-
 #include "demo_simulator.h"
-#endif
 #include "gate_forms.h"
 #include "host_log.h"
-#include "platform.h"
+#include "line_tap.h"
 #include "port.h"
 #include "text.h"
 
 namespace roderavo::tool {
 
+namespace {
+bool gJsonErrors = false;
+}  // namespace
+
 void Complain(const std::string& message) {
     std::cerr << "roderavo: " << message << '\n';
+    // Scripts that read JSON from stdout get the failure there too, as an object.
+    if (gJsonErrors)
+        std::cout << "{\"time\":" << JsonString(IsoTimestampNow())
+                  << ",\"error\":" << JsonString(message) << "}" << std::endl;
 }
 
-bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, int* pollIntervalMs,
-                      std::string* error) {
-    if (options.baud == 0 || options.baud > 65535) {
-        *error = "--baud " + std::to_string(options.baud) +
-                 ": the driver takes 1..65535 bits per second (9600 for the multiplexer)";
+void SetJsonErrors(bool json) {
+    gJsonErrors = json;
+}
+
+namespace {
+
+// The poll interval and the read time-out; false with a message when one is wrong.
+bool ParseLineTimes(const CommonOptions& options, LineSettings* settings, LineTimes* times,
+                    std::string* error) {
+    const auto interval = ParseDurationMs(options.pollInterval, false);
+    if (!interval || *interval < 10 || *interval > 600000) {
+        *error =
+            "--poll-interval " + options.pollInterval + ": give 10ms .. 600s, e.g. 1000ms or 2s";
         return false;
     }
-    settings->baudRate = static_cast<uint16_t>(options.baud);
-    if (options.dataBits < 5 || options.dataBits > 8) {
-        *error = "--data-bits takes 5..8";
+    const std::string& timeoutText =
+        options.timeout.empty() ? options.pollInterval : options.timeout;
+    const auto timeout = ParseDurationMs(timeoutText, false);
+    if (!timeout || *timeout < 10 || *timeout > 600000) {
+        *error = "--timeout " + timeoutText +
+                 ": give 10ms .. 600s, e.g. 500ms (the driver waits this long for each reply)";
         return false;
     }
-    settings->dataBits = static_cast<uint16_t>(options.dataBits);
+    // The driver takes the poll interval in units of 10 ms; its read time-out is ten
+    // times that in milliseconds. So the time-out is given to the driver that way, and
+    // the tool keeps its own cadence.
+    settings->pollInterval = static_cast<int32_t>(std::lround(*timeout / 10.0));
+    times->timeoutMs = settings->pollInterval * 10;
+    times->pollIntervalMs = static_cast<int>(std::lround(*interval));
+    return true;
+}
+
+bool ParseFraming(const CommonOptions& options, LineSettings* settings, std::string* error) {
     const std::string parity = Upper(options.parity);
     const std::vector<std::string> parities = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
     bool found = false;
@@ -59,18 +84,26 @@ bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, int*
         *error = "--stop-bits takes 1, 1.5 or 2";
         return false;
     }
-    const auto ms = ParseDurationMs(options.pollInterval, false);
-    if (!ms || *ms < 10 || *ms > 600000) {
-        *error = "--poll-interval " + options.pollInterval +
-                 ": give 10ms .. 600s, e.g. 1000ms or 2s (the driver waits this long for each "
-                 "reply)";
+    return true;
+}
+
+}  // namespace
+
+bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, LineTimes* times,
+                      std::string* error) {
+    if (options.baud == 0 || options.baud > 65535) {
+        *error = "--baud " + std::to_string(options.baud) +
+                 ": the driver takes 1..65535 bits per second (9600 for the multiplexer)";
         return false;
     }
-    // The driver takes the poll interval in units of 10 ms; its read time-out is
-    // ten times that in milliseconds, i.e. the interval itself.
-    settings->pollInterval = static_cast<int32_t>(std::lround(*ms / 10.0));
-    *pollIntervalMs = settings->pollInterval * 10;
-    return true;
+    settings->baudRate = static_cast<uint16_t>(options.baud);
+    if (options.dataBits < 5 || options.dataBits > 8) {
+        *error = "--data-bits takes 5..8";
+        return false;
+    }
+    settings->dataBits = static_cast<uint16_t>(options.dataBits);
+    return ParseFraming(options, settings, error) &&
+           ParseLineTimes(options, settings, times, error);
 }
 
 Session::Session() = default;
@@ -80,6 +113,7 @@ Session::~Session() {
 }
 
 bool Session::LoadDriver(const CommonOptions& options, int* exitCode) {
+    SetJsonErrors(options.json);
     std::string error;
     LogOptions log;
     log.verbose = options.verbose;
@@ -100,11 +134,6 @@ bool Session::LoadDriver(const CommonOptions& options, int* exitCode) {
 }
 
 bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
-#ifdef _WIN32
-    (void)options;
-    *error = kNoSimulator;
-    return false;
-#else
     muxsim::Options simOptions;
     simOptions.seed = 1;
     for (const std::string& text : options.simFaults) {
@@ -124,47 +153,38 @@ bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
     }
     simulator_ = StartDemoSimulator(simOptions, error);
     return simulator_ != nullptr;
-#endif
 }
 
 bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     LineSettings settings;
     std::string error;
-    if (!ParseLineOptions(options, &settings, &pollIntervalMs_, &error)) {
+    LineTimes times;
+    if (!ParseLineOptions(options, &settings, &times, &error)) {
         Complain(error);
         *exitCode = kExitRefused;
         return false;
     }
+    pollIntervalMs_ = times.pollIntervalMs;
+    timeoutMs_ = times.timeoutMs;
     if (options.simulate || options.port.empty()) {
         if (!StartSimulator(options, &error)) {
             Complain(error);
-            *exitCode = kHasSimulator ? kExitLine : kExitRefused;
+            *exitCode = kExitLine;
             return false;
         }
-#ifndef _WIN32
         settings.portName = simulator_->PortName();
         devicePath_ = simulator_->DevicePath();
-#endif
         portLabel_ = settings.portName + " (simulator)";
         if (!options.simulate)
             Complain("no --port given: running on the built-in simulator on " + settings.portName +
                      " (give --port NAME for a real line)");
-    } else {
-        const ResolvedPort port = ResolvePortName(options.port);
-        if (!port.error.empty()) {
-            std::string message = "port " + options.port + ": " + port.error;
-            if (port.error.starts_with("there is no device"))
-                message = DiagnosePort(port.devicePath);
-            Complain("cannot use port " + options.port + ": " + message);
-            *exitCode = kExitLine;
-            return false;
-        }
-        settings.portName = port.driverName;
-        devicePath_ = port.devicePath;
-        portLabel_ = port.driverName;
-        if (port.driverName != options.port && options.verbose)
-            Complain("port " + options.port + " is the device " + port.devicePath +
-                     "; the driver opens it as " + port.driverName);
+    } else if (!UsePort(options, &settings)) {
+        *exitCode = kExitLine;
+        return false;
+    }
+    if (!StartTap(options, &settings)) {
+        *exitCode = kExitLine;
+        return false;
     }
     MarkLog();
     const int32_t status = driver_.Init(options.instance, settings);
@@ -186,17 +206,53 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     return false;
 }
 
+bool Session::UsePort(const CommonOptions& options, LineSettings* settings) {
+    const ResolvedPort port = ResolvePortName(options.port);
+    if (!port.error.empty()) {
+        std::string message = "port " + options.port + ": " + port.error;
+        if (port.error.starts_with("there is no device")) message = DiagnosePort(port.devicePath);
+        Complain("cannot use port " + options.port + ": " + message);
+        return false;
+    }
+    settings->portName = port.driverName;
+    devicePath_ = port.devicePath;
+    portLabel_ = port.driverName;
+    if (port.driverName != options.port && options.verbose)
+        Complain("port " + options.port + " is the device " + port.devicePath +
+                 "; the driver opens it as " + port.driverName);
+    return true;
+}
+
+bool Session::StartTap(const CommonOptions& options, LineSettings* settings) {
+    if (!useTap_ && !options.trace) return true;
+    if (settings->portName == "NUL") return true;  // no line to watch
+    LineTap::Sink sink;
+    if (options.trace) sink = [](const std::string& line) { ToolLine("frame", line); };
+    tap_ = std::make_unique<LineTap>();
+    std::string why;
+    if (!tap_->Start(devicePath_, *settings, timeoutMs_, sink, &why)) {
+        Complain("cannot open port " + portLabel_ + ": " + why);
+        tap_.reset();
+        return false;
+    }
+    settings->portName = tap_->PortName();
+    return true;
+}
+
+LineCounts Session::LineCountsOf(int mux) const {
+    return tap_ ? tap_->Counts(mux) : LineCounts{};
+}
+
 void Session::CloseLine() {
     if (driver_.Initialised()) {
         const int32_t status = driver_.Exit();
         if (status != KOR_OK) Complain("the port " + portLabel_ + " could not be closed cleanly");
     }
-#ifndef _WIN32
+    if (tap_) tap_->Stop();
     if (simulator_) {
         simulator_->Stop();
         simulator_.reset();
     }
-#endif
 }
 
 std::optional<BoundGate> Session::Bind(const std::string& address, std::string* why) {

@@ -10,9 +10,14 @@
 #include <vector>
 
 #include "driver.h"
+#include "line_monitor.h"
 
 namespace muxsim {
 class Simulator;
+}
+
+namespace roderavo::tool {
+class LineTap;
 }
 
 namespace roderavo::tool {
@@ -31,6 +36,8 @@ struct CommonOptions {
     std::string parity = "none";
     std::string stopBits = "1";
     std::string pollInterval = "1000ms";
+    std::string timeout;  // the driver's read time-out; empty: the poll interval
+    bool trace = false;   // every frame on the line, through the protocol tap
     int instance = 0;
     bool verbose = false;
     bool json = false;
@@ -39,19 +46,16 @@ struct CommonOptions {
     std::vector<int> simAbsent;          // multiplexers the built-in simulator leaves out
 };
 
-// What the tool says on Windows for --simulate, or a read, write or poll without --port.
-inline constexpr const char* kNoSimulator =
-    "the built-in simulator is POSIX-only (it serves a pseudo-terminal): on Windows give the "
-    "port with --port COMn";
-
 // How a simulator fault is written.
 inline constexpr const char* kFaultHelp =
     "give KIND[:N][@P], KIND one of no-answer, bad-checksum, wrong-source, wrong-command, "
     "ack-status, split, delay, trickle (N ms), garbage (N bytes); P the probability per answer, "
     "e.g. no-answer@0.1 or delay:300@0.5";
 
-// A message for the user on stderr, prefixed "roderavo: ".
+// A message for the user on stderr, prefixed "roderavo: "; in --json mode also an
+// error object on stdout ({"time":...,"error":...}), so that stdout stays parseable.
 void Complain(const std::string& message);
+void SetJsonErrors(bool json);
 
 // A bound gate: the address accepted by SingleParse with its recorded words.
 struct BoundGate {
@@ -85,6 +89,9 @@ class Session {
     Session();
     ~Session();
 
+    // The line goes through the protocol tap (with --trace, and for poll's counts).
+    void UseTap(bool use) { useTap_ = use; }
+
     // Loads the driver and installs the log. Needed by every sub-command.
     bool LoadDriver(const CommonOptions& options, int* exitCode);
     // Opens the line: the simulator when asked or when no port is given, else the
@@ -94,9 +101,14 @@ class Session {
     void CloseLine();
 
     Driver& driver() { return driver_; }
+    muxsim::Simulator* simulator() { return simulator_.get(); }
     const std::string& PortLabel() const { return portLabel_; }
     const std::string& DevicePath() const { return devicePath_; }
     int PollIntervalMs() const { return pollIntervalMs_; }
+    int TimeoutMs() const { return timeoutMs_; }
+    // What the tap saw of one multiplexer; zeros without the tap.
+    LineCounts LineCountsOf(int mux) const;
+    bool Tapped() const { return tap_ != nullptr; }
 
     // SingleParse with the value kind the gate's form takes, and the gate registered
     // in the host library with its companions. Empty when refused.
@@ -109,17 +121,28 @@ class Session {
     bool StartSimulator(const CommonOptions& options, std::string* error);
 
   private:
+    // The port given, resolved; false (with a message) when it cannot be used.
+    bool UsePort(const CommonOptions& options, LineSettings* settings);
+    bool StartTap(const CommonOptions& options, LineSettings* settings);
+
     Driver driver_;
-#ifndef _WIN32  // the simulator serves a pseudo-terminal
     std::unique_ptr<muxsim::Simulator> simulator_;
-#endif
+    std::unique_ptr<LineTap> tap_;
+    bool useTap_ = false;
+    int timeoutMs_ = 1000;
     std::string portLabel_;
     std::string devicePath_;
     int pollIntervalMs_ = 1000;
 };
 
+// The times of a line: the polling cadence and the driver's read time-out.
+struct LineTimes {
+    int pollIntervalMs = 1000;
+    int timeoutMs = 1000;
+};
+
 // Line settings from the options; false with a message when one is wrong.
-bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, int* pollIntervalMs,
+bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, LineTimes* times,
                       std::string* error);
 
 }  // namespace roderavo::tool

@@ -21,6 +21,7 @@ volatile sig_atomic_t gStop = 0;
 volatile sig_atomic_t gResize = 0;
 volatile sig_atomic_t gScreenTaken = 0;
 volatile sig_atomic_t gKeys = 0;  // stdin is a terminal in key mode
+volatile sig_atomic_t gExitOnSecond = 0;
 termios gSavedTermios{};
 
 constexpr char kEnter[] = "\x1b[?1049h\x1b[?25l\x1b[H\x1b[2J";
@@ -41,7 +42,7 @@ void RestoreTerminal() {
 }
 
 void OnStop(int signal) {
-    if (signal == SIGINT && gStop != 0 && gScreenTaken != 0) {
+    if (signal == SIGINT && gStop != 0 && (gScreenTaken != 0 || gExitOnSecond != 0)) {
         // The user insists: the driver may be waiting on a dead line.
         RestoreTerminal();
         _exit(130);
@@ -74,6 +75,10 @@ bool StopRequested() {
 }
 void RequestStop() {
     gStop = 1;
+}
+
+void ExitOnSecondInterrupt(bool exit) {
+    gExitOnSecond = exit ? 1 : 0;
 }
 
 bool ResizeRequested() {

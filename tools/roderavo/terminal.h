@@ -14,6 +14,8 @@ void InstallStopSignals();
 bool StopRequested();
 void RequestStop();
 bool ResizeRequested();  // and clears the request
+// While the tool waits for the driver to finish an exchange, a second SIGINT ends it.
+void ExitOnSecondInterrupt(bool exit);
 
 class LiveScreen {
   public:

@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform.h"
-
 namespace roderavo::tool {
 
 namespace {
@@ -102,13 +100,61 @@ std::string ClockValueNow() {
 }
 
 std::tm LocalNow() {
-    return LocalTime(std::time(nullptr));
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
 }
 
 std::string LocalTimeText(const char* format) {
     const std::tm local = LocalNow();
     char text[64];
     std::strftime(text, sizeof text, format, &local);
+    return text;
+}
+
+namespace {
+
+// The local time of one instant in a strftime format, with ".mmm" after it.
+std::string LocalMsText(const char* format, bool offset) {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
+    char text[64];
+    std::strftime(text, sizeof text, format, &local);
+    char fraction[8];
+    std::snprintf(fraction, sizeof fraction, ".%03d", static_cast<int>(ms));
+    std::string out = std::string(text) + fraction;
+    if (offset) {
+        char zone[8];
+        std::strftime(zone, sizeof zone, "%z", &local);  // +0200
+        const std::string z = zone;
+        out += z.size() == 5 ? z.substr(0, 3) + ":" + z.substr(3) : z;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string LocalTimeMsText() {
+    return LocalMsText("%H:%M:%S", false);
+}
+
+std::string IsoTimestampNow() {
+    return LocalMsText("%Y-%m-%dT%H:%M:%S", true);
+}
+
+std::string SecondsText(std::chrono::steady_clock::duration duration) {
+    const double ms = std::chrono::duration<double, std::milli>(duration).count();
+    char text[32];
+    if (ms < 1000)
+        std::snprintf(text, sizeof text, "%.0f ms", ms);
+    else
+        std::snprintf(text, sizeof text, "%.1f s", ms / 1000);
     return text;
 }
 

@@ -1,6 +1,7 @@
 // Text helpers: code page 437 to UTF-8, JSON strings, value texts.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -22,6 +23,14 @@ std::string ClockValueNow();
 // The local time now, and as text in a strftime format ("%H:%M:%S").
 std::tm LocalNow();
 std::string LocalTimeText(const char* format);
+
+// The local time now with milliseconds: "12:34:56.789"; and in ISO 8601 with the
+// offset, for JSON records: "2024-05-01T12:34:56.789+02:00".
+std::string LocalTimeMsText();
+std::string IsoTimestampNow();
+
+// A duration for a person: "850 ms", "12.5 s".
+std::string SecondsText(std::chrono::steady_clock::duration duration);
 
 // A number gate's value: decimal (or 0x hex) 0..65535.
 std::optional<uint16_t> ParseNumberValue(std::string_view text);

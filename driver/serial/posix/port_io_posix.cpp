@@ -93,9 +93,15 @@ bool PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
     const posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr || port->isNull || inputQueued == nullptr) return false;
     // A line that has gone (the device removed, the other side of a
-    // pseudo-terminal closed) is hung up and reports no status.
+    // pseudo-terminal closed) reports no status. Its hang-up completes later than
+    // the line goes, so ask poll, which sees it at once; poll also tells whether
+    // anything is waiting at all, and only then is the count asked for.
+    pollfd watch{port->fd, POLLIN, 0};
+    if (poll(&watch, 1, 0) < 0) return false;
+    if ((watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
     int waiting = 0;
-    if (ioctl(port->fd, FIONREAD, &waiting) != 0 || waiting < 0) return false;
+    if ((watch.revents & POLLIN) != 0 && (ioctl(port->fd, FIONREAD, &waiting) != 0 || waiting < 0))
+        return false;
     *inputQueued =
         static_cast<uint32_t>(waiting) + static_cast<uint32_t>(port->aheadEnd - port->aheadAt);
     return true;

@@ -149,9 +149,9 @@ bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
         if (port == nullptr && setExclusive) ioctl(fd, TIOCNXCL);
     }
     if (port == nullptr) {
-        if (fd >= 0) CloseQuietly(fd);
         const int saved = errno;
-        posix::ReleaseLock(lock);
+        posix::ReleaseLock(lock);  // before the close, as in PortClose
+        if (fd >= 0) CloseQuietly(fd);
         errno = saved;
         return false;
     }
@@ -172,10 +172,12 @@ bool PortClose(PortHandle handle) {
     const posix::LockPath lock = port->lock;
     posix::RemovePort(port);
     if (setExclusive) ioctl(fd, TIOCNXCL);
-    // The descriptor is released even when close reports an interruption.
-    const bool closed = close(fd) == 0 || errno == EINTR;
+    // The lock file goes first: once the descriptor is closed, a pseudo-terminal's
+    // number may be handed to a new one at once, which our lock would then keep
+    // from its own user. Until the close, the flock still keeps others out.
     posix::ReleaseLock(lock);
-    return closed;
+    // The descriptor is released even when close reports an interruption.
+    return close(fd) == 0 || errno == EINTR;
 }
 
 }  // namespace roderavo
