@@ -70,7 +70,7 @@ TEST_F(ToolOnSimulator, ATappedPortIsHeldForExclusiveUse) {
     ASSERT_FALSE(holder.ReadLine(std::chrono::seconds(20)).empty());  // its first picture
     const ToolRun second = Run("read", {"--trace", "VER1"});
     EXPECT_EQ(second.exitCode, 2);
-    EXPECT_THAT(second.err, HasSubstr("is busy: it is held by pid"));
+    EXPECT_THAT(second.err, HasSubstr("is busy: it is held in exclusive mode by pid"));
     EXPECT_EQ(holder.Stop(SIGTERM, std::chrono::seconds(20)), 0);
 }
 
