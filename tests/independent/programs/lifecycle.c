@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -67,6 +68,17 @@ static long long now_ms(void) {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+/* Waits up to timeout_ms until count bytes wait at the port's descriptor. */
+static int wait_queued(int fd, int count, long long timeout_ms) {
+    const long long start = now_ms();
+    int waiting = 0;
+    while (ioctl(fd, FIONREAD, &waiting) == 0 && waiting < count) {
+        if (now_ms() - start > timeout_ms) return 0;
+        poll(NULL, 0, 1);
+    }
+    return waiting >= count;
 }
 
 /* The device side of a time-out measurement. */
@@ -292,6 +304,9 @@ static void check_ready_instance(void) {
 
     ind_check_context("WarmStart with a port");
     IND_CHECK(write(pty.master, "junk", 4) == 4);
+    /* A pseudo-terminal hands bytes on a moment later: wait until the port has them,
+     * or a late "junk" would meet the next read instead of this WarmStart. */
+    IND_CHECK(wait_queued((int)context.PortHandle, 4, 2000));
     IND_CHECK_INT(call(&context, KOR_FUNC_WARM_START, 7, NULL), KOR_OK);
     check_trace_and(KOR_FUNC_WARM_START, "VERODI: Warm Start.");
 
