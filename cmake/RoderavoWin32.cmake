@@ -37,7 +37,6 @@ endfunction()
 function(roderavo_win32_host_library target)
   set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ZANPRO SUFFIX ".dll")
   target_sources(${target} PRIVATE
-    ${PROJECT_SOURCE_DIR}/zanpro/host_exports.cpp
-    ${PROJECT_SOURCE_DIR}/zanpro/store_mutex_win32.cpp)
+    ${PROJECT_SOURCE_DIR}/zanpro/host_exports.cpp)
   target_link_options(${target} PRIVATE -Wl,--no-undefined)
 endfunction()

@@ -99,13 +99,9 @@ std::optional<std::array<uint8_t, 8>> ParseClockText(std::string_view text) {
     time.tm_hour = *hour;
     time.tm_min = *minute;
     time.tm_sec = *second;
-    std::tm normal = time;
-    timegm(&normal);
-    if (normal.tm_mday != time.tm_mday || normal.tm_mon != time.tm_mon ||
-        normal.tm_hour != time.tm_hour || normal.tm_min != time.tm_min ||
-        normal.tm_sec != time.tm_sec)
-        return std::nullopt;
-    return EncodeClock(normal);
+    const auto complete = CompleteClock(time);
+    if (!complete) return std::nullopt;
+    return EncodeClock(*complete);
 }
 
 }  // namespace muxsim

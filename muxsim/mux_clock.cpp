@@ -15,7 +15,44 @@ std::optional<int> FromBcd(uint8_t byte) {
     return high * 10 + low;
 }
 
+using std::chrono::sys_seconds;
+
+// The instant of a broken-down time taken as UTC; nothing when no such time exists.
+std::optional<sys_seconds> UtcInstant(const std::tm& time) {
+    using namespace std::chrono;
+    const year_month_day date{year{time.tm_year + 1900},
+                              month{static_cast<unsigned>(time.tm_mon + 1)},
+                              day{static_cast<unsigned>(time.tm_mday)}};
+    if (!date.ok() || time.tm_mon < 0 || time.tm_mday < 1 || time.tm_hour < 0 ||
+        time.tm_hour > 23 || time.tm_min < 0 || time.tm_min > 59 || time.tm_sec < 0 ||
+        time.tm_sec > 59)
+        return std::nullopt;
+    return sys_days{date} + hours{time.tm_hour} + minutes{time.tm_min} + seconds{time.tm_sec};
+}
+
+std::tm UtcTime(sys_seconds instant) {
+    using namespace std::chrono;
+    const sys_days day = floor<days>(instant);
+    const year_month_day date{day};
+    const hh_mm_ss clock{instant - day};
+    std::tm time{};
+    time.tm_year = static_cast<int>(date.year()) - 1900;
+    time.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+    time.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+    time.tm_wday = static_cast<int>(weekday{day}.c_encoding());
+    time.tm_hour = static_cast<int>(clock.hours().count());
+    time.tm_min = static_cast<int>(clock.minutes().count());
+    time.tm_sec = static_cast<int>(clock.seconds().count());
+    return time;
+}
+
 }  // namespace
+
+std::optional<std::tm> CompleteClock(const std::tm& time) {
+    const auto instant = UtcInstant(time);
+    if (!instant) return std::nullopt;
+    return UtcTime(*instant);
+}
 
 ClockBytesArray EncodeClock(const std::tm& time) {
     const int year = time.tm_year + 1900;
@@ -39,19 +76,17 @@ std::optional<std::tm> DecodeClock(const ClockBytesArray& bytes) {
     time.tm_hour = value[5];
     time.tm_min = value[6];
     time.tm_sec = value[7];
-    if (time.tm_mon < 0 || time.tm_mon > 11 || time.tm_mday < 1 || time.tm_hour > 23 ||
-        time.tm_min > 59 || time.tm_sec > 59)
-        return std::nullopt;
-    std::tm normal = time;
-    const time_t seconds = timegm(&normal);
-    if (seconds == static_cast<time_t>(-1) || normal.tm_mday != time.tm_mday) return std::nullopt;
-    return normal;  // also carries the day of week
+    return CompleteClock(time);  // also carries the day of week
 }
 
 ClockBytesArray LocalClockNow() {
     const time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
     localtime_r(&now, &local);
+#endif
     return EncodeClock(local);
 }
 
@@ -71,16 +106,10 @@ ClockBytesArray MuxClock::Read(Steady::time_point now) const {
     if (mode_ == ClockMode::Frozen) return base_;
     const auto start = DecodeClock(base_);
     if (!start) return base_;
-    std::tm time = *start;
-    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - since_).count();
-    time_t seconds = timegm(&time) + static_cast<time_t>(elapsed);
-    std::tm moved{};
-    gmtime_r(&seconds, &moved);
-    if (elapsed == 0) {
-        // Keep the bytes exactly as set until the first second passes.
-        return base_;
-    }
-    return EncodeClock(moved);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - since_);
+    // Keep the bytes exactly as set until the first second passes.
+    if (elapsed.count() == 0) return base_;
+    return EncodeClock(UtcTime(*UtcInstant(*start) + elapsed));
 }
 
 }  // namespace muxsim

@@ -19,6 +19,8 @@ using ClockBytesArray = std::array<uint8_t, 8>;
 ClockBytesArray EncodeClock(const std::tm& time);
 // The broken-down time of valid BCD bytes, else nothing.
 std::optional<std::tm> DecodeClock(const ClockBytesArray& bytes);
+// The time as given with its day of week, if the date and time exist.
+std::optional<std::tm> CompleteClock(const std::tm& time);
 // The local time now as clock bytes.
 ClockBytesArray LocalClockNow();
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,7 +14,6 @@
 #include <vector>
 
 #include "host.h"
-#include "store_mutex.h"
 
 namespace zanpro {
 
@@ -76,7 +76,7 @@ class LogRing {
 };
 
 struct Store {
-    StoreMutex mutex;
+    std::mutex mutex;
     std::array<std::optional<std::string>, 256> clients;  // index = client id, 0 unused
     std::map<uint32_t, Gate> gates;
     GateIndex index;

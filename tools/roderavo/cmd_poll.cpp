@@ -1,7 +1,5 @@
 // roderavo poll: every multiplexer polled at the poll interval, shown live on a
 // terminal, as plain text (or JSON) otherwise; statistics when it ends.
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -114,7 +112,7 @@ std::optional<PollPlan> PlanPoll(const CommonOptions& options, const PollOptions
             return std::nullopt;
         }
     }
-    plan.terminal = isatty(STDOUT_FILENO) && !options.json;
+    plan.terminal = LiveScreen::Possible() && !options.json;
     plan.cycles = pollOptions.cycles;
     // Written to a file or a pipe, polling must end by itself.
     if (!plan.terminal && plan.cycles < 0 && !plan.durationMs) plan.cycles = 5;
@@ -319,7 +317,8 @@ void PrintStatistics(const CommonOptions& options, const Session& session,
         PrintJsonStatistics(muxes, cycles, seconds);
         return;
     }
-    for (const auto& line : RenderStatistics(muxes, cycles, seconds, session.PortLabel()))
+    for (const auto& line :
+         RenderStatistics(muxes, cycles, seconds, session.PortLabel(), session.Tapped()))
         std::cout << line << '\n';
 }
 

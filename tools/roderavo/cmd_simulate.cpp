@@ -3,10 +3,10 @@
 #include <iostream>
 
 #include <muxsim/cli_options.h>
-#include <muxsim/simulator.h>
 
 #include "commands.h"
 #include "demo_simulator.h"
+#include "platform.h"
 #include "terminal.h"
 #include "text.h"
 
@@ -34,33 +34,33 @@ int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
             return kExitRefused;
         }
     }
-    std::string error;
-    auto simulator = StartDemoSimulator(simOptions, &error);
-    if (!simulator) {
-        Complain(error);
-        return kExitLine;
-    }
     for (int mux : simulate.absent) {
         if (mux < 0 || mux > 4) {
             Complain("--absent takes multiplexer numbers 0..4");
             return kExitRefused;
         }
-        simulator->SetPresent(mux, false);
+        simOptions.present[static_cast<std::size_t>(mux)] = false;
+    }
+    std::string error;
+    DemoLine line;
+    DemoSimulator simulator = StartDemoSimulator(simOptions, &line, &error);
+    if (!simulator) {
+        Complain(error);
+        return kHasPseudoTerminals ? kExitLine : kExitRefused;
     }
     if (options.json)
-        std::cout << "{\"port\":" << JsonString(simulator->PortName())
-                  << ",\"device\":" << JsonString(simulator->DevicePath()) << "}" << std::endl;
+        std::cout << "{\"port\":" << JsonString(line.portName)
+                  << ",\"device\":" << JsonString(line.devicePath) << "}" << std::endl;
     else
-        std::cout << simulator->PortName() << std::endl;
-    std::cerr << "roderavo: simulating five multiplexers on " << simulator->DevicePath()
-              << "; use it with --port " << simulator->PortName()
+        std::cout << line.portName << std::endl;
+    std::cerr << "roderavo: simulating five multiplexers on " << line.devicePath
+              << "; use it with --port " << line.portName
               << " from another terminal; Ctrl-C ends it\n";
     if (durationMs)
         SleepUnlessStopped(static_cast<int>(*durationMs));
     else
         while (!StopRequested()) SleepUnlessStopped(1000);
-    simulator->Stop();
-    return kExitOk;
+    return kExitOk;  // the simulator stops as it goes
 }
 
 }  // namespace roderavo::tool

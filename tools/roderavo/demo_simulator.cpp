@@ -2,9 +2,13 @@
 
 namespace roderavo::tool {
 
-std::unique_ptr<muxsim::Simulator> StartDemoSimulator(const muxsim::Options& options,
-                                                      std::string* error) {
-    auto simulator = std::make_unique<muxsim::Simulator>(options);
+void SimulatorStop::operator()(muxsim::Simulator* simulator) const {
+    delete simulator;  // its destructor stops it
+}
+
+DemoSimulator StartDemoSimulator(const muxsim::Options& options, DemoLine* line,
+                                 std::string* error) {
+    DemoSimulator simulator(new muxsim::Simulator(options));
     using muxsim::CameraState;
     for (int camera : {3, 27, 45, 62, 100}) simulator->SetCameraState(camera, CameraState::Alarm);
     for (int camera : {9, 33, 88}) {
@@ -17,6 +21,8 @@ std::unique_ptr<muxsim::Simulator> StartDemoSimulator(const muxsim::Options& opt
         *error = "the simulator could not start on a new pseudo-terminal (is /dev/ptmx there?)";
         return nullptr;
     }
+    line->portName = simulator->PortName();
+    line->devicePath = simulator->DevicePath();
     return simulator;
 }
 

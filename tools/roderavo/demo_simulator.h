@@ -1,6 +1,6 @@
 // The simulator the tool runs in its own process: five multiplexers on a new pty,
 // with a few cameras in alarm, in video loss and unknown, so a demonstration shows
-// something.
+// something. It serves a pseudo-terminal: on Windows it fails, and says why.
 #pragma once
 
 #include <memory>
@@ -10,7 +10,19 @@
 
 namespace roderavo::tool {
 
-std::unique_ptr<muxsim::Simulator> StartDemoSimulator(const muxsim::Options& options,
-                                                      std::string* error);
+// Stops the simulator and frees it.
+struct SimulatorStop {
+    void operator()(muxsim::Simulator* simulator) const;
+};
+using DemoSimulator = std::unique_ptr<muxsim::Simulator, SimulatorStop>;
+
+// The line the simulator serves, for the driver's PortName and for messages.
+struct DemoLine {
+    std::string portName;    // "pts/4"
+    std::string devicePath;  // "/dev/pts/4"
+};
+
+DemoSimulator StartDemoSimulator(const muxsim::Options& options, DemoLine* line,
+                                 std::string* error);
 
 }  // namespace roderavo::tool

@@ -1,21 +1,14 @@
 #include "driver.h"
 
-#include <dlfcn.h>
-#include <unistd.h>
-
 #include <array>
 #include <cstring>
 #include <filesystem>
 
+#include "platform.h"
+
 namespace roderavo::tool {
 
 namespace {
-
-std::filesystem::path ProgramDirectory() {
-    std::error_code ec;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path{} : exe.parent_path();
-}
 
 void CopyPortName(char (&target)[12], const std::string& name) {
     std::memset(target, 0, sizeof target);
@@ -42,7 +35,8 @@ GateParams ParamsOf(const Driver::Gate& gate, char* text, KorNumberValue* number
 }  // namespace
 
 std::string DefaultDriverPath() {
-    const auto installed = ProgramDirectory() / ".." / "lib" / "libroderavo.so";
+    const auto installed =
+        std::filesystem::path(ProgramDirectory()) / kDriverFolderFromProgram / kDriverFileName;
     std::error_code ec;
     if (std::filesystem::exists(installed, ec)) return installed.lexically_normal().string();
 #ifdef RODERAVO_BUILD_TREE_DRIVER
@@ -58,15 +52,17 @@ Driver::~Driver() {
 
 bool Driver::Load(const std::string& path, std::string* error) {
     path_ = path;
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    handle_ = LoadDriverLibrary(path, &why);
     if (handle_ == nullptr) {
-        const char* why = dlerror();
-        *error = "cannot load the driver " + path + ": " + (why ? why : "unknown error") +
-                 "\n  give its location with --driver PATH (it is lib/libroderavo.so of the "
-                 "installation, or driver/libroderavo.so of the build tree)";
+        *error = "cannot load the driver " + path + ": " + why +
+                 "\n  give its location with --driver PATH (it is " + kDriverFolderFromProgram +
+                 "/" + kDriverFileName + " next to this program in an installation, or driver/" +
+                 kDriverFileName + " of the build tree)";
         return false;
     }
-    korMain_ = reinterpret_cast<int32_t (*)(KorCall*)>(dlsym(handle_, "KorMain"));
+    void* entry = LibrarySymbol(handle_, "KorMain");
+    std::memcpy(&korMain_, &entry, sizeof korMain_);
     if (korMain_ == nullptr) {
         *error = path + " is not the roderavo driver: it has no KorMain";
         return false;

@@ -1,4 +1,4 @@
-// The driver as the tool sees it: libroderavo.so loaded with dlopen, reached only
+// The driver as the tool sees it: libroderavo.so (RODERAVO.DLL) loaded by file name, reached only
 // through KorMain, with one instance (DriverContext) on one line.
 #pragma once
 

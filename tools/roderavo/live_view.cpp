@@ -1,8 +1,7 @@
 #include "live_view.h"
 
+#include "platform.h"
 #include "text.h"
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -184,7 +183,8 @@ std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<
 }
 
 std::vector<std::string> RenderStatistics(const std::vector<MuxView>& muxes, uint64_t cycles,
-                                          double seconds, const std::string& port) {
+                                          double seconds, const std::string& port,
+                                          bool lineCounted) {
     std::vector<std::string> lines;
     lines.push_back(Format("--- port %s: %llu cycles in %.1f s ---", port.c_str(),
                            static_cast<unsigned long long>(cycles), seconds));
@@ -194,19 +194,22 @@ std::vector<std::string> RenderStatistics(const std::vector<MuxView>& muxes, uin
     for (const MuxView& view : muxes) {
         const LineCounts& line = view.line;
         auto n = [](uint64_t value) { return static_cast<unsigned long long>(value); };
-        lines.push_back(Format(
-            "%3d  %5llu  %4llu  %6llu  %5.1f%%  %6llu  %7llu  %9llu  %8llu  %9llu  %8.1f%%  %s",
-            view.mux, n(view.requests), n(view.good), n(view.errors), LossPercent(view),
-            n(line.requests), n(line.retries), n(line.timeouts), n(line.badChecksums),
-            n(line.wrongSource), LineLossPercent(line),
-            std::string(MuxStateName(view.state)).c_str()));
+        // Without the protocol tap nobody counted the frames: no figures, not zeros.
+        const std::string lineColumns =
+            lineCounted ? Format("%6llu  %7llu  %9llu  %8llu  %9llu  %8.1f%%", n(line.requests),
+                                 n(line.retries), n(line.timeouts), n(line.badChecksums),
+                                 n(line.wrongSource), LineLossPercent(line))
+                        : Format("%6s  %7s  %9s  %8s  %9s  %9s", "-", "-", "-", "-", "-", "-");
+        lines.push_back(Format("%3d  %5llu  %4llu  %6llu  %5.1f%%  %s  %s", view.mux,
+                               n(view.requests), n(view.good), n(view.errors), LossPercent(view),
+                               lineColumns.c_str(), std::string(MuxStateName(view.state)).c_str()));
     }
     return lines;
 }
 
 bool TerminalHasColour() {
     if (std::getenv("NO_COLOR") != nullptr) return false;
-    if (!isatty(STDOUT_FILENO)) return false;
+    if (!StdoutIsTerminal()) return false;
     const char* term = std::getenv("TERM");
     return term != nullptr && std::strcmp(term, "dumb") != 0 && term[0] != '\0';
 }

@@ -36,8 +36,10 @@ std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<
 
 // The statistics table printed when polling ends: per multiplexer the gate reads and,
 // from the protocol tap, what the line did (frames, retries, time-outs, bad replies).
+// The line columns show "-" when the frames were not counted (no protocol tap).
 std::vector<std::string> RenderStatistics(const std::vector<MuxView>& muxes, uint64_t cycles,
-                                          double seconds, const std::string& port);
+                                          double seconds, const std::string& port,
+                                          bool lineCounted = true);
 
 // The line cut to `width` columns; escape sequences are kept and take no column.
 std::string CutToWidth(const std::string& line, std::size_t width);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "platform.h"
 
 using namespace roderavo::tool;
 
@@ -16,8 +17,9 @@ namespace {
 
 void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
     sub->add_option("--driver", common.driverPath,
-                    "The driver library to load (default: ../lib/libroderavo.so next to this "
-                    "program, else the build tree's)");
+                    std::string("The driver library to load (default: ") +
+                        kDriverFolderFromProgram + "/" + kDriverFileName +
+                        " next to this program, else the build tree's)");
     sub->add_option("--instance", common.instance,
                     "Driver instance number (host client VERODI No_NN)")
         ->check(CLI::Range(0, 255));
@@ -27,10 +29,7 @@ void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
 }
 
 void AddLineOptions(CLI::App* sub, CommonOptions& common) {
-    auto* port = sub->add_option("--port", common.port,
-                                 "Serial port: ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a "
-                                 "/dev/serial/by-id/... link (without --port the built-in "
-                                 "simulator is used)");
+    auto* port = sub->add_option("--port", common.port, std::string("Serial port: ") + kPortHelp);
     port->check(CLI::Validator(
         [](const std::string& name) {
             return name.empty() ? std::string("give a port name, e.g. ttyUSB0") : std::string();
@@ -167,8 +166,9 @@ Command AddSimulateCommand(CLI::App& app, Invocation& in) {
 
 int main(int argc, char** argv) {
     CLI::App app{
-        "roderavo: runs the Amux 20CD multiplexer driver (libroderavo.so) the way a SCADA host "
-        "does: reads, writes and polls gates on a serial line or on the built-in simulator.\n"
+        std::string("roderavo: runs the Amux 20CD multiplexer driver (") + kDriverFileName +
+        ") the way a SCADA host does: reads, writes and polls gates on a serial line or on the "
+        "built-in simulator.\n"
         "Exit codes: 0 success, 1 an address or value refused, 2 the line failed."};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("roderavo ") + RODERAVO_VERSION);

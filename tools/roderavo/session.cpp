@@ -1,7 +1,6 @@
 #include "session.h"
 
 #include <muxsim/cli_options.h>
-#include <muxsim/simulator.h>
 #include <zanpro/host.h>
 
 #include <cmath>
@@ -11,6 +10,7 @@
 #include "gate_forms.h"
 #include "host_log.h"
 #include "line_tap.h"
+#include "platform.h"
 #include "port.h"
 #include "text.h"
 
@@ -151,7 +151,7 @@ bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
         }
         simOptions.present[static_cast<std::size_t>(mux)] = false;
     }
-    simulator_ = StartDemoSimulator(simOptions, error);
+    simulator_ = StartDemoSimulator(simOptions, &simulatorLine_, error);
     return simulator_ != nullptr;
 }
 
@@ -164,16 +164,21 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         *exitCode = kExitRefused;
         return false;
     }
+    if (options.trace && !kHasPseudoTerminals) {
+        Complain(kNoPseudoTerminals);
+        *exitCode = kExitRefused;
+        return false;
+    }
     pollIntervalMs_ = times.pollIntervalMs;
     timeoutMs_ = times.timeoutMs;
     if (options.simulate || options.port.empty()) {
         if (!StartSimulator(options, &error)) {
             Complain(error);
-            *exitCode = kExitLine;
+            *exitCode = kHasPseudoTerminals ? kExitLine : kExitRefused;
             return false;
         }
-        settings.portName = simulator_->PortName();
-        devicePath_ = simulator_->DevicePath();
+        settings.portName = simulatorLine_.portName;
+        devicePath_ = simulatorLine_.devicePath;
         portLabel_ = settings.portName + " (simulator)";
         if (!options.simulate)
             Complain("no --port given: running on the built-in simulator on " + settings.portName +
@@ -224,7 +229,8 @@ bool Session::UsePort(const CommonOptions& options, LineSettings* settings) {
 }
 
 bool Session::StartTap(const CommonOptions& options, LineSettings* settings) {
-    if (!useTap_ && !options.trace) return true;
+    // Without pseudo-terminals the line counts go without the tap; --trace cannot.
+    if (!options.trace && (!useTap_ || !kHasPseudoTerminals)) return true;
     if (settings->portName == "NUL") return true;  // no line to watch
     LineTap::Sink sink;
     if (options.trace) sink = [](const std::string& line) { ToolLine("frame", line); };
@@ -249,10 +255,7 @@ void Session::CloseLine() {
         if (status != KOR_OK) Complain("the port " + portLabel_ + " could not be closed cleanly");
     }
     if (tap_) tap_->Stop();
-    if (simulator_) {
-        simulator_->Stop();
-        simulator_.reset();
-    }
+    simulator_.reset();
 }
 
 std::optional<BoundGate> Session::Bind(const std::string& address, std::string* why) {

@@ -9,12 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "demo_simulator.h"
 #include "driver.h"
 #include "line_monitor.h"
-
-namespace muxsim {
-class Simulator;
-}
 
 namespace roderavo::tool {
 class LineTap;
@@ -101,7 +98,6 @@ class Session {
     void CloseLine();
 
     Driver& driver() { return driver_; }
-    muxsim::Simulator* simulator() { return simulator_.get(); }
     const std::string& PortLabel() const { return portLabel_; }
     const std::string& DevicePath() const { return devicePath_; }
     int PollIntervalMs() const { return pollIntervalMs_; }
@@ -126,7 +122,8 @@ class Session {
     bool StartTap(const CommonOptions& options, LineSettings* settings);
 
     Driver driver_;
-    std::unique_ptr<muxsim::Simulator> simulator_;
+    DemoSimulator simulator_;
+    DemoLine simulatorLine_;
     std::unique_ptr<LineTap> tap_;
     bool useTap_ = false;
     int timeoutMs_ = 1000;

@@ -8,10 +8,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
-#include <thread>
 
 namespace roderavo::tool {
 
@@ -87,8 +85,12 @@ bool ResizeRequested() {
     return resize;
 }
 
+bool LiveScreen::Possible() {
+    return isatty(STDOUT_FILENO) != 0;
+}
+
 bool LiveScreen::Enter() {
-    if (!isatty(STDOUT_FILENO)) return false;
+    if (!Possible()) return false;
     // Keys are read only from a terminal; without one the view still runs.
     gKeys = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &gSavedTermios) == 0;
     if (gKeys) {
@@ -137,12 +139,6 @@ bool LiveScreen::WaitForQuitKey(int ms) {
     for (ssize_t i = 0; i < n; ++i)
         if (keys[i] == 'q' || keys[i] == 'Q' || keys[i] == 0x1b) return true;
     return false;
-}
-
-void SleepUnlessStopped(int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!StopRequested() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }
 
 }  // namespace roderavo::tool

@@ -3,7 +3,9 @@
 // Also the stop request from SIGINT, SIGTERM and SIGHUP.
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace roderavo::tool {
@@ -19,6 +21,9 @@ void ExitOnSecondInterrupt(bool exit);
 
 class LiveScreen {
   public:
+    // Whether stdout can take the live screen (a terminal; never on Windows, where
+    // the view stays plain).
+    static bool Possible();
     LiveScreen() = default;
     ~LiveScreen() { Leave(); }
     LiveScreen(const LiveScreen&) = delete;
@@ -35,6 +40,10 @@ class LiveScreen {
 };
 
 // Sleeps up to `ms`, returning early when a stop is requested.
-void SleepUnlessStopped(int ms);
+inline void SleepUnlessStopped(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!StopRequested() && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+}
 
 }  // namespace roderavo::tool

@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include "platform.h"
+
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -100,10 +102,7 @@ std::string ClockValueNow() {
 }
 
 std::tm LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
+    return LocalTime(std::time(nullptr));
 }
 
 std::string LocalTimeText(const char* format) {
@@ -119,8 +118,7 @@ namespace {
 std::string LocalMsText(const char* format, bool offset) {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = LocalTime(seconds);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
         1000;

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# roderavo.exe under wine against the Linux roderavo: info, parse, and read and
+# write on the simulator (on Windows through COM8) print the same and end with
+# the same exit codes; poll prints plain cycles; --simulate and --trace say that
+# they are POSIX-only.
+#   tool.sh STATE MUXSIM LINUX_TOOL WINDOWS_TOOL_EXE
+set -euo pipefail
+state=$1 muxsim=$2 linux_tool=$3 windows_tool=$4
+. "$(dirname "$0")/wine_lib.sh"
+wine_use_session "$state"
+
+sim_pid=""
+trap '[ -z "$sim_pid" ] || wine_stop "$sim_pid"; wine_unmap_com 8' EXIT
+sim_port=""
+start_simulator() {
+    coproc SIM { exec "$muxsim" --clock '2000-11-06 08:12:33' --frozen-clock --alarm 23 2> /dev/null; }
+    sim_pid=$SIM_PID
+    read -r -t 10 sim_port <&"${SIM[0]}" || wine_fail "the simulator did not come up"
+}
+stop_simulator() {
+    wine_stop "$sim_pid"
+    sim_pid=""
+}
+
+# on SIDE NAME ARGS...: runs the tool, its output (less CRs) in tool-SIDE-NAME.txt.
+on() {
+    local side=$1 name=$2 status=0
+    shift 2
+    if [ "$side" = linux ]; then
+        "$linux_tool" "$@" > "tool-$side-$name.txt" 2>&1 || status=$?
+    else
+        wine "$windows_tool" "$@" < /dev/null > "tool-$side-$name.raw" 2>&1 || status=$?
+        tr -d '\r' < "tool-$side-$name.raw" > "tool-$side-$name.txt"
+    fi
+    echo "exit $status" >> "tool-$side-$name.txt"
+}
+
+# same NAME ARGS...: the Linux and the Windows tool alike, each on a simulator of
+# its own; {port} is the simulator's line.
+same() {
+    local name=$1
+    shift
+    start_simulator
+    on linux "$name" "${@//\{port\}/$sim_port}"
+    stop_simulator
+    start_simulator
+    wine_map_com 8 "/dev/$sim_port"
+    on windows "$name" "${@//\{port\}/COM8}"
+    wine_unmap_com 8
+    stop_simulator
+    # The info's first line names the library file, which differs.
+    diff -u <(grep -v '^driver ' "tool-linux-$name.txt") <(grep -v '^driver ' "tool-windows-$name.txt")
+}
+
+same info info
+same parse parse ALS121 ALS021 IHK2075 XYZ1 TAD4 SAC4100
+same read read --port {port} VER1 ALS123 AAS1 VLS1 TAD1
+same write write --port {port} KEY1=53 'PRESET1=(9,13)' 'INHPAIR1=(48,49,50,51,52,53)' \
+    'TAD1=(31,12,2000,23,59,59)' KEY1=1
+
+# poll in plain text: one cycle of every multiplexer, all of them answering.
+start_simulator
+wine_map_com 8 "/dev/$sim_port"
+on windows poll poll --port COM8 --cycles 1 --poll-interval 300ms
+wine_unmap_com 8
+stop_simulator
+grep -qx "exit 0" tool-windows-poll.txt || wine_fail "poll did not end with 0: $(cat tool-windows-poll.txt)"
+[ "$(grep -c '^ *[0-4] .* ok ' tool-windows-poll.txt)" -eq 5 ] ||
+    wine_fail "poll did not show five multiplexers ok: $(cat tool-windows-poll.txt)"
+
+for args in "read --simulate VER1" "read --port COM8 --trace VER1"; do
+    on windows pty $args
+    grep -q "POSIX-only" tool-windows-pty.txt || wine_fail "$args did not say POSIX-only"
+    grep -qx "exit 1" tool-windows-pty.txt || wine_fail "$args did not end with 1"
+done
+echo "tool: info, parse, read and write alike; poll plain; --simulate and --trace POSIX-only"

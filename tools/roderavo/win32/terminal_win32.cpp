@@ -1,0 +1,64 @@
+// The terminal on Windows: the view stays plain (no alternate screen, no keys),
+// and Ctrl-C or Ctrl-Break asks the tool to stop.
+#include <csignal>
+#include <cstdlib>
+
+#include "terminal.h"
+
+namespace roderavo::tool {
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+volatile std::sig_atomic_t gExitOnSecond = 0;
+
+void OnStop(int signal) {
+    if (signal == SIGINT && gStop != 0 && gExitOnSecond != 0) std::_Exit(130);
+    gStop = 1;
+    std::signal(signal, OnStop);  // the C run-time resets a handler once it ran
+}
+
+}  // namespace
+
+void InstallStopSignals() {
+    std::signal(SIGINT, OnStop);
+    std::signal(SIGTERM, OnStop);
+    std::signal(SIGBREAK, OnStop);
+}
+
+bool StopRequested() {
+    return gStop != 0;
+}
+
+void RequestStop() {
+    gStop = 1;
+}
+
+void ExitOnSecondInterrupt(bool exit) {
+    gExitOnSecond = exit ? 1 : 0;
+}
+
+bool ResizeRequested() {
+    return false;
+}
+
+bool LiveScreen::Possible() {
+    return false;
+}
+
+bool LiveScreen::Enter() {
+    return false;
+}
+
+void LiveScreen::Leave() {
+    active_ = false;
+}
+
+void LiveScreen::Draw(const std::vector<std::string>&) {}
+
+bool LiveScreen::WaitForQuitKey(int ms) {
+    SleepUnlessStopped(ms);
+    return false;
+}
+
+}  // namespace roderavo::tool
