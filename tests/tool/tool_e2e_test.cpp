@@ -211,7 +211,7 @@ TEST_F(ToolOnSimulator, PollInJsonGivesOneObjectPerMultiplexerAndCycle) {
     EXPECT_THAT(lines[0], HasSubstr(R"("alarm":[0,0,0,0,0,0,32,0,0,0,0,0,46,)"));
     EXPECT_THAT(lines[1], HasSubstr(R"("mux":4)"));
     EXPECT_THAT(lines[2], HasSubstr(R"(,"statistics":[{"mux":1,"requests":4,"good":4,"errors":0,)"
-                                    R"("loss":0,"frames":4,"retries":0,"timeouts":0,)"));
+                                    R"("loss":0.0,"frames":4,"retries":0,"timeouts":0,)"));
 }
 
 TEST_F(ToolOnSimulator, PollDemotesAMultiplexerThatDoesNotAnswer) {

@@ -42,7 +42,7 @@ TEST_F(ToolOnSimulator, PollCountsBadRepliesAndRetriesPerMultiplexer) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = Lines(run.out);
     ASSERT_EQ(lines.size(), 2u) << run.out;
-    EXPECT_THAT(lines[1], HasSubstr(R"("mux":2,"requests":4,"good":4,"errors":0,"loss":0,)"
+    EXPECT_THAT(lines[1], HasSubstr(R"("mux":2,"requests":4,"good":4,"errors":0,"loss":0.0,)"
                                     R"("frames":7,"retries":3,"timeouts":0,"badChecksums":2,)"
                                     R"("wrongSource":1,"refused":0,"otherBad":0,)"));
 }

@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "gate_forms.h"
+#include "json_out.h"
 #include "live_view.h"
 #include "port.h"
 #include "support/pty_peer.h"
@@ -73,10 +74,25 @@ TEST(Texts, CodePage437BecomesUtf8) {
     EXPECT_EQ(Cp437ToUtf8("\x80\xFF"), "\u00C7\u00A0");
 }
 
-TEST(Texts, JsonStringsAreEscaped) {
-    EXPECT_EQ(JsonString("a\"b\\c\n"), R"("a\"b\\c\n")");
-    EXPECT_EQ(JsonString(std::string("\x01", 1)), R"("\u0001")");
-    EXPECT_EQ(JsonString("\xB3"), "\"\u2502\"");
+// What the user typed stays whole: escaped for JSON, UTF-8 kept, bytes that are not
+// UTF-8 shown as U+FFFD; a head of a text never ends inside a character.
+TEST(Texts, JsonAndUtf8KeepCharactersWhole) {
+    struct Case {
+        std::string text, json, head3;
+    };
+    const Case cases[] = {
+        {"a\"b\\c\n", R"("a\"b\\c\n")", "a\"b"},
+        {std::string("\x01", 1), R"("\u0001")", std::string("\x01", 1)},
+        {"KE\u00C41", "\"KE\u00C41\"", "KE\u00C4"},
+        {"\u20AC\u20ACx\u20AC", "\"\u20AC\u20ACx\u20AC\"", "\u20AC\u20ACx"},
+        {"AB\xB3", "\"AB\uFFFD\"", "AB\xB3"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(JsonText(c.text), c.json) << c.text;
+        EXPECT_EQ(Utf8Head(c.text, 3), c.head3) << c.text;
+    }
+    EXPECT_EQ(JsonText(JsonNumber(1.0)), "1");
+    EXPECT_EQ(JsonText(JsonNumber(std::nullopt)), "null");
 }
 
 TEST(Texts, TheClockTextOfATadWrite) {

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "json_out.h"
 #include "text.h"
 
 namespace roderavo::tool {
@@ -19,12 +20,15 @@ int RunInfo(const CommonOptions& options) {
     const std::string stopText = info.StopBits < 3 ? stop[info.StopBits] : "?";
     const std::string parityText = info.Parity < 5 ? parity[info.Parity] : "?";
     if (options.json) {
-        std::cout << "{\"driver\":" << JsonString(session.driver().Path())
-                  << ",\"result\":" << status << ",\"name\":" << JsonString(name)
-                  << ",\"banner\":" << JsonString(banner) << ",\"baud\":" << info.BaudRate
-                  << ",\"dataBits\":" << info.DataBits << ",\"parity\":" << JsonString(parityText)
-                  << ",\"stopBits\":" << JsonString(stopText) << ",\"words\":[" << info.Word1 << ","
-                  << info.Word4 << "," << info.Word5 << "," << info.Word8 << "]}\n";
+        PrintJsonLine({{"driver", session.driver().Path()},
+                       {"result", status},
+                       {"name", name},
+                       {"banner", banner},
+                       {"baud", info.BaudRate},
+                       {"dataBits", info.DataBits},
+                       {"parity", parityText},
+                       {"stopBits", stopText},
+                       {"words", {info.Word1, info.Word4, info.Word5, info.Word8}}});
     } else {
         std::cout << "driver    " << session.driver().Path() << "\n"
                   << "name      " << name << "\n"

@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "gate_forms.h"
 #include "host_log.h"
+#include "json_out.h"
 #include "text.h"
 
 namespace roderavo::tool {
@@ -26,19 +27,19 @@ int RunParse(const CommonOptions& options, const ParseOptions& parse) {
         const bool ok = result.status == KOR_OK;
         if (!ok) exitCode = kExitRefused;
         if (options.json) {
-            std::cout << "{\"address\":" << JsonString(address) << ",\"result\":" << result.status
-                      << ",\"accepted\":" << (ok ? "true" : "false")
-                      << ",\"valueKind\":" << JsonString(ValueKindName(kind));
-            if (ok)
-                std::cout << ",\"plcNum\":" << result.plcNum
-                          << ",\"accessClass\":" << result.accessClass
-                          << ",\"access\":" << JsonString(AccessClassName(result.accessClass));
-            else
-                std::cout << ",\"hint\":" << JsonString(AddressHint(address));
-            std::cout << ",\"log\":[";
-            for (std::size_t i = 0; i < lines.size(); ++i)
-                std::cout << (i ? "," : "") << JsonString(lines[i]);
-            std::cout << "]}\n";
+            Json record{{"address", address},
+                        {"result", result.status},
+                        {"accepted", ok},
+                        {"valueKind", ValueKindName(kind)}};
+            if (ok) {
+                record["plcNum"] = result.plcNum;
+                record["accessClass"] = result.accessClass;
+                record["access"] = AccessClassName(result.accessClass);
+            } else {
+                record["hint"] = AddressHint(address);
+            }
+            record["log"] = lines;
+            PrintJsonLine(record);
         } else {
             std::cout << address << "  ";
             if (ok)

@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "gate_forms.h"
 #include "host_log.h"
+#include "json_out.h"
 #include "live_view.h"
 #include "poller.h"
 #include "terminal.h"
@@ -33,54 +34,71 @@ struct MuxGates {
     }
 };
 
-std::string JsonCameras(const std::array<std::optional<uint8_t>, 20>& cameras) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < cameras.size(); ++i)
-        out += (i ? "," : "") + (cameras[i] ? std::to_string(*cameras[i]) : std::string("null"));
-    return out + "]";
+Json JsonCameras(const std::array<std::optional<uint8_t>, 20>& cameras) {
+    Json list = Json::array();
+    for (const auto& camera : cameras) list.push_back(camera ? Json(*camera) : Json(nullptr));
+    return list;
 }
 
-std::string JsonAge(const MuxView& view, PollClock::time_point now) {
-    if (!view.lastGood) return "null";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f",
-                  std::chrono::duration<double>(now - *view.lastGood).count());
-    return text;
+// Seconds since the last good read, to the millisecond; null before the first.
+Json JsonAge(const MuxView& view, PollClock::time_point now) {
+    if (!view.lastGood) return nullptr;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - *view.lastGood);
+    return static_cast<double>(ms.count()) / 1000.0;
 }
 
 void PrintJsonCycle(const Poller& poller) {
     const auto now = PollClock::now();
-    const std::string time = JsonString(IsoTimestampNow());
+    const Json stamp = TimedRecord();
     for (const MuxView& view : poller.Muxes()) {
-        const MuxState state = ShownState(view, now, poller.StaleAfter());
-        std::cout << "{\"time\":" << time << ",\"cycle\":" << poller.Cycles()
-                  << ",\"mux\":" << view.mux << ",\"state\":" << JsonString(MuxStateName(state))
-                  << ",\"age\":" << JsonAge(view, now)
-                  << ",\"version\":" << JsonString(view.version)
-                  << ",\"clock\":" << JsonString(view.clock)
-                  << ",\"alarm\":" << JsonCameras(view.alarm)
-                  << ",\"videoLoss\":" << JsonCameras(view.videoLoss)
-                  << ",\"lastError\":" << JsonString(view.lastError) << "}\n";
+        Json record = stamp;
+        record["cycle"] = poller.Cycles();
+        record["mux"] = view.mux;
+        record["state"] = MuxStateName(ShownState(view, now, poller.StaleAfter()));
+        record["age"] = JsonAge(view, now);
+        record["version"] = view.version;
+        record["clock"] = view.clock;
+        record["alarm"] = JsonCameras(view.alarm);
+        record["videoLoss"] = JsonCameras(view.videoLoss);
+        record["lastError"] = view.lastError;
+        PrintJsonLine(record);
     }
-    std::cout.flush();
 }
 
-void PrintJsonStatistics(const std::vector<MuxView>& muxes, uint64_t cycles, double seconds) {
-    std::cout << "{\"time\":" << JsonString(IsoTimestampNow()) << ",\"statistics\":[";
-    bool first = true;
+// A figure to the tenth (`per` 10) or thousandth (1000), as the text shows it.
+double Rounded(double value, double per) {
+    return std::round(value * per) / per;
+}
+
+// The line counts are null where nobody counted the frames (no protocol tap).
+void PrintJsonStatistics(const std::vector<MuxView>& muxes, uint64_t cycles, double seconds,
+                         bool lineCounted) {
+    Json statistics = Json::array();
     for (const MuxView& view : muxes) {
         const LineCounts& line = view.line;
-        std::cout << (first ? "" : ",") << "{\"mux\":" << view.mux
-                  << ",\"requests\":" << view.requests << ",\"good\":" << view.good
-                  << ",\"errors\":" << view.errors << ",\"loss\":" << LossPercent(view)
-                  << ",\"frames\":" << line.requests << ",\"retries\":" << line.retries
-                  << ",\"timeouts\":" << line.timeouts << ",\"badChecksums\":" << line.badChecksums
-                  << ",\"wrongSource\":" << line.wrongSource << ",\"refused\":" << line.refused
-                  << ",\"otherBad\":" << line.otherBad << ",\"lineLoss\":" << LineLossPercent(line)
-                  << ",\"state\":" << JsonString(MuxStateName(view.state)) << "}";
-        first = false;
+        auto counted = [lineCounted](auto value) {
+            return lineCounted ? Json(value) : Json(nullptr);
+        };
+        statistics.push_back({{"mux", view.mux},
+                              {"requests", view.requests},
+                              {"good", view.good},
+                              {"errors", view.errors},
+                              {"loss", Rounded(LossPercent(view), 10)},
+                              {"frames", counted(line.requests)},
+                              {"retries", counted(line.retries)},
+                              {"timeouts", counted(line.timeouts)},
+                              {"badChecksums", counted(line.badChecksums)},
+                              {"wrongSource", counted(line.wrongSource)},
+                              {"refused", counted(line.refused)},
+                              {"otherBad", counted(line.otherBad)},
+                              {"lineLoss", counted(Rounded(LineLossPercent(line), 10))},
+                              {"state", MuxStateName(view.state)}});
     }
-    std::cout << "],\"cycles\":" << cycles << ",\"seconds\":" << seconds << "}\n";
+    Json record = TimedRecord();
+    record["statistics"] = statistics;
+    record["cycles"] = cycles;
+    record["seconds"] = Rounded(seconds, 1000);
+    PrintJsonLine(record);
 }
 
 // What the options ask of the run.
@@ -314,7 +332,7 @@ void PrintStatistics(const CommonOptions& options, const Session& session,
                      std::vector<MuxView> muxes, uint64_t cycles, double seconds) {
     for (MuxView& view : muxes) view.line = session.LineCountsOf(view.mux);
     if (options.json) {
-        PrintJsonStatistics(muxes, cycles, seconds);
+        PrintJsonStatistics(muxes, cycles, seconds, session.Tapped());
         return;
     }
     for (const auto& line :
@@ -329,8 +347,9 @@ PollEventSink EventSink(const CommonOptions& options, PollShared& shared) {
         const std::string stamped = LocalTimeMsText() + " " + text;
         shared.Event(stamped);
         if (options.json) {
-            std::cout << "{\"time\":" << JsonString(IsoTimestampNow())
-                      << ",\"event\":" << JsonString(text) << "}" << std::endl;
+            Json record = TimedRecord();
+            record["event"] = text;
+            PrintJsonLine(record);
             ToolLine("event", "roderavo: " + text);
         } else {
             ToolLine("event", stamped.substr(0, 12) + " roderavo: " + text);

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "gate_forms.h"
+#include "json_out.h"
 #include "line_messages.h"
 #include "text.h"
 
@@ -56,28 +57,25 @@ void PrintPlain(const BoundGate& gate, const ReadResult& result) {
 }
 
 void PrintJson(const BoundGate& gate, const ReadResult& result) {
-    std::cout << "{\"gate\":" << JsonString(gate.gate.address) << ",\"result\":" << result.status;
+    Json record{{"gate", gate.gate.address}, {"result", result.status}};
     if (result.status == KOR_OK) {
         if (gate.gate.valueKind == KOR_VALUE_TEXT)
-            std::cout << ",\"value\":" << JsonString(result.text);
+            record["value"] = result.text;
         else
-            std::cout << ",\"value\":" << result.number;
+            record["value"] = result.number;
     }
     if (!gate.companions.empty()) {
-        std::cout << ",\"companions\":{";
-        bool first = true;
+        Json companions = Json::object();
         for (const auto& companion : result.companions) {
-            std::cout << (first ? "" : ",") << JsonString(companion.name) << ":";
-            first = false;
             if (companion.name.starts_with("TAS"))
-                std::cout << (companion.text ? JsonString(*companion.text) : "null");
+                companions[companion.name] = companion.text ? Json(*companion.text) : Json(nullptr);
             else
-                std::cout << (companion.number ? NumberText(companion.number) : "null");
+                companions[companion.name] = JsonNumber(companion.number);
         }
-        std::cout << "}";
+        record["companions"] = companions;
     }
-    if (!result.logLine.empty()) std::cout << ",\"log\":" << JsonString(result.logLine);
-    std::cout << "}\n";
+    if (!result.logLine.empty()) record["log"] = result.logLine;
+    PrintJsonLine(record);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "demo_simulator.h"
+#include "json_out.h"
 #include "platform.h"
 #include "terminal.h"
 #include "text.h"
@@ -49,8 +50,7 @@ int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
         return kHasPseudoTerminals ? kExitLine : kExitRefused;
     }
     if (options.json)
-        std::cout << "{\"port\":" << JsonString(line.portName)
-                  << ",\"device\":" << JsonString(line.devicePath) << "}" << std::endl;
+        PrintJsonLine({{"port", line.portName}, {"device", line.devicePath}});
     else
         std::cout << line.portName << std::endl;
     std::cerr << "roderavo: simulating five multiplexers on " << line.devicePath

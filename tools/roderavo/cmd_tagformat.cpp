@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "commands.h"
+#include "json_out.h"
 #include "text.h"
 
 namespace roderavo::tool {
@@ -14,9 +15,9 @@ int RunTagFormat(const CommonOptions& options) {
     std::string address;
     const int32_t status = session.driver().TagFormat(&address);
     if (options.json) {
-        std::cout << "{\"driver\":" << JsonString(session.driver().Path())
-                  << ",\"result\":" << status
-                  << ",\"address\":" << (status == KOR_OK ? JsonString(address) : "null") << "}\n";
+        PrintJsonLine({{"driver", session.driver().Path()},
+                       {"result", status},
+                       {"address", status == KOR_OK ? Json(address) : Json(nullptr)}});
     } else if (status == KOR_OK) {
         std::cout << address << "\n";
     }

@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "gate_forms.h"
+#include "json_out.h"
 #include "line_messages.h"
 #include "text.h"
 #include "value_check.h"
@@ -73,10 +74,9 @@ int SendWrite(const CommonOptions& options, Session& session, const Assignment& 
     const int32_t status = result.status;
     const std::string& address = write.gate.gate.address;
     if (options.json) {
-        std::cout << "{\"gate\":" << JsonString(address)
-                  << ",\"value\":" << JsonString(write.valueText) << ",\"result\":" << status;
-        if (!result.logLine.empty()) std::cout << ",\"log\":" << JsonString(result.logLine);
-        std::cout << "}\n";
+        Json record{{"gate", address}, {"value", write.valueText}, {"result", status}};
+        if (!result.logLine.empty()) record["log"] = result.logLine;
+        PrintJsonLine(record);
     } else if (status == KOR_OK) {
         std::cout << address << " = " << write.valueText << "  done\n";
     }

@@ -7,6 +7,7 @@
 
 #include "address/address_fields.h"
 #include "address/address_rules.h"
+#include "text.h"
 
 namespace roderavo::tool {
 
@@ -118,7 +119,7 @@ std::string_view ValueKindName(int32_t valueKind) {
 std::string AddressHint(std::string_view address) {
     const GateForm* form = FindGateForm(address);
     if (form == nullptr)
-        return "no gate form begins with '" + std::string(address.substr(0, 3)) +
+        return "no gate form begins with '" + std::string(Utf8Head(address, 3)) +
                "'; the forms are KEY PTZ ALS CAA AAS VLS VER IHK TAD JOY INHPAIR PRESET TAS SAC "
                "SVC";
     std::string hint = "the form is " + std::string(form->form) + ", e.g. " +

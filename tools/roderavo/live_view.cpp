@@ -45,10 +45,11 @@ const char* StateColour(MuxState state) {
     return "";
 }
 
-std::string Pad(std::string text, std::size_t width) {
-    if (text.size() > width) text.resize(width);
-    text.append(width - text.size(), ' ');
-    return text;
+// The text in `width` columns: cut after whole characters, or filled with spaces.
+std::string Pad(std::string_view text, std::size_t width) {
+    std::string out(Utf8Head(text, width));
+    out.append(width - Utf8Length(out), ' ');
+    return out;
 }
 
 std::string Format(const char* format, auto... args) {

@@ -9,6 +9,7 @@
 #include "demo_simulator.h"
 #include "gate_forms.h"
 #include "host_log.h"
+#include "json_out.h"
 #include "line_tap.h"
 #include "platform.h"
 #include "port.h"
@@ -23,9 +24,11 @@ bool gJsonErrors = false;
 void Complain(const std::string& message) {
     std::cerr << "roderavo: " << message << '\n';
     // Scripts that read JSON from stdout get the failure there too, as an object.
-    if (gJsonErrors)
-        std::cout << "{\"time\":" << JsonString(IsoTimestampNow())
-                  << ",\"error\":" << JsonString(message) << "}" << std::endl;
+    if (gJsonErrors) {
+        Json record = TimedRecord();
+        record["error"] = message;
+        PrintJsonLine(record);
+    }
 }
 
 void SetJsonErrors(bool json) {
@@ -282,6 +285,7 @@ ReadResult Session::Read(const BoundGate& gate) {
     MarkLog();
     const uint64_t lookups = zanpro::GateLookups();
     result.status = driver_.Read(gate.gate, &result.number, &result.text);
+    result.text = Cp437ToUtf8(result.text);  // the multiplexer's texts are code page 437
     result.logLine = LastEventSinceMark();
     result.malformed = result.status == KOR_REFUSED && zanpro::GateLookups() == lookups;
     const auto instance = static_cast<uint32_t>(driver_.Instance());
@@ -289,7 +293,7 @@ ReadResult Session::Read(const BoundGate& gate) {
         Companion companion{name, std::nullopt, std::nullopt};
         if (const auto id = zanpro::FindGate(instance, name)) {
             companion.number = zanpro::GateValue(*id);
-            companion.text = zanpro::GateText(*id);
+            if (const auto text = zanpro::GateText(*id)) companion.text = Cp437ToUtf8(*text);
         }
         result.companions.push_back(companion);
     }

@@ -51,42 +51,26 @@ std::string Cp437ToUtf8(std::string_view text) {
     return out;
 }
 
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (byte < 0x20 || byte >= 0x7F) {
-                    // Bytes beyond ASCII are shown as code page 437, like the banner.
-                    if (byte >= 0x80) {
-                        out += Cp437ToUtf8(std::string_view(&c, 1));
-                    } else {
-                        char escaped[8];
-                        std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                        out += escaped;
-                    }
-                } else {
-                    out += c;
-                }
-        }
+namespace {
+
+bool Continues(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+}  // namespace
+
+std::size_t Utf8Length(std::string_view text) {
+    std::size_t count = 0;
+    for (char c : text) count += Continues(c) ? 0 : 1;
+    return count;
+}
+
+std::string_view Utf8Head(std::string_view text, std::size_t count) {
+    std::size_t at = 0;
+    for (std::size_t seen = 0; at < text.size(); ++at) {
+        if (!Continues(text[at]) && seen++ == count) break;
     }
-    return out + "\"";
+    return text.substr(0, at);
 }
 
 std::string ClockValueText(const std::tm& local) {

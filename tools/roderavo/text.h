@@ -1,4 +1,4 @@
-// Text helpers: code page 437 to UTF-8, JSON strings, value texts.
+// Text helpers: code page 437 to UTF-8, UTF-8 lengths, value texts.
 #pragma once
 
 #include <chrono>
@@ -13,8 +13,10 @@ namespace roderavo::tool {
 // The driver's banner is code page 437; a UTF-8 terminal needs it converted.
 std::string Cp437ToUtf8(std::string_view text);
 
-// A JSON string literal, quotes included.
-std::string JsonString(std::string_view text);
+// Characters of UTF-8 text (continuation bytes belong to the character before
+// them); and the text cut after `count` characters, never inside one.
+std::size_t Utf8Length(std::string_view text);
+std::string_view Utf8Head(std::string_view text, std::size_t count);
 
 // The clock text of a TAD write for the given local time: (dd,mm,yyyy,hh,mm,ss).
 std::string ClockValueText(const std::tm& local);
