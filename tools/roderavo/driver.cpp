@@ -42,7 +42,7 @@ GateParams ParamsOf(const Driver::Gate& gate, char* text, KorNumberValue* number
 }  // namespace
 
 std::string DefaultDriverPath() {
-    const auto installed = ProgramDirectory() / ".." / "lib" / "libroderavo.so";
+    const auto installed = ProgramDirectory() / ".." / "lib" / "libroderavo.so.1";
     std::error_code ec;
     if (std::filesystem::exists(installed, ec)) return installed.lexically_normal().string();
 #ifdef RODERAVO_BUILD_TREE_DRIVER
@@ -62,7 +62,7 @@ bool Driver::Load(const std::string& path, std::string* error) {
     if (handle_ == nullptr) {
         const char* why = dlerror();
         *error = "cannot load the driver " + path + ": " + (why ? why : "unknown error") +
-                 "\n  give its location with --driver PATH (it is lib/libroderavo.so of the "
+                 "\n  give its location with --driver PATH (it is lib/libroderavo.so.1 of the "
                  "installation, or driver/libroderavo.so of the build tree)";
         return false;
     }

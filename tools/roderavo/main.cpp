@@ -16,7 +16,7 @@ namespace {
 
 void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
     sub->add_option("--driver", common.driverPath,
-                    "The driver library to load (default: ../lib/libroderavo.so next to this "
+                    "The driver library to load (default: ../lib/libroderavo.so.1 next to this "
                     "program, else the build tree's)");
     sub->add_option("--instance", common.instance,
                     "Driver instance number (host client VERODI No_NN)")
