@@ -1,6 +1,7 @@
 // roderavo simulate: the multiplexer simulator on a new pty, for use from another
 // terminal (roderavo poll --port pts/N).
 #include <iostream>
+#include <string>
 
 #include <muxsim/cli_options.h>
 #include <muxsim/simulator.h>
@@ -11,6 +12,26 @@
 #include "text.h"
 
 namespace roderavo::tool {
+
+namespace {
+
+// "five multiplexers", or "two multiplexers (0, 2; 1, 3, 4 absent)".
+std::string ServedMultiplexers(const muxsim::Simulator& simulator) {
+    static const char* const kCounts[] = {"no", "one", "two", "three", "four", "five"};
+    std::string served, absent;
+    int count = 0;
+    for (int mux = 0; mux < muxsim::kMuxCount; ++mux) {
+        count += simulator.Present(mux) ? 1 : 0;
+        std::string& list = simulator.Present(mux) ? served : absent;
+        list += (list.empty() ? "" : ", ") + std::to_string(mux);
+    }
+    std::string text =
+        std::string(kCounts[count]) + (count == 1 ? " multiplexer" : " multiplexers");
+    if (absent.empty()) return text;
+    return text + " (" + (served.empty() ? "" : served + "; ") + absent + " absent)";
+}
+
+}  // namespace
 
 int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
     InstallStopSignals();
@@ -52,8 +73,8 @@ int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
                   << ",\"device\":" << JsonString(simulator->DevicePath()) << "}" << std::endl;
     else
         std::cout << simulator->PortName() << std::endl;
-    std::cerr << "roderavo: simulating five multiplexers on " << simulator->DevicePath()
-              << "; use it with --port " << simulator->PortName()
+    std::cerr << "roderavo: simulating " << ServedMultiplexers(*simulator) << " on "
+              << simulator->DevicePath() << "; use it with --port " << simulator->PortName()
               << " from another terminal; Ctrl-C ends it\n";
     if (durationMs)
         SleepUnlessStopped(static_cast<int>(*durationMs));
