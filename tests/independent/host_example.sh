@@ -3,9 +3,10 @@
 # fresh installation, once with pkg-config and once with find_package(roderavo),
 # each run on muxsim. AAS1 must fill its twenty companion gates and the alarm
 # reports must reach their TAS gates, all through the host library's C API.
-#   host_example.sh BUILD_DIR SOURCE_DIR WORK_DIR MUXSIM C_COMPILER
+#   host_example.sh BUILD_DIR SOURCE_DIR WORK_DIR MUXSIM C_COMPILER [C_FLAGS]
+# (C_FLAGS: the build's own, e.g. its sanitizers, which the host must share.)
 set -euo pipefail
-build=$1 source=$2 work=$3 muxsim=$4 cc=$5
+build=$1 source=$2 work=$3 muxsim=$4 cc=$5 cflags=${6:-}
 example=$source/docs/examples/host
 rm -rf "$work"
 mkdir -p "$work"
@@ -21,11 +22,11 @@ diff -u "$example/host.c" "$work/guide_host.c" ||
 
 PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 export PKG_CONFIG_PATH
-# shellcheck disable=SC2046  # pkg-config's words are separate arguments
-"$cc" -std=c99 -Wall -Wextra -Wpedantic -Werror "$example/host.c" \
+# shellcheck disable=SC2046,SC2086  # the flags and pkg-config's words are separate words
+"$cc" $cflags -std=c99 -Wall -Wextra -Wpedantic -Werror "$example/host.c" \
     $(pkg-config --cflags --libs roderavo zanpro) -Wl,-rpath,"$prefix/lib" -o "$work/host_pkgconfig"
 cmake -S "$example" -B "$work/cmake" -G Ninja -DCMAKE_C_COMPILER="$cc" \
-    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="-Wall -Wextra -Werror" >/dev/null
+    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_C_FLAGS="$cflags -Wall -Wextra -Werror" >/dev/null
 cmake --build "$work/cmake" >/dev/null
 
 exec 3< <(exec "$muxsim" --alarm 27 --alarm 33=Video-Loss)
