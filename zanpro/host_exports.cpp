@@ -1,4 +1,4 @@
-// The C functions of zanpro_host.h in ZANPRO.dll, over the library's C++ API.
+// The C functions of zanpro_host.h (libzanpro.so.1, ZANPRO.dll), over the library's C++ API.
 #include "zanpro_host.h"
 
 #include <cstring>

@@ -1,6 +1,8 @@
-/* The host side of ZANPRO.dll as C functions: what zanpro/host.h offers, for a
- * host on Windows, where the library exports C functions only. host.h's C++ API
- * is built over these in the host's own program (the zanpro_host library).
+/* The host side of the reference host library as C functions, for hosts in C
+ * (or any language that calls C): register the gates a driver fills, read back
+ * their values and texts, and read the log. libzanpro.so.1 and ZANPRO.dll export
+ * them alike. The project's own C++ API (zanpro/host.h) offers the same; on
+ * Windows it is built over these in the host's program (the zanpro_host library).
  * Texts are copied into the caller's buffer, cut to its size; the result is the
  * whole text's length plus one, or 0 when there is no text. */
 #ifndef ZANPRO_ZANPRO_HOST_H

@@ -1,7 +1,8 @@
 # Installs the driver and the host library into a fresh prefix, checks the
-# installed files, then builds the independent host and its first program against
-# the installed headers alone and runs it on the installed driver.
-foreach(var BUILD_DIR PREFIX SOURCE_DIR C_COMPILER)
+# installed files and that the headers are plain C99 and C++11, then builds the
+# independent host and its first program against the installed headers alone and
+# runs it on the installed driver.
+foreach(var BUILD_DIR PREFIX SOURCE_DIR C_COMPILER CXX_COMPILER)
   if(NOT DEFINED ${var})
     message(FATAL_ERROR "${var} not set")
   endif()
@@ -20,23 +21,34 @@ endfunction()
 file(REMOVE_RECURSE ${PREFIX})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} --component roderavo)
 
-foreach(file lib/libroderavo.so lib/libroderavo-tagformat.so lib/libzanpro.so.1 lib/libzanpro.so include/roderavo/kor.h
-             include/zanpro/zanpro.h)
+foreach(file lib/libroderavo.so.1 lib/libroderavo-tagformat.so lib/libzanpro.so.1
+             include/roderavo/kor.h include/zanpro/zanpro.h include/zanpro/zanpro_host.h
+             lib/pkgconfig/roderavo.pc lib/pkgconfig/zanpro.pc lib/cmake/roderavo/roderavoConfig.cmake
+             share/doc/roderavo/guide.md)
   if(NOT EXISTS ${PREFIX}/${file})
     message(FATAL_ERROR "not installed: ${file}")
   endif()
 endforeach()
-if(NOT IS_SYMLINK ${PREFIX}/lib/libzanpro.so)
-  message(FATAL_ERROR "lib/libzanpro.so is not a link")
+foreach(link lib/libroderavo.so lib/libzanpro.so)
+  if(NOT IS_SYMLINK ${PREFIX}/${link})
+    message(FATAL_ERROR "${link} is not a link")
+  endif()
+endforeach()
+# The project's C++20 host API stays inside the project.
+if(EXISTS ${PREFIX}/include/zanpro/host.h)
+  message(FATAL_ERROR "include/zanpro/host.h is installed")
 endif()
 
-# The public headers are plain C.
+# The public headers compile as C99 and as C++11.
 set(work ${PREFIX}/check)
 file(MAKE_DIRECTORY ${work}/host)
 file(WRITE ${work}/headers.c
-  "#include <roderavo/kor.h>\n#include <zanpro/zanpro.h>\n"
-  "int main(void) { KorCall call = {0}; (void)call; return (int)sizeof(DriverContext) - 36; }\n")
+  "#include <roderavo/kor.h>\n#include <zanpro/zanpro.h>\n#include <zanpro/zanpro_host.h>\n"
+  "static KorCall call;\n"
+  "int main(void) { return (int)call.FunctionNumber + (int)sizeof(DriverContext) - 36; }\n")
 run(${C_COMPILER} -std=c99 -Wall -Wextra -Wpedantic -Werror -fsyntax-only
+    -I${PREFIX}/include ${work}/headers.c)
+run(${CXX_COMPILER} -x c++ -std=c++11 -Wall -Wextra -Wpedantic -Werror -fsyntax-only
     -I${PREFIX}/include ${work}/headers.c)
 
 # The independent host and program, against the installed headers only.
@@ -46,5 +58,5 @@ run(${C_COMPILER} ${cflags} -fPIC -shared -fvisibility=hidden
     ${SOURCE_DIR}/ind_host.c -o ${work}/host/libzanpro.so.1)
 run(${C_COMPILER} ${cflags} ${SOURCE_DIR}/programs/entry_address.c ${SOURCE_DIR}/ind_check.c
     ${work}/host/libzanpro.so.1 -Wl,-rpath,${work}/host -ldl -o ${work}/entry_address)
-run(${CMAKE_COMMAND} -E env RODERAVO_DRIVER=${PREFIX}/lib/libroderavo.so
+run(${CMAKE_COMMAND} -E env RODERAVO_DRIVER=${PREFIX}/lib/libroderavo.so.1
     LD_LIBRARY_PATH=${work}/host ${work}/entry_address)

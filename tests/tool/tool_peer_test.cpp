@@ -26,6 +26,24 @@ TEST(ToolSimulate, PrintsItsPtyAndServesAnotherProcess) {
     EXPECT_EQ(simulator.Stop(SIGTERM, std::chrono::seconds(10)), 0);
 }
 
+TEST(ToolSimulate, SaysHowManyMultiplexersItServes) {
+    const struct {
+        std::vector<std::string> absent;
+        std::string says;
+    } cases[] = {
+        {{}, "simulating five multiplexers on /dev/"},
+        {{"--absent", "3,4"}, "simulating three multiplexers (0, 1, 2; 3, 4 absent) on /dev/"},
+        {{"--absent", "0,1,2,3"}, "simulating one multiplexer (4; 0, 1, 2, 3 absent) on /dev/"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"simulate", "--duration", "10ms"};
+        args.insert(args.end(), c.absent.begin(), c.absent.end());
+        const ToolRun run = RunTool(args);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.says));
+    }
+}
+
 // A multiplexer written from its manual: it answers VER1 and TAD1 and nothing else.
 TEST(ToolScriptedPeer, ReadShowsWhatThePeerSent) {
     roderavo_test::PtyPeer line;

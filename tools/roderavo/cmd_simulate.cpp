@@ -1,6 +1,7 @@
 // roderavo simulate: the multiplexer simulator on a new pty, for use from another
 // terminal (roderavo poll --port pts/N).
 #include <iostream>
+#include <string>
 
 #include <muxsim/cli_options.h>
 
@@ -12,6 +13,27 @@
 #include "text.h"
 
 namespace roderavo::tool {
+
+namespace {
+
+// "five multiplexers", or "two multiplexers (0, 2; 1, 3, 4 absent)".
+std::string ServedMultiplexers(const std::array<bool, muxsim::kMuxCount>& present) {
+    static const char* const kCounts[] = {"no", "one", "two", "three", "four", "five"};
+    std::string served, absent;
+    int count = 0;
+    for (int mux = 0; mux < muxsim::kMuxCount; ++mux) {
+        const bool here = present[static_cast<std::size_t>(mux)];
+        count += here ? 1 : 0;
+        std::string& list = here ? served : absent;
+        list += (list.empty() ? "" : ", ") + std::to_string(mux);
+    }
+    std::string text =
+        std::string(kCounts[count]) + (count == 1 ? " multiplexer" : " multiplexers");
+    if (absent.empty()) return text;
+    return text + " (" + (served.empty() ? "" : served + "; ") + absent + " absent)";
+}
+
+}  // namespace
 
 int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
     InstallStopSignals();
@@ -53,7 +75,8 @@ int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
         PrintJsonLine({{"port", line.portName}, {"device", line.devicePath}});
     else
         std::cout << line.portName << std::endl;
-    std::cerr << "roderavo: simulating five multiplexers on " << line.devicePath
+    std::cerr << "roderavo: simulating " << ServedMultiplexers(simOptions.present) << " on "
+              << line.devicePath
               << "; use it with --port " << line.portName
               << " from another terminal; Ctrl-C ends it\n";
     if (durationMs)

@@ -10,7 +10,7 @@
 namespace roderavo::tool {
 
 // Where the driver is looked for: the installed location next to the program
-// ($ORIGIN/../lib/libroderavo.so), then the build tree.
+// ($ORIGIN/../lib/libroderavo.so.1), then the build tree.
 std::string DefaultDriverPath();
 
 struct LineSettings {

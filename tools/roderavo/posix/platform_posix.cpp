@@ -7,7 +7,7 @@
 
 namespace roderavo::tool {
 
-const char* const kDriverFileName = "libroderavo.so";
+const char* const kDriverFileName = "libroderavo.so.1";
 const char* const kDriverFolderFromProgram = "../lib";
 const char* const kPortHelp =
     "ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a /dev/serial/by-id/... link (without --port the "
