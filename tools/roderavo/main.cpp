@@ -6,10 +6,12 @@
 #include <functional>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "commands.h"
 #include "platform.h"
+#include "site_config.h"
 
 using namespace roderavo::tool;
 
@@ -29,6 +31,9 @@ void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
 }
 
 void AddLineOptions(CLI::App* sub, CommonOptions& common) {
+    sub->add_option("--config", common.siteFile,
+                    std::string("A site file (TOML) with any of: ") + kSiteKeys +
+                        "; the options given here win over it");
     auto* port = sub->add_option("--port", common.port, std::string("Serial port: ") + kPortHelp);
     port->check(CLI::Validator(
         [](const std::string& name) {
@@ -162,6 +167,20 @@ Command AddSimulateCommand(CLI::App& app, Invocation& in) {
     return {cmd, [&in] { return RunSimulate(in.common, in.simulate); }};
 }
 
+// The site file of the sub-command that runs, under what its command line gave.
+bool ApplySiteFile(const CLI::App& command, Invocation& in) {
+    if (in.common.siteFile.empty()) return true;
+    const auto given = [&command](std::string_view name) {
+        const CLI::Option* option = command.get_option_no_throw(std::string(name));
+        return option != nullptr && option->count() > 0;
+    };
+    std::string error;
+    if (LoadSiteConfig(in.common.siteFile, given, &in.common, &in.poll, &error)) return true;
+    SetJsonErrors(in.common.json);
+    Complain(error);
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,7 +207,8 @@ int main(int argc, char** argv) {
 
     try {
         for (const Command& command : commands)
-            if (command.app->parsed()) return command.run();
+            if (command.app->parsed())
+                return ApplySiteFile(*command.app, in) ? command.run() : kExitRefused;
     } catch (const std::exception& e) {
         Complain(std::string("unexpected failure: ") + e.what());
         return kExitLine;

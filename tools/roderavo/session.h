@@ -41,6 +41,7 @@ struct CommonOptions {
     std::string logFile;
     std::vector<std::string> simFaults;  // faults of the built-in simulator, KIND[:N][@P]
     std::vector<int> simAbsent;          // multiplexers the built-in simulator leaves out
+    std::string siteFile;                // --config: the site file read under these options
 };
 
 // How a simulator fault is written.
