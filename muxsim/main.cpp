@@ -1,9 +1,15 @@
 // muxsim: serves simulated multiplexers on a new pty or a serial device until SIGINT or
 // SIGTERM. Prints the port name alone on one line once it serves.
+#include <cli_style.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "cli_options.h"
@@ -18,11 +24,31 @@ std::function<std::string(const std::string&)> Checked(Parser parse, std::string
     };
 }
 
+constexpr int kExitCannotServe = 2;
+
+// Why a device cannot be served, or "" when it can: it must open for reading and
+// writing, and be a terminal (a serial port, a pty, a USB adapter).
+std::string DeviceProblem(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return std::strerror(errno);
+    const bool terminal = isatty(fd) != 0;
+    struct stat st {};
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    if (terminal) return {};
+    return regular ? "it is a regular file, not a serial device" : "it is not a terminal device";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace muxsim;
-    CLI::App app{"muxsim: simulated Amux 20CD video multiplexers on a serial line"};
+    CLI::App app{
+        "muxsim: simulated Amux 20CD video multiplexers on a serial line.\n"
+        "Exit codes: 0 stopped by SIGINT or SIGTERM, 1 a wrong command line, 2 the pty or the "
+        "device could not be served."};
+    roderavo::cli::UseStyle(app, "muxsim");
+    app.set_version_flag("--version", std::string("muxsim ") + RODERAVO_VERSION);
     std::string device;
     std::string muxList = "0,1,2,3,4";
     std::vector<std::string> alarms;
@@ -43,8 +69,8 @@ int main(int argc, char** argv) {
                    "Video-Loss, Unknown or None")
         ->check(Checked(ParseAlarm, "camera (1..100) and state"));
     app.add_option("--video-loss", videoLoss, "A camera (1..100) that has lost its video")
-        ->check(CLI::Range(1, kCameraCount));
-    app.add_option("--version", version, "The version text of every multiplexer");
+        ->check(roderavo::cli::WholeNumber(1, kCameraCount));
+    app.add_option("--mux-version", version, "The version text of every multiplexer");
     app.add_option("--clock", clockText, "The clocks' start, YYYY-MM-DD HH:MM:SS (default: now)")
         ->check(Checked(ParseClockText, "clock"));
     app.add_flag("--frozen-clock", frozenClock, "The clocks stand still");
@@ -57,7 +83,13 @@ int main(int argc, char** argv) {
                    "each answer with probability P (default 1)")
         ->check(Checked(ParseFaultSpec, "fault"));
     app.add_option("--seed", seed, "Seed of the random faults");
-    CLI11_PARSE(app, argc, argv);
+    if (const int code = roderavo::cli::Parse(app, "muxsim", argc, argv); code >= 0) return code;
+    if (!device.empty()) {
+        if (const std::string problem = DeviceProblem(device); !problem.empty()) {
+            std::fprintf(stderr, "muxsim: cannot serve %s: %s\n", device.c_str(), problem.c_str());
+            return kExitCannotServe;
+        }
+    }
 
     Options options;
     options.present = *ParseMuxList(muxList);
@@ -88,9 +120,11 @@ int main(int argc, char** argv) {
 
     const bool started = device.empty() ? simulator.StartOnPty() : simulator.StartOnDevice(device);
     if (!started) {
-        std::fprintf(stderr, "muxsim: cannot serve %s\n",
-                     device.empty() ? "a pty" : device.c_str());
-        return 1;
+        std::fprintf(stderr, "muxsim: cannot serve %s: %s\n",
+                     device.empty() ? "a new pty" : device.c_str(),
+                     device.empty() ? "no pseudo-terminal could be made (is /dev/ptmx there?)"
+                                    : "its line settings could not be applied");
+        return kExitCannotServe;
     }
     std::printf("%s\n", simulator.PortName().c_str());
     std::fflush(stdout);

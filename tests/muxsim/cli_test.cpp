@@ -29,7 +29,7 @@ class Program : public roderavo_test::ChildProgram {
 
 TEST(MuxsimProgram, ServesItsPtyUntilStopped) {
     Program program({"--mux", "0,1", "--alarm", "25=Alarm", "--alarm", "26=video-loss",
-                     "--video-loss", "27", "--version", "V9", "--clock", "2000-11-06 08:12:33",
+                     "--video-loss", "27", "--mux-version", "V9", "--clock", "2000-11-06 08:12:33",
                      "--frozen-clock", "--trace"});
     ASSERT_TRUE(program.Started());
     const std::string port = program.ReadyLine();
@@ -79,17 +79,33 @@ TEST(MuxsimProgram, HelpAndBadArguments) {
     Program help({"--help"});
     EXPECT_EQ(help.Wait(), 0);
     const std::string text = help.Output();
-    for (const char* option : {"--device", "--mux", "--alarm", "--video-loss", "--version",
-                               "--baud", "--trace", "--fault", "--seed"})
+    for (const char* option : {"--device", "--mux", "--alarm", "--video-loss", "--mux-version",
+                               "--baud", "--trace", "--fault", "--seed", "--version"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
+    Program version({"--version"});
+    EXPECT_EQ(version.Wait(), 0);
+    EXPECT_EQ(version.Output(), std::string("muxsim ") + RODERAVO_VERSION + "\n");
 
-    for (std::vector<std::string> bad : {std::vector<std::string>{"--alarm", "101"},
-                                         {"--fault", "fire"},
-                                         {"--mux", "7"},
-                                         {"--device", "/nonexistent/tty"}}) {
-        Program program(bad);
-        EXPECT_NE(program.Wait(), 0) << bad[0] << " " << bad[1];
-        EXPECT_EQ(program.Output(), "") << bad[0];
+    // A wrong command line ends with 1, a device that cannot be served with 2; each
+    // message begins with the program's name and says why.
+    struct Case {
+        std::vector<std::string> args;
+        int exit;
+        std::string says;
+    };
+    const Case cases[] = {
+        {{"--alarm", "101"}, 1, "muxsim: --alarm: not a valid camera"},
+        {{"--fault", "fire"}, 1, "muxsim: --fault: not a valid fault: fire"},
+        {{"--video-loss", "0"}, 1, "takes a whole number from 1 to 100, not 0"},
+        {{"--bogus"}, 1, "muxsim: The following argument was not expected: --bogus"},
+        {{"--device", "/nonexistent/tty"}, 2, "cannot serve /nonexistent/tty: No such file"},
+        {{"--device", "/dev/null"}, 2, "cannot serve /dev/null: it is not a terminal device"},
+    };
+    for (const Case& c : cases) {
+        Program program(c.args);
+        EXPECT_EQ(program.Wait(), c.exit) << c.args[0];
+        EXPECT_EQ(program.Output(), "") << c.args[0];
+        EXPECT_NE(program.Errors().find(c.says), std::string::npos) << program.Errors();
     }
 }
 

@@ -1,6 +1,7 @@
 // roderavo: runs the Amux multiplexer driver as a SCADA host does. It loads
 // libroderavo.so, calls only KorMain, and reads, writes and polls gates on a serial
 // line or on the built-in simulator.
+#include <cli_style.h>
 #include <CLI/CLI.hpp>
 
 #include <functional>
@@ -24,7 +25,7 @@ void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
                         " next to this program, else the build tree's)");
     sub->add_option("--instance", common.instance,
                     "Driver instance number (host client VERODI No_NN)")
-        ->check(CLI::Range(0, 255));
+        ->check(roderavo::cli::WholeNumber(0, 255));
     sub->add_flag("-v,--verbose", common.verbose, "Show the driver's trace lines too");
     sub->add_flag("--json", common.json, "One JSON object per result line, for scripts");
     sub->add_option("--log", common.logFile, "Also append every driver log line to this file");
@@ -64,7 +65,7 @@ void AddLineOptions(CLI::App* sub, CommonOptions& common) {
     sub->add_option("--sim-absent", common.simAbsent,
                     "With the simulator: multiplexers that do not answer, e.g. 3,4")
         ->delimiter(',')
-        ->check(CLI::Range(0, 4));
+        ->check(roderavo::cli::WholeNumber(0, 4));
 }
 
 // What the command line fills in, for every sub-command.
@@ -128,11 +129,11 @@ Command AddPollCommand(CLI::App& app, Invocation& in) {
     AddLineOptions(cmd, in.common);
     cmd->add_option("--mux", poll.muxes, "Multiplexers to poll, e.g. 0,1,2 (default all)")
         ->delimiter(',')
-        ->check(CLI::Range(0, 4));
+        ->check(roderavo::cli::WholeNumber(0, 4));
     cmd->add_option("--cycles", poll.cycles,
                     "Stop after N cycles (0: until stopped; default: until Ctrl-C on a "
                     "terminal, 5 otherwise)")
-        ->check(CLI::NonNegativeNumber);
+        ->check(roderavo::cli::WholeNumber(0));
     cmd->add_option("--duration", poll.duration, "Stop after this time, e.g. 5 or 5s");
     cmd->add_option("--demote-after", poll.demoteAfter,
                     "Failed cycles in a row before a multiplexer is demoted")
@@ -154,7 +155,7 @@ Command AddSimulateCommand(CLI::App& app, Invocation& in) {
     cmd->add_flag("--trace", simulate.trace, "Show every frame, decoded, on stderr");
     cmd->add_option("--absent", simulate.absent, "Multiplexers that do not answer, e.g. 3,4")
         ->delimiter(',')
-        ->check(CLI::Range(0, 4));
+        ->check(roderavo::cli::WholeNumber(0, 4));
     cmd->add_option("--fault", simulate.faults,
                     "KIND[:N][@P]: a fault that strikes each answer with probability P "
                     "(default 1); KIND is no-answer, bad-checksum, wrong-source, "
@@ -188,7 +189,9 @@ int main(int argc, char** argv) {
         std::string("roderavo: runs the Amux 20CD multiplexer driver (") + kDriverFileName +
         ") the way a SCADA host does: reads, writes and polls gates on a serial line or on the "
         "built-in simulator.\n"
-        "Exit codes: 0 success, 1 an address or value refused, 2 the line failed."};
+        "Exit codes: 0 success, 1 an address or value refused or a wrong command line, 2 the "
+        "line failed."};
+    roderavo::cli::UseStyle(app, "roderavo");
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("roderavo ") + RODERAVO_VERSION);
     app.footer("See docs/guide.md for the gate addresses and value texts.");
@@ -198,12 +201,7 @@ int main(int argc, char** argv) {
     commands.push_back(AddPollCommand(app, in));
     commands.push_back(AddSimulateCommand(app, in));
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? kExitOk : kExitRefused;
-    }
+    if (const int code = roderavo::cli::Parse(app, "roderavo", argc, argv); code >= 0) return code;
 
     try {
         for (const Command& command : commands)

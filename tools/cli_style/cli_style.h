@@ -1,0 +1,71 @@
+// The command-line style roderavo and muxsim share: every message begins with the
+// program's name, a wrong command line ends with exit code 1, an unknown command is
+// named together with the commands there are, and ranges read as words.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <charconv>
+#include <climits>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+namespace roderavo::cli {
+
+inline constexpr int kExitUsage = 1;
+
+// "program: what went wrong" and where help is, for every error of the command line.
+inline void UseStyle(CLI::App& app, const std::string& program) {
+    app.failure_message([program](const CLI::App*, const CLI::Error& e) {
+        return program + ": " + e.what() + "\n" + program + ": run '" + program +
+               " --help' for the options\n";
+    });
+}
+
+// Parses the command line: 0 after --help or --version, kExitUsage after a wrong
+// one (its message on stderr), -1 when the program goes on.
+inline int Parse(CLI::App& app, const std::string& program, int argc, char** argv) {
+    // A first word that is no option and no command is a command misspelt.
+    const auto all = app.get_subcommands([](const CLI::App*) { return true; });
+    if (argc > 1 && argv[1][0] != '-' && !all.empty()) {
+        std::string names;
+        bool known = false;
+        for (const CLI::App* sub : all) {
+            known = known || sub->get_name() == argv[1];
+            names += (names.empty() ? "" : ", ") + sub->get_name();
+        }
+        if (!known) {
+            std::cerr << program << ": unknown command '" << argv[1] << "'; the commands are "
+                      << names << "\n";
+            return kExitUsage;
+        }
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : kExitUsage;
+    }
+    return -1;
+}
+
+// A whole number in [low, high], with a message in words: "takes a whole number from
+// 0 to 4, not 7"; `high` INT_MAX reads "0 or more".
+inline CLI::Validator WholeNumber(long long low, long long high = INT_MAX) {
+    const std::string range = high == INT_MAX
+                                  ? std::to_string(low) + " or more"
+                                  : "from " + std::to_string(low) + " to " + std::to_string(high);
+    return CLI::Validator(
+        [low, high, range](std::string& text) {
+            long long value = 0;
+            const auto [end, error] =
+                std::from_chars(text.data(), text.data() + text.size(), value);
+            if (error == std::errc() && end == text.data() + text.size() && value >= low &&
+                value <= high)
+                return std::string();
+            return "takes a whole number " + range + ", not " + text;
+        },
+        "N");
+}
+
+}  // namespace roderavo::cli
