@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/bridge.h"
 #include "commands.h"
 
 using namespace roderavo::tool;
@@ -71,6 +72,7 @@ struct Invocation {
     std::vector<std::string> writeAssignments;
     PollOptions poll;
     SimulateOptions simulate;
+    bridge::BridgeOptions bridge;
 };
 
 // A sub-command and what runs when it was given.
@@ -163,6 +165,18 @@ Command AddSimulateCommand(CLI::App& app, Invocation& in) {
     return {cmd, [&in] { return RunSimulate(in.common, in.simulate); }};
 }
 
+Command AddBridgeCommand(CLI::App& app, Invocation& in) {
+    auto* cmd = app.add_subcommand(
+        "bridge",
+        "Poll the multiplexers as poll does and publish them on an MQTT broker; take control "
+        "commands from it (docs/guide.md, The MQTT bridge)");
+    AddDriverOptions(cmd, in.common);
+    AddLineOptions(cmd, in.common);
+    bridge::AddBridgeOptions(cmd, in.bridge);
+    cmd->get_option("--json")->description("JSON payloads (plain text by default)");
+    return {cmd, [&in] { return bridge::RunBridge(in.common, in.bridge); }};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -178,6 +192,7 @@ int main(int argc, char** argv) {
     std::vector<Command> commands = AddGateCommands(app, in);
     commands.push_back(AddPollCommand(app, in));
     commands.push_back(AddSimulateCommand(app, in));
+    commands.push_back(AddBridgeCommand(app, in));
 
     try {
         app.parse(argc, argv);
