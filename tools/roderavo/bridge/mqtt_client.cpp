@@ -206,10 +206,11 @@ bool MqttClient::Connect(bool first) {
 void MqttClient::LoseConnection(const std::string& why) {
     const bool was = connected_.exchange(false);
     changed_.notify_all();
+    const std::string broker = settings_.host + ":" + std::to_string(settings_.port);
     if (log_)
-        log_(std::string(was ? "connection to the broker " : "cannot connect to the broker ") +
-             settings_.host + ":" + std::to_string(settings_.port) + " lost: " + why +
-             "; next try in " + std::to_string(backoff_.count()) + " ms");
+        log_((was ? "connection to the broker " + broker + " lost: "
+                  : "cannot connect to the broker " + broker + ": ") +
+             why + "; next try in " + std::to_string(backoff_.count()) + " ms");
 }
 
 void MqttClient::WaitBackoff() {
