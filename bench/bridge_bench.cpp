@@ -138,7 +138,8 @@ bool Measure(const Setup& setup, bool quick) {
         std::lock_guard lock(mutex);
         latencies.push_back(at - start);
         if (std::getenv("BRIDGE_BENCH_DEBUG"))
-            std::fprintf(stderr, "sample %d %s: %.1f ms\n", i, expected.c_str(), (at - start) / 1e6);
+            std::fprintf(stderr, "sample %d %s: %.1f ms\n", i, expected.c_str(),
+                         static_cast<double>(at - start) / 1e6);
     }
     bridge.Stop(SIGTERM, 5s);
     const bench::Summary s = bench::Summarise(latencies);

@@ -341,3 +341,29 @@ TEST_F(BridgeOnBroker, HomeAssistantDiscoveryAndJsonPayloads) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{}, "give the line with --port NAME"},
+        {{"--simulate", "--mqtt", "http://x"}, "--mqtt http://x: give mqtt://HOST[:PORT]"},
+        {{"--simulate", "--topic-prefix", "a/#"}, "the topic prefix 'a/#' cannot be used"},
+        {{"--simulate", "--mqtt-password", "p"}, "a password needs its user name"},
+        {{"--simulate", "--mqtt-ca", "/nonexistent/ca.crt"}, "TLS: cannot read /nonexistent/ca.crt"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"bridge", "--driver", RODERAVO_DRIVER};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ChildProgram bridge(RODERAVO_TOOL, args, ChildProgram::Stderr::Pipe);
+        const ProgramRun run = bridge.Collect(10s);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.message));
+    }
+}
+
+}  // namespace

@@ -59,6 +59,12 @@ std::optional<BrokerSettings> Broker(const BridgeOptions& options, const std::st
     broker.caFile = options.caFile;
     broker.certFile = options.certFile;
     broker.keyFile = options.keyFile;
+    for (const std::string* file : {&broker.caFile, &broker.certFile, &broker.keyFile}) {
+        if (!file->empty() && !std::ifstream(*file).good()) {
+            Complain("TLS: cannot read " + *file);
+            return std::nullopt;
+        }
+    }
     broker.username = options.username;
     broker.password = options.password;
     if (!options.passwordFile.empty()) {
@@ -333,6 +339,11 @@ class Bridge {
 
 int RunBridge(const CommonOptions& common, const BridgeOptions& options) {
     InstallStopSignals();
+    // A service whose settings lost the port must not publish a simulator's cameras.
+    if (common.port.empty() && !common.simulate) {
+        Complain("bridge: give the line with --port NAME (e.g. ttyUSB0), or --simulate");
+        return kExitRefused;
+    }
     std::string error;
     const std::string prefix = TopicPrefix(options, &error);
     if (prefix.empty()) {

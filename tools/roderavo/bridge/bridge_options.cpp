@@ -24,7 +24,7 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
     cmd->add_option("--mqtt-cert", o.certFile, "TLS: this client's certificate (PEM)");
     cmd->add_option("--mqtt-key", o.keyFile, "TLS: the key of the client certificate (PEM)");
     cmd->add_option("--mqtt-client-id", o.clientId,
-                    "Client id at the broker (default: roderavo-<prefix with - for />)");
+                    "Client id at the broker (default: roderavo-<the prefix with _ for />)");
     cmd->add_option("--mqtt-keepalive", o.keepAlive, "Keep-alive in seconds")
         ->check(CLI::Range(5, 3600))
         ->capture_default_str();
