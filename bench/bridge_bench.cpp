@@ -52,7 +52,8 @@ class CycleClock {
     double MedianPeriodMs() const {
         std::lock_guard lock(mutex_);
         std::vector<Nanos> periods;
-        for (std::size_t i = 1; i < starts_.size(); ++i) periods.push_back(starts_[i] - starts_[i - 1]);
+        for (std::size_t i = 1; i < starts_.size(); ++i)
+            periods.push_back(starts_[i] - starts_[i - 1]);
         return bench::Summarise(periods).median / 1e6;
     }
 

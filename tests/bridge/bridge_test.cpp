@@ -39,18 +39,18 @@ class BridgeOnBroker : public ::testing::Test {
     }
 
     std::string Url(bool tls = false) const {
-        return std::string(tls ? "mqtts" : "mqtt") + "://127.0.0.1:" + std::to_string(broker.Port());
+        return std::string(tls ? "mqtts" : "mqtt") +
+               "://127.0.0.1:" + std::to_string(broker.Port());
     }
 
     // The bridge on the simulator's pty: multiplexers 0 and 1, cycles of 200 ms.
     void StartBridge(std::vector<std::string> extra = {}, bool tls = false) {
-        std::vector<std::string> args = {"bridge",        "--driver",       RODERAVO_DRIVER,
-                                         "--port",        sim.PortName(),   "--mqtt",
-                                         Url(tls),        "--site",         "test",
-                                         "--mux",         "0,1",            "--poll-interval",
-                                         "200ms",         "--timeout",      timeout,
-                                         "--reconnect-min", "100ms",        "--reconnect-max",
-                                         "400ms"};
+        std::vector<std::string> args = {
+            "bridge",       "--driver",        RODERAVO_DRIVER, "--port",
+            sim.PortName(), "--mqtt",          Url(tls),        "--site",
+            "test",         "--mux",           "0,1",           "--poll-interval",
+            "200ms",        "--timeout",       timeout,         "--reconnect-min",
+            "100ms",        "--reconnect-max", "400ms"};
         args.insert(args.end(), extra.begin(), extra.end());
         bridge = std::make_unique<ChildProgram>(RODERAVO_TOOL, args, ChildProgram::Stderr::File);
         ASSERT_TRUE(bridge->Started());
@@ -86,9 +86,9 @@ TEST_F(BridgeOnBroker, PublishesTheStatesRetained) {
     auto live = Subscribe();
     StartBridge();
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"status", "online"},           {"mux/0/state", "ok"},   {"mux/1/state", "ok"},
-        {"mux/1/version", "TEST V1"},   {"camera/27/state", "alarm"},
-        {"camera/21/state", "fine"},    {"camera/40/state", "fine"}};
+        {"status", "online"},         {"mux/0/state", "ok"},        {"mux/1/state", "ok"},
+        {"mux/1/version", "TEST V1"}, {"camera/27/state", "alarm"}, {"camera/21/state", "fine"},
+        {"camera/40/state", "fine"}};
     for (const auto& [topic, payload] : expected)
         EXPECT_TRUE(live->WaitFor(kPrefix + "/" + topic, payload)) << topic << "\n"
                                                                    << bridge->Errors();
@@ -128,9 +128,9 @@ TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
     struct Case {
         std::string topic, payload;
         int sends;
-        std::string result;      // the start of each result
-        std::size_t frames;      // control frames on the line
-        uint8_t command;         // of the first frame
+        std::string result;  // the start of each result
+        std::size_t frames;  // control frames on the line
+        uint8_t command;     // of the first frame
     };
     const std::vector<Case> cases = {
         {"mux/1/set/key", "53", 1, "0 KEY1=53 done", 1, muxsim::kCmdKey},
@@ -141,8 +141,7 @@ TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
         {"mux/1/set/joy", "(1,2)", 1, "1 write JOY1=(1,2): the driver refused the value", 0, 0},
         {"mux/7/set/key", "53", 1, "1 write KEY7=53: KEY7 is not a valid gate address", 0, 0},
         {"mux/1/set/reboot", "1", 1, "1 set/reboot: no such command", 0, 0},
-        {"mux/1/set/key", R"({"value":53,"id":"c-1"})", 2, "0 KEY1=53 done", 1,
-         muxsim::kCmdKey},
+        {"mux/1/set/key", R"({"value":53,"id":"c-1"})", 2, "0 KEY1=53 done", 1, muxsim::kCmdKey},
     };
     StartBroker();
     StartBridge();
@@ -154,7 +153,8 @@ TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
         sim.ClearReceived();
         const std::string mux = c.topic.substr(4, 1);
         const std::string results = kPrefix + "/mux/" + mux + "/result";
-        for (int i = 0; i < c.sends; ++i) ASSERT_TRUE(probe->Publish(kPrefix + "/" + c.topic, c.payload));
+        for (int i = 0; i < c.sends; ++i)
+            ASSERT_TRUE(probe->Publish(kPrefix + "/" + c.topic, c.payload));
         ASSERT_TRUE(probe->WaitUntil(
             [&](const std::vector<Message>&) {
                 return probe->On(results).size() == static_cast<std::size_t>(c.sends);
@@ -206,11 +206,11 @@ TEST_F(BridgeOnBroker, ABrokerRestartIsWaitedOutAndTheStatesPublishedAgain) {
     EXPECT_TRUE(LinePolled(2 * 8));
     StartBroker();  // the same port, an empty retained store
     auto probe = Subscribe();
-    for (const auto& [topic, payload] : std::vector<std::pair<std::string, std::string>>{
-             {"status", "online"},
-             {"mux/1/state", "ok"},
-             {"camera/27/state", "alarm"},
-             {"camera/28/state", "alarm"}})
+    for (const auto& [topic, payload] :
+         std::vector<std::pair<std::string, std::string>>{{"status", "online"},
+                                                          {"mux/1/state", "ok"},
+                                                          {"camera/27/state", "alarm"},
+                                                          {"camera/28/state", "alarm"}})
         EXPECT_TRUE(probe->WaitFor(kPrefix + "/" + topic, payload)) << topic << "\n"
                                                                     << bridge->Errors();
     EXPECT_THAT(bridge->Errors(), HasSubstr("(connection 2)"));
@@ -241,7 +241,8 @@ TEST_F(BridgeOnBroker, TheBrokerRefusesAWrongPassword) {
             EXPECT_EQ(bridge->Stop(SIGTERM, 5s), 0);
         } else {
             EXPECT_EQ(bridge->Wait(10s), 1) << bridge->Errors();
-            EXPECT_THAT(bridge->Errors(), HasSubstr("refused the connection: Connection Refused: not authorised"));
+            EXPECT_THAT(bridge->Errors(),
+                        HasSubstr("refused the connection: Connection Refused: not authorised"));
             EXPECT_FALSE(probe.WaitFor(kPrefix + "/status", "online", 100ms));
         }
         bridge.reset();
@@ -298,7 +299,7 @@ TEST_F(BridgeOnBroker, TlsWithATestCa) {
 TEST_F(BridgeOnBroker, SigtermPublishesOfflineCallsExitAndEndsWithinASecond) {
     StartBroker();
     sim.SetPresent(0, false);  // a read in flight waits for its time-outs
-    timeout = "600ms";  // five of them for each read of the absent one
+    timeout = "600ms";         // five of them for each read of the absent one
     StartBridge();
     auto probe = Subscribe();
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/state", "ok")) << bridge->Errors();
@@ -321,15 +322,16 @@ TEST_F(BridgeOnBroker, HomeAssistantDiscoveryAndJsonPayloads) {
     StartBroker();
     auto probe = Subscribe("#");
     StartBridge({"--ha-discovery", "--json"});
-    const std::string config =
-        "homeassistant/binary_sensor/roderavo_test/camera27_alarm/config";
+    const std::string config = "homeassistant/binary_sensor/roderavo_test/camera27_alarm/config";
     ASSERT_TRUE(probe->WaitFor(config, "")) << bridge->Errors();
     const std::string payload = probe->On(config)[0].payload;
     EXPECT_THAT(payload, HasSubstr(R"("state_topic":"roderavo/test/camera/27/state")"));
-    EXPECT_THAT(payload, HasSubstr(R"("value_template":"{{ 'ON' if value_json.alarm else 'OFF' }}")"));
+    EXPECT_THAT(payload,
+                HasSubstr(R"("value_template":"{{ 'ON' if value_json.alarm else 'OFF' }}")"));
     EXPECT_THAT(payload, HasSubstr(R"("availability_topic":"roderavo/test/status")"));
     EXPECT_THAT(payload, HasSubstr(R"("identifiers":["roderavo_test_mux1"])"));
-    EXPECT_TRUE(probe->WaitFor("homeassistant/binary_sensor/roderavo_test/camera27_video_loss/config", ""));
+    EXPECT_TRUE(
+        probe->WaitFor("homeassistant/binary_sensor/roderavo_test/camera27_video_loss/config", ""));
     EXPECT_TRUE(probe->WaitFor("homeassistant/sensor/roderavo_test/mux1_state/config", ""));
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", ""));
     EXPECT_THAT(probe->On(kPrefix + "/camera/27/state")[0].payload,
@@ -354,7 +356,8 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         {{"--simulate", "--mqtt", "http://x"}, "--mqtt http://x: give mqtt://HOST[:PORT]"},
         {{"--simulate", "--topic-prefix", "a/#"}, "the topic prefix 'a/#' cannot be used"},
         {{"--simulate", "--mqtt-password", "p"}, "a password needs its user name"},
-        {{"--simulate", "--mqtt-ca", "/nonexistent/ca.crt"}, "TLS: cannot read /nonexistent/ca.crt"},
+        {{"--simulate", "--mqtt-ca", "/nonexistent/ca.crt"},
+         "TLS: cannot read /nonexistent/ca.crt"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"bridge", "--driver", RODERAVO_DRIVER};

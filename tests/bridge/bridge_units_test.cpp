@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "command_queue.h"
 #include "bridge_options.h"
+#include "command_queue.h"
 #include "state_publisher.h"
 
 using namespace roderavo::tool;
@@ -135,12 +135,12 @@ TEST(BridgeStates, MultiplexerAndCameraStates) {
 TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {
     std::vector<std::string> sent;
     bool connected = true;
-    StatePublisher publisher(Topics("p"), false,
-                             [&](const std::string& topic, const std::string& payload, bool retain) {
-                                 if (!connected) return false;
-                                 sent.push_back(topic + " " + payload + (retain ? " r" : ""));
-                                 return true;
-                             });
+    StatePublisher publisher(
+        Topics("p"), false, [&](const std::string& topic, const std::string& payload, bool retain) {
+            if (!connected) return false;
+            sent.push_back(topic + " " + payload + (retain ? " r" : ""));
+            return true;
+        });
     MuxView view;
     view.mux = 0;
     view.state = MuxState::Ok;

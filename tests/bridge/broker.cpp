@@ -158,7 +158,8 @@ Probe::Probe(int port, std::string filter, ClientTls tls, std::string user, std:
     mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
     if (!user.empty()) mosquitto_username_pw_set(mosq_, user.c_str(), password.c_str());
     if (!tls.ca.empty())
-        mosquitto_tls_set(mosq_, tls.ca.c_str(), nullptr, tls.cert.empty() ? nullptr : tls.cert.c_str(),
+        mosquitto_tls_set(mosq_, tls.ca.c_str(), nullptr,
+                          tls.cert.empty() ? nullptr : tls.cert.c_str(),
                           tls.key.empty() ? nullptr : tls.key.c_str(), nullptr);
     mosquitto_connect_async(mosq_, "127.0.0.1", port, 30);
     mosquitto_loop_start(mosq_);

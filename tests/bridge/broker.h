@@ -43,7 +43,7 @@ class TestBroker {
   public:
     struct Settings {
         std::string passwordFile;  // user:password lines made with mosquitto_passwd
-        bool tls = false;          // with the test CA's files in the folder, a client certificate required
+        bool tls = false;  // with the test CA's files in the folder, a client certificate required
     };
 
     TestBroker();

@@ -286,8 +286,8 @@ class Bridge {
                                          : outcome.explanation;
             }
         }
-        Say("command " + topic + " " + request.value + ": " + std::to_string(result.result) +
-            " " + result.explanation);
+        Say("command " + topic + " " + request.value + ": " + std::to_string(result.result) + " " +
+            result.explanation);
         if (!request.id.empty()) seen_.Remember(request.id, ResultText(command, request, result));
         Answer(command, request, ResultText(command, request, result), false);
     }
@@ -295,8 +295,8 @@ class Bridge {
     std::string ResultText(const Command& command, const CommandRequest& request,
                            const CommandResult& result) const {
         if (!common_.json) return std::to_string(result.result) + " " + result.explanation;
-        std::string text = "{\"mux\":" + JsonString(command.mux) +
-                           ",\"command\":" + JsonString(command.word);
+        std::string text =
+            "{\"mux\":" + JsonString(command.mux) + ",\"command\":" + JsonString(command.word);
         if (!result.gate.empty()) text += ",\"gate\":" + JsonString(result.gate);
         text += ",\"value\":" + JsonString(result.value);
         if (!request.id.empty()) text += ",\"id\":" + JsonString(request.id);
@@ -353,8 +353,7 @@ int RunBridge(const CommonOptions& common, const BridgeOptions& options) {
     auto broker = Broker(options, prefix);
     if (!broker) return kExitRefused;
     std::optional<milliseconds> duration;
-    if (!options.duration.empty() &&
-        !(duration = Duration("--duration", options.duration, 0)))
+    if (!options.duration.empty() && !(duration = Duration("--duration", options.duration, 0)))
         return kExitRefused;
     const auto statisticsEvery = Duration("--statistics-every", options.statisticsEvery, 100);
     if (!statisticsEvery) return kExitRefused;

@@ -80,8 +80,10 @@ std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* e
         }
         address.host = std::string(rest.substr(1, close - 1));
         rest = rest.substr(close + 1);
-        if (rest.starts_with(":")) portText = rest.substr(1);
-        else if (!rest.empty()) address.host.clear();
+        if (rest.starts_with(":"))
+            portText = rest.substr(1);
+        else if (!rest.empty())
+            address.host.clear();
     } else {
         const auto colon = rest.rfind(':');
         address.host = std::string(rest.substr(0, colon));

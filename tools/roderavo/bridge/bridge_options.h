@@ -24,8 +24,8 @@ struct BridgeOptions {
     std::string caFile;        // TLS: the CA that signed the broker's certificate
     std::string certFile;      // TLS: this client's certificate and key
     std::string keyFile;
-    std::string clientId;  // empty: derived from the prefix
-    int keepAlive = 30;    // seconds
+    std::string clientId;              // empty: derived from the prefix
+    int keepAlive = 30;                // seconds
     std::string backoffMin = "500ms";  // reconnection: the first wait, doubled up to the last
     std::string backoffMax = "30s";
     // The topics.

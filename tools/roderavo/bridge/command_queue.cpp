@@ -162,8 +162,8 @@ CommandRequest InterpretCommand(const Command& command) {
         return request;
     }
     static const std::map<std::string, std::string> kGates = {
-        {"key", "KEY"},   {"ptz", "PTZ"},         {"preset", "PRESET"}, {"inhpair", "INHPAIR"},
-        {"joy", "JOY"},   {"clock", "TAD"},       {"caa", "CAA"},       {"ihk", "IHK"}};
+        {"key", "KEY"}, {"ptz", "PTZ"},   {"preset", "PRESET"}, {"inhpair", "INHPAIR"},
+        {"joy", "JOY"}, {"clock", "TAD"}, {"caa", "CAA"},       {"ihk", "IHK"}};
     const std::string word = Lower(command.word);
     const auto gate = kGates.find(word);
     if (gate == kGates.end()) {

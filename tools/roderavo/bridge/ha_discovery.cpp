@@ -16,9 +16,9 @@ std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std:
                                                 const std::string& site,
                                                 const std::vector<int>& muxes, bool json) {
     const std::string node = NodeName(topics.Prefix());
-    const std::string availability =
-        Field("availability_topic", topics.Status()) + "," +
-        Field("payload_available", "online") + "," + Field("payload_not_available", "offline");
+    const std::string availability = Field("availability_topic", topics.Status()) + "," +
+                                     Field("payload_available", "online") + "," +
+                                     Field("payload_not_available", "offline");
     std::vector<DiscoveryMessage> messages;
     for (int m : muxes) {
         const std::string mux = std::to_string(m);

@@ -58,9 +58,9 @@ bool MqttClient::Start(MessageHandler onMessage, ConnectHandler onConnect, LogHa
     mosquitto_message_callback_set(mosq_, &MqttClient::OnMessage);
     mosquitto_publish_callback_set(mosq_, &MqttClient::OnPublish);
     if (!settings_.username.empty() &&
-        mosquitto_username_pw_set(mosq_, settings_.username.c_str(),
-                                  settings_.password.empty() ? nullptr
-                                                             : settings_.password.c_str()) !=
+        mosquitto_username_pw_set(
+            mosq_, settings_.username.c_str(),
+            settings_.password.empty() ? nullptr : settings_.password.c_str()) !=
             MOSQ_ERR_SUCCESS) {
         *error = "the MQTT user name or password cannot be used";
         return false;
@@ -82,7 +82,8 @@ bool MqttClient::Start(MessageHandler onMessage, ConnectHandler onConnect, LogHa
         const char* caFile = settings_.caFile.empty() ? nullptr : settings_.caFile.c_str();
         const char* caPath = caFile == nullptr ? "/etc/ssl/certs" : nullptr;
         const int rc = mosquitto_tls_set(
-            mosq_, caFile, caPath, settings_.certFile.empty() ? nullptr : settings_.certFile.c_str(),
+            mosq_, caFile, caPath,
+            settings_.certFile.empty() ? nullptr : settings_.certFile.c_str(),
             settings_.keyFile.empty() ? nullptr : settings_.keyFile.c_str(), nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             *error = "TLS cannot be set up: " + Why(rc);
@@ -193,8 +194,7 @@ bool MqttClient::Connect(bool first) {
                          : mosquitto_reconnect_async(mosq_);
     if (rc == MOSQ_ERR_SUCCESS) return true;
     if (rc == MOSQ_ERR_TLS) {
-        SetFatal("the TLS connection to " + settings_.host + ":" +
-                 std::to_string(settings_.port) +
+        SetFatal("the TLS connection to " + settings_.host + ":" + std::to_string(settings_.port) +
                  " failed: check --mqtt-ca (the CA of the broker's certificate), --mqtt-cert "
                  "and --mqtt-key");
         return false;

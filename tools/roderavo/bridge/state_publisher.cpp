@@ -91,14 +91,14 @@ std::vector<int> StatePublisher::Publish(const std::vector<MuxView>& muxes,
                   : state);
         if (!view.version.empty())
             Set(topics_.Mux(m, "version"), view.version,
-                json_ ? "{\"mux\":" + std::to_string(m) + ",\"version\":" +
-                            JsonString(view.version) + "}"
+                json_ ? "{\"mux\":" + std::to_string(m) +
+                            ",\"version\":" + JsonString(view.version) + "}"
                       : view.version);
         if (!view.clock.empty())
             Set(topics_.Mux(m, "clock"), view.clock,
-                json_ ? "{\"mux\":" + std::to_string(m) + ",\"clock\":" + JsonString(view.clock) +
-                            "}"
-                      : view.clock);
+                json_
+                    ? "{\"mux\":" + std::to_string(m) + ",\"clock\":" + JsonString(view.clock) + "}"
+                    : view.clock);
         for (int i = 0; i < 20; ++i) {
             const int camera = CameraOf(m, i);
             const auto index = static_cast<std::size_t>(i);
@@ -114,17 +114,17 @@ std::vector<int> StatePublisher::Publish(const std::vector<MuxView>& muxes,
             std::string payload = cameraState;
             if (json_) {
                 const bool lost = view.videoLoss[index] == 1 || alarm == kVideoLoss;
-                payload = "{\"camera\":" + std::to_string(camera) + ",\"mux\":" +
-                          std::to_string(m) + ",\"state\":" + JsonString(cameraState) +
-                          ",\"alarm\":" + (cameraState == "alarm" ? "true" : "false") +
-                          ",\"videoLoss\":" + (cameraState != "unknown" && lost ? "true" : "false") +
-                          ",\"time\":" + time + "}";
+                payload =
+                    "{\"camera\":" + std::to_string(camera) + ",\"mux\":" + std::to_string(m) +
+                    ",\"state\":" + JsonString(cameraState) +
+                    ",\"alarm\":" + (cameraState == "alarm" ? "true" : "false") +
+                    ",\"videoLoss\":" + (cameraState != "unknown" && lost ? "true" : "false") +
+                    ",\"time\":" + time + "}";
             }
             // JSON carries both flags, so a change of either is a change.
             const std::string key =
-                cameraState + (json_ && payload.find("\"videoLoss\":true") != std::string::npos
-                                   ? "+lost"
-                                   : "");
+                cameraState +
+                (json_ && payload.find("\"videoLoss\":true") != std::string::npos ? "+lost" : "");
             Set(topics_.Camera(camera, "state"), key, payload);
         }
     }
@@ -132,20 +132,19 @@ std::vector<int> StatePublisher::Publish(const std::vector<MuxView>& muxes,
 }
 
 void StatePublisher::AlarmReport(int camera, const std::string& state, const std::string& report) {
-    const std::string payload =
-        json_ ? "{\"camera\":" + std::to_string(camera) + ",\"state\":" + JsonString(state) +
-                    ",\"report\":" + JsonString(report) + ",\"time\":" +
-                    JsonString(IsoTimestampNow()) + "}"
-        : report.empty() ? state
-                         : report;
+    const std::string payload = json_ ? "{\"camera\":" + std::to_string(camera) +
+                                            ",\"state\":" + JsonString(state) +
+                                            ",\"report\":" + JsonString(report) +
+                                            ",\"time\":" + JsonString(IsoTimestampNow()) + "}"
+                                : report.empty() ? state
+                                                 : report;
     Send(topics_.Camera(camera, "alarm"), payload);
 }
 
 void StatePublisher::Event(const std::string& text) {
-    Send(topics_.Event(),
-         json_ ? "{\"time\":" + JsonString(IsoTimestampNow()) + ",\"event\":" + JsonString(text) +
-                     "}"
-               : LocalTimeMsText() + " " + text);
+    Send(topics_.Event(), json_ ? "{\"time\":" + JsonString(IsoTimestampNow()) +
+                                      ",\"event\":" + JsonString(text) + "}"
+                                : LocalTimeMsText() + " " + text);
 }
 
 void StatePublisher::Statistics(const std::vector<MuxView>& muxes) {
@@ -155,13 +154,16 @@ void StatePublisher::Statistics(const std::vector<MuxView>& muxes) {
         std::snprintf(loss, sizeof loss, "%.1f", LossPercent(view));
         std::snprintf(lineLoss, sizeof lineLoss, "%.1f", LineLossPercent(line));
         const std::string payload =
-            "{\"mux\":" + std::to_string(view.mux) + ",\"requests\":" +
-            std::to_string(view.requests) + ",\"good\":" + std::to_string(view.good) +
+            "{\"mux\":" + std::to_string(view.mux) +
+            ",\"requests\":" + std::to_string(view.requests) +
+            ",\"good\":" + std::to_string(view.good) +
             ",\"errors\":" + std::to_string(view.errors) + ",\"loss\":" + loss +
-            ",\"frames\":" + std::to_string(line.requests) + ",\"retries\":" +
-            std::to_string(line.retries) + ",\"timeouts\":" + std::to_string(line.timeouts) +
-            ",\"badChecksums\":" + std::to_string(line.badChecksums) + ",\"wrongSource\":" +
-            std::to_string(line.wrongSource) + ",\"refused\":" + std::to_string(line.refused) +
+            ",\"frames\":" + std::to_string(line.requests) +
+            ",\"retries\":" + std::to_string(line.retries) +
+            ",\"timeouts\":" + std::to_string(line.timeouts) +
+            ",\"badChecksums\":" + std::to_string(line.badChecksums) +
+            ",\"wrongSource\":" + std::to_string(line.wrongSource) +
+            ",\"refused\":" + std::to_string(line.refused) +
             ",\"otherBad\":" + std::to_string(line.otherBad) + ",\"lineLoss\":" + lineLoss +
             ",\"state\":" + JsonString(MuxStateName(view.state)) + "}";
         Set(topics_.Mux(view.mux, "statistics"), payload,
