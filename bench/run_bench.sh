@@ -30,6 +30,8 @@ q=()
 [ "$quick" = 1 ] && q=(--quick)
 "$bin/exchange_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
 "$bin/wire_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
+# The MQTT bridge: a camera's change to the message at a subscriber, against the cycle.
+"$bin/bridge_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
 
 # The system calls of one exchange, counted by strace between the program's markers
 # (only the calling thread is traced: muxsim's thread and the responders are not).

@@ -14,6 +14,7 @@
 #include "host_log.h"
 #include "json_out.h"
 #include "live_view.h"
+#include "poll_gates.h"
 #include "poller.h"
 #include "terminal.h"
 #include "text.h"
@@ -21,18 +22,6 @@
 namespace roderavo::tool {
 
 namespace {
-
-// The gates of one multiplexer, bound once.
-struct MuxGates {
-    BoundGate version, clock, alarms, videoLoss;
-
-    const BoundGate& Of(PollGate which) const {
-        return which == PollGate::Version  ? version
-               : which == PollGate::Clock  ? clock
-               : which == PollGate::Alarms ? alarms
-                                           : videoLoss;
-    }
-};
 
 Json JsonCameras(const std::array<std::optional<uint8_t>, 20>& cameras) {
     Json list = Json::array();
@@ -65,42 +54,6 @@ void PrintJsonCycle(const Poller& poller) {
     }
 }
 
-// A figure to the tenth (`per` 10) or thousandth (1000), as the text shows it.
-double Rounded(double value, double per) {
-    return std::round(value * per) / per;
-}
-
-// The line counts are null where nobody counted the frames (no protocol tap).
-void PrintJsonStatistics(const std::vector<MuxView>& muxes, uint64_t cycles, double seconds,
-                         bool lineCounted) {
-    Json statistics = Json::array();
-    for (const MuxView& view : muxes) {
-        const LineCounts& line = view.line;
-        auto counted = [lineCounted](auto value) {
-            return lineCounted ? Json(value) : Json(nullptr);
-        };
-        statistics.push_back({{"mux", view.mux},
-                              {"requests", view.requests},
-                              {"good", view.good},
-                              {"errors", view.errors},
-                              {"loss", Rounded(LossPercent(view), 10)},
-                              {"frames", counted(line.requests)},
-                              {"retries", counted(line.retries)},
-                              {"timeouts", counted(line.timeouts)},
-                              {"badChecksums", counted(line.badChecksums)},
-                              {"wrongSource", counted(line.wrongSource)},
-                              {"refused", counted(line.refused)},
-                              {"otherBad", counted(line.otherBad)},
-                              {"lineLoss", counted(Rounded(LineLossPercent(line), 10))},
-                              {"state", MuxStateName(view.state)}});
-    }
-    Json record = TimedRecord();
-    record["statistics"] = statistics;
-    record["cycles"] = cycles;
-    record["seconds"] = Rounded(seconds, 1000);
-    PrintJsonLine(record);
-}
-
 // What the options ask of the run.
 struct PollPlan {
     PollSettings settings;
@@ -112,17 +65,9 @@ struct PollPlan {
 // The plan, or nothing (with a message) when an option is wrong.
 std::optional<PollPlan> PlanPoll(const CommonOptions& options, const PollOptions& pollOptions) {
     PollPlan plan;
-    std::vector<int>& muxes = plan.settings.muxes;
-    muxes = pollOptions.muxes;
-    std::sort(muxes.begin(), muxes.end());
-    muxes.erase(std::unique(muxes.begin(), muxes.end()), muxes.end());
-    plan.settings.demoteAfter = pollOptions.demoteAfter;
-    const auto demoteMs = ParseDurationMs(pollOptions.demoteFor, true);
-    if (!demoteMs || plan.settings.demoteAfter < 1) {
-        Complain("--demote-after takes a count of 1 or more, --demote-for a time such as 10s");
+    if (!PlanPolling(pollOptions.muxes, pollOptions.demoteAfter, pollOptions.demoteFor,
+                     &plan.settings))
         return std::nullopt;
-    }
-    plan.settings.demotedInterval = std::chrono::milliseconds(std::llround(*demoteMs));
     if (!pollOptions.duration.empty()) {
         plan.durationMs = ParseDurationMs(pollOptions.duration, true);
         if (!plan.durationMs) {
@@ -135,45 +80,6 @@ std::optional<PollPlan> PlanPoll(const CommonOptions& options, const PollOptions
     // Written to a file or a pipe, polling must end by itself.
     if (!plan.terminal && plan.cycles < 0 && !plan.durationMs) plan.cycles = 5;
     return plan;
-}
-
-// The four gates of every multiplexer, bound; false (with a message) when one is refused.
-bool BindMuxGates(Session& session, const std::vector<int>& muxes, std::vector<MuxGates>* gates) {
-    for (int mux : muxes) {
-        if (mux < 0 || mux > 4) {
-            Complain("--mux takes multiplexer numbers 0..4");
-            return false;
-        }
-        std::string why;
-        const std::string digit = std::to_string(mux);
-        std::array<std::optional<BoundGate>, 4> bound;
-        const char* words[] = {"VER", "TAD", "AAS", "VLS"};
-        for (std::size_t i = 0; i < bound.size(); ++i) {
-            bound[i] = session.Bind(words[i] + digit, &why);
-            if (!bound[i]) {
-                Complain("the driver refused the address " + std::string(words[i]) + digit +
-                         ": is --driver the roderavo driver?");
-                return false;
-            }
-        }
-        gates->push_back(MuxGates{*bound[0], *bound[1], *bound[2], *bound[3]});
-    }
-    return true;
-}
-
-GateOutcome ReadPollGate(Session& session, const BoundGate& gate) {
-    const ReadResult result = session.Read(gate);
-    GateOutcome outcome;
-    outcome.status = result.status;
-    outcome.malformed = result.malformed;
-    outcome.text = result.text;
-    outcome.logLine = result.logLine;
-    for (std::size_t i = 0; i < result.companions.size() && i < 20; ++i) {
-        const auto& value = result.companions[i].number;
-        if (value && *value >= 0 && *value <= 255)
-            outcome.cameras[i] = static_cast<uint8_t>(std::lround(*value));
-    }
-    return outcome;
 }
 
 // What the poll worker shares with the screen: a copy of the picture after each gate,
@@ -325,19 +231,6 @@ int PollExitCode(const std::vector<MuxView>& muxes, const std::string& lastError
     if (exitCode == kExitLine && !lastError.empty())
         Complain("not every multiplexer answered on port " + port + "; last error: " + lastError);
     return exitCode;
-}
-
-// The statistics, with what the protocol tap saw of each multiplexer.
-void PrintStatistics(const CommonOptions& options, const Session& session,
-                     std::vector<MuxView> muxes, uint64_t cycles, double seconds) {
-    for (MuxView& view : muxes) view.line = session.LineCountsOf(view.mux);
-    if (options.json) {
-        PrintJsonStatistics(muxes, cycles, seconds, session.Tapped());
-        return;
-    }
-    for (const auto& line :
-         RenderStatistics(muxes, cycles, seconds, session.PortLabel(), session.Tapped()))
-        std::cout << line << '\n';
 }
 
 // A poll event: on stderr and in the log file with its time, in the live view's

@@ -76,8 +76,7 @@ int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
     else
         std::cout << line.portName << std::endl;
     std::cerr << "roderavo: simulating " << ServedMultiplexers(simOptions.present) << " on "
-              << line.devicePath
-              << "; use it with --port " << line.portName
+              << line.devicePath << "; use it with --port " << line.portName
               << " from another terminal; Ctrl-C ends it\n";
     if (durationMs)
         SleepUnlessStopped(static_cast<int>(*durationMs));

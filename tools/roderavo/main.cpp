@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#ifndef _WIN32
+#include "bridge/bridge.h"
+#endif
 #include "commands.h"
 #include "platform.h"
 #include "site_config.h"
@@ -76,6 +79,9 @@ struct Invocation {
     std::vector<std::string> writeAssignments;
     PollOptions poll;
     SimulateOptions simulate;
+#ifndef _WIN32
+    bridge::BridgeOptions bridge;
+#endif
 };
 
 // A sub-command and what runs when it was given.
@@ -182,6 +188,20 @@ bool ApplySiteFile(const CLI::App& command, Invocation& in) {
     return false;
 }
 
+#ifndef _WIN32  // the MQTT bridge: Linux only (libmosquitto)
+Command AddBridgeCommand(CLI::App& app, Invocation& in) {
+    auto* cmd = app.add_subcommand(
+        "bridge",
+        "Poll the multiplexers as poll does and publish them on an MQTT broker; take control "
+        "commands from it (docs/guide.md, The MQTT bridge)");
+    AddDriverOptions(cmd, in.common);
+    AddLineOptions(cmd, in.common);
+    bridge::AddBridgeOptions(cmd, in.bridge);
+    cmd->get_option("--json")->description("JSON payloads (plain text by default)");
+    return {cmd, [&in] { return bridge::RunBridge(in.common, in.bridge); }};
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,6 +220,9 @@ int main(int argc, char** argv) {
     std::vector<Command> commands = AddGateCommands(app, in);
     commands.push_back(AddPollCommand(app, in));
     commands.push_back(AddSimulateCommand(app, in));
+#ifndef _WIN32
+    commands.push_back(AddBridgeCommand(app, in));
+#endif
 
     if (const int code = roderavo::cli::Parse(app, "roderavo", argc, argv); code >= 0) return code;
 

@@ -252,6 +252,10 @@ LineCounts Session::LineCountsOf(int mux) const {
     return tap_ ? tap_->Counts(mux) : LineCounts{};
 }
 
+void Session::CutLine() {
+    if (tap_) tap_->Stop();
+}
+
 void Session::CloseLine() {
     if (driver_.Initialised()) {
         const int32_t status = driver_.Exit();

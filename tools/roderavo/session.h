@@ -97,6 +97,10 @@ class Session {
     // is required.
     bool OpenLine(const CommonOptions& options, int* exitCode);
     void CloseLine();
+    // Ends the protocol tap's relay, so that an exchange in flight fails at once (the
+    // driver's pseudo-terminal hangs up) instead of waiting out its time-outs. From
+    // another thread, to end a run quickly; CloseLine still follows on the driver's.
+    void CutLine();
 
     Driver& driver() { return driver_; }
     const std::string& PortLabel() const { return portLabel_; }

@@ -1,0 +1,372 @@
+// roderavo bridge against a real mosquitto broker, with muxsim on a pty as the line:
+// states published and retained, one camera message for an alarm change, commands
+// over MQTT (on the line, or refused before it), a broker restart, credentials, TLS
+// with a test CA, SIGTERM.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <muxsim/simulator.h>
+
+#include <csignal>
+#include <memory>
+#include <thread>
+
+#include "bridge/broker.h"
+
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using namespace roderavo_test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kPrefix = "roderavo/test";
+
+class BridgeOnBroker : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(sim.StartOnPty());
+        sim.SetCameraState(27, muxsim::CameraState::Alarm);
+        sim.SetVersion(1, "TEST V1");
+    }
+    void TearDown() override {
+        if (bridge) bridge->Stop(SIGTERM, 5s);
+        sim.Stop();
+    }
+
+    void StartBroker(TestBroker::Settings settings = {}) {
+        std::string why;
+        ASSERT_TRUE(broker.Start(settings, &why)) << why;
+    }
+
+    std::string Url(bool tls = false) const {
+        return std::string(tls ? "mqtts" : "mqtt") +
+               "://127.0.0.1:" + std::to_string(broker.Port());
+    }
+
+    // The bridge on the simulator's pty: multiplexers 0 and 1, cycles of 200 ms.
+    void StartBridge(std::vector<std::string> extra = {}, bool tls = false) {
+        std::vector<std::string> args = {
+            "bridge",       "--driver",        RODERAVO_DRIVER, "--port",
+            sim.PortName(), "--mqtt",          Url(tls),        "--site",
+            "test",         "--mux",           "0,1",           "--poll-interval",
+            "200ms",        "--timeout",       timeout,         "--reconnect-min",
+            "100ms",        "--reconnect-max", "400ms"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        bridge = std::make_unique<ChildProgram>(RODERAVO_TOOL, args, ChildProgram::Stderr::File);
+        ASSERT_TRUE(bridge->Started());
+    }
+
+    std::unique_ptr<Probe> Subscribe(const std::string& filter = kPrefix + "/#") {
+        auto probe = std::make_unique<Probe>(broker.Port(), filter);
+        EXPECT_TRUE(probe->Connected(5s));
+        return probe;
+    }
+
+    std::vector<muxsim::ReceivedFrame> ControlFrames() const {
+        std::vector<muxsim::ReceivedFrame> control;
+        for (const auto& frame : sim.Received())
+            if (frame.control) control.push_back(frame);
+        return control;
+    }
+
+    // Waits until the simulator has answered `frames` more requests.
+    bool LinePolled(std::size_t frames) {
+        const std::size_t before = sim.Received().size();
+        return sim.WaitForFrames(before + frames, 10s);
+    }
+
+    muxsim::Simulator sim;
+    TestBroker broker;
+    std::unique_ptr<ChildProgram> bridge;
+    std::string timeout = "100ms";  // the driver's read time-out
+};
+
+TEST_F(BridgeOnBroker, PublishesTheStatesRetained) {
+    StartBroker();
+    auto live = Subscribe();
+    StartBridge();
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"status", "online"},         {"mux/0/state", "ok"},        {"mux/1/state", "ok"},
+        {"mux/1/version", "TEST V1"}, {"camera/27/state", "alarm"}, {"camera/21/state", "fine"},
+        {"camera/40/state", "fine"}};
+    for (const auto& [topic, payload] : expected)
+        EXPECT_TRUE(live->WaitFor(kPrefix + "/" + topic, payload)) << topic << "\n"
+                                                                   << bridge->Errors();
+    EXPECT_TRUE(live->WaitFor(kPrefix + "/mux/1/clock", ""));
+    EXPECT_TRUE(live->On(kPrefix + "/camera/41/state").empty()) << "multiplexer 2 is not polled";
+    // A client that comes later gets them from the broker's retained store.
+    auto later = Subscribe();
+    for (const auto& [topic, payload] : expected) {
+        ASSERT_TRUE(later->WaitFor(kPrefix + "/" + topic, payload)) << topic;
+        EXPECT_TRUE(later->On(kPrefix + "/" + topic).front().retained) << topic;
+    }
+}
+
+TEST_F(BridgeOnBroker, AnAlarmChangeGivesOneCameraMessage) {
+    StartBroker();
+    StartBridge();
+    auto probe = Subscribe();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/25/state", "fine")) << bridge->Errors();
+    probe->Clear();
+    sim.SetCameraState(25, muxsim::CameraState::Alarm);
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/25/state", "alarm"));
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/25/alarm", ""));
+    ASSERT_TRUE(LinePolled(3 * 8));  // three more cycles of two multiplexers
+    EXPECT_EQ(probe->On(kPrefix + "/camera/25/state").size(), 1u);
+    const auto reports = probe->On(kPrefix + "/camera/25/alarm");
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_THAT(reports[0].payload, HasSubstr("Alarm"));
+    EXPECT_FALSE(reports[0].retained);
+    for (const Message& m : probe->Messages()) {
+        if (m.topic.find("/camera/") != std::string::npos) {
+            EXPECT_THAT(m.topic, StartsWith(kPrefix + "/camera/25/")) << m.payload;
+        }
+    }
+}
+
+TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
+    struct Case {
+        std::string topic, payload;
+        int sends;
+        std::string result;  // the start of each result
+        std::size_t frames;  // control frames on the line
+        uint8_t command;     // of the first frame
+    };
+    const std::vector<Case> cases = {
+        {"mux/1/set/key", "53", 1, "0 KEY1=53 done", 1, muxsim::kCmdKey},
+        {"mux/0/set/preset", "(9,13)", 1, "0 PRESET0=(9,13) done", 3, muxsim::kCmdKey},
+        {"mux/1/set/ihk", "075=(9,13)", 1, "0 IHK1075=(9,13) done", 1, muxsim::kCmdIhk},
+        {"mux/1/set/key", "7", 1, "1 write KEY1=7: the driver refused the value", 0, 0},
+        {"mux/0/set/ptz", "30", 1, "1 write PTZ0=30: the driver refused the value", 0, 0},
+        {"mux/1/set/joy", "(1,2)", 1, "1 write JOY1=(1,2): the driver refused the value", 0, 0},
+        {"mux/7/set/key", "53", 1, "1 write KEY7=53: KEY7 is not a valid gate address", 0, 0},
+        {"mux/1/set/reboot", "1", 1, "1 set/reboot: no such command", 0, 0},
+        {"mux/1/set/key", R"({"value":53,"id":"c-1"})", 2, "0 KEY1=53 done", 1, muxsim::kCmdKey},
+    };
+    StartBroker();
+    StartBridge();
+    auto probe = Subscribe();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/state", "ok")) << bridge->Errors();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.topic + " " + c.payload);
+        probe->Clear();
+        sim.ClearReceived();
+        const std::string mux = c.topic.substr(4, 1);
+        const std::string results = kPrefix + "/mux/" + mux + "/result";
+        for (int i = 0; i < c.sends; ++i)
+            ASSERT_TRUE(probe->Publish(kPrefix + "/" + c.topic, c.payload));
+        ASSERT_TRUE(probe->WaitUntil(
+            [&](const std::vector<Message>&) {
+                return probe->On(results).size() == static_cast<std::size_t>(c.sends);
+            },
+            10s))
+            << bridge->Errors();
+        const auto answers = probe->On(results);
+        for (const Message& answer : answers) EXPECT_THAT(answer.payload, StartsWith(c.result));
+        if (c.sends > 1) {
+            EXPECT_THAT(answers.back().payload, HasSubstr("not run again"));
+        }
+        const auto frames = ControlFrames();
+        ASSERT_EQ(frames.size(), c.frames);
+        if (c.frames > 0) {
+            EXPECT_EQ(frames[0].command, c.command);
+            EXPECT_EQ(frames[0].mux, std::stoi(mux));
+        }
+    }
+}
+
+TEST_F(BridgeOnBroker, ARetainedCommandIsNotRun) {
+    StartBroker();
+    {
+        auto sender = Subscribe("nothing");
+        ASSERT_TRUE(sender->Publish(kPrefix + "/mux/1/set/key", "53", true));
+        std::this_thread::sleep_for(100ms);
+    }
+    auto probe = Subscribe();
+    StartBridge();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/result", "")) << bridge->Errors();
+    EXPECT_THAT(probe->On(kPrefix + "/mux/1/result")[0].payload,
+                StartsWith("1 a retained command is not run"));
+    ASSERT_TRUE(LinePolled(8));
+    EXPECT_TRUE(ControlFrames().empty());
+    probe->Publish(kPrefix + "/mux/1/set/key", "", true);  // the retained message removed
+}
+
+TEST_F(BridgeOnBroker, ABrokerRestartIsWaitedOutAndTheStatesPublishedAgain) {
+    StartBroker();
+    StartBridge();
+    {
+        auto probe = Subscribe();
+        ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "alarm")) << bridge->Errors();
+    }
+    broker.Stop();
+    // The line is polled while the broker is away.
+    EXPECT_TRUE(LinePolled(3 * 8));
+    sim.SetCameraState(28, muxsim::CameraState::Alarm);
+    EXPECT_TRUE(LinePolled(2 * 8));
+    StartBroker();  // the same port, an empty retained store
+    auto probe = Subscribe();
+    for (const auto& [topic, payload] :
+         std::vector<std::pair<std::string, std::string>>{{"status", "online"},
+                                                          {"mux/1/state", "ok"},
+                                                          {"camera/27/state", "alarm"},
+                                                          {"camera/28/state", "alarm"}})
+        EXPECT_TRUE(probe->WaitFor(kPrefix + "/" + topic, payload)) << topic << "\n"
+                                                                    << bridge->Errors();
+    EXPECT_THAT(bridge->Errors(), HasSubstr("(connection 2)"));
+}
+
+TEST_F(BridgeOnBroker, TheBrokerRefusesAWrongPassword) {
+    struct Case {
+        std::vector<std::string> credentials;
+        bool online;
+    };
+    const std::vector<Case> cases = {
+        {{"--mqtt-username", "bridge", "--mqtt-password", "secret"}, true},
+        {{"--mqtt-username", "bridge", "--mqtt-password", "wrong"}, false},
+        {{}, false},
+    };
+    TestBroker::Settings settings;
+    broker.AddUser("watcher", "look");
+    settings.passwordFile = broker.AddUser("bridge", "secret");
+    StartBroker(settings);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.credentials.empty() ? "anonymous" : c.credentials[3]);
+        Probe probe(broker.Port(), kPrefix + "/status", {}, "watcher", "look");
+        ASSERT_TRUE(probe.Connected(5s));
+        probe.Publish(kPrefix + "/status", "", true);  // no status from the case before
+        StartBridge(c.credentials);
+        if (c.online) {
+            EXPECT_TRUE(probe.WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
+            EXPECT_EQ(bridge->Stop(SIGTERM, 5s), 0);
+        } else {
+            EXPECT_EQ(bridge->Wait(10s), 1) << bridge->Errors();
+            EXPECT_THAT(bridge->Errors(),
+                        HasSubstr("refused the connection: Connection Refused: not authorised"));
+            EXPECT_FALSE(probe.WaitFor(kPrefix + "/status", "online", 100ms));
+        }
+        bridge.reset();
+    }
+}
+
+TEST_F(BridgeOnBroker, TlsWithATestCa) {
+    ASSERT_TRUE(MakeTestCa(broker.Folder().Path())) << "openssl could not make the test CA";
+    TestBroker::Settings settings;
+    settings.tls = true;
+    StartBroker(settings);
+    const std::string dir = broker.Folder().Path();
+    enum class Outcome { Online, Refused, Retrying };
+    struct Case {
+        std::vector<std::string> files;
+        Outcome outcome;
+    };
+    const std::vector<Case> cases = {
+        {{"--mqtt-ca", dir + "/ca.crt", "--mqtt-cert", dir + "/client.crt", "--mqtt-key",
+          dir + "/client.key"},
+         Outcome::Online},
+        // A CA that did not sign the broker's certificate: the handshake fails for good.
+        {{"--mqtt-ca", dir + "/client.crt", "--mqtt-cert", dir + "/client.crt", "--mqtt-key",
+          dir + "/client.key"},
+         Outcome::Refused},
+        // No client certificate: the broker closes the connection; the bridge tries again.
+        {{"--mqtt-ca", dir + "/ca.crt"}, Outcome::Retrying},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.files.size() == 2 ? "without a client certificate" : c.files[1]);
+        Probe probe(broker.Port(), kPrefix + "/status", broker.ClientFiles(true));
+        ASSERT_TRUE(probe.Connected(5s));
+        probe.Publish(kPrefix + "/status", "", true);
+        StartBridge(c.files, true);
+        switch (c.outcome) {
+            case Outcome::Online:
+                EXPECT_TRUE(probe.WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
+                EXPECT_EQ(bridge->Stop(SIGTERM, 5s), 0);
+                break;
+            case Outcome::Refused:
+                EXPECT_EQ(bridge->Wait(10s), 1);
+                EXPECT_THAT(bridge->Errors(), HasSubstr("the TLS connection to 127.0.0.1:"));
+                break;
+            case Outcome::Retrying:
+                EXPECT_FALSE(probe.WaitFor(kPrefix + "/status", "online", 1500ms));
+                EXPECT_THAT(bridge->Errors(), HasSubstr("next try in"));
+                EXPECT_EQ(bridge->Stop(SIGTERM, 5s), 0);
+                break;
+        }
+        bridge.reset();
+    }
+}
+
+TEST_F(BridgeOnBroker, SigtermPublishesOfflineCallsExitAndEndsWithinASecond) {
+    StartBroker();
+    sim.SetPresent(0, false);  // a read in flight waits for its time-outs
+    timeout = "600ms";         // five of them for each read of the absent one
+    StartBridge();
+    auto probe = Subscribe();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/state", "ok")) << bridge->Errors();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/0/state", "absent"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bridge->Stop(SIGTERM, 5s), 0);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 1s);
+    EXPECT_TRUE(probe->WaitFor(kPrefix + "/status", "offline"));
+    // The statistics come after the driver's Exit, which closed the port cleanly.
+    EXPECT_THAT(bridge->Output(1s), HasSubstr("cycles in"));
+    EXPECT_THAT(bridge->Errors(), ::testing::Not(HasSubstr("could not be closed")));
+    bridge.reset();
+    auto later = Subscribe();
+    ASSERT_TRUE(later->WaitFor(kPrefix + "/status", "offline"));
+    EXPECT_TRUE(later->On(kPrefix + "/status")[0].retained);
+}
+
+TEST_F(BridgeOnBroker, HomeAssistantDiscoveryAndJsonPayloads) {
+    StartBroker();
+    auto probe = Subscribe("#");
+    StartBridge({"--ha-discovery", "--json"});
+    const std::string config = "homeassistant/binary_sensor/roderavo_test/camera27_alarm/config";
+    ASSERT_TRUE(probe->WaitFor(config, "")) << bridge->Errors();
+    const std::string payload = probe->On(config)[0].payload;
+    EXPECT_THAT(payload, HasSubstr(R"("state_topic":"roderavo/test/camera/27/state")"));
+    EXPECT_THAT(payload,
+                HasSubstr(R"("value_template":"{{ 'ON' if value_json.alarm else 'OFF' }}")"));
+    EXPECT_THAT(payload, HasSubstr(R"("availability_topic":"roderavo/test/status")"));
+    EXPECT_THAT(payload, HasSubstr(R"("identifiers":["roderavo_test_mux1"])"));
+    EXPECT_TRUE(
+        probe->WaitFor("homeassistant/binary_sensor/roderavo_test/camera27_video_loss/config", ""));
+    EXPECT_TRUE(probe->WaitFor("homeassistant/sensor/roderavo_test/mux1_state/config", ""));
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", ""));
+    EXPECT_THAT(probe->On(kPrefix + "/camera/27/state")[0].payload,
+                HasSubstr(R"("camera":27,"mux":1,"state":"alarm","alarm":true,"videoLoss":false)"));
+    probe->Publish(kPrefix + "/mux/1/set/key", R"({"value":"53","id":"j1"})");
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/result", ""));
+    EXPECT_THAT(probe->On(kPrefix + "/mux/1/result")[0].payload,
+                HasSubstr(R"("gate":"KEY1","value":"53","id":"j1","result":0)"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{}, "give the line with --port NAME"},
+        {{"--simulate", "--mqtt", "http://x"}, "--mqtt http://x: give mqtt://HOST[:PORT]"},
+        {{"--simulate", "--topic-prefix", "a/#"}, "the topic prefix 'a/#' cannot be used"},
+        {{"--simulate", "--mqtt-password", "p"}, "a password needs its user name"},
+        {{"--simulate", "--mqtt-ca", "/nonexistent/ca.crt"},
+         "TLS: cannot read /nonexistent/ca.crt"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"bridge", "--driver", RODERAVO_DRIVER};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ChildProgram bridge(RODERAVO_TOOL, args, ChildProgram::Stderr::Pipe);
+        const ProgramRun run = bridge.Collect(10s);
+        EXPECT_EQ(run.exitCode, 1) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(c.message));
+    }
+}
+
+}  // namespace

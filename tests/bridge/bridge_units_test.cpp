@@ -1,0 +1,170 @@
+// The bridge's parts without a broker: the broker's address, the topics, what a
+// command asks for, the ids already run, the states as published.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "bridge_options.h"
+#include "command_queue.h"
+#include "state_publisher.h"
+
+using namespace roderavo::tool;
+using namespace roderavo::tool::bridge;
+using ::testing::HasSubstr;
+
+namespace {
+
+TEST(BridgeOptions, BrokerUrls) {
+    struct Case {
+        std::string url, host;
+        int port;
+        bool tls;
+    };
+    for (const Case& c : std::vector<Case>{{"mqtt://localhost", "localhost", 1883, false},
+                                           {"mqtt://10.1.2.3:1884", "10.1.2.3", 1884, false},
+                                           {"mqtts://broker.example", "broker.example", 8883, true},
+                                           {"ssl://b:9000/", "b", 9000, true},
+                                           {"mqtt://[::1]:1883", "::1", 1883, false}}) {
+        std::string error;
+        const auto address = ParseBrokerUrl(c.url, &error);
+        ASSERT_TRUE(address) << c.url << ": " << error;
+        EXPECT_EQ(address->host, c.host) << c.url;
+        EXPECT_EQ(address->port, c.port) << c.url;
+        EXPECT_EQ(address->tls, c.tls) << c.url;
+    }
+    for (const std::string bad : {"localhost:1883", "http://x", "mqtt://", "mqtt://h:0",
+                                  "mqtt://h:99999", "mqtt://u:p@h", "mqtt://h:"}) {
+        std::string error;
+        EXPECT_FALSE(ParseBrokerUrl(bad, &error)) << bad;
+        EXPECT_THAT(error, HasSubstr("--mqtt")) << bad;
+    }
+}
+
+TEST(BridgeOptions, PrefixesAndCommandTopics) {
+    BridgeOptions options;
+    std::string error;
+    options.site = "north";
+    EXPECT_EQ(TopicPrefix(options, &error), "roderavo/north");
+    for (const std::string bad : {"a/+/b", "a/#", "/a", "a/", "a//b"}) {
+        options.topicPrefix = bad;
+        EXPECT_EQ(TopicPrefix(options, &error), "") << bad;
+    }
+    const Topics topics("plant/line1");
+    EXPECT_EQ(topics.CommandFilter(), "plant/line1/mux/+/set/+");
+    const auto command = topics.ParseCommand("plant/line1/mux/2/set/key");
+    ASSERT_TRUE(command);
+    EXPECT_EQ(command->mux, "2");
+    EXPECT_EQ(command->word, "key");
+    for (const std::string other :
+         {"plant/line2/mux/2/set/key", "plant/line1/mux/2/result", "plant/line1/mux/2/set/",
+          "plant/line1/mux//set/key", "plant/line1/mux/2/set/ihk/075"})
+        EXPECT_FALSE(topics.ParseCommand(other)) << other;
+    EXPECT_EQ(NodeName("roderavo/site 1"), "roderavo_site_1");
+}
+
+TEST(BridgeCommands, WhatEachCommandAsks) {
+    struct Case {
+        std::string mux, word, payload;
+        bool retained;
+        std::string assignment, id, refusal;
+    };
+    const std::vector<Case> cases = {
+        {"1", "key", "53", false, "KEY1=53", "", ""},
+        {"0", "ptz", " 128\n", false, "PTZ0=128", "", ""},
+        {"2", "preset", "(9,13)", false, "PRESET2=(9,13)", "", ""},
+        {"3", "inhpair", "(48,49,50,51,52,53)", false, "INHPAIR3=(48,49,50,51,52,53)", "", ""},
+        {"3", "joy", "(10,-20,30)", false, "JOY3=(10,-20,30)", "", ""},
+        {"0", "clock", "now", false, "TAD0=now", "", ""},
+        {"2", "ihk", "075=(9,13)", false, "IHK2075=(9,13)", "", ""},
+        {"4", "caa", "", false, "CAA=4", "", ""},
+        {"4", "caa", "4", false, "CAA=4", "", ""},
+        {"1", "KEY", R"({"value": 53, "id": "c-9"})", false, "KEY1=53", "c-9", ""},
+        {"1", "key", R"j({"id":"x","value":"(9,13)"})j", false, "KEY1=(9,13)", "x", ""},
+        {"4", "caa", "2", false, "", "", "clears the alarms of multiplexer 4"},
+        {"2", "ihk", "(9,13)", false, "", "", "set/ihk takes SUBCOMMAND=(key codes)"},
+        {"1", "key", "53", true, "", "", "a retained command is not run"},
+        {"1", "reboot", "1", false, "", "", "set/reboot: no such command"},
+        {"x", "key", "53", false, "", "", "the multiplexer is a number"},
+        {"1", "key", R"({"value":53,)", false, "", "", "not a JSON object"},
+    };
+    for (const Case& c : cases) {
+        const CommandRequest request = InterpretCommand({c.mux, c.word, c.payload, c.retained});
+        EXPECT_EQ(request.assignment, c.assignment) << c.word << " " << c.payload;
+        EXPECT_EQ(request.id, c.id) << c.payload;
+        if (c.refusal.empty())
+            EXPECT_EQ(request.refusal, "") << c.payload;
+        else
+            EXPECT_THAT(request.refusal, HasSubstr(c.refusal)) << c.payload;
+    }
+}
+
+TEST(BridgeCommands, IdsAreRememberedUpToTheCapacity) {
+    SeenCommands seen(2);
+    seen.Remember("a", "0 done");
+    seen.Remember("b", "1 refused");
+    EXPECT_EQ(seen.ResultOf("a"), "0 done");
+    seen.Remember("c", "0 done");
+    EXPECT_FALSE(seen.ResultOf("a"));
+    EXPECT_EQ(seen.ResultOf("b"), "1 refused");
+}
+
+TEST(BridgeStates, MultiplexerAndCameraStates) {
+    MuxView view;
+    view.mux = 1;
+    EXPECT_EQ(PublishedMuxState(view, MuxState::Waiting), "");
+    EXPECT_EQ(PublishedMuxState(view, MuxState::Failing), "absent");
+    EXPECT_EQ(PublishedMuxState(view, MuxState::Demoted), "absent");
+    view.lastGood = PollClock::now();
+    EXPECT_EQ(PublishedMuxState(view, MuxState::Ok), "ok");
+    EXPECT_EQ(PublishedMuxState(view, MuxState::Stale), "failing");
+    EXPECT_EQ(PublishedMuxState(view, MuxState::Failing), "failing");
+    EXPECT_EQ(PublishedMuxState(view, MuxState::Demoted), "demoted");
+    view.alarm[0] = 0x20;
+    view.alarm[1] = 0x00;
+    view.videoLoss[1] = 1;
+    view.alarm[2] = 0xFE;
+    view.alarm[3] = 0x00;
+    view.videoLoss[3] = 0;
+    EXPECT_EQ(PublishedCameraState(view, "ok", 0), "alarm");
+    EXPECT_EQ(PublishedCameraState(view, "ok", 1), "video-loss");
+    EXPECT_EQ(PublishedCameraState(view, "ok", 2), "unknown");
+    EXPECT_EQ(PublishedCameraState(view, "failing", 3), "fine");
+    EXPECT_EQ(PublishedCameraState(view, "ok", 4), "");
+    EXPECT_EQ(PublishedCameraState(view, "demoted", 0), "unknown");
+}
+
+TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {
+    std::vector<std::string> sent;
+    bool connected = true;
+    StatePublisher publisher(
+        Topics("p"), false, [&](const std::string& topic, const std::string& payload, bool retain) {
+            if (!connected) return false;
+            sent.push_back(topic + " " + payload + (retain ? " r" : ""));
+            return true;
+        });
+    MuxView view;
+    view.mux = 0;
+    view.state = MuxState::Ok;
+    view.lastGood = PollClock::now();
+    view.version = "V";
+    view.alarm[0] = 0;
+    view.videoLoss[0] = 0;
+    const auto now = PollClock::now();
+    EXPECT_TRUE(publisher.Publish({view}, now, std::chrono::hours(1)).empty());
+    EXPECT_THAT(sent, ::testing::ElementsAre("p/mux/0/state ok r", "p/mux/0/version V r",
+                                             "p/camera/1/state fine r"));
+    sent.clear();
+    publisher.Publish({view}, now, std::chrono::hours(1));
+    EXPECT_TRUE(sent.empty());
+    connected = false;
+    view.alarm[0] = 0x20;
+    EXPECT_EQ(publisher.Publish({view}, now, std::chrono::hours(1)), std::vector<int>{1});
+    publisher.AlarmReport(1, "alarm", "06.11.2000 08:12:33 hrs Alarm");
+    EXPECT_TRUE(sent.empty());
+    connected = true;
+    publisher.Republish();
+    EXPECT_THAT(sent, ::testing::ElementsAre("p/camera/1/state alarm r", "p/mux/0/state ok r",
+                                             "p/mux/0/version V r",
+                                             "p/camera/1/alarm 06.11.2000 08:12:33 hrs Alarm"));
+}
+
+}  // namespace

@@ -1,0 +1,382 @@
+// The bridge's main loop: the poller's cycles on this thread, the commands taken from
+// the queue between gate reads and between cycles, what changed published after each
+// gate. The broker's connection lives on the MQTT client's thread, and a watcher ends
+// the run quickly on a signal: it cuts the line so that no exchange waits out its
+// time-outs.
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <thread>
+
+#include "bridge.h"
+#include "command_queue.h"
+#include "gate_forms.h"
+#include "ha_discovery.h"
+#include "host_log.h"
+#include "mqtt_client.h"
+#include "poll_gates.h"
+#include "state_publisher.h"
+#include "terminal.h"
+#include "text.h"
+#include "write_path.h"
+
+namespace roderavo::tool::bridge {
+
+namespace {
+
+using Clock = PollClock;
+using std::chrono::milliseconds;
+
+// A line of the bridge's own, on stderr (and in the --log file) with its time.
+void Say(const std::string& text) {
+    ToolLine("event", LocalTimeMsText() + " roderavo: " + text);
+}
+
+std::optional<milliseconds> Duration(const std::string& option, const std::string& text,
+                                     double minimumMs) {
+    const auto ms = ParseDurationMs(text, true);
+    if (!ms || *ms < minimumMs) {
+        Complain(option + " " + text + ": give a time such as 500ms or 30s");
+        return std::nullopt;
+    }
+    return milliseconds(std::llround(*ms));
+}
+
+// The broker's settings from the options; nothing (with a message) when one is wrong.
+std::optional<BrokerSettings> Broker(const BridgeOptions& options, const std::string& prefix) {
+    std::string error;
+    const auto address = ParseBrokerUrl(options.mqtt, &error);
+    if (!address) {
+        Complain(error);
+        return std::nullopt;
+    }
+    BrokerSettings broker;
+    broker.host = address->host;
+    broker.port = address->port;
+    broker.tls = address->tls || !options.caFile.empty() || !options.certFile.empty();
+    broker.caFile = options.caFile;
+    broker.certFile = options.certFile;
+    broker.keyFile = options.keyFile;
+    for (const std::string* file : {&broker.caFile, &broker.certFile, &broker.keyFile}) {
+        if (!file->empty() && !std::ifstream(*file).good()) {
+            Complain("TLS: cannot read " + *file);
+            return std::nullopt;
+        }
+    }
+    broker.username = options.username;
+    broker.password = options.password;
+    if (!options.passwordFile.empty()) {
+        std::ifstream file(options.passwordFile);
+        if (!file || !std::getline(file, broker.password)) {
+            Complain("--mqtt-password-file " + options.passwordFile + ": cannot read it");
+            return std::nullopt;
+        }
+        if (!broker.password.empty() && broker.password.back() == '\r') broker.password.pop_back();
+    }
+    if (!broker.password.empty() && broker.username.empty()) {
+        Complain("a password needs its user name: give --mqtt-username");
+        return std::nullopt;
+    }
+    broker.clientId = options.clientId.empty() ? "roderavo-" + NodeName(prefix) : options.clientId;
+    broker.keepAliveSeconds = options.keepAlive;
+    const auto low = Duration("--reconnect-min", options.backoffMin, 10);
+    const auto high = Duration("--reconnect-max", options.backoffMax, 10);
+    if (!low || !high) return std::nullopt;
+    broker.backoffMin = *low;
+    broker.backoffMax = std::max(*low, *high);
+    return broker;
+}
+
+// The ALS address of a camera: ALS m cc, ALS4100 for camera 100.
+std::string AlarmAddress(int camera) {
+    if (camera == 100) return "ALS4100";
+    const int mux = (camera - 1) / 20;
+    return "ALS" + std::to_string(mux) + (camera < 10 ? "0" : "") + std::to_string(camera);
+}
+
+struct CommandResult {
+    int32_t result = 0;
+    std::string gate, value, explanation;
+};
+
+class Bridge {
+  public:
+    Bridge(const CommonOptions& common, const BridgeOptions& options, Session& session,
+           Topics topics, BrokerSettings broker, PollSettings poll)
+        : common_(common),
+          options_(options),
+          session_(session),
+          topics_(std::move(topics)),
+          client_(std::move(broker)),
+          publisher_(topics_, common.json,
+                     [this](const std::string& topic, const std::string& payload, bool retain) {
+                         return client_.Publish(topic, payload, retain);
+                     }),
+          poll_(std::move(poll)) {}
+
+    bool Connect() {
+        std::string error;
+        const bool started = client_.Start(
+            [this](const std::string& topic, const std::string& payload, bool retained) {
+                if (auto command = topics_.ParseCommand(topic))
+                    queue_.Push(Command{command->mux, command->word, payload, retained});
+            },
+            [this] { OnConnected(); }, [](const std::string& text) { Say(text); }, &error);
+        if (!started) Complain(error);
+        return started;
+    }
+
+    int Run(std::optional<milliseconds> duration, milliseconds statisticsEvery,
+            const std::vector<MuxGates>& gates) {
+        Poller poller(
+            poll_,
+            [&](int mux, PollGate which) {
+                std::size_t index = 0;
+                while (poll_.muxes[index] != mux) ++index;
+                return ReadPollGate(session_, gates[index].Of(which));
+            },
+            [this](const std::string& text) {
+                Say(text);
+                publisher_.Event(text);
+            });
+        const auto start = Clock::now();
+        auto stop = [&] {
+            return StopRequested() || client_.Fatal().has_value() ||
+                   (duration && Clock::now() - start >= *duration);
+        };
+        std::atomic<bool> finished{false};
+        std::thread watcher([&] { Watch(finished); });
+        auto nextStatistics = start + statisticsEvery;
+        while (!stop()) {
+            const auto cycleStart = Clock::now();
+            poller.Cycle([] { return Clock::now(); }, [&] { Between(poller, stop); }, stop);
+            Between(poller, stop);
+            if (Clock::now() >= nextStatistics) {
+                PublishStatistics(poller);
+                nextStatistics = Clock::now() + statisticsEvery;
+            }
+            const auto next = cycleStart + milliseconds(session_.PollIntervalMs());
+            while (!stop() && Clock::now() < next) {
+                RunCommands(stop);
+                queue_.WaitUntil(std::min(next, Clock::now() + milliseconds(50)));
+            }
+        }
+        finished = true;
+        watcher.join();
+        const auto fatal = client_.Fatal();
+        if (!fatal) {
+            PublishStatistics(poller);
+            client_.Publish(topics_.Status(), "offline", true);
+        }
+        client_.Stop();
+        session_.CloseLine();
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        PrintStatistics(common_, session_, poller.Muxes(), poller.Cycles(), seconds);
+        if (fatal) {
+            Complain(*fatal);
+            return kExitRefused;
+        }
+        return kExitOk;
+    }
+
+  private:
+    // On the MQTT client's thread, after each accepted connection.
+    void OnConnected() {
+        Say("connected to the broker " + options_.mqtt + " (connection " +
+            std::to_string(client_.Connections()) + "); topics under " + topics_.Prefix() + "/");
+        client_.Subscribe(topics_.CommandFilter());
+        client_.Publish(topics_.Status(), "online", true);
+        if (options_.haDiscovery)
+            for (const auto& message :
+                 DiscoveryMessages(topics_, options_.haPrefix, Site(), poll_.muxes, common_.json))
+                client_.Publish(message.topic, message.payload, true);
+        publisher_.Republish();
+    }
+
+    std::string Site() const {
+        if (!options_.site.empty()) return options_.site;
+        if (!options_.topicPrefix.empty()) return options_.topicPrefix;
+        return DefaultSite();
+    }
+
+    // Ends the run quickly on a signal or a fatal refusal of the broker: the exchange in
+    // flight fails at once, and the loop sees the stop before the next gate.
+    void Watch(const std::atomic<bool>& finished) {
+        while (!finished) {
+            if (StopRequested() || client_.Fatal()) {
+                session_.CutLine();
+                queue_.Wake();
+                return;
+            }
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+    }
+
+    // Between two gate reads: what changed is published, then the commands run.
+    void Between(const Poller& poller, const std::function<bool()>& stop) {
+        if (stop()) return;
+        const auto reports = publisher_.Publish(poller.Muxes(), Clock::now(), poller.StaleAfter());
+        for (int camera : reports) {
+            if (stop()) return;
+            ReportAlarm(camera);
+        }
+        RunCommands(stop);
+    }
+
+    // The alarm report of a camera that has just gone into alarm or video loss.
+    void ReportAlarm(int camera) {
+        auto found = alarmGates_.find(camera);
+        if (found == alarmGates_.end()) {
+            std::string why;
+            auto bound = session_.Bind(AlarmAddress(camera), &why);
+            if (!bound) return;
+            found = alarmGates_.emplace(camera, *bound).first;
+        }
+        const ReadResult read = session_.Read(found->second);
+        std::string report;
+        if (read.status == KOR_OK && !read.companions.empty() && read.companions[0].text)
+            report = *read.companions[0].text;
+        const uint16_t state = read.status == KOR_OK ? read.number : 0xFE;
+        publisher_.AlarmReport(camera,
+                               state == 0x20   ? "alarm"
+                               : state == 0x2E ? "video-loss"
+                               : state == 0    ? "fine"
+                                               : "unknown",
+                               report);
+    }
+
+    void RunCommands(const std::function<bool()>& stop) {
+        while (!stop()) {
+            auto command = queue_.TryPop();
+            if (!command) return;
+            Execute(*command);
+        }
+    }
+
+    void Execute(const Command& command) {
+        const CommandRequest request = InterpretCommand(command);
+        const std::string topic = "mux/" + command.mux + "/set/" + command.word;
+        if (!request.id.empty()) {
+            if (const auto earlier = seen_.ResultOf(request.id)) {
+                Say("command " + topic + " id " + request.id + " came again: not run twice");
+                Answer(command, request, *earlier, true);
+                return;
+            }
+        }
+        CommandResult result;
+        result.value = request.value;
+        if (!request.refusal.empty()) {
+            result.result = KOR_REFUSED;
+            result.explanation = request.refusal;
+        } else {
+            std::string refusal;
+            const auto write = PrepareWrite(session_, request.assignment, &refusal);
+            if (!write) {
+                result.result = KOR_REFUSED;
+                result.explanation = refusal;
+            } else {
+                const WriteOutcome outcome = SendPreparedWrite(session_, *write);
+                result.result = outcome.status;
+                result.gate = write->gate.gate.address;
+                result.value = write->valueText;
+                result.explanation = outcome.explanation.empty()
+                                         ? result.gate + "=" + result.value + " done"
+                                         : outcome.explanation;
+            }
+        }
+        Say("command " + topic + " " + request.value + ": " + std::to_string(result.result) + " " +
+            result.explanation);
+        if (!request.id.empty()) seen_.Remember(request.id, ResultText(command, request, result));
+        Answer(command, request, ResultText(command, request, result), false);
+    }
+
+    std::string ResultText(const Command& command, const CommandRequest& request,
+                           const CommandResult& result) const {
+        if (!common_.json) return std::to_string(result.result) + " " + result.explanation;
+        Json record{{"mux", command.mux}, {"command", command.word}};
+        if (!result.gate.empty()) record["gate"] = result.gate;
+        record["value"] = result.value;
+        if (!request.id.empty()) record["id"] = request.id;
+        record["result"] = result.result;
+        record["explanation"] = result.explanation;
+        return JsonText(record);
+    }
+
+    // The result on …/mux/<m>/result; a repeated id gets the first result, marked.
+    void Answer(const Command& command, const CommandRequest& request, std::string text,
+                bool duplicate) {
+        if (duplicate) {
+            if (common_.json)
+                text.insert(text.size() - 1, ",\"duplicate\":true");
+            else
+                text += " (id " + request.id + " was run before: not run again)";
+        }
+        publisher_.Result(topics_.MuxResult(command.mux), text);
+    }
+
+    void PublishStatistics(const Poller& poller) {
+        std::vector<MuxView> muxes = poller.Muxes();
+        for (MuxView& view : muxes) view.line = session_.LineCountsOf(view.mux);
+        publisher_.Statistics(muxes);
+    }
+
+    const CommonOptions& common_;
+    const BridgeOptions& options_;
+    Session& session_;
+    Topics topics_;
+    MqttClient client_;
+    StatePublisher publisher_;
+    PollSettings poll_;
+    CommandQueue queue_;
+    SeenCommands seen_;
+    std::map<int, BoundGate> alarmGates_;
+};
+
+}  // namespace
+
+int RunBridge(const CommonOptions& common, const BridgeOptions& options) {
+    InstallStopSignals();
+    // A service whose settings lost the port must not publish a simulator's cameras.
+    if (common.port.empty() && !common.simulate) {
+        Complain("bridge: give the line with --port NAME (e.g. ttyUSB0), or --simulate");
+        return kExitRefused;
+    }
+    std::string error;
+    const std::string prefix = TopicPrefix(options, &error);
+    if (prefix.empty()) {
+        Complain(error);
+        return kExitRefused;
+    }
+    auto broker = Broker(options, prefix);
+    if (!broker) return kExitRefused;
+    std::optional<milliseconds> duration;
+    if (!options.duration.empty() && !(duration = Duration("--duration", options.duration, 0)))
+        return kExitRefused;
+    const auto statisticsEvery = Duration("--statistics-every", options.statisticsEvery, 100);
+    if (!statisticsEvery) return kExitRefused;
+
+    Session session;
+    int exitCode = kExitOk;
+    if (!session.LoadDriver(common, &exitCode)) return exitCode;
+    PollSettings poll;
+    if (!PlanPolling(options.muxes, options.demoteAfter, options.demoteFor, &poll))
+        return kExitRefused;
+    std::vector<MuxGates> gates;
+    if (!BindMuxGates(session, poll.muxes, &gates)) return kExitRefused;
+    session.UseTap(true);  // the line's own counts, and a line that can be cut at once
+    if (!session.OpenLine(common, &exitCode)) return exitCode;
+    poll.interval = milliseconds(session.PollIntervalMs());
+
+    Bridge bridge(common, options, session, Topics(prefix), *broker, poll);
+    Say("bridge on port " + session.PortLabel() + " to " + options.mqtt + ", topics under " +
+        prefix + "/");
+    if (!bridge.Connect()) {
+        session.CloseLine();
+        return kExitRefused;
+    }
+    return bridge.Run(duration, *statisticsEvery, gates);
+}
+
+}  // namespace roderavo::tool::bridge

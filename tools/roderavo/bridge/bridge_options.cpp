@@ -1,0 +1,179 @@
+#include "bridge_options.h"
+
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <array>
+#include <cctype>
+
+namespace roderavo::tool::bridge {
+
+void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
+    cmd->add_option("--mqtt", o.mqtt,
+                    "The broker: mqtt://HOST[:PORT] (1883), mqtts://HOST[:PORT] (TLS, 8883)")
+        ->capture_default_str();
+    cmd->add_option("--mqtt-username", o.username, "User name at the broker");
+    cmd->add_option("--mqtt-password", o.password,
+                    "Password at the broker (better: RODERAVO_MQTT_PASSWORD or "
+                    "--mqtt-password-file, which no process list shows)")
+        ->envname("RODERAVO_MQTT_PASSWORD");
+    cmd->add_option("--mqtt-password-file", o.passwordFile,
+                    "A file whose first line is the password");
+    cmd->add_option("--mqtt-ca", o.caFile,
+                    "TLS: the CA certificate that signed the broker's (turns TLS on)");
+    cmd->add_option("--mqtt-cert", o.certFile, "TLS: this client's certificate (PEM)");
+    cmd->add_option("--mqtt-key", o.keyFile, "TLS: the key of the client certificate (PEM)");
+    cmd->add_option("--mqtt-client-id", o.clientId,
+                    "Client id at the broker (default: roderavo-<the prefix with _ for />)");
+    cmd->add_option("--mqtt-keepalive", o.keepAlive, "Keep-alive in seconds")
+        ->check(CLI::Range(5, 3600))
+        ->capture_default_str();
+    cmd->add_option("--reconnect-min", o.backoffMin,
+                    "The first wait before a new connection to the broker, doubled after each "
+                    "failure")
+        ->capture_default_str();
+    cmd->add_option("--reconnect-max", o.backoffMax, "The longest wait between connections")
+        ->capture_default_str();
+    cmd->add_option("--site", o.site, "The site's name in the topics (default: the host name)");
+    cmd->add_option("--topic-prefix", o.topicPrefix,
+                    "Every topic under this prefix (default: roderavo/<site>)");
+    cmd->add_flag("--ha-discovery", o.haDiscovery,
+                  "Publish Home Assistant MQTT discovery: each multiplexer a device, each camera "
+                  "a binary sensor for alarm and one for video loss");
+    cmd->add_option("--ha-prefix", o.haPrefix, "Home Assistant's discovery prefix")
+        ->capture_default_str();
+    cmd->add_option("--mux", o.muxes, "Multiplexers to poll, e.g. 0,1,2 (default all)")
+        ->delimiter(',')
+        ->check(CLI::Range(0, 4));
+    cmd->add_option("--demote-after", o.demoteAfter,
+                    "Failed cycles in a row before a multiplexer is demoted")
+        ->capture_default_str();
+    cmd->add_option("--demote-for", o.demoteFor,
+                    "A demoted multiplexer is polled only this often (e.g. 10s)")
+        ->capture_default_str();
+    cmd->add_option("--statistics-every", o.statisticsEvery,
+                    "How often each multiplexer's statistics are published (e.g. 60s)")
+        ->capture_default_str();
+    cmd->add_option("--duration", o.duration, "Stop after this time (default: until SIGTERM)");
+}
+
+std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* error) {
+    BrokerAddress address;
+    const auto scheme = url.find("://");
+    const std::string_view name = scheme == std::string_view::npos ? "" : url.substr(0, scheme);
+    if (name == "mqtts" || name == "ssl") {
+        address.tls = true;
+        address.port = 8883;
+    } else if (name != "mqtt" && name != "tcp") {
+        *error = "--mqtt " + std::string(url) +
+                 ": give mqtt://HOST[:PORT] or mqtts://HOST[:PORT], e.g. mqtt://localhost:1883";
+        return std::nullopt;
+    }
+    std::string_view rest = url.substr(scheme + 3);
+    if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+    std::string_view portText;
+    if (rest.starts_with("[")) {  // [::1]:1883
+        const auto close = rest.find(']');
+        if (close == std::string_view::npos) {
+            *error = "--mqtt " + std::string(url) + ": an IPv6 address ends with ]";
+            return std::nullopt;
+        }
+        address.host = std::string(rest.substr(1, close - 1));
+        rest = rest.substr(close + 1);
+        if (rest.starts_with(":"))
+            portText = rest.substr(1);
+        else if (!rest.empty())
+            address.host.clear();
+    } else {
+        const auto colon = rest.rfind(':');
+        address.host = std::string(rest.substr(0, colon));
+        if (colon != std::string_view::npos) portText = rest.substr(colon + 1);
+    }
+    if (address.host.empty() || address.host.find_first_of("/@ ") != std::string::npos) {
+        *error = "--mqtt " + std::string(url) +
+                 ": no host name in it; give mqtt://HOST[:PORT] (user and password go into "
+                 "--mqtt-username and --mqtt-password)";
+        return std::nullopt;
+    }
+    if (!portText.empty() || (rest.find(':') != std::string_view::npos && portText.empty())) {
+        int port = 0;
+        for (char c : portText) {
+            if (!std::isdigit(static_cast<unsigned char>(c)) || port > 65535) {
+                port = -1;
+                break;
+            }
+            port = port * 10 + (c - '0');
+        }
+        if (port < 1 || port > 65535) {
+            *error = "--mqtt " + std::string(url) + ": the port is a number 1..65535";
+            return std::nullopt;
+        }
+        address.port = port;
+    }
+    return address;
+}
+
+std::string DefaultSite() {
+    std::array<char, 256> name{};
+    if (gethostname(name.data(), name.size() - 1) != 0 || name[0] == '\0') return "site";
+    std::string site(name.data());
+    site = site.substr(0, site.find('.'));
+    return site;
+}
+
+std::string TopicPrefix(const BridgeOptions& options, std::string* error) {
+    std::string prefix = options.topicPrefix;
+    if (prefix.empty()) {
+        const std::string site = options.site.empty() ? DefaultSite() : options.site;
+        if (site.find('/') != std::string::npos) {
+            *error = "--site " + site + ": a site name is one topic level, without /";
+            return {};
+        }
+        prefix = "roderavo/" + site;
+    }
+    const bool wildcard = prefix.find_first_of("+#") != std::string::npos;
+    if (wildcard || prefix.front() == '/' || prefix.back() == '/' ||
+        prefix.find("//") != std::string::npos || prefix.find('\0') != std::string::npos) {
+        *error = "the topic prefix '" + prefix +
+                 "' cannot be used: give levels without + or # and without empty ones, e.g. "
+                 "roderavo/plant-north";
+        return {};
+    }
+    return prefix;
+}
+
+std::string NodeName(std::string_view prefix) {
+    std::string name;
+    for (char c : prefix)
+        name += std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' ? c : '_';
+    return name;
+}
+
+std::string Topics::Mux(int mux, std::string_view leaf) const {
+    return prefix_ + "/mux/" + std::to_string(mux) + "/" + std::string(leaf);
+}
+
+std::string Topics::MuxResult(std::string_view mux) const {
+    return prefix_ + "/mux/" + std::string(mux) + "/result";
+}
+
+std::string Topics::Camera(int camera, std::string_view leaf) const {
+    return prefix_ + "/camera/" + std::to_string(camera) + "/" + std::string(leaf);
+}
+
+std::optional<CommandTopic> Topics::ParseCommand(std::string_view topic) const {
+    const std::string head = prefix_ + "/mux/";
+    if (!topic.starts_with(head)) return std::nullopt;
+    topic.remove_prefix(head.size());
+    const auto slash = topic.find('/');
+    if (slash == std::string_view::npos || slash == 0) return std::nullopt;
+    CommandTopic command;
+    command.mux = std::string(topic.substr(0, slash));
+    topic.remove_prefix(slash + 1);
+    if (!topic.starts_with("set/") || topic.size() == 4) return std::nullopt;
+    command.word = std::string(topic.substr(4));
+    if (command.word.find('/') != std::string::npos) return std::nullopt;
+    return command;
+}
+
+}  // namespace roderavo::tool::bridge

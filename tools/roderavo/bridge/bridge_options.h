@@ -1,0 +1,93 @@
+// The settings of `roderavo bridge` (filled by its command-line options, and later
+// by the site file into the same struct), the broker's address, and the topics under
+// the prefix.
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace roderavo::tool::bridge {
+
+struct BridgeOptions {
+    // The broker.
+    std::string mqtt = "mqtt://localhost:1883";  // mqtt://HOST[:PORT] or mqtts://HOST[:PORT]
+    std::string username;
+    std::string password;      // also from RODERAVO_MQTT_PASSWORD
+    std::string passwordFile;  // the password in a file (its first line)
+    std::string caFile;        // TLS: the CA that signed the broker's certificate
+    std::string certFile;      // TLS: this client's certificate and key
+    std::string keyFile;
+    std::string clientId;              // empty: derived from the prefix
+    int keepAlive = 30;                // seconds
+    std::string backoffMin = "500ms";  // reconnection: the first wait, doubled up to the last
+    std::string backoffMax = "30s";
+    // The topics.
+    std::string site;         // empty: the host name
+    std::string topicPrefix;  // empty: roderavo/<site>
+    bool haDiscovery = false;
+    std::string haPrefix = "homeassistant";
+    // The polling.
+    std::vector<int> muxes{0, 1, 2, 3, 4};
+    int demoteAfter = 3;
+    std::string demoteFor = "10s";
+    std::string statisticsEvery = "60s";  // how often mux/<m>/statistics is published
+    std::string duration;                 // empty: until stopped
+};
+
+// The options of the bridge on its sub-command (the line and driver options are the
+// tool's common ones).
+void AddBridgeOptions(CLI::App* command, BridgeOptions& options);
+
+struct BrokerAddress {
+    std::string host;
+    int port = 1883;
+    bool tls = false;
+};
+
+// mqtt://HOST[:PORT], mqtts://HOST[:PORT] (also tcp:// and ssl://, [::1] for IPv6);
+// nothing, with the reason, when it is not one of those.
+std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* error);
+
+// The host name, cut at its first dot, as a topic level.
+std::string DefaultSite();
+
+// The prefix the options ask for; empty with the reason when it cannot be a prefix
+// (wildcards, empty levels, a leading or trailing slash).
+std::string TopicPrefix(const BridgeOptions& options, std::string* error);
+
+// The prefix made into a name for client ids and discovery ids: [A-Za-z0-9_-] only.
+std::string NodeName(std::string_view prefix);
+
+// A command topic under the prefix: PREFIX/mux/<m>/set/<word>.
+struct CommandTopic {
+    std::string mux;   // as it stands in the topic
+    std::string word;  // key, ptz, preset, caa, inhpair, joy, ihk, clock
+};
+
+class Topics {
+  public:
+    explicit Topics(std::string prefix) : prefix_(std::move(prefix)) {}
+
+    const std::string& Prefix() const { return prefix_; }
+    std::string Status() const { return prefix_ + "/status"; }
+    std::string Event() const { return prefix_ + "/event"; }
+    std::string Mux(int mux, std::string_view leaf) const;
+    std::string MuxResult(std::string_view mux) const;
+    std::string Camera(int camera, std::string_view leaf) const;
+    // What the bridge subscribes to: PREFIX/mux/+/set/+
+    std::string CommandFilter() const { return prefix_ + "/mux/+/set/+"; }
+    // The parts of a command topic; nothing for any other topic.
+    std::optional<CommandTopic> ParseCommand(std::string_view topic) const;
+
+  private:
+    std::string prefix_;
+};
+
+}  // namespace roderavo::tool::bridge

@@ -1,0 +1,150 @@
+#include "command_queue.h"
+
+#include <cctype>
+#include <map>
+
+#include "json_out.h"
+
+namespace roderavo::tool::bridge {
+
+void CommandQueue::Push(Command command) {
+    {
+        std::lock_guard lock(mutex_);
+        commands_.push_back(std::move(command));
+    }
+    changed_.notify_all();
+}
+
+std::optional<Command> CommandQueue::TryPop() {
+    std::lock_guard lock(mutex_);
+    if (commands_.empty()) return std::nullopt;
+    Command command = std::move(commands_.front());
+    commands_.pop_front();
+    return command;
+}
+
+void CommandQueue::WaitUntil(std::chrono::steady_clock::time_point until) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_until(lock, until, [this] { return !commands_.empty() || woken_; });
+    woken_ = false;
+}
+
+void CommandQueue::Wake() {
+    {
+        std::lock_guard lock(mutex_);
+        woken_ = true;
+    }
+    changed_.notify_all();
+}
+
+std::size_t CommandQueue::Size() const {
+    std::lock_guard lock(mutex_);
+    return commands_.size();
+}
+
+namespace {
+
+std::string Trim(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const auto last = text.find_last_not_of(" \t\r\n");
+    return text.substr(first, last - first + 1);
+}
+
+// A flat JSON object's fields, strings as they are and other values as their JSON
+// text; nothing when the payload is no JSON object of plain values.
+std::optional<std::map<std::string, std::string>> FlatJson(const std::string& text) {
+    const Json parsed = Json::parse(text, nullptr, false);
+    if (!parsed.is_object()) return std::nullopt;
+    std::map<std::string, std::string> fields;
+    for (const auto& [key, value] : parsed.items()) {
+        if (value.is_structured()) return std::nullopt;
+        fields[key] = value.is_string() ? value.get<std::string>() : JsonText(value);
+    }
+    return fields;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+CommandRequest InterpretCommand(const Command& command) {
+    CommandRequest request;
+    if (command.retained) {
+        request.refusal =
+            "a retained command is not run (it would run again at every connection): publish "
+            "commands without the retain flag";
+        return request;
+    }
+    std::string value = Trim(command.payload);
+    if (value.starts_with("{")) {
+        const auto fields = FlatJson(value);
+        if (!fields) {
+            request.refusal =
+                "the payload is not a JSON object of the form {\"value\":\"53\",\"id\":\"c1\"}";
+            return request;
+        }
+        const auto id = fields->find("id");
+        if (id != fields->end()) request.id = id->second;
+        const auto found = fields->find("value");
+        value = found == fields->end() ? std::string() : Trim(found->second);
+    }
+    request.value = value;
+    const std::string& mux = command.mux;
+    if (mux.size() != 1 || !std::isdigit(static_cast<unsigned char>(mux[0]))) {
+        request.refusal = "mux/" + mux + ": the multiplexer is a number 0..4";
+        return request;
+    }
+    static const std::map<std::string, std::string> kGates = {
+        {"key", "KEY"}, {"ptz", "PTZ"},   {"preset", "PRESET"}, {"inhpair", "INHPAIR"},
+        {"joy", "JOY"}, {"clock", "TAD"}, {"caa", "CAA"},       {"ihk", "IHK"}};
+    const std::string word = Lower(command.word);
+    const auto gate = kGates.find(word);
+    if (gate == kGates.end()) {
+        request.refusal = "set/" + command.word + ": no such command; the commands are " +
+                          std::string(kCommandWords);
+        return request;
+    }
+    if (word == "caa") {
+        // Clears the alarms of the multiplexer of the topic.
+        if (!value.empty() && value != mux) {
+            request.refusal = "set/caa under mux/" + mux + " clears the alarms of multiplexer " +
+                              mux + ": give an empty payload or " + mux;
+            return request;
+        }
+        request.assignment = "CAA=" + mux;
+        return request;
+    }
+    if (word == "ihk") {
+        const auto equals = value.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            request.refusal =
+                "set/ihk takes SUBCOMMAND=(key codes), e.g. 075=(9,13); the subcommands are 070 "
+                "075 077 079 083 118";
+            return request;
+        }
+        request.assignment = "IHK" + mux + value;
+        return request;
+    }
+    request.assignment = gate->second + mux + "=" + value;
+    return request;
+}
+
+std::optional<std::string> SeenCommands::ResultOf(const std::string& id) const {
+    const auto found = results_.find(id);
+    if (found == results_.end()) return std::nullopt;
+    return found->second;
+}
+
+void SeenCommands::Remember(const std::string& id, const std::string& result) {
+    if (results_.emplace(id, result).second) order_.push_back(id);
+    while (order_.size() > capacity_) {
+        results_.erase(order_.front());
+        order_.pop_front();
+    }
+}
+
+}  // namespace roderavo::tool::bridge

@@ -1,0 +1,72 @@
+// The commands that arrive from the broker: queued in arrival order by the network
+// thread and taken by the polling thread between gate reads; what a command asks
+// (the assignment that `roderavo write` would take); and the command ids already
+// run, so that a command sent again under the same id is not run twice.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+
+namespace roderavo::tool::bridge {
+
+struct Command {
+    std::string mux;   // as the topic has it
+    std::string word;  // key, ptz, preset, caa, inhpair, joy, ihk, clock
+    std::string payload;
+    bool retained = false;  // handed over from the broker's retained store
+};
+
+class CommandQueue {
+  public:
+    void Push(Command command);
+    std::optional<Command> TryPop();
+    // Waits until a command is queued, Wake() is called or the time is up.
+    void WaitUntil(std::chrono::steady_clock::time_point until);
+    void Wake();
+    std::size_t Size() const;
+
+  private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Command> commands_;
+    bool woken_ = false;
+};
+
+// What a command asks for.
+struct CommandRequest {
+    std::string assignment;  // ADDRESS=VALUE for the write path; empty when refused here
+    std::string value;       // the value as given
+    std::string id;          // the sender's command id (JSON payloads), if any
+    std::string refusal;     // why it is refused before the write path sees it
+};
+
+// The command words and the gate each writes.
+inline constexpr const char* kCommandWords = "key, ptz, preset, caa, inhpair, joy, ihk, clock";
+
+// The payload is the value text the tool takes (KEY: 53, PRESET: (9,13), clock: now),
+// or a JSON object {"value": ..., "id": ...}; ihk takes SUBCOMMAND=(codes), caa an
+// empty payload or its own multiplexer.
+CommandRequest InterpretCommand(const Command& command);
+
+// The ids of the latest commands and the result each got.
+class SeenCommands {
+  public:
+    explicit SeenCommands(std::size_t capacity = 1000) : capacity_(capacity) {}
+    // The result of the command with this id, when it was run already.
+    std::optional<std::string> ResultOf(const std::string& id) const;
+    void Remember(const std::string& id, const std::string& result);
+
+  private:
+    std::size_t capacity_;
+    std::list<std::string> order_;
+    std::unordered_map<std::string, std::string> results_;
+};
+
+}  // namespace roderavo::tool::bridge

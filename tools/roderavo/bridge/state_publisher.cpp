@@ -1,0 +1,169 @@
+#include "state_publisher.h"
+
+#include <cstdio>
+
+#include "json_out.h"
+#include "live_view.h"
+#include "poll_gates.h"
+#include "text.h"
+
+namespace roderavo::tool::bridge {
+
+namespace {
+
+constexpr std::size_t kBacklog = 256;  // events kept while the broker is away
+constexpr uint8_t kAlarm = 0x20, kVideoLoss = 0x2E;
+
+std::string LookName(CameraLook look) {
+    switch (look) {
+        case CameraLook::Fine:
+            return "fine";
+        case CameraLook::Alarm:
+            return "alarm";
+        case CameraLook::VideoLoss:
+            return "video-loss";
+        case CameraLook::Unknown:
+            return "unknown";
+        case CameraLook::NotRead:
+            break;
+    }
+    return {};
+}
+
+int CameraOf(int mux, int index) {
+    return mux * 20 + index + 1;
+}
+
+}  // namespace
+
+std::string PublishedMuxState(const MuxView& view, MuxState shown) {
+    const bool answered = view.lastGood.has_value();
+    switch (shown) {
+        case MuxState::Waiting:
+            return {};
+        case MuxState::Ok:
+            return "ok";
+        case MuxState::Stale:
+        case MuxState::Failing:
+            return answered ? "failing" : "absent";
+        case MuxState::Demoted:
+            return answered ? "demoted" : "absent";
+    }
+    return {};
+}
+
+std::string PublishedCameraState(const MuxView& view, const std::string& muxState, int index) {
+    if (muxState == "demoted" || muxState == "absent") return "unknown";
+    const auto i = static_cast<std::size_t>(index);
+    return LookName(LookOf(view.alarm[i], view.videoLoss[i]));
+}
+
+StatePublisher::StatePublisher(Topics topics, bool json, Sender send)
+    : topics_(std::move(topics)), json_(json), send_(std::move(send)) {}
+
+bool StatePublisher::Set(const std::string& topic, const std::string& key,
+                         const std::string& payload) {
+    std::lock_guard lock(mutex_);
+    auto found = retained_.find(topic);
+    if (found != retained_.end() && found->second.key == key) return false;
+    retained_[topic] = Kept{key, payload};
+    send_(topic, payload, true);  // when the broker is away, Republish sends it later
+    return true;
+}
+
+void StatePublisher::Send(const std::string& topic, const std::string& payload) {
+    std::lock_guard lock(mutex_);
+    if (send_(topic, payload, false)) return;
+    backlog_.emplace_back(topic, payload);
+    if (backlog_.size() > kBacklog) backlog_.pop_front();
+}
+
+std::vector<int> StatePublisher::Publish(const std::vector<MuxView>& muxes,
+                                         PollClock::time_point now,
+                                         std::chrono::milliseconds staleAfter) {
+    std::vector<int> reports;
+    const std::string time = IsoTimestampNow();
+    for (const MuxView& view : muxes) {
+        const int m = view.mux;
+        const std::string state = PublishedMuxState(view, ShownState(view, now, staleAfter));
+        if (state.empty()) continue;
+        Set(topics_.Mux(m, "state"), state,
+            json_
+                ? JsonText(
+                      {{"mux", m}, {"state", state}, {"lastError", view.lastError}, {"time", time}})
+                : state);
+        if (!view.version.empty())
+            Set(topics_.Mux(m, "version"), view.version,
+                json_ ? JsonText({{"mux", m}, {"version", view.version}}) : view.version);
+        if (!view.clock.empty())
+            Set(topics_.Mux(m, "clock"), view.clock,
+                json_ ? JsonText({{"mux", m}, {"clock", view.clock}}) : view.clock);
+        for (int i = 0; i < 20; ++i) {
+            const int camera = CameraOf(m, i);
+            const auto index = static_cast<std::size_t>(i);
+            // A change of the alarm byte into alarm or video loss wants its report; the
+            // picture found at the start does not.
+            const auto alarm = view.alarm[index];
+            auto& before = alarmBytes_[static_cast<std::size_t>(camera - 1)];
+            if (alarm && before && *alarm != *before && (*alarm == kAlarm || *alarm == kVideoLoss))
+                reports.push_back(camera);
+            if (alarm) before = alarm;
+            const std::string cameraState = PublishedCameraState(view, state, i);
+            if (cameraState.empty()) continue;
+            std::string payload = cameraState;
+            const bool lost =
+                cameraState != "unknown" && (view.videoLoss[index] == 1 || alarm == kVideoLoss);
+            if (json_)
+                payload = JsonText({{"camera", camera},
+                                    {"mux", m},
+                                    {"state", cameraState},
+                                    {"alarm", cameraState == "alarm"},
+                                    {"videoLoss", lost},
+                                    {"time", time}});
+            // JSON carries both flags, so a change of either is a change.
+            const std::string key = cameraState + (json_ && lost ? "+lost" : "");
+            Set(topics_.Camera(camera, "state"), key, payload);
+        }
+    }
+    return reports;
+}
+
+void StatePublisher::AlarmReport(int camera, const std::string& state, const std::string& report) {
+    const std::string payload = json_            ? JsonText({{"camera", camera},
+                                                             {"state", state},
+                                                             {"report", report},
+                                                             {"time", IsoTimestampNow()}})
+                                : report.empty() ? state
+                                                 : report;
+    Send(topics_.Camera(camera, "alarm"), payload);
+}
+
+void StatePublisher::Event(const std::string& text) {
+    Send(topics_.Event(), json_ ? JsonText({{"time", IsoTimestampNow()}, {"event", text}})
+                                : LocalTimeMsText() + " " + text);
+}
+
+void StatePublisher::Statistics(const std::vector<MuxView>& muxes) {
+    for (const MuxView& view : muxes) {
+        Json record = StatisticsRecord(view);
+        const std::string key = JsonText(record);
+        record["time"] = IsoTimestampNow();
+        Set(topics_.Mux(view.mux, "statistics"), key, JsonText(record));
+    }
+}
+
+void StatePublisher::Republish() {
+    std::lock_guard lock(mutex_);
+    for (const auto& [topic, kept] : retained_) send_(topic, kept.payload, true);
+    while (!backlog_.empty() && send_(backlog_.front().first, backlog_.front().second, false))
+        backlog_.pop_front();
+}
+
+std::map<std::string, std::string> StatePublisher::Retained() const {
+    std::lock_guard lock(mutex_);
+    std::map<std::string, std::string> out;
+    for (const auto& [topic, kept] : retained_) out[topic] = kept.payload;
+    return out;
+}
+
+}  // namespace roderavo::tool::bridge

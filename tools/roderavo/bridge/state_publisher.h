@@ -1,0 +1,75 @@
+// What the bridge publishes of the polled multiplexers: the state, version and clock
+// of each multiplexer and the state of each camera, retained and published when they
+// change; the alarm reports and poll events as they come. The retained states are
+// kept, so that each new connection to the broker gets them all again, and events
+// that came while the broker was away are published when it is back.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bridge_options.h"
+#include "poller.h"
+
+namespace roderavo::tool::bridge {
+
+// The state of a multiplexer as the topic says it: ok, failing, demoted, absent; empty
+// before its first cycle. Absent: it has not answered since the bridge started.
+std::string PublishedMuxState(const MuxView& view, MuxState shown);
+
+// The state of a camera: fine, alarm, video-loss, unknown; empty when not read yet.
+// A camera of a demoted or absent multiplexer is unknown.
+std::string PublishedCameraState(const MuxView& view, const std::string& muxState, int index);
+
+class StatePublisher {
+  public:
+    // Publishes one message (QoS 1); false when the broker is not there now.
+    using Sender =
+        std::function<bool(const std::string& topic, const std::string& payload, bool retain)>;
+
+    StatePublisher(Topics topics, bool json, Sender send);
+
+    // Everything the picture changed; returns the cameras (1..100) that have just gone
+    // into alarm or video loss, whose alarm report is to be read.
+    std::vector<int> Publish(const std::vector<MuxView>& muxes, PollClock::time_point now,
+                             std::chrono::milliseconds staleAfter);
+    // The alarm report of a camera (an ALS read): on …/camera/<n>/alarm.
+    void AlarmReport(int camera, const std::string& state, const std::string& report);
+    // A poll event (demotion, recovery, staleness): on …/event.
+    void Event(const std::string& text);
+    // The result of a command: on …/mux/<m>/result.
+    void Result(const std::string& topic, const std::string& payload) { Send(topic, payload); }
+    // The statistics of each multiplexer: on …/mux/<m>/statistics, retained.
+    void Statistics(const std::vector<MuxView>& muxes);
+
+    // After a new connection: every retained state again, then the events kept while
+    // the broker was away.
+    void Republish();
+    // The retained states as they stand, topic by topic.
+    std::map<std::string, std::string> Retained() const;
+
+  private:
+    // Publishes a retained state when `key` differs from the last one of the topic.
+    bool Set(const std::string& topic, const std::string& key, const std::string& payload);
+    void Send(const std::string& topic, const std::string& payload);  // not retained
+
+    Topics topics_;
+    bool json_;
+    Sender send_;
+    mutable std::mutex mutex_;
+    struct Kept {
+        std::string key, payload;
+    };
+    std::map<std::string, Kept> retained_;
+    std::deque<std::pair<std::string, std::string>> backlog_;  // events while away
+    std::array<std::optional<uint8_t>, 100> alarmBytes_{};     // the last AAS byte of each camera
+};
+
+}  // namespace roderavo::tool::bridge
