@@ -1,6 +1,7 @@
 // The exit codes and messages of the tool: refused addresses and values (1), line
 // failures (2) with what to check, and the port diagnostics.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <iomanip>
 
+#include "support/child_program.h"
 #include "support/pty_peer.h"
 #include "tool_fixture.h"
 
@@ -88,6 +90,22 @@ TEST_F(ToolOnSimulator, AWriteBatchIsJudgedWholeBeforeAnythingIsSent) {
         EXPECT_EQ(run.out, "") << value;
     }
     EXPECT_TRUE(sim.Received().empty());
+}
+
+// Ctrl-C in a batch lets the write on the line finish, then says whether it went out
+// and which were not sent; the simulator answers late, so the second write is on the
+// line when the interrupt comes.
+TEST_F(ToolOnSimulator, CtrlCDuringAWriteSaysWhatWentOut) {
+    sim.QueueFault({muxsim::FaultKind::Delay, 300}, 3);
+    roderavo_test::ChildProgram tool(RODERAVO_TOOL,
+                                     {"write", "--driver", RODERAVO_DRIVER, "--port",
+                                      sim.PortName(), "KEY1=53", "KEY2=53", "KEY3=53"},
+                                     roderavo_test::ChildProgram::Stderr::File);
+    ASSERT_EQ(tool.ReadLine(std::chrono::seconds(20)), "KEY1 = 53  done");
+    EXPECT_EQ(tool.Stop(SIGINT, std::chrono::seconds(20)), 130);
+    EXPECT_THAT(tool.Errors(), HasSubstr("stopped by Ctrl-C: KEY2=53 went out and was "
+                                         "acknowledged; not sent: KEY3=53"));
+    EXPECT_EQ(sim.Received().size(), 2u);
 }
 
 // A reply that arrived whole but carries a camera state the driver does not know is

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "json_out.h"
+#include "terminal.h"
 #include "text.h"
 #include "write_path.h"
 
@@ -20,10 +21,25 @@ int SendWrite(const CommonOptions& options, Session& session, const PreparedWrit
         if (!outcome.logLine.empty()) record["log"] = outcome.logLine;
         PrintJsonLine(record);
     } else if (outcome.status == KOR_OK) {
-        std::cout << address << " = " << write.valueText << "  done\n";
+        std::cout << address << " = " << write.valueText << "  done" << std::endl;
     }
     if (!outcome.explanation.empty()) Complain(outcome.explanation);
     return outcome.exitCode;
+}
+
+std::string Item(const PreparedWrite& write) {
+    return write.gate.gate.address + "=" + write.valueText;
+}
+
+// After Ctrl-C: whether the write on the line went out, and what was not sent.
+void ReportInterrupted(const std::vector<PreparedWrite>& writes, std::size_t current, bool done) {
+    std::string message =
+        "stopped by Ctrl-C: " + Item(writes[current]) +
+        (done ? " went out and was acknowledged" : " did not go through (see above)");
+    std::string rest;
+    for (std::size_t i = current + 1; i < writes.size(); ++i)
+        rest += (rest.empty() ? "" : " ") + Item(writes[i]);
+    Complain(message + (rest.empty() ? "" : "; not sent: " + rest));
 }
 
 }  // namespace
@@ -45,9 +61,21 @@ int RunWrite(const CommonOptions& options, const std::vector<std::string>& assig
     if (exitCode != kExitOk) return exitCode;
     session.UseTap(true);  // the tap tells a refusing multiplexer from a bad line
     if (!session.OpenLine(options, &exitCode)) return exitCode;
+    // Ctrl-C lets the write on the line finish, then says what went out; a second one
+    // ends at once.
+    InstallStopSignals();
+    ExitOnSecondInterrupt(true,
+                          "roderavo: ended at once: the write on the line may or may not have "
+                          "gone out\n");
     // A line failure outweighs a refused value.
-    for (const auto& write : writes)
-        exitCode = std::max(exitCode, SendWrite(options, session, write));
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        const int result = SendWrite(options, session, writes[i]);
+        exitCode = std::max(exitCode, result);
+        if (StopRequested()) {
+            ReportInterrupted(writes, i, result == kExitOk);
+            return kExitInterrupted;
+        }
+    }
     return exitCode;
 }
 

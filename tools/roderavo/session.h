@@ -21,8 +21,9 @@ namespace roderavo::tool {
 
 // Exit codes of the tool.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitRefused = 1;  // an address or value was refused, or bad usage
-inline constexpr int kExitLine = 2;     // the line failed: port, device, answers
+inline constexpr int kExitRefused = 1;        // an address or value was refused, or bad usage
+inline constexpr int kExitLine = 2;           // the line failed: port, device, answers
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C (the shell's 128 + SIGINT)
 
 struct CommonOptions {
     std::string driverPath;

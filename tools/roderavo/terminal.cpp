@@ -39,10 +39,16 @@ void RestoreTerminal() {
     if (gKeys != 0) tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTermios);
 }
 
+const char* volatile gSecondNote = nullptr;
+
 void OnStop(int signal) {
     if (signal == SIGINT && gStop != 0 && (gScreenTaken != 0 || gExitOnSecond != 0)) {
         // The user insists: the driver may be waiting on a dead line.
-        RestoreTerminal();
+        if (gScreenTaken != 0) RestoreTerminal();
+        if (const char* note = gSecondNote) {
+            const ssize_t ignored = write(STDERR_FILENO, note, std::strlen(note));
+            (void)ignored;
+        }
         _exit(130);
     }
     gStop = 1;
@@ -75,7 +81,8 @@ void RequestStop() {
     gStop = 1;
 }
 
-void ExitOnSecondInterrupt(bool exit) {
+void ExitOnSecondInterrupt(bool exit, const char* note) {
+    gSecondNote = note;
     gExitOnSecond = exit ? 1 : 0;
 }
 

@@ -16,8 +16,9 @@ void InstallStopSignals();
 bool StopRequested();
 void RequestStop();
 bool ResizeRequested();  // and clears the request
-// While the tool waits for the driver to finish an exchange, a second SIGINT ends it.
-void ExitOnSecondInterrupt(bool exit);
+// While the tool waits for the driver to finish an exchange, a second SIGINT ends it
+// at once (exit code 130), with `note` on stderr if given.
+void ExitOnSecondInterrupt(bool exit, const char* note = nullptr);
 
 class LiveScreen {
   public:

@@ -1,6 +1,7 @@
 // The terminal on Windows: the view stays plain (no alternate screen, no keys),
 // and Ctrl-C or Ctrl-Break asks the tool to stop.
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 #include "terminal.h"
@@ -11,9 +12,13 @@ namespace {
 
 volatile std::sig_atomic_t gStop = 0;
 volatile std::sig_atomic_t gExitOnSecond = 0;
+const char* volatile gSecondNote = nullptr;
 
 void OnStop(int signal) {
-    if (signal == SIGINT && gStop != 0 && gExitOnSecond != 0) std::_Exit(130);
+    if (signal == SIGINT && gStop != 0 && gExitOnSecond != 0) {
+        if (const char* note = gSecondNote) std::fputs(note, stderr);
+        std::_Exit(130);
+    }
     gStop = 1;
     std::signal(signal, OnStop);  // the C run-time resets a handler once it ran
 }
@@ -34,7 +39,8 @@ void RequestStop() {
     gStop = 1;
 }
 
-void ExitOnSecondInterrupt(bool exit) {
+void ExitOnSecondInterrupt(bool exit, const char* note) {
+    gSecondNote = note;
     gExitOnSecond = exit ? 1 : 0;
 }
 
