@@ -18,7 +18,7 @@ run_side() {
     local side=$1 port status=0
     coproc SIM {
         exec "$muxsim" --clock '2000-11-06 08:12:33' --frozen-clock --alarm 23 --video-loss 25 \
-            --version 'AMUX 20CD V2.10' --trace 2> "e2e-$side-wire.txt"
+            --mux-version 'AMUX 20CD V2.10' --trace 2> "e2e-$side-wire.txt"
     }
     sim_pid=$SIM_PID
     read -r -t 10 port <&"${SIM[0]}" || wine_fail "the simulator did not come up"

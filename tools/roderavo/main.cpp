@@ -198,7 +198,12 @@ Command AddBridgeCommand(CLI::App& app, Invocation& in) {
     AddLineOptions(cmd, in.common);
     bridge::AddBridgeOptions(cmd, in.bridge);
     cmd->get_option("--json")->description("JSON payloads (plain text by default)");
-    return {cmd, [&in] { return bridge::RunBridge(in.common, in.bridge); }};
+    return {cmd, [&in, cmd] {
+                // The site file's multiplexers, unless --mux was given here.
+                if (cmd->count("--mux") == 0 && !in.common.siteFile.empty())
+                    in.bridge.muxes = in.poll.muxes;
+                return bridge::RunBridge(in.common, in.bridge);
+            }};
 }
 #endif
 
