@@ -15,11 +15,9 @@ namespace roderavo::tool {
 
 namespace {
 
-volatile sig_atomic_t gStop = 0;
 volatile sig_atomic_t gResize = 0;
 volatile sig_atomic_t gScreenTaken = 0;
 volatile sig_atomic_t gKeys = 0;  // stdin is a terminal in key mode
-volatile sig_atomic_t gExitOnSecond = 0;
 termios gSavedTermios{};
 
 constexpr char kEnter[] = "\x1b[?1049h\x1b[?25l\x1b[H\x1b[2J";
@@ -39,19 +37,18 @@ void RestoreTerminal() {
     if (gKeys != 0) tcsetattr(STDIN_FILENO, TCSANOW, &gSavedTermios);
 }
 
-const char* volatile gSecondNote = nullptr;
-
 void OnStop(int signal) {
-    if (signal == SIGINT && gStop != 0 && (gScreenTaken != 0 || gExitOnSecond != 0)) {
+    if (signal == SIGINT && stop::requested != 0 &&
+        (gScreenTaken != 0 || stop::exitOnSecond != 0)) {
         // The user insists: the driver may be waiting on a dead line.
         if (gScreenTaken != 0) RestoreTerminal();
-        if (const char* note = gSecondNote) {
+        if (const char* note = stop::secondNote) {
             const ssize_t ignored = write(STDERR_FILENO, note, std::strlen(note));
             (void)ignored;
         }
         _exit(130);
     }
-    gStop = 1;
+    stop::requested = 1;
 }
 
 void OnResize(int) {
@@ -72,18 +69,6 @@ void InstallStopSignals() {
     sigemptyset(&resize.sa_mask);
     sigaction(SIGWINCH, &resize, nullptr);
     signal(SIGPIPE, SIG_IGN);  // a closed pipe shows as a failed write, and polling stops
-}
-
-bool StopRequested() {
-    return gStop != 0;
-}
-void RequestStop() {
-    gStop = 1;
-}
-
-void ExitOnSecondInterrupt(bool exit, const char* note) {
-    gSecondNote = note;
-    gExitOnSecond = exit ? 1 : 0;
 }
 
 bool ResizeRequested() {

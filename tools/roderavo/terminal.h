@@ -4,6 +4,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <thread>
 #include <vector>
@@ -13,12 +14,28 @@ namespace roderavo::tool {
 // SIGINT, SIGTERM and SIGHUP ask the tool to stop; a second SIGINT while the
 // terminal is taken restores it and ends the process at once.
 void InstallStopSignals();
-bool StopRequested();
-void RequestStop();
 bool ResizeRequested();  // and clears the request
+
+// The stop request, set by the signal handlers of each platform's terminal file.
+namespace stop {
+inline volatile std::sig_atomic_t requested = 0;
+inline volatile std::sig_atomic_t exitOnSecond = 0;  // a second SIGINT ends the process
+inline const char* volatile secondNote = nullptr;    // and says this on stderr
+}  // namespace stop
+
+inline bool StopRequested() {
+    return stop::requested != 0;
+}
+inline void RequestStop() {
+    stop::requested = 1;
+}
+
 // While the tool waits for the driver to finish an exchange, a second SIGINT ends it
 // at once (exit code 130), with `note` on stderr if given.
-void ExitOnSecondInterrupt(bool exit, const char* note = nullptr);
+inline void ExitOnSecondInterrupt(bool exit, const char* note = nullptr) {
+    stop::secondNote = note;
+    stop::exitOnSecond = exit ? 1 : 0;
+}
 
 class LiveScreen {
   public:

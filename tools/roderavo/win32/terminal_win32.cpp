@@ -10,16 +10,12 @@ namespace roderavo::tool {
 
 namespace {
 
-volatile std::sig_atomic_t gStop = 0;
-volatile std::sig_atomic_t gExitOnSecond = 0;
-const char* volatile gSecondNote = nullptr;
-
 void OnStop(int signal) {
-    if (signal == SIGINT && gStop != 0 && gExitOnSecond != 0) {
-        if (const char* note = gSecondNote) std::fputs(note, stderr);
+    if (signal == SIGINT && stop::requested != 0 && stop::exitOnSecond != 0) {
+        if (const char* note = stop::secondNote) std::fputs(note, stderr);
         std::_Exit(130);
     }
-    gStop = 1;
+    stop::requested = 1;
     std::signal(signal, OnStop);  // the C run-time resets a handler once it ran
 }
 
@@ -29,19 +25,6 @@ void InstallStopSignals() {
     std::signal(SIGINT, OnStop);
     std::signal(SIGTERM, OnStop);
     std::signal(SIGBREAK, OnStop);
-}
-
-bool StopRequested() {
-    return gStop != 0;
-}
-
-void RequestStop() {
-    gStop = 1;
-}
-
-void ExitOnSecondInterrupt(bool exit, const char* note) {
-    gSecondNote = note;
-    gExitOnSecond = exit ? 1 : 0;
 }
 
 bool ResizeRequested() {
