@@ -117,8 +117,10 @@ TEST_F(BridgeOnBroker, AnAlarmChangeGivesOneCameraMessage) {
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_THAT(reports[0].payload, HasSubstr("Alarm"));
     EXPECT_FALSE(reports[0].retained);
+    // What the broker still hands over of the retained states after Clear() is old;
+    // of what the bridge published since, only camera 25 changed.
     for (const Message& m : probe->Messages()) {
-        if (m.topic.find("/camera/") != std::string::npos) {
+        if (!m.retained && m.topic.find("/camera/") != std::string::npos) {
             EXPECT_THAT(m.topic, StartsWith(kPrefix + "/camera/25/")) << m.payload;
         }
     }
@@ -180,7 +182,6 @@ TEST_F(BridgeOnBroker, ARetainedCommandIsNotRun) {
     {
         auto sender = Subscribe("nothing");
         ASSERT_TRUE(sender->Publish(kPrefix + "/mux/1/set/key", "53", true));
-        std::this_thread::sleep_for(100ms);
     }
     auto probe = Subscribe();
     StartBridge();

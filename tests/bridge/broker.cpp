@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <csignal>
 #include <cstdlib>
@@ -155,6 +156,8 @@ Probe::Probe(int port, std::string filter, ClientTls tls, std::string user, std:
     mosq_ = mosquitto_new(nullptr, true, this);
     mosquitto_connect_callback_set(mosq_, &Probe::Connected_);
     mosquitto_message_callback_set(mosq_, &Probe::Received);
+    mosquitto_subscribe_callback_set(mosq_, &Probe::Subscribed);
+    mosquitto_publish_callback_set(mosq_, &Probe::Acknowledged);
     mosquitto_reconnect_delay_set(mosq_, 1, 1, false);
     if (!user.empty()) mosquitto_username_pw_set(mosq_, user.c_str(), password.c_str());
     if (!tls.ca.empty())
@@ -175,8 +178,6 @@ void Probe::Connected_(mosquitto* mosq, void* self, int rc) {
     auto* probe = static_cast<Probe*>(self);
     if (rc != 0) return;
     mosquitto_subscribe(mosq, nullptr, probe->filter_.c_str(), 1);
-    std::lock_guard lock(probe->mutex_);
-    probe->connected_ = true;
 }
 
 void Probe::Received(mosquitto*, void* self, const mosquitto_message* message) {
@@ -194,24 +195,45 @@ void Probe::Received(mosquitto*, void* self, const mosquitto_message* message) {
     if (hook) hook(m);
 }
 
-bool Probe::Connected(std::chrono::milliseconds timeout) {
+bool Probe::Await(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < end) {
+    for (;;) {
         {
             std::lock_guard lock(mutex_);
-            if (connected_) break;
+            if (done()) return true;
         }
+        if (std::chrono::steady_clock::now() >= end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    // The subscription is in place once the broker has answered a round trip.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::lock_guard lock(mutex_);
-    return connected_;
+}
+
+bool Probe::Connected(std::chrono::milliseconds timeout) {
+    return Await([this] { return connected_; }, timeout);
 }
 
 bool Probe::Publish(const std::string& topic, const std::string& payload, bool retain) {
-    return mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                             payload.data(), 1, retain) == MOSQ_ERR_SUCCESS;
+    int mid = 0;
+    if (mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                          payload.data(), 1, retain) != MOSQ_ERR_SUCCESS)
+        return false;
+    return Await(
+        [this, mid] {
+            return std::find(acknowledged_.begin(), acknowledged_.end(), mid) !=
+                   acknowledged_.end();
+        },
+        std::chrono::seconds(10));
+}
+
+void Probe::Subscribed(mosquitto*, void* self, int, int, const int*) {
+    auto* probe = static_cast<Probe*>(self);
+    std::lock_guard lock(probe->mutex_);
+    probe->connected_ = true;
+}
+
+void Probe::Acknowledged(mosquitto*, void* self, int mid) {
+    auto* probe = static_cast<Probe*>(self);
+    std::lock_guard lock(probe->mutex_);
+    probe->acknowledged_.push_back(mid);
 }
 
 std::vector<Message> Probe::Messages() const {

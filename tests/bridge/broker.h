@@ -80,7 +80,9 @@ class Probe {
     Probe(int port, std::string filter, ClientTls tls = {}, std::string user = {},
           std::string password = {});
     ~Probe();
+    // Connected, and the broker has confirmed the subscription.
     bool Connected(std::chrono::milliseconds timeout);
+    // Publishes with QoS 1 and waits for the broker's acknowledgement.
     bool Publish(const std::string& topic, const std::string& payload, bool retain = false);
     std::vector<Message> Messages() const;
     std::vector<Message> On(const std::string& topic) const;
@@ -96,12 +98,16 @@ class Probe {
   private:
     static void Connected_(mosquitto*, void* self, int rc);
     static void Received(mosquitto*, void* self, const mosquitto_message* message);
+    static void Subscribed(mosquitto*, void* self, int mid, int count, const int* qos);
+    static void Acknowledged(mosquitto*, void* self, int mid);
+    bool Await(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
     mosquitto* mosq_ = nullptr;
     std::string filter_;
     mutable std::mutex mutex_;
     std::vector<Message> messages_;
-    bool connected_ = false;
+    bool connected_ = false;  // and subscribed
+    std::vector<int> acknowledged_;
     std::function<void(const Message&)> hook_;
 };
 
