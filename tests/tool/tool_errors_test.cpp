@@ -93,8 +93,8 @@ TEST_F(ToolOnSimulator, AWriteBatchIsJudgedWholeBeforeAnythingIsSent) {
 }
 
 // Ctrl-C in a batch lets the write on the line finish, then says whether it went out
-// and which were not sent; the simulator answers late, so the second write is on the
-// line when the interrupt comes.
+// and which were not sent; the simulator answers late, so that the interrupt comes
+// in the middle of the batch.
 TEST_F(ToolOnSimulator, CtrlCDuringAWriteSaysWhatWentOut) {
     sim.QueueFault({muxsim::FaultKind::Delay, 300}, 3);
     roderavo_test::ChildProgram tool(RODERAVO_TOOL,
@@ -103,9 +103,12 @@ TEST_F(ToolOnSimulator, CtrlCDuringAWriteSaysWhatWentOut) {
                                      roderavo_test::ChildProgram::Stderr::File);
     ASSERT_EQ(tool.ReadLine(std::chrono::seconds(20)), "KEY1 = 53  done");
     EXPECT_EQ(tool.Stop(SIGINT, std::chrono::seconds(20)), 130);
-    EXPECT_THAT(tool.Errors(), HasSubstr("stopped by Ctrl-C: KEY2=53 went out and was "
-                                         "acknowledged; not sent: KEY3=53"));
-    EXPECT_EQ(sim.Received().size(), 2u);
+    // The interrupt comes while KEY2 is on the line, or just before it goes out.
+    const std::size_t sent = sim.Received().size();
+    ASSERT_TRUE(sent == 1 || sent == 2) << sent;
+    EXPECT_THAT(tool.Errors(), HasSubstr("stopped by Ctrl-C: KEY" + std::to_string(sent) +
+                                         "=53 went out and was acknowledged; not sent: " +
+                                         (sent == 1 ? "KEY2=53 KEY3=53" : "KEY3=53")));
 }
 
 // A reply that arrived whole but carries a camera state the driver does not know is
