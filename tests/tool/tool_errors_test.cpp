@@ -205,6 +205,20 @@ TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {
     EXPECT_EQ(write.exitCode, 0) << write.err;
 }
 
+// Line settings that the port refuses are named as such, also when the protocol tap
+// holds the device (poll) and the port itself is not to blame.
+TEST(ToolLine, RefusedLineSettingsAreNamedNotABusyPort) {
+    for (const std::string command : {"read", "poll"}) {
+        const ToolRun run = RunTool({command, "--simulate", "--stop-bits", "1.5",
+                                     command == "poll" ? "--cycles=1" : "VER1"});
+        EXPECT_EQ(run.exitCode, 2) << command << run.err;
+        EXPECT_THAT(run.err, HasSubstr("could not be set to 9600 baud, 8 data bits, parity none, "
+                                       "1.5 stop bits"))
+            << command;
+        EXPECT_THAT(run.err, Not(HasSubstr("busy"))) << command;
+    }
+}
+
 TEST(ToolLine, AFileOrDirectoryGivenAsAPortIsNamedAsSuch) {
     const auto dir =
         std::filesystem::temp_directory_path() / ("roderavo-notty-" + std::to_string(getpid()));

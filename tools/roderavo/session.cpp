@@ -198,7 +198,9 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     const int32_t status = driver_.Init(options.instance, settings);
     if (status == KOR_OK) return true;
     if (status == KOR_COMM_FAILURE) {
-        std::string why = DiagnosePort(devicePath_);
+        // Through the tap the device itself opened (the tap holds it): what failed is
+        // the line settings.
+        std::string why = tap_ ? std::string() : DiagnosePort(devicePath_);
         if (why.empty())
             why = "the device is there but could not be set to " + std::to_string(options.baud) +
                   " baud, " + std::to_string(options.dataBits) + " data bits, parity " +
