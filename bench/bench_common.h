@@ -25,6 +25,8 @@
 
 #include <roderavo/kor.h>
 
+#include "support/host_records.h"
+
 namespace bench {
 
 using Nanos = int64_t;
@@ -169,34 +171,11 @@ class PtyResponder {
     std::string path_;
 };
 
-// The Init record of a driver instance on a port, 8N1.
+// The records a host fills in, as the tests fill them.
 inline InitParams MakeInit(const std::string& portName, uint16_t baud, int32_t pollInterval) {
-    InitParams params{};
-    std::memset(&params, 0, sizeof params);
-    std::strncpy(params.PortName, portName.c_str(), sizeof params.PortName - 1);
-    params.OpenRequested = 1;
-    params.PollInterval = pollInterval;
-    params.BaudRate = baud;
-    params.DataBits = 8;
-    params.StopBits = 0;
-    params.Parity = 0;
-    return params;
+    return roderavo_test::MakeInitParams(portName, pollInterval, 1, baud);
 }
-
-// A gate's record as SingleParse leaves it.
-inline GateParams MakeGate(const char* address, int32_t plcNum, int32_t accessClass,
-                           int32_t valueKind, void* value) {
-    GateParams gate{};
-    gate.Address = address;
-    gate.plcNum = plcNum;
-    gate.AccessClass = accessClass;
-    gate.Recorded5 = 0;
-    gate.Recorded6 = -1;
-    gate.Recorded7 = 16;
-    gate.ValueKind = valueKind;
-    gate.Value = value;
-    return gate;
-}
+using roderavo_test::MakeGateParams;
 
 // The driver instance of a benchmark: Init through KorMain, reads, Exit.
 class Instance {
@@ -210,12 +189,7 @@ class Instance {
     ~Instance() { Call(11, nullptr); }
     int32_t Read(GateParams& gate) { return Call(5, &gate); }
     int32_t Call(uint32_t function, void* params) {
-        KorCall call{};
-        call.Context = &context_;
-        call.FunctionNumber = function;
-        call.InstanceNumber = kInstanceNumber;
-        call.Params = params;
-        return KorMain(&call);
+        return roderavo_test::CallDriver(context_, function, kInstanceNumber, params);
     }
     DriverContext& Context() { return context_; }
 

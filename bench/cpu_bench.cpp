@@ -69,8 +69,8 @@ BENCHMARK(AddressParse);
 
 void RequestBuild(benchmark::State& state) {
     KorNumberValue value{0, 0};
-    GateParams aas = bench::MakeGate("AAS1", 1, 2, 0, &value);
-    GateParams als = bench::MakeGate("ALS121", 1, 2, 0, &value);
+    GateParams aas = bench::MakeGateParams("AAS1", 1, 2, 0, &value);
+    GateParams als = bench::MakeGateParams("ALS121", 1, 2, 0, &value);
     for (auto _ : state) {
         // GateOf is part of the build: the read path makes the gate from the record.
         auto a = roderavo::BuildStatusRequest(roderavo::GateOf(aas));
@@ -139,7 +139,7 @@ void Decode(benchmark::State& state) {
     call.InstanceNumber = bench::Instance::kInstanceNumber;
     const roderavo::Line line = roderavo::LineOf(call);
     KorNumberValue value{0, 0};
-    GateParams params = bench::MakeGate("AAS1", 1, 2, 0, &value);
+    GateParams params = bench::MakeGateParams("AAS1", 1, 2, 0, &value);
     const roderavo::Gate gate = roderavo::GateOf(params);
     roderavo::ReplyBuffer reply{};
     std::copy(fake.Reply().begin(), fake.Reply().end(), reply.begin());
@@ -166,7 +166,7 @@ void SingleReadOnFakePort(benchmark::State& state) {
     }
     for (auto _ : state) {
         KorNumberValue value{0, 0};
-        GateParams gate = bench::MakeGate("AAS1", 1, 2, 0, &value);
+        GateParams gate = bench::MakeGateParams("AAS1", 1, 2, 0, &value);
         if (fake.Instance().Read(gate) != 0 || value.Number != 1) {
             state.SkipWithError("the read failed");
             return;
@@ -185,7 +185,7 @@ void SingleReadAlsOnFakePort(benchmark::State& state) {
     }
     for (auto _ : state) {
         KorNumberValue value{0, 7};
-        GateParams gate = bench::MakeGate("ALS121", 1, 2, 0, &value);
+        GateParams gate = bench::MakeGateParams("ALS121", 1, 2, 0, &value);
         if (fake.Instance().Read(gate) != 0 || value.Number != 0) {
             state.SkipWithError("the read failed");
             return;

@@ -75,7 +75,7 @@ class RoderavoClient : public Client {
     bool Ok() const { return ok_; }
     bool Exchange() override {
         KorNumberValue value{0, 7};
-        GateParams gate = bench::MakeGate("ALS121", 1, 2, 0, &value);
+        GateParams gate = bench::MakeGateParams("ALS121", 1, 2, 0, &value);
         return instance_.Read(gate) == 0 && value.Number == 0;
     }
 

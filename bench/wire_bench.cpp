@@ -79,7 +79,7 @@ bool Open(Poll& poll, uint32_t baud) {
 bool ReadList(Poll& poll, const char* word, int mux) {
     const std::string address = word + std::to_string(mux);
     KorNumberValue value{0, 0};
-    GateParams gate = bench::MakeGate(address.c_str(), mux, 2, 0, &value);
+    GateParams gate = bench::MakeGateParams(address.c_str(), mux, 2, 0, &value);
     return poll.instance.Read(gate) == 0;
 }
 

@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/prctl.h>
 #include <termios.h>
 #include <time.h>
@@ -24,6 +23,7 @@
 
 #include "device.h"
 #include "frame_reader.h"
+#include "raw_line.h"
 
 namespace muxsim {
 
@@ -36,25 +36,9 @@ inline constexpr int kFrameGapMs = 100;
 // How long one write may wait for room on the line before the rest is dropped.
 inline constexpr int kWriteWaitMs = 1000;
 
-speed_t SpeedOf(uint32_t baud) {
-    switch (baud) {
-        case 1200:
-            return B1200;
-        case 2400:
-            return B2400;
-        case 4800:
-            return B4800;
-        case 19200:
-            return B19200;
-        case 38400:
-            return B38400;
-        case 57600:
-            return B57600;
-        case 115200:
-            return B115200;
-        default:
-            return B9600;
-    }
+// The line's speed: the paced one, else 9600.
+uint32_t LineBaud(uint32_t paced) {
+    return paced == 0 ? 9600 : paced;
 }
 
 // The line's time, in nanoseconds on CLOCK_MONOTONIC: the pacing sleeps to absolute
@@ -469,40 +453,19 @@ Simulator::~Simulator() {
 
 bool Simulator::StartOnPty() {
     if (impl_->thread.joinable()) return false;
-    int master = -1;
-    int slave = -1;
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return false;
-    termios settings{};
-    tcgetattr(slave, &settings);
-    cfmakeraw(&settings);
-    settings.c_cflag |= CLOCAL | CREAD;
-    cfsetspeed(&settings, SpeedOf(impl_->options.baud));
-    tcsetattr(slave, TCSANOW, &settings);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    std::array<char, 128> name{};
-    if (ptsname_r(master, name.data(), name.size()) != 0) {
-        close(master);
-        close(slave);
-        return false;
-    }
-    return impl_->Start(master, slave, name.data());
+    RawPty pty;
+    if (!OpenRawPty(LineBaud(impl_->options.baud), &pty)) return false;
+    return impl_->Start(pty.master, pty.slave, pty.path);
 }
 
 bool Simulator::StartOnDevice(const std::string& path) {
     if (impl_->thread.joinable()) return false;
     const int line = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (line < 0) return false;
-    termios settings{};
-    if (tcgetattr(line, &settings) == 0) {
-        cfmakeraw(&settings);
-        settings.c_cflag |= CLOCAL | CREAD;
-        settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
-        cfsetspeed(&settings, SpeedOf(impl_->options.baud));
-        tcsetattr(line, TCSANOW, &settings);
-        tcflush(line, TCIOFLUSH);
-    }
+    LineFraming framing;  // 8N1
+    framing.baud = LineBaud(impl_->options.baud);
+    SetRawLine(line, framing);
+    tcflush(line, TCIOFLUSH);
     return impl_->Start(line, -1, path);
 }
 

@@ -61,26 +61,12 @@ class DriverHarness {
     }
 
     int32_t Call(uint32_t function, void* params) {
-        KorCall call{};
-        call.Context = &context_;
-        call.FunctionNumber = function;
-        call.InstanceNumber = kInstance;
-        call.Params = params;
-        return KorMain(&call);
+        return roderavo_test::CallDriver(context_, function, kInstance, params);
     }
 
     static GateParams Gate(const char* address, int32_t plcNum, int32_t accessClass,
                            int32_t valueKind, void* value) {
-        GateParams gate{};
-        gate.Address = address;
-        gate.plcNum = plcNum;
-        gate.AccessClass = accessClass;
-        gate.Recorded5 = 0;
-        gate.Recorded6 = -1;
-        gate.Recorded7 = 16;
-        gate.ValueKind = valueKind;
-        gate.Value = value;
-        return gate;
+        return roderavo_test::MakeGateParams(address, plcNum, accessClass, valueKind, value);
     }
 
     // Reads a gate (function 5) after clearing the log and the pause count.

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/host_records.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -29,12 +31,7 @@ DriverContext context{};
 int failures = 0;
 
 int32_t Call(uint32_t function, void* params) {
-    KorCall call{};
-    call.Context = &context;
-    call.FunctionNumber = function;
-    call.InstanceNumber = kInstance;
-    call.Params = params;
-    return KorMain(&call);
+    return roderavo_test::CallDriver(context, function, kInstance, params);
 }
 
 void PrintLog() {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -14,6 +13,8 @@
 #include <mutex>
 #include <span>
 #include <thread>
+
+#include <muxsim/raw_line.h>
 
 #include "port.h"
 #include "text.h"
@@ -28,35 +29,6 @@ using Clock = LineMonitor::Clock;
 constexpr int kFrameGapMs = 100;
 // How long one relayed write may wait for room before the rest is dropped.
 constexpr int kWriteWaitMs = 1000;
-
-speed_t FixedSpeed(uint32_t baud) {
-    constexpr std::array<std::pair<uint32_t, speed_t>, 10> kSpeeds{{{300, B300},
-                                                                    {600, B600},
-                                                                    {1200, B1200},
-                                                                    {2400, B2400},
-                                                                    {4800, B4800},
-                                                                    {9600, B9600},
-                                                                    {19200, B19200},
-                                                                    {38400, B38400},
-                                                                    {57600, B57600},
-                                                                    {115200, B115200}}};
-    for (const auto& [rate, speed] : kSpeeds)
-        if (rate == baud) return speed;
-    return B0;
-}
-
-tcflag_t DataBits(uint16_t bits) {
-    switch (bits) {
-        case 5:
-            return CS5;
-        case 6:
-            return CS6;
-        case 7:
-            return CS7;
-        default:
-            return CS8;
-    }
-}
 
 bool WriteAll(int fd, std::span<const uint8_t> bytes) {
     while (!bytes.empty()) {
@@ -74,24 +46,6 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
 }
 
 }  // namespace
-
-bool ConfigureTapLine(int fd, const LineSettings& line) {
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) return false;
-    cfmakeraw(&tio);
-    tio.c_cflag |= CLOCAL | CREAD;
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
-    tio.c_cflag |= DataBits(line.dataBits);
-    if (line.stopBits != 0) tio.c_cflag |= CSTOPB;
-    // none, odd, even, mark, space
-    constexpr std::array<tcflag_t, 5> kParity{0, PARENB | PARODD, PARENB, PARENB | PARODD | CMSPAR,
-                                              PARENB | CMSPAR};
-    tio.c_cflag |= kParity[std::min<std::size_t>(line.parity, 4)];
-    const speed_t speed = FixedSpeed(line.baudRate);
-    if (speed != B0) cfsetspeed(&tio, speed);
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
-    return speed != B0 || SetTapCustomBaud(fd, line.baudRate);
-}
 
 class LineTap::Impl {
   public:
@@ -125,29 +79,20 @@ bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line
         if (error->empty()) *error = "cannot open " + devicePath + ": " + std::strerror(why);
         return false;
     }
-    if (!ConfigureTapLine(device, line)) {
+    if (!muxsim::SetRawLine(device,
+                            {line.baudRate, line.dataBits, line.parity, line.stopBits != 0})) {
         *error = devicePath + " could not be set to the line settings given";
         return false;
     }
     tcflush(device, TCIOFLUSH);
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 ||
-        pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    muxsim::RawPty pty;
+    if (!muxsim::OpenRawPty(line.baudRate, &pty) || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
         *error = "no pseudo-terminal for the protocol tap (is /dev/ptmx there?)";
         return false;
     }
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
-    std::array<char, 128> name{};
-    if (ptsname_r(master, name.data(), name.size()) != 0) {
-        *error = "the protocol tap's pseudo-terminal has no name";
-        return false;
-    }
-    portName = std::string(name.data()).substr(std::strlen("/dev/"));
+    master = pty.master;
+    slave = pty.slave;
+    portName = pty.path.substr(std::strlen("/dev/"));
     thread = std::thread([this] { Relay(); });
     return true;
 }

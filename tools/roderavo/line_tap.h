@@ -39,9 +39,4 @@ class LineTap {
     std::unique_ptr<Impl> impl_;
 };
 
-// Sets the line of an open tty: raw, the speed, data bits, parity and stop bits.
-bool ConfigureTapLine(int fd, const LineSettings& line);
-// Speeds outside the fixed list (Linux termios2).
-bool SetTapCustomBaud(int fd, uint32_t baud);
-
 }  // namespace roderavo::tool

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-namespace roderavo::tool {
+namespace muxsim {
 
-bool SetTapCustomBaud(int fd, uint32_t baud) {
+bool SetCustomBaud(int fd, uint32_t baud) {
     termios2 line{};
     if (ioctl(fd, TCGETS2, &line) != 0) return false;
     line.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
@@ -16,4 +16,4 @@ bool SetTapCustomBaud(int fd, uint32_t baud) {
     return ioctl(fd, TCSETS2, &line) == 0;
 }
 
-}  // namespace roderavo::tool
+}  // namespace muxsim
