@@ -127,26 +127,32 @@ std::vector<Command> AddGateCommands(CLI::App& app, Invocation& in) {
             {write, [&in] { return RunWrite(in.common, in.writeAssignments); }}};
 }
 
-Command AddPollCommand(CLI::App& app, Invocation& in) {
-    PollOptions& poll = in.poll;
-    auto* cmd = app.add_subcommand(
-        "poll", "Poll every multiplexer (VER, TAD, AAS, VLS) and show a live view");
-    AddDriverOptions(cmd, in.common);
-    AddLineOptions(cmd, in.common);
+// What poll and the bridge read, and how they treat a multiplexer that fails.
+void AddPollingOptions(CLI::App* cmd, PollOptions& poll) {
     cmd->add_option("--mux", poll.muxes, "Multiplexers to poll, e.g. 0,1,2 (default all)")
         ->delimiter(',')
         ->check(roderavo::cli::WholeNumber(0, 4));
-    cmd->add_option("--cycles", poll.cycles,
-                    "Stop after N cycles (0: until stopped; default: until Ctrl-C on a "
-                    "terminal, 5 otherwise)")
-        ->check(roderavo::cli::WholeNumber(0));
-    cmd->add_option("--duration", poll.duration, "Stop after this time, e.g. 5 or 5s");
+    cmd->add_option("--duration", poll.duration,
+                    "Stop after this time, e.g. 5 or 5s (default: until stopped)");
     cmd->add_option("--demote-after", poll.demoteAfter,
                     "Failed cycles in a row before a multiplexer is demoted")
         ->capture_default_str();
     cmd->add_option("--demote-for", poll.demoteFor,
                     "A demoted multiplexer is polled only this often (e.g. 10s)")
         ->capture_default_str();
+}
+
+Command AddPollCommand(CLI::App& app, Invocation& in) {
+    PollOptions& poll = in.poll;
+    auto* cmd = app.add_subcommand(
+        "poll", "Poll every multiplexer (VER, TAD, AAS, VLS) and show a live view");
+    AddDriverOptions(cmd, in.common);
+    AddLineOptions(cmd, in.common);
+    AddPollingOptions(cmd, poll);
+    cmd->add_option("--cycles", poll.cycles,
+                    "Stop after N cycles (0: until stopped; default: until Ctrl-C on a "
+                    "terminal, 5 otherwise)")
+        ->check(roderavo::cli::WholeNumber(0));
     cmd->add_option("--color", poll.colour, "auto, always or never")
         ->check(CLI::IsMember({"auto", "always", "never"}))
         ->capture_default_str();
@@ -196,14 +202,10 @@ Command AddBridgeCommand(CLI::App& app, Invocation& in) {
         "commands from it (docs/guide.md, The MQTT bridge)");
     AddDriverOptions(cmd, in.common);
     AddLineOptions(cmd, in.common);
+    AddPollingOptions(cmd, in.poll);
     bridge::AddBridgeOptions(cmd, in.bridge);
     cmd->get_option("--json")->description("JSON payloads (plain text by default)");
-    return {cmd, [&in, cmd] {
-                // The site file's multiplexers, unless --mux was given here.
-                if (cmd->count("--mux") == 0 && !in.common.siteFile.empty())
-                    in.bridge.muxes = in.poll.muxes;
-                return bridge::RunBridge(in.common, in.bridge);
-            }};
+    return {cmd, [&in] { return bridge::RunBridge(in.common, in.poll, in.bridge); }};
 }
 #endif
 

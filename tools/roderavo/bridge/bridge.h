@@ -5,6 +5,7 @@
 #pragma once
 
 #include "bridge_options.h"
+#include "commands.h"
 #include "session.h"
 
 namespace roderavo::tool::bridge {
@@ -12,6 +13,7 @@ namespace roderavo::tool::bridge {
 // Runs until SIGTERM, SIGINT or SIGHUP (or --duration); the exit code: 0 after a
 // stop, 1 a setting refused (also by the broker: credentials, TLS), 2 the line
 // could not be opened.
-int RunBridge(const CommonOptions& common, const BridgeOptions& options);
+int RunBridge(const CommonOptions& common, const PollOptions& polling,
+              const BridgeOptions& options);
 
 }  // namespace roderavo::tool::bridge

@@ -336,7 +336,8 @@ class Bridge {
 
 }  // namespace
 
-int RunBridge(const CommonOptions& common, const BridgeOptions& options) {
+int RunBridge(const CommonOptions& common, const PollOptions& polling,
+              const BridgeOptions& options) {
     InstallStopSignals();
     // A service whose settings lost the port must not publish a simulator's cameras.
     if (common.port.empty() && !common.simulate) {
@@ -352,7 +353,7 @@ int RunBridge(const CommonOptions& common, const BridgeOptions& options) {
     auto broker = Broker(options, prefix);
     if (!broker) return kExitRefused;
     std::optional<milliseconds> duration;
-    if (!options.duration.empty() && !(duration = Duration("--duration", options.duration, 0)))
+    if (!polling.duration.empty() && !(duration = Duration("--duration", polling.duration, 0)))
         return kExitRefused;
     const auto statisticsEvery = Duration("--statistics-every", options.statisticsEvery, 100);
     if (!statisticsEvery) return kExitRefused;
@@ -361,7 +362,7 @@ int RunBridge(const CommonOptions& common, const BridgeOptions& options) {
     int exitCode = kExitOk;
     if (!session.LoadDriver(common, &exitCode)) return exitCode;
     PollSettings poll;
-    if (!PlanPolling(options.muxes, options.demoteAfter, options.demoteFor, &poll))
+    if (!PlanPolling(polling.muxes, polling.demoteAfter, polling.demoteFor, &poll))
         return kExitRefused;
     std::vector<MuxGates> gates;
     if (!BindMuxGates(session, poll.muxes, &gates)) return kExitRefused;

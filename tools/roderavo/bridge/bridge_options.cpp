@@ -42,19 +42,9 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
                   "a binary sensor for alarm and one for video loss");
     cmd->add_option("--ha-prefix", o.haPrefix, "Home Assistant's discovery prefix")
         ->capture_default_str();
-    cmd->add_option("--mux", o.muxes, "Multiplexers to poll, e.g. 0,1,2 (default all)")
-        ->delimiter(',')
-        ->check(CLI::Range(0, 4));
-    cmd->add_option("--demote-after", o.demoteAfter,
-                    "Failed cycles in a row before a multiplexer is demoted")
-        ->capture_default_str();
-    cmd->add_option("--demote-for", o.demoteFor,
-                    "A demoted multiplexer is polled only this often (e.g. 10s)")
-        ->capture_default_str();
     cmd->add_option("--statistics-every", o.statisticsEvery,
                     "How often each multiplexer's statistics are published (e.g. 60s)")
         ->capture_default_str();
-    cmd->add_option("--duration", o.duration, "Stop after this time (default: until SIGTERM)");
 }
 
 std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* error) {

@@ -33,16 +33,11 @@ struct BridgeOptions {
     std::string topicPrefix;  // empty: roderavo/<site>
     bool haDiscovery = false;
     std::string haPrefix = "homeassistant";
-    // The polling.
-    std::vector<int> muxes{0, 1, 2, 3, 4};
-    int demoteAfter = 3;
-    std::string demoteFor = "10s";
     std::string statisticsEvery = "60s";  // how often mux/<m>/statistics is published
-    std::string duration;                 // empty: until stopped
 };
 
 // The options of the bridge on its sub-command (the line and driver options are the
-// tool's common ones).
+// tool's common ones, the polling ones poll's).
 void AddBridgeOptions(CLI::App* command, BridgeOptions& options);
 
 struct BrokerAddress {
