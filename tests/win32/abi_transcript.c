@@ -31,7 +31,13 @@
 typedef int32_t (*KorMainFunction)(void* call);
 static KorMainFunction kor_main;
 
-/* Records. */
+/* Records. GetInfo's answer, as both sides read it: */
+typedef struct {
+    uint32_t word1, word4, word5, word8;
+    uint16_t baud, data_bits, stop_bits, parity;
+    const char* name;
+    const char* banner;
+} Info;
 
 #ifdef _WIN32
 /* The 32-bit layouts: every field four bytes wide unless said otherwise. */
@@ -80,13 +86,6 @@ static int32_t parse(const char* address, int32_t kind, int32_t words[5]) {
     for (i = 0; i < 5; ++i) words[i] = (int32_t)get32(record, 16 + 4 * i);
     return result;
 }
-
-typedef struct {
-    uint32_t word1, word4, word5, word8;
-    uint16_t baud, data_bits, stop_bits, parity;
-    const char* name;
-    const char* banner;
-} Info;
 
 static int32_t get_info(Info* info) {
     unsigned char record[INFO_SIZE];
@@ -162,13 +161,6 @@ static int32_t parse(const char* address, int32_t kind, int32_t words[5]) {
     words[4] = params.Reserved3;
     return result;
 }
-
-typedef struct {
-    uint32_t word1, word4, word5, word8;
-    uint16_t baud, data_bits, stop_bits, parity;
-    const char* name;
-    const char* banner;
-} Info;
 
 static int32_t get_info(Info* info) {
     DriverInfo record;
