@@ -15,17 +15,13 @@ trap '[ -z "$sim_pid" ] || wine_stop "$sim_pid"; wine_unmap_com 7' EXIT
 # run_side NAME: the simulator with the same state for each side, its frames in
 # e2e-NAME-wire.txt, the host's transcript in e2e-NAME.txt.
 run_side() {
-    local side=$1 port status=0
-    coproc SIM {
-        exec "$muxsim" --clock '2000-11-06 08:12:33' --frozen-clock --alarm 23 --video-loss 25 \
-            --mux-version 'AMUX 20CD V2.10' --trace 2> "e2e-$side-wire.txt"
-    }
-    sim_pid=$SIM_PID
-    read -r -t 10 port <&"${SIM[0]}" || wine_fail "the simulator did not come up"
+    local side=$1 status=0
+    wine_start_muxsim "e2e-$side-wire.txt" "$muxsim" --video-loss 25 \
+        --mux-version 'AMUX 20CD V2.10' --trace
     if [ "$side" = linux ]; then
-        "$linux_host" "$port" > "e2e-$side.txt" || status=$?
+        "$linux_host" "$sim_port" > "e2e-$side.txt" || status=$?
     else
-        wine_map_com 7 "/dev/$port"
+        wine_map_com 7 "/dev/$sim_port"
         (cd "$(dirname "$windows_host")" && wine "./$(basename "$windows_host")" COM7 < /dev/null) \
             > "e2e-$side.txt" || status=$?
         wine_unmap_com 7

@@ -11,11 +11,8 @@ wine_use_session "$state"
 
 sim_pid=""
 trap '[ -z "$sim_pid" ] || wine_stop "$sim_pid"; wine_unmap_com 8' EXIT
-sim_port=""
 start_simulator() {
-    coproc SIM { exec "$muxsim" --clock '2000-11-06 08:12:33' --frozen-clock --alarm 23 2> /dev/null; }
-    sim_pid=$SIM_PID
-    read -r -t 10 sim_port <&"${SIM[0]}" || wine_fail "the simulator did not come up"
+    wine_start_muxsim /dev/null "$muxsim"
 }
 stop_simulator() {
     wine_stop "$sim_pid"

@@ -41,6 +41,17 @@ wine_unmap_com() {
     rm -f "$WINEPREFIX/dosdevices/com$1"
 }
 
+# wine_start_muxsim ERRORS MUXSIM ARGS...: the simulator on a new pty, with the
+# state both sides of a comparison see (a frozen clock, camera 23 in alarm) and
+# ARGS; its stderr in the file ERRORS. Sets sim_pid and sim_port ("pts/N").
+wine_start_muxsim() {
+    local errors=$1 muxsim=$2
+    shift 2
+    coproc SIM { exec "$muxsim" --clock '2000-11-06 08:12:33' --frozen-clock --alarm 23 "$@" 2> "$errors"; }
+    sim_pid=$SIM_PID
+    read -r -t 10 sim_port <&"${SIM[0]}" || wine_fail "the simulator did not come up"
+}
+
 # wine_stop PID: stops a child program of the test and waits for it.
 wine_stop() {
     local pid=$1
