@@ -293,8 +293,7 @@ class FaultMatrix : public ::testing::TestWithParam<Case> {
     }
 
     int32_t Call(uint32_t function, void* params) {
-        KorCall call{&context, function, 3, 0, params};
-        return KorMain(&call);
+        return roderavo_test::CallDriver(context, function, 3, params);
     }
     int PortFd() const { return static_cast<int>(context.PortHandle); }
 
@@ -303,12 +302,8 @@ class FaultMatrix : public ::testing::TestWithParam<Case> {
         zanpro::ClearLog();
         if (op == Op::Read) {
             std::array<char, 64> text{};
-            GateParams gate{};
-            gate.Address = "VER1";
-            gate.plcNum = 1;
-            gate.AccessClass = KOR_ACCESS_READ_ONLY;
-            gate.ValueKind = KOR_VALUE_TEXT;
-            gate.Value = text.data();
+            GateParams gate = roderavo_test::MakeGateParams("VER1", 1, KOR_ACCESS_READ_ONLY,
+                                                            KOR_VALUE_TEXT, text.data());
             const int32_t result = Call(KOR_FUNC_SINGLE_READ, &gate);
             if (result == KOR_OK) {
                 EXPECT_STREQ(text.data(), "V2");
@@ -316,12 +311,8 @@ class FaultMatrix : public ::testing::TestWithParam<Case> {
             return result;
         }
         KorNumberValue value{0, 53};
-        GateParams gate{};
-        gate.Address = "KEY1";
-        gate.plcNum = 1;
-        gate.AccessClass = KOR_ACCESS_WRITE_ONLY;
-        gate.ValueKind = KOR_VALUE_NUMBER;
-        gate.Value = &value;
+        GateParams gate = roderavo_test::MakeGateParams("KEY1", 1, KOR_ACCESS_WRITE_ONLY,
+                                                        KOR_VALUE_NUMBER, &value);
         return Call(KOR_FUNC_SINGLE_WRITE, &gate);
     }
 

@@ -48,17 +48,12 @@ class BoundedWaits : public ::testing::Test {
         return Call(KOR_FUNC_INIT, &params);
     }
     int32_t Call(uint32_t function, void* params) {
-        KorCall call{&context, function, 3, 0, params};
-        return KorMain(&call);
+        return roderavo_test::CallDriver(context, function, 3, params);
     }
     int32_t ReadVersion() {
         text.fill('\0');
-        GateParams gate{};
-        gate.Address = "VER1";
-        gate.plcNum = 1;
-        gate.AccessClass = KOR_ACCESS_READ_ONLY;
-        gate.ValueKind = KOR_VALUE_TEXT;
-        gate.Value = text.data();
+        GateParams gate = roderavo_test::MakeGateParams("VER1", 1, KOR_ACCESS_READ_ONLY,
+                                                        KOR_VALUE_TEXT, text.data());
         return Call(KOR_FUNC_SINGLE_READ, &gate);
     }
     // After the fault: the line is quiet and the multiplexer answers every request
