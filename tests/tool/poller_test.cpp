@@ -32,7 +32,7 @@ struct FakeLine {
 
 TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
     FakeLine line;
-    line.answers = {{0, true}, {3, false}};
+    line.answers = {{0, true}, {3, true}};
     PollSettings settings;
     settings.muxes = {0, 3};
     settings.demoteAfter = 3;
@@ -43,6 +43,10 @@ TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
     auto never = [] { return false; };
     int progress = 0;
 
+    poller.Cycle(
+        clock, [] {}, never);
+    now += std::chrono::seconds(1);
+    line.answers[3] = false;
     for (int cycle = 1; cycle <= 3; ++cycle) {
         poller.Cycle(
             clock, [&] { ++progress; }, never);
@@ -52,13 +56,13 @@ TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
     }
     const MuxView& good = poller.Muxes()[0];
     EXPECT_EQ(good.state, MuxState::Ok);
-    EXPECT_EQ(good.requests, 12u);
-    EXPECT_EQ(good.good, 12u);
+    EXPECT_EQ(good.requests, 16u);
+    EXPECT_EQ(good.good, 16u);
     EXPECT_EQ(good.alarm[2], 0x20);
     EXPECT_EQ(good.version, "V1");
     // A multiplexer that does not answer is asked only its first gate per cycle.
     const MuxView& dead = poller.Muxes()[1];
-    EXPECT_EQ(dead.requests, 3u);
+    EXPECT_EQ(dead.requests, 4u + 3u);
     EXPECT_EQ(dead.errors, 3u);
     EXPECT_NE(poller.LastError().find("VER3: no answer (VERODI: Failed to read reply"),
               std::string::npos);
@@ -149,6 +153,47 @@ TEST(Poller, DataOlderThanTwoCyclesTurnsStaleAndEventsTellDemotionAndRecovery) {
     poller.Cycle(
         clock, [] {}, [] { return false; });
     EXPECT_THAT(events, ::testing::Contains("mux 0 answers again: ok (was demoted)"));
+}
+
+// Most sites have fewer than five multiplexers. One that never answers is demoted at
+// once, and the cycles that still try it (each try waits out five time-outs) leave the
+// others ok: over 45 s with the default times, no other is ever shown stale.
+TEST(Poller, AnAbsentMultiplexerLeavesTheOthersOk) {
+    FakeLine line;
+    line.answers = {{0, true}, {1, true}, {2, true}, {3, true}, {4, false}};
+    PollSettings settings;  // interval 1 s, demoted ones tried every 10 s
+    settings.failedRead = 5 * std::chrono::milliseconds(1000 + 50);
+    PollClock::time_point now{};
+    std::vector<std::string> events;
+    Poller poller(
+        settings,
+        [&](int mux, PollGate gate) {
+            now += line.answers[mux] ? std::chrono::milliseconds(100) : settings.failedRead;
+            return line.Read(mux, gate);
+        },
+        [&](const std::string& text) { events.push_back(text); });
+    auto clock = [&] { return now; };
+    int notOk = 0;
+    auto look = [&] {
+        for (const MuxView& view : poller.Muxes())
+            if (view.mux < 4 && view.lastGood &&
+                ShownState(view, now, poller.StaleAfter()) != MuxState::Ok &&
+                view.state != MuxState::Waiting)
+                ++notOk;
+    };
+    const auto end = now + std::chrono::seconds(45);
+    while (now < end) {
+        const auto start = now;
+        poller.Cycle(clock, look, [] { return false; });
+        now = std::max(now, start + settings.interval);
+        look();
+    }
+    EXPECT_EQ(notOk, 0);
+    EXPECT_EQ(poller.Muxes()[4].state, MuxState::Demoted);
+    EXPECT_THAT(
+        events,
+        ::testing::ElementsAre(
+            "mux 4 demoted: it has not answered since the start; polled every 10.0 s only"));
 }
 
 }  // namespace

@@ -263,7 +263,7 @@ int RunPoll(const CommonOptions& options, const PollOptions& pollOptions) {
     if (!BindMuxGates(session, plan->settings.muxes, &gates)) return kExitRefused;
     session.UseTap(true);  // the line's own counts: retries, time-outs, bad replies
     if (!session.OpenLine(options, &exitCode)) return exitCode;
-    plan->settings.interval = std::chrono::milliseconds(session.PollIntervalMs());
+    TimePolling(session, &plan->settings);
 
     PollShared shared;
     Poller poller(

@@ -8,6 +8,8 @@
 
 #include "json_out.h"
 #include "live_view.h"
+#include "platform/pause.h"
+#include "protocol/exchange.h"
 #include "text.h"
 
 namespace roderavo::tool {
@@ -103,6 +105,13 @@ bool PlanPolling(const std::vector<int>& muxes, int demoteAfter, const std::stri
     }
     settings->demotedInterval = std::chrono::milliseconds(std::llround(*demoteMs));
     return true;
+}
+
+void TimePolling(const Session& session, PollSettings* settings) {
+    using std::chrono::milliseconds;
+    settings->interval = milliseconds(session.PollIntervalMs());
+    settings->failedRead =
+        kAttempts * milliseconds(session.TimeoutMs() + static_cast<int>(kRetryPauseMs));
 }
 
 void PrintStatistics(const CommonOptions& options, const Session& session,

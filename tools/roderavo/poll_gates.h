@@ -36,6 +36,10 @@ GateOutcome ReadPollGate(Session& session, const BoundGate& gate);
 bool PlanPolling(const std::vector<int>& muxes, int demoteAfter, const std::string& demoteFor,
                  PollSettings* settings);
 
+// The cadence of the cycles and the cost of a read that gets no answer, from the
+// line's poll interval and read time-out.
+void TimePolling(const Session& session, PollSettings* settings);
+
 // One multiplexer's statistics as a JSON record; the line counts are null where
 // nobody counted the frames (no protocol tap).
 Json StatisticsRecord(const MuxView& view, bool lineCounted = true);

@@ -100,7 +100,11 @@ bool Poller::ReadOne(MuxView& view, PollGate gate, PollClock::time_point now) {
 std::chrono::milliseconds Poller::StaleAfter() const {
     // Before the first cycle is complete nobody knows how long one takes.
     if (cycles_ < 2) return std::chrono::hours(24 * 365);
-    return 2 * std::max(settings_.interval, lastCycle_);
+    const auto unanswering = std::count_if(muxes_.begin(), muxes_.end(), [](const MuxView& view) {
+        return view.state == MuxState::Failing || view.state == MuxState::Demoted;
+    });
+    return 2 * std::max(settings_.interval, lastCycle_) +
+           static_cast<int>(unanswering) * settings_.failedRead;
 }
 
 void Poller::Event(const MuxView& view, const std::string& text) {
@@ -129,12 +133,18 @@ void Poller::Settle(MuxView& view, bool ok, PollClock::time_point now) {
         return;
     }
     ++view.consecutiveFailures;
-    if (view.consecutiveFailures >= settings_.demoteAfter) {
+    // One that has never answered (most sites have fewer than five) is not waited for
+    // cycle after cycle: it is demoted at once.
+    const bool neverAnswered = !view.lastGood.has_value();
+    if (neverAnswered || view.consecutiveFailures >= settings_.demoteAfter) {
         view.state = MuxState::Demoted;
         view.nextPoll = now + settings_.demotedInterval;
+        const std::string why =
+            neverAnswered
+                ? std::string(": it has not answered since the start;")
+                : " after " + std::to_string(view.consecutiveFailures) + " failed cycles:";
         if (before != MuxState::Demoted)
-            Event(view, "demoted after " + std::to_string(view.consecutiveFailures) +
-                            " failed cycles: polled every " +
+            Event(view, "demoted" + why + " polled every " +
                             SecondsText(settings_.demotedInterval) + " only");
     } else if (before != MuxState::Demoted) {
         view.state = MuxState::Failing;

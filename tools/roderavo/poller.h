@@ -55,6 +55,9 @@ struct PollSettings {
     int demoteAfter = 3;                               // failed cycles in a row
     std::chrono::milliseconds demotedInterval{10000};  // how often a demoted one is tried
     std::chrono::milliseconds interval{1000};          // the cadence of the cycles
+    // What one read of a multiplexer that does not answer costs: every attempt waits
+    // out the read time-out and a pause.
+    std::chrono::milliseconds failedRead{5250};
 };
 
 // Receives the events of a multiplexer: demotion, recovery, staleness.
@@ -71,8 +74,10 @@ class Poller {
 
     // Multiplexers whose last good read is older than StaleAfter() become stale.
     void Age(PollClock::time_point now, const MuxView* reading = nullptr);
-    // Two cycles: of the poll interval, or of the last complete cycle when that took
-    // longer (a dead line makes cycles long, but the cycle before it was short).
+    // Two cycles (of the poll interval, or of the last complete cycle when that took
+    // longer), and a failed read for each multiplexer that is failing or demoted: a
+    // cycle that tries one of them waits out its time-outs, which leaves the data of
+    // the others no less true.
     std::chrono::milliseconds StaleAfter() const;
 
     const std::vector<MuxView>& Muxes() const { return muxes_; }
