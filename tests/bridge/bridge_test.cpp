@@ -7,7 +7,11 @@
 #include <muxsim/simulator.h>
 
 #include <csignal>
+#include <fstream>
+#include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <thread>
 
 #include "bridge/broker.h"
@@ -106,7 +110,11 @@ TEST_F(BridgeOnBroker, AnAlarmChangeGivesOneCameraMessage) {
     StartBroker();
     StartBridge();
     auto probe = Subscribe();
-    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/25/state", "fine")) << bridge->Errors();
+    // The whole first picture: both multiplexers' cameras, and the report of the alarm
+    // that was on at the start.
+    for (const auto& [topic, payload] : std::vector<std::pair<std::string, std::string>>{
+             {"camera/25/state", "fine"}, {"camera/40/state", "fine"}, {"camera/27/alarm", ""}})
+        ASSERT_TRUE(probe->WaitFor(kPrefix + "/" + topic, payload)) << topic << bridge->Errors();
     probe->Clear();
     sim.SetCameraState(25, muxsim::CameraState::Alarm);
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/25/state", "alarm"));
@@ -144,6 +152,8 @@ TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
         {"mux/7/set/key", "53", 1, "1 write KEY7=53: KEY7 is not a valid gate address", 0, 0},
         {"mux/1/set/reboot", "1", 1, "1 set/reboot: no such command", 0, 0},
         {"mux/1/set/key", R"({"value":53,"id":"c-1"})", 2, "0 KEY1=53 done", 1, muxsim::kCmdKey},
+        {"mux/1/set/key", std::string(300000, '5'), 1,
+         "1 the value is 300000 characters long; a command takes at most 256", 0, 0},
     };
     StartBroker();
     StartBridge();
@@ -163,8 +173,13 @@ TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
             },
             10s))
             << bridge->Errors();
+        ASSERT_TRUE(LinePolled(8));  // a command run again would be on the line by now
         const auto answers = probe->On(results);
-        for (const Message& answer : answers) EXPECT_THAT(answer.payload, StartsWith(c.result));
+        ASSERT_EQ(answers.size(), static_cast<std::size_t>(c.sends));
+        for (const Message& answer : answers) {
+            EXPECT_THAT(answer.payload, StartsWith(c.result));
+            EXPECT_LT(answer.payload.size(), 300u) << "a value is echoed cut";
+        }
         if (c.sends > 1) {
             EXPECT_THAT(answers.back().payload, HasSubstr("not run again"));
         }
@@ -310,6 +325,7 @@ TEST_F(BridgeOnBroker, SigtermPublishesOfflineCallsExitAndEndsWithinASecond) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_LT(took, 1s);
     EXPECT_TRUE(probe->WaitFor(kPrefix + "/status", "offline"));
+    EXPECT_EQ(probe->On(kPrefix + "/status").size(), 2u) << "online once, then offline once";
     // The statistics come after the driver's Exit, which closed the port cleanly.
     EXPECT_THAT(bridge->Output(1s), HasSubstr("cycles in"));
     EXPECT_THAT(bridge->Errors(), ::testing::Not(HasSubstr("could not be closed")));
@@ -327,9 +343,8 @@ TEST_F(BridgeOnBroker, HomeAssistantDiscoveryAndJsonPayloads) {
     ASSERT_TRUE(probe->WaitFor(config, "")) << bridge->Errors();
     const std::string payload = probe->On(config)[0].payload;
     EXPECT_THAT(payload, HasSubstr(R"("state_topic":"roderavo/test/camera/27/state")"));
-    EXPECT_THAT(payload,
-                HasSubstr(R"("value_template":"{{ 'ON' if value_json.alarm else 'OFF' }}")"));
-    EXPECT_THAT(payload, HasSubstr(R"("availability_topic":"roderavo/test/status")"));
+    EXPECT_THAT(payload, HasSubstr(R"({"topic":"roderavo/test/mux/1/availability")"));
+    EXPECT_THAT(payload, HasSubstr(R"("availability_mode":"all")"));
     EXPECT_THAT(payload, HasSubstr(R"("identifiers":["roderavo_test_mux1"])"));
     EXPECT_TRUE(
         probe->WaitFor("homeassistant/binary_sensor/roderavo_test/camera27_video_loss/config", ""));
@@ -339,8 +354,119 @@ TEST_F(BridgeOnBroker, HomeAssistantDiscoveryAndJsonPayloads) {
                 HasSubstr(R"("camera":27,"mux":1,"state":"alarm","alarm":true,"videoLoss":false)"));
     probe->Publish(kPrefix + "/mux/1/set/key", R"({"value":"53","id":"j1"})");
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/result", ""));
-    EXPECT_THAT(probe->On(kPrefix + "/mux/1/result")[0].payload,
-                HasSubstr(R"("gate":"KEY1","value":"53","id":"j1","result":0)"));
+    EXPECT_THAT(
+        probe->On(kPrefix + "/mux/1/result")[0].payload,
+        HasSubstr(R"("mux":1,"command":"key","gate":"KEY1","value":"53","id":"j1","result":0)"));
+}
+
+// What Home Assistant shows, derived from the retained messages with the discovery's own
+// templates (tests/bridge/ha_states.py, Jinja2 as Home Assistant renders them).
+std::map<std::string, std::string> HomeAssistantStates(const Probe& probe) {
+    nlohmann::json retained = nlohmann::json::object();
+    for (const Message& m : probe.Messages()) retained[m.topic] = m.payload;
+    TempFolder folder;
+    const std::string file = folder.File("retained.json");
+    std::ofstream(file) << retained.dump();
+    ChildProgram render("/usr/bin/python3", {HA_STATES_SCRIPT, file}, ChildProgram::Stderr::Pipe);
+    const ProgramRun run = render.Collect(30s);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    std::map<std::string, std::string> states;
+    std::istringstream lines(run.out);
+    for (std::string id, state; lines >> id >> state;) states[id] = state;
+    return states;
+}
+
+TEST_F(BridgeOnBroker, HomeAssistantNeverShowsACameraNobodySeesAsSafe) {
+    sim.SetCameraState(5, muxsim::CameraState::Alarm);
+    sim.SetPresent(1, false);  // its cameras 21..40 (27 in alarm) cannot be seen
+    StartBroker();
+    const std::map<std::string, std::string> whileRunning = {
+        {"roderavo_test_mux0_state", "ok"},
+        {"roderavo_test_mux1_state", "absent"},
+        {"roderavo_test_camera5_alarm", "on"},
+        {"roderavo_test_camera5_video_loss", "off"},
+        {"roderavo_test_camera6_alarm", "off"},
+        {"roderavo_test_camera21_alarm", "unavailable"},
+        {"roderavo_test_camera27_alarm", "unavailable"},
+        {"roderavo_test_camera40_video_loss", "unavailable"}};
+    for (const bool json : {false, true}) {
+        SCOPED_TRACE(json ? "--json" : "plain");
+        auto probe = Subscribe("#");
+        probe->Publish(kPrefix + "/mux/1/availability", "", true);  // none from the case before
+        StartBridge(json ? std::vector<std::string>{"--ha-discovery", "--json"}
+                         : std::vector<std::string>{"--ha-discovery"});
+        // This bridge's own publications (not what the case before left retained).
+        for (const std::string topic : {"mux/1/availability", "camera/21/state", "camera/6/state"})
+            ASSERT_TRUE(probe->WaitUntil(
+                [&](const std::vector<Message>& messages) {
+                    return std::any_of(messages.begin(), messages.end(), [&](const Message& m) {
+                        return m.topic == kPrefix + "/" + topic && !m.retained;
+                    });
+                },
+                10s))
+                << topic << bridge->Errors();
+        auto states = HomeAssistantStates(*probe);
+        for (const auto& [id, state] : whileRunning) EXPECT_EQ(states[id], state) << id;
+        for (const auto& [id, state] : states) {
+            if (id.find("_camera") != std::string::npos && std::stoi(id.substr(20)) > 20) {
+                EXPECT_EQ(state, "unavailable") << id;
+            }
+        }
+
+        // Stopped, every camera is unavailable; a state nobody knows is never off.
+        ASSERT_EQ(bridge->Stop(SIGTERM, 5s), 0);
+        bridge.reset();
+        ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "offline"));
+        states = HomeAssistantStates(*probe);
+        EXPECT_EQ(states["roderavo_test_camera5_alarm"], "unavailable");
+        probe->Publish(kPrefix + "/status", "online", true);
+        probe->Publish(
+            kPrefix + "/camera/5/state",
+            json ? R"({"camera":5,"state":"unknown","alarm":false,"videoLoss":false})" : "unknown",
+            true);
+        ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/5/state", ""));
+        states = HomeAssistantStates(*probe);
+        EXPECT_EQ(states["roderavo_test_camera5_alarm"], "unknown");
+        EXPECT_EQ(states["roderavo_test_camera5_video_loss"], "unknown");
+        probe->Publish(kPrefix + "/camera/5/state", "", true);
+    }
+}
+
+TEST_F(BridgeOnBroker, KilledWithoutAWordTheBrokerSaysOffline) {
+    StartBroker();
+    auto probe = Subscribe(kPrefix + "/status");
+    StartBridge();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
+    probe->Clear();
+    EXPECT_EQ(bridge->Stop(SIGKILL, 5s), 128 + SIGKILL);
+    bridge.reset();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "offline"));
+    auto later = Subscribe(kPrefix + "/status");
+    ASSERT_TRUE(later->WaitFor(kPrefix + "/status", "offline"));
+    EXPECT_TRUE(later->On(kPrefix + "/status")[0].retained);
+}
+
+// Alarm reports are read with the camera's own ALS address (camera 9 is ALS009, camera
+// 100 ALS4100), for an alarm found at the start and for one that comes later.
+TEST_F(BridgeOnBroker, AlarmReportsOfTheFirstAndLastCameras) {
+    struct Case {
+        int camera;
+        bool atStart;
+    };
+    const std::vector<Case> cases = {{9, true}, {100, true}, {1, false}, {99, false}};
+    for (const Case& c : cases)
+        if (c.atStart) sim.SetCameraState(c.camera, muxsim::CameraState::Alarm);
+    StartBroker();
+    auto probe = Subscribe();
+    StartBridge({"--mux", "0,4"});
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/100/state", "alarm")) << bridge->Errors();
+    for (const Case& c : cases)
+        if (!c.atStart) sim.SetCameraState(c.camera, muxsim::CameraState::Alarm);
+    for (const Case& c : cases) {
+        const std::string topic = kPrefix + "/camera/" + std::to_string(c.camera) + "/alarm";
+        ASSERT_TRUE(probe->WaitFor(topic, "")) << c.camera << bridge->Errors();
+        EXPECT_THAT(probe->On(topic)[0].payload, HasSubstr("Alarm")) << c.camera;
+    }
 }
 
 }  // namespace
@@ -368,6 +494,11 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         EXPECT_EQ(run.exitCode, 1) << run.err;
         EXPECT_THAT(run.err, HasSubstr(c.message));
     }
+    // What --help promises of the port is what the bridge does without one.
+    ChildProgram help(RODERAVO_TOOL, {"bridge", "--help"}, ChildProgram::Stderr::Pipe);
+    const std::string text = help.Collect(10s).out;
+    EXPECT_THAT(text, HasSubstr("required unless --simulate is given"));
+    EXPECT_THAT(text, ::testing::Not(HasSubstr("simulator is used")));
 }
 
 }  // namespace

@@ -150,8 +150,8 @@ TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {
     view.videoLoss[0] = 0;
     const auto now = PollClock::now();
     EXPECT_TRUE(publisher.Publish({view}, now, std::chrono::hours(1)).empty());
-    EXPECT_THAT(sent, ::testing::ElementsAre("p/mux/0/state ok r", "p/mux/0/version V r",
-                                             "p/camera/1/state fine r"));
+    EXPECT_THAT(sent, ::testing::ElementsAre("p/mux/0/availability online r", "p/mux/0/state ok r",
+                                             "p/mux/0/version V r", "p/camera/1/state fine r"));
     sent.clear();
     publisher.Publish({view}, now, std::chrono::hours(1));
     EXPECT_TRUE(sent.empty());
@@ -162,9 +162,10 @@ TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {
     EXPECT_TRUE(sent.empty());
     connected = true;
     publisher.Republish();
-    EXPECT_THAT(sent, ::testing::ElementsAre("p/camera/1/state alarm r", "p/mux/0/state ok r",
-                                             "p/mux/0/version V r",
-                                             "p/camera/1/alarm 06.11.2000 08:12:33 hrs Alarm"));
+    EXPECT_THAT(sent,
+                ::testing::ElementsAre("p/camera/1/state alarm r", "p/mux/0/availability online r",
+                                       "p/mux/0/state ok r", "p/mux/0/version V r",
+                                       "p/camera/1/alarm 06.11.2000 08:12:33 hrs Alarm"));
 }
 
 }  // namespace

@@ -205,6 +205,10 @@ Command AddBridgeCommand(CLI::App& app, Invocation& in) {
     AddPollingOptions(cmd, in.poll);
     bridge::AddBridgeOptions(cmd, in.bridge);
     cmd->get_option("--json")->description("JSON payloads (plain text by default)");
+    // A service never falls back to the simulator by itself.
+    cmd->get_option("--port")->description(
+        "Serial port: ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a /dev/serial/by-id/... link; "
+        "required unless --simulate is given");
     return {cmd, [&in] { return bridge::RunBridge(in.common, in.poll, in.bridge); }};
 }
 #endif

@@ -3,13 +3,17 @@
 // gate. The broker's connection lives on the MQTT client's thread, and a watcher ends
 // the run quickly on a signal: it cuts the line so that no exchange waits out its
 // time-outs.
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <fstream>
 #include <map>
 #include <thread>
 
+#include "address/address_fields.h"
+#include "address/camera_range.h"
 #include "bridge.h"
 #include "command_queue.h"
 #include "gate_forms.h"
@@ -81,6 +85,10 @@ std::optional<BrokerSettings> Broker(const BridgeOptions& options, const std::st
     }
     broker.clientId = options.clientId.empty() ? "roderavo-" + NodeName(prefix) : options.clientId;
     broker.keepAliveSeconds = options.keepAlive;
+    // A bridge that is lost without a word (killed, its machine or network gone) is
+    // shown offline by the broker.
+    broker.willTopic = Topics(prefix).Status();
+    broker.willPayload = "offline";
     const auto low = Duration("--reconnect-min", options.backoffMin, 10);
     const auto high = Duration("--reconnect-max", options.backoffMax, 10);
     if (!low || !high) return std::nullopt;
@@ -89,11 +97,19 @@ std::optional<BrokerSettings> Broker(const BridgeOptions& options, const std::st
     return broker;
 }
 
-// The ALS address of a camera: ALS m cc, ALS4100 for camera 100.
+// The ALS address of a camera, composed by the driver's own address rules.
 std::string AlarmAddress(int camera) {
-    if (camera == 100) return "ALS4100";
-    const int mux = (camera - 1) / 20;
-    return "ALS" + std::to_string(mux) + (camera < 10 ? "0" : "") + std::to_string(camera);
+    const int mux = (camera - 1) / kCamerasPerMux;
+    AddressParts parts;
+    parts.plcNum = mux;
+    parts.camera = camera;
+    return std::string(ComposeAddress(CommandMnemonic::Als, parts).View());
+}
+
+Json MuxNumber(const std::string& mux) {
+    if (mux.empty() || mux.size() > 2 || !std::all_of(mux.begin(), mux.end(), ::isdigit))
+        return nullptr;
+    return std::stoi(mux);
 }
 
 struct CommandResult {
@@ -295,7 +311,8 @@ class Bridge {
     std::string ResultText(const Command& command, const CommandRequest& request,
                            const CommandResult& result) const {
         if (!common_.json) return std::to_string(result.result) + " " + result.explanation;
-        Json record{{"mux", command.mux}, {"command", command.word}};
+        // The multiplexer is a number, as in the states; a topic that names none has null.
+        Json record{{"mux", MuxNumber(command.mux)}, {"command", command.word}};
         if (!result.gate.empty()) record["gate"] = result.gate;
         record["value"] = result.value;
         if (!request.id.empty()) record["id"] = request.id;
@@ -368,7 +385,7 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling,
     if (!BindMuxGates(session, poll.muxes, &gates)) return kExitRefused;
     session.UseTap(true);  // the line's own counts, and a line that can be cut at once
     if (!session.OpenLine(common, &exitCode)) return exitCode;
-    poll.interval = milliseconds(session.PollIntervalMs());
+    TimePolling(session, &poll);
 
     Bridge bridge(common, options, session, Topics(prefix), *broker, poll);
     Say("bridge on port " + session.PortLabel() + " to " + options.mqtt + ", topics under " +

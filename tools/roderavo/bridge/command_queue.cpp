@@ -64,6 +64,15 @@ std::optional<std::map<std::string, std::string>> FlatJson(const std::string& te
     return fields;
 }
 
+// No command's value comes near these; a longer one is refused, and what is echoed
+// of it (in the result and the log) is its beginning and its length.
+constexpr std::size_t kLongestValue = 256, kLongestId = 128, kEchoed = 32;
+
+std::string Echo(const std::string& text) {
+    if (text.size() <= kEchoed) return text;
+    return text.substr(0, kEchoed) + "... (" + std::to_string(text.size()) + " characters)";
+}
+
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
@@ -92,7 +101,16 @@ CommandRequest InterpretCommand(const Command& command) {
         const auto found = fields->find("value");
         value = found == fields->end() ? std::string() : Trim(found->second);
     }
-    request.value = value;
+    request.value = Echo(value);
+    if (value.size() > kLongestValue || request.id.size() > kLongestId) {
+        const bool longValue = value.size() > kLongestValue;
+        request.refusal = std::string(longValue ? "the value" : "the id") + " is " +
+                          std::to_string(longValue ? value.size() : request.id.size()) +
+                          " characters long; a command takes at most " +
+                          std::to_string(longValue ? kLongestValue : kLongestId);
+        request.id = Echo(request.id);
+        return request;
+    }
     const std::string& mux = command.mux;
     if (mux.size() != 1 || !std::isdigit(static_cast<unsigned char>(mux[0]))) {
         request.refusal = "mux/" + mux + ": the multiplexer is a number 0..4";

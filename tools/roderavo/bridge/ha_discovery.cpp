@@ -1,19 +1,53 @@
 #include "ha_discovery.h"
 
+#include <array>
+
+#include "address/camera_range.h"
 #include "json_out.h"
 
 namespace roderavo::tool::bridge {
+
+namespace {
+
+// An availability entry: the topic and its two payloads.
+Json Available(const std::string& topic) {
+    return {
+        {"topic", topic}, {"payload_available", "online"}, {"payload_not_available", "offline"}};
+}
+
+// The templates of a camera's two sensors. Home Assistant takes "ON" and "OFF" as the
+// sensor's state and "None" as unknown: a camera whose state is not known (its
+// multiplexer does not answer) or not understood is never shown as safe.
+struct Sensor {
+    const char* what;
+    const char* name;
+    const char* deviceClass;
+    const char* plain;
+    const char* fromJson;
+};
+
+constexpr std::array<Sensor, 2> kSensors = {
+    Sensor{"alarm", "alarm", "safety",
+           "{% if value == 'alarm' %}ON{% elif value in ['fine', 'video-loss'] %}OFF"
+           "{% else %}None{% endif %}",
+           "{% if value_json.state == 'alarm' %}ON"
+           "{% elif value_json.state in ['fine', 'video-loss'] %}OFF{% else %}None{% endif %}"},
+    Sensor{"video_loss", "video loss", "problem",
+           "{% if value == 'video-loss' %}ON{% elif value in ['fine', 'alarm'] %}OFF"
+           "{% else %}None{% endif %}",
+           "{% if value_json.state in ['fine', 'alarm', 'video-loss'] %}"
+           "{{ 'ON' if value_json.videoLoss else 'OFF' }}{% else %}None{% endif %}"}};
+
+}  // namespace
 
 std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std::string& haPrefix,
                                                 const std::string& site,
                                                 const std::vector<int>& muxes, bool json) {
     const std::string node = NodeName(topics.Prefix());
-    const Json availability{{"availability_topic", topics.Status()},
-                            {"payload_available", "online"},
-                            {"payload_not_available", "offline"}};
     // A configuration: its own fields, the availability and the device.
-    auto config = [&availability](Json fields, const Json& device) {
-        fields.update(availability);
+    auto config = [](Json fields, Json availability, const Json& device) {
+        fields["availability"] = std::move(availability);
+        fields["availability_mode"] = "all";
         fields["device"] = device;
         return JsonText(fields);
     };
@@ -31,23 +65,15 @@ std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std:
                    {"state_topic", topics.Mux(m, "state")}};
         if (json) state["value_template"] = "{{ value_json.state }}";
         state["icon"] = "mdi:cctv";
-        messages.push_back(
-            {haPrefix + "/sensor/" + node + "/mux" + mux + "_state/config", config(state, device)});
-        for (int camera = m * 20 + 1; camera <= m * 20 + 20; ++camera) {
+        // The multiplexer's state is known while the bridge runs, also when it is absent.
+        messages.push_back({haPrefix + "/sensor/" + node + "/mux" + mux + "_state/config",
+                            config(state, Json::array({Available(topics.Status())}), device)});
+        // A camera's sensors only while the bridge runs and its multiplexer answers.
+        const Json cameraAvailability =
+            Json::array({Available(topics.Status()), Available(topics.Mux(m, "availability"))});
+        for (int camera = FirstCamera(m); camera <= LastCamera(m); ++camera) {
             const std::string n = std::to_string(camera);
-            struct Sensor {
-                const char* what;
-                const char* name;
-                const char* deviceClass;
-                const char* plain;
-                const char* fromJson;
-            };
-            for (const Sensor& sensor :
-                 {Sensor{"alarm", "alarm", "safety", "{{ 'ON' if value == 'alarm' else 'OFF' }}",
-                         "{{ 'ON' if value_json.alarm else 'OFF' }}"},
-                  Sensor{"video_loss", "video loss", "problem",
-                         "{{ 'ON' if value == 'video-loss' else 'OFF' }}",
-                         "{{ 'ON' if value_json.videoLoss else 'OFF' }}"}}) {
+            for (const Sensor& sensor : kSensors) {
                 const std::string id = node + "_camera" + n + "_" + sensor.what;
                 const Json fields{{"name", "Camera " + n + " " + sensor.name},
                                   {"unique_id", id},
@@ -57,7 +83,7 @@ std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std:
                                   {"device_class", sensor.deviceClass}};
                 messages.push_back({haPrefix + "/binary_sensor/" + node + "/camera" + n + "_" +
                                         sensor.what + "/config",
-                                    config(fields, device)});
+                                    config(fields, cameraAvailability, device)});
             }
         }
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "address/camera_range.h"
 #include "json_out.h"
 #include "live_view.h"
 #include "poll_gates.h"
@@ -31,7 +32,7 @@ std::string LookName(CameraLook look) {
 }
 
 int CameraOf(int mux, int index) {
-    return mux * 20 + index + 1;
+    return FirstCamera(mux) + index;
 }
 
 }  // namespace
@@ -50,6 +51,10 @@ std::string PublishedMuxState(const MuxView& view, MuxState shown) {
             return answered ? "demoted" : "absent";
     }
     return {};
+}
+
+std::string MuxAvailability(const std::string& muxState) {
+    return muxState == "ok" ? "online" : "offline";
 }
 
 std::string PublishedCameraState(const MuxView& view, const std::string& muxState, int index) {
@@ -87,6 +92,10 @@ std::vector<int> StatePublisher::Publish(const std::vector<MuxView>& muxes,
         const int m = view.mux;
         const std::string state = PublishedMuxState(view, ShownState(view, now, staleAfter));
         if (state.empty()) continue;
+        // What is read of a multiplexer that does not answer now is not true now: its
+        // cameras are unavailable to whoever shows them (Home Assistant).
+        const std::string availability = MuxAvailability(state);
+        Set(topics_.Mux(m, "availability"), availability, availability);
         Set(topics_.Mux(m, "state"), state,
             json_
                 ? JsonText(
@@ -98,14 +107,15 @@ std::vector<int> StatePublisher::Publish(const std::vector<MuxView>& muxes,
         if (!view.clock.empty())
             Set(topics_.Mux(m, "clock"), view.clock,
                 json_ ? JsonText({{"mux", m}, {"clock", view.clock}}) : view.clock);
-        for (int i = 0; i < 20; ++i) {
+        for (int i = 0; i < kCamerasPerMux; ++i) {
             const int camera = CameraOf(m, i);
             const auto index = static_cast<std::size_t>(i);
-            // A change of the alarm byte into alarm or video loss wants its report; the
-            // picture found at the start does not.
+            // A change of the alarm byte into alarm or video loss wants its report, and
+            // so does an alarm found on at the first read.
             const auto alarm = view.alarm[index];
             auto& before = alarmBytes_[static_cast<std::size_t>(camera - 1)];
-            if (alarm && before && *alarm != *before && (*alarm == kAlarm || *alarm == kVideoLoss))
+            if (alarm && (!before || *alarm != *before) &&
+                (*alarm == kAlarm || *alarm == kVideoLoss))
                 reports.push_back(camera);
             if (alarm) before = alarm;
             const std::string cameraState = PublishedCameraState(view, state, i);

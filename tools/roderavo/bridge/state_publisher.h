@@ -24,6 +24,9 @@ namespace roderavo::tool::bridge {
 // before its first cycle. Absent: it has not answered since the bridge started.
 std::string PublishedMuxState(const MuxView& view, MuxState shown);
 
+// A multiplexer's availability: online while it answers (ok), else offline.
+std::string MuxAvailability(const std::string& muxState);
+
 // The state of a camera: fine, alarm, video-loss, unknown; empty when not read yet.
 // A camera of a demoted or absent multiplexer is unknown.
 std::string PublishedCameraState(const MuxView& view, const std::string& muxState, int index);
