@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -53,7 +54,7 @@ class BridgeOnBroker : public ::testing::Test {
             "bridge",       "--driver",        RODERAVO_DRIVER, "--port",
             sim.PortName(), "--mqtt",          Url(tls),        "--site",
             "test",         "--mux",           "0,1",           "--poll-interval",
-            "200ms",        "--timeout",       timeout,         "--reconnect-min",
+            interval,       "--timeout",       timeout,         "--reconnect-min",
             "100ms",        "--reconnect-max", "400ms"};
         args.insert(args.end(), extra.begin(), extra.end());
         bridge = std::make_unique<ChildProgram>(RODERAVO_TOOL, args, ChildProgram::Stderr::File);
@@ -83,6 +84,7 @@ class BridgeOnBroker : public ::testing::Test {
     TestBroker broker;
     std::unique_ptr<ChildProgram> bridge;
     std::string timeout = "100ms";  // the driver's read time-out
+    std::string interval = "200ms";
 };
 
 TEST_F(BridgeOnBroker, PublishesTheStatesRetained) {
@@ -444,6 +446,53 @@ TEST_F(BridgeOnBroker, KilledWithoutAWordTheBrokerSaysOffline) {
     auto later = Subscribe(kPrefix + "/status");
     ASSERT_TRUE(later->WaitFor(kPrefix + "/status", "offline"));
     EXPECT_TRUE(later->On(kPrefix + "/status")[0].retained);
+}
+
+// Most sites have fewer than five multiplexers. With the default times and multiplexer 4
+// absent (each try of it waits out five time-outs), the others stay ok, and a command
+// waits at most for the read in flight.
+TEST_F(BridgeOnBroker, AnAbsentMultiplexerLeavesTheOthersOkAndCommandsPrompt) {
+    sim.SetPresent(4, false);
+    timeout = "1000ms";
+    interval = "1000ms";
+    StartBroker();
+    auto probe = Subscribe();
+    StartBridge({"--mux", "0,1,2,3,4"});
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/3/state", "ok")) << bridge->Errors();
+    std::vector<double> waits;
+    const auto end = std::chrono::steady_clock::now() + 25s;
+    for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
+        const std::string id = "w" + std::to_string(i);
+        const auto sent = std::chrono::steady_clock::now();
+        ASSERT_TRUE(
+            probe->Publish(kPrefix + "/mux/1/set/key", R"({"value":"53","id":")" + id + R"("})"));
+        ASSERT_TRUE(probe->WaitUntil(
+            [&](const std::vector<Message>&) {
+                return probe->On(kPrefix + "/mux/1/result").size() == waits.size() + 1;
+            },
+            10s))
+            << bridge->Errors();
+        EXPECT_THAT(probe->On(kPrefix + "/mux/1/result").back().payload,
+                    StartsWith("0 KEY1=53 done"));
+        waits.push_back(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count());
+        std::this_thread::sleep_until(sent + 1s);
+    }
+    for (const Message& m : probe->Messages()) {
+        if (m.topic.find("/mux/4/") != std::string::npos) continue;
+        if (m.topic.ends_with("/state") && m.topic.find("/mux/") != std::string::npos) {
+            EXPECT_EQ(m.payload, "ok") << m.topic;
+        }
+        EXPECT_TRUE(m.topic != kPrefix + "/event" || m.payload.find("mux 4") != std::string::npos)
+            << m.payload;
+    }
+    EXPECT_EQ(probe->On(kPrefix + "/mux/4/state").back().payload, "absent");
+    std::sort(waits.begin(), waits.end());
+    ASSERT_GE(waits.size(), 15u);
+    std::cout << "command answers: median " << waits[waits.size() / 2] << " s, latest "
+              << waits.back() << " s of " << waits.size() << "\n";
+    EXPECT_LE(waits[waits.size() / 2], 0.5);
+    EXPECT_LE(waits.back(), 5 * 1.05 + 1.0);
 }
 
 // Alarm reports are read with the camera's own ALS address (camera 9 is ALS009, camera
