@@ -19,6 +19,7 @@
 
 #include "serial/port.h"
 #include "support/child_program.h"
+#include "support/other_program.h"
 #include "support/pty_peer.h"
 
 namespace {
@@ -26,107 +27,19 @@ namespace {
 using namespace roderavo;
 using roderavo_test::PtyPeer;
 
-// A program that holds the port: a child process that opens the device (and sets
-// TIOCEXCL on it when asked), says so, and lives until Stop.
-class OtherProgram {
-  public:
-    OtherProgram(const std::string& device, bool exclusive) {
-        int ready[2];
-        int stop[2];
-        if (pipe(ready) != 0) return;
-        if (pipe(stop) != 0) {
-            close(ready[0]);
-            close(ready[1]);
-            return;
-        }
-        pid_ = fork();
-        if (pid_ == 0) {  // only async-signal-safe calls from here
-            close(ready[0]);
-            close(stop[1]);
-            char state = 'x';
-            if (!device.empty()) {
-                const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-                state = fd >= 0 && (!exclusive || ioctl(fd, TIOCEXCL) == 0) ? 'y' : 'n';
-            }
-            if (write(ready[1], &state, 1) != 1) _exit(1);
-            char byte = 0;
-            while (read(stop[0], &byte, 1) > 0) {
-            }
-            _exit(0);
-        }
-        close(ready[1]);
-        close(stop[0]);
-        stop_ = stop[1];
-        pollfd wait{ready[0], POLLIN, 0};
-        char state = 'n';
-        if (pid_ > 0 && poll(&wait, 1, 5000) == 1 && read(ready[0], &state, 1) == 1)
-            ready_ = state != 'n';
-        close(ready[0]);
-    }
-    ~OtherProgram() { Stop(); }
-    OtherProgram(const OtherProgram&) = delete;
-    OtherProgram& operator=(const OtherProgram&) = delete;
-
-    bool Ready() const { return ready_; }
-    pid_t Pid() const { return pid_; }
-    // Ends the program and waits for it, by its pid, a bounded time.
-    void Stop() {
-        if (stop_ >= 0) close(stop_);
-        stop_ = -1;
-        if (pid_ <= 0) return;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        pid_ = -1;
-    }
-
-  private:
-    pid_t pid_ = -1;
-    int stop_ = -1;
-    bool ready_ = false;
-};
+using roderavo_test::Exists;
+using roderavo_test::HdbPid;
+using roderavo_test::OtherProgram;
+using roderavo_test::WriteText;
 
 // The lock file of a pseudo-terminal "pts/N": LCK..pts_N.
 std::string LockFile(const PtyPeer& pty) {
-    std::string name = pty.PortName();
-    for (char& c : name)
-        if (c == '/') c = '_';
-    return "/var/lock/LCK.." + name;
-}
-
-// The HDB content of a lock file: the pid in ten characters and a line feed.
-std::string HdbPid(long pid) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%10ld\n", pid);
-    return text;
-}
-
-bool WriteText(const std::string& path, const std::string& text) {
-    std::FILE* file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) return false;
-    const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && ok;
-}
-
-bool Exists(const std::string& path) {
-    struct stat status {};
-    return stat(path.c_str(), &status) == 0;
+    return roderavo_test::LockFileOf(pty.Path());
 }
 
 // Whether the tty is in exclusive mode, asked through a descriptor of its own.
 int ExclusiveFlag(const PtyPeer& pty) {
-    const int fd = open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return -1;
-    int exclusive = -1;
-    if (ioctl(fd, TIOCGEXCL, &exclusive) != 0) exclusive = -1;
-    close(fd);
-    return exclusive;
+    return roderavo_test::ExclusiveFlag(pty.Path());
 }
 
 class Exclusivity : public ::testing::Test {

@@ -31,6 +31,7 @@ class ChildProgram {
     ChildProgram& operator=(const ChildProgram&) = delete;
 
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
     // One line of stdout without its line feed, or "" when none came in time.
     std::string ReadLine(std::chrono::milliseconds timeout);
     // Sends the signal (none for 0) and waits for the end: the exit code, 128 + N

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,8 +13,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <optional>
 
 #include "support/child_program.h"
+#include "support/other_program.h"
 #include "support/pty_peer.h"
 #include "tool_fixture.h"
 
@@ -137,47 +140,225 @@ TEST(ToolLine, AMissingDeviceIsNamedWithTheDevicesThatExist) {
     EXPECT_THAT(longName.err, HasSubstr("there is no device /dev/serial/by-id/usb-FTDI"));
 }
 
-TEST_F(ToolOnSimulator, ABusyPortNamesTheProcessThatHoldsIt) {
-    const int fd = open(sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-    const ToolRun run = Run("read", {"VER1"});
-    close(fd);
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_THAT(run.err, HasSubstr(sim.DevicePath() + " is busy: it is held by pid " +
-                                   std::to_string(getpid())));
+// The commands that open the port: read through the driver, and those that go
+// through the protocol tap (which takes the device by the driver's own rules).
+const std::vector<std::vector<std::string>> kPortCommands = {
+    {"read", "VER1"},
+    {"read", "--trace", "VER1"},
+    {"write", "KEY1=53"},
+    {"poll", "--cycles", "1"},
+};
+
+std::string Joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (const auto& word : words) text += (text.empty() ? "" : " ") + word;
+    return text;
 }
 
+// A port that another program holds is refused (2) by every command, the holder is
+// named, nothing goes on the line, and the holder's lock file or flag stays as it was.
+// The simulator (this process) keeps the pty's slave open and holds its master: it is
+// not taken for the holder when another program is there.
 TEST_F(ToolOnSimulator, APortLockedOrHeldExclusiveNamesTheProcess) {
-    std::string lock = sim.DevicePath().substr(5);  // "pts/N"
-    std::replace(lock.begin(), lock.end(), '/', '_');
-    lock = "/var/lock/LCK.." + lock;
+    const std::string lock = roderavo_test::LockFileOf(sim.DevicePath());
     const std::string us = "pid " + std::to_string(getpid());
+    enum class Holder { LockFile, OurExclusive, TheirExclusive, OurFlock };
     struct Case {
-        bool lockFile, exclusive;
-        std::string says;
+        Holder holder;
+        std::vector<std::string> says;
     };
     const Case cases[] = {
-        {true, false, "is busy: it is locked by " + us},
-        {true, false, "(lock file " + lock + ")"},
-        {false, true, "is busy: it is held in exclusive mode by " + us},
+        {Holder::LockFile, {"is busy: it is locked by " + us, "(lock file " + lock + ")"}},
+        {Holder::OurExclusive, {"is busy: it is held in exclusive mode by " + us}},
+        {Holder::TheirExclusive, {"is busy: it is held in exclusive mode by pid "}},
+        {Holder::OurFlock, {"is busy: it is held by " + us}},
     };
     for (const Case& c : cases) {
-        const int fd = open(sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        if (c.lockFile) {
-            std::ofstream(lock) << std::setw(10) << getpid() << '\n';
+        if (c.holder == Holder::LockFile && !roderavo_test::LockDirectoryWritable()) continue;
+        for (const auto& command : kPortCommands) {
+            SCOPED_TRACE(Joined(command) + ", holder " +
+                         std::to_string(static_cast<int>(c.holder)));
+            sim.ClearReceived();
+            const int fd = open(sim.DevicePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ASSERT_GE(fd, 0);
+            const std::string ours = roderavo_test::HdbPid(getpid());
+            std::optional<roderavo_test::OtherProgram> holder;
+            switch (c.holder) {
+                case Holder::LockFile:
+                    ASSERT_TRUE(roderavo_test::WriteText(lock, ours));
+                    break;
+                case Holder::OurExclusive:
+                    ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);
+                    break;
+                case Holder::TheirExclusive:
+                    holder.emplace(sim.DevicePath(), true);
+                    ASSERT_TRUE(holder->Ready());
+                    break;
+                case Holder::OurFlock:
+                    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+                    break;
+            }
+            const ToolRun run = Run(command[0], {command.begin() + 1, command.end()});
+            EXPECT_EQ(run.exitCode, 2) << run.err;
+            for (const auto& says : c.says) EXPECT_THAT(run.err, HasSubstr(says));
+            if (holder) {
+                EXPECT_THAT(run.err, HasSubstr("exclusive mode by pid " +
+                                               std::to_string(holder->Pid()) + " ("));
+                EXPECT_THAT(run.err, Not(HasSubstr(us)));
+                EXPECT_THAT(run.err, Not(HasSubstr("which serves its other end")));
+            }
+            EXPECT_TRUE(sim.Received().empty()) << "a frame went out on a line held by another";
+            if (c.holder == Holder::LockFile) {
+                EXPECT_EQ(roderavo_test::ReadFile(lock), ours) << "another's lock file was touched";
+            }
+            if (c.holder == Holder::OurExclusive || c.holder == Holder::TheirExclusive) {
+                EXPECT_EQ(roderavo_test::ExclusiveFlag(sim.DevicePath()), 1)
+                    << "another's exclusive mode was cleared";
+            }
+            holder.reset();
+            ioctl(fd, TIOCNXCL);
+            close(fd);
+            std::filesystem::remove(lock);
         }
-        if (c.exclusive) {
-            ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);
-        }
-        const ToolRun run = Run("read", {"VER1"});
-        ioctl(fd, TIOCNXCL);
-        close(fd);
-        std::filesystem::remove(lock);
-        EXPECT_EQ(run.exitCode, 2);
-        EXPECT_THAT(run.err, HasSubstr(c.says));
     }
+}
+
+// Whether a child has ended (and waits to be reaped).
+bool Ended(pid_t pid) {
+    const std::string stat = roderavo_test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const auto name = stat.rfind(')');
+    return name == std::string::npos || stat.compare(name, 3, ") Z") == 0;
+}
+
+// The line settings of a tty, to compare before and after.
+struct LineSettingsSeen {
+    int exclusive = -1;
+    termios settings{};
+    bool operator==(const LineSettingsSeen& other) const {
+        return exclusive == other.exclusive && settings.c_iflag == other.settings.c_iflag &&
+               settings.c_oflag == other.settings.c_oflag &&
+               settings.c_cflag == other.settings.c_cflag &&
+               settings.c_lflag == other.settings.c_lflag &&
+               std::equal(std::begin(settings.c_cc), std::end(settings.c_cc),
+                          std::begin(other.settings.c_cc)) &&
+               cfgetospeed(&settings) == cfgetospeed(&other.settings);
+    }
+};
+
+LineSettingsSeen SeeLine(const std::string& device) {
+    LineSettingsSeen seen;
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return seen;
+    if (ioctl(fd, TIOCGEXCL, &seen.exclusive) != 0) seen.exclusive = -1;
+    tcgetattr(fd, &seen.settings);
+    close(fd);
+    return seen;
+}
+
+// Settings that no command of the tool would choose, so that a change shows.
+LineSettingsSeen SetUnusualLine(const std::string& device) {
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        termios settings{};
+        tcgetattr(fd, &settings);
+        cfsetspeed(&settings, B1200);
+        settings.c_cflag |= CSTOPB;
+        settings.c_cc[VTIME] = 7;
+        tcsetattr(fd, TCSANOW, &settings);
+        close(fd);
+    }
+    return SeeLine(device);
+}
+
+// The protocol tap puts back what it changed on the device, however the command ends:
+// the exclusive mode it set, the line settings as it found them, its lock file (and a
+// stale lock file it found is gone). While it runs, its lock file names the tool.
+TEST_F(ToolOnSimulator, TheTapPutsBackWhatItChangedOnEveryWayOut) {
+    const std::string device = sim.DevicePath();
+    const std::string lock = roderavo_test::LockFileOf(device);
+    const bool lockFiles = roderavo_test::LockDirectoryWritable();
+    enum class End { Normal, Error, Interrupt, Terminate, SecondInterrupt };
+    struct Case {
+        std::vector<std::string> command;
+        End end;
+    };
+    const std::vector<std::string> write = {"write", "KEY1=53"};
+    const std::vector<std::string> poll = {"poll", "--duration", "30s"};
+    const std::vector<std::string> trace = {"read", "--trace", "VER1"};
+    const std::vector<Case> cases = {
+        {write, End::Normal},
+        {{"poll", "--cycles", "1"}, End::Normal},
+        {trace, End::Normal},
+        {write, End::Error},
+        {poll, End::Error},
+        {trace, End::Error},
+        {write, End::Interrupt},
+        {poll, End::Interrupt},
+        {trace, End::Interrupt},
+        {write, End::Terminate},
+        {poll, End::Terminate},
+        {trace, End::Terminate},
+        {write, End::SecondInterrupt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Joined(c.command) + ", way out " + std::to_string(static_cast<int>(c.end)));
+        const LineSettingsSeen before = SetUnusualLine(device);
+        ASSERT_EQ(before.exclusive, 0);
+        if (lockFiles) {
+            ASSERT_TRUE(
+                roderavo_test::WriteText(lock, roderavo_test::HdbPid(roderavo_test::EndedPid())));
+        }
+        sim.ClearReceived();
+        std::vector<std::string> args = {c.command[0], "--driver", RODERAVO_DRIVER, "--port",
+                                         sim.PortName()};
+        args.insert(args.end(), c.command.begin() + 1, c.command.end());
+        if (c.end == End::Error) {
+            // The tap holds the device; the driver then refuses the line settings.
+            args.insert(args.end(), {"--stop-bits", "1.5"});
+            const ToolRun run = RunTool(args);
+            EXPECT_EQ(run.exitCode, 2) << run.err;
+            EXPECT_THAT(run.err, HasSubstr("1.5 stop bits"));
+        } else if (c.end == End::Normal) {
+            const ToolRun run = RunTool(args);
+            EXPECT_EQ(run.exitCode, 0) << run.err;
+        } else {
+            // An exchange in flight when the signal comes: the multiplexer does not answer.
+            sim.QueueFault({muxsim::FaultKind::NoAnswer, 0, 0}, 1000);
+            if (c.end == End::SecondInterrupt) args.insert(args.end(), {"--timeout", "10s"});
+            roderavo_test::ChildProgram tool(RODERAVO_TOOL, args,
+                                             roderavo_test::ChildProgram::Stderr::File);
+            ASSERT_TRUE(sim.WaitForFrames(1, std::chrono::seconds(20))) << tool.Errors();
+            EXPECT_EQ(SeeLine(device).exclusive, 1) << "the tap holds the device exclusively";
+            if (lockFiles) {
+                EXPECT_EQ(roderavo_test::ReadFile(lock), roderavo_test::HdbPid(tool.Pid()))
+                    << "the tap's lock file names the tool";
+            }
+            const int signal = c.end == End::Terminate ? SIGTERM : SIGINT;
+            if (c.end == End::SecondInterrupt) {
+                // Ctrl-C until it ends: the first asks it to stop, a second ends it at once.
+                EXPECT_TRUE(
+                    WaitUntil([&] { return kill(tool.Pid(), SIGINT) != 0 || Ended(tool.Pid()); },
+                              std::chrono::seconds(20)));
+            } else {
+                sim.ClearFaults();  // an exchange that was let finish is answered
+            }
+            const int code =
+                tool.Stop(c.end == End::SecondInterrupt ? 0 : signal, std::chrono::seconds(30));
+            sim.ClearFaults();
+            EXPECT_NE(code, -1) << "still running";
+            if (c.end == End::SecondInterrupt) {
+                EXPECT_EQ(code, 130);
+                EXPECT_THAT(tool.Errors(), HasSubstr("ended at once"));
+            }
+        }
+        const LineSettingsSeen after = SeeLine(device);
+        EXPECT_EQ(after.exclusive, 0) << "the tap left the device in exclusive mode";
+        EXPECT_TRUE(after == before) << "the tap left other line settings";
+        EXPECT_FALSE(roderavo_test::Exists(lock)) << roderavo_test::ReadFile(lock);
+        const ToolRun read = Run("read", {"VER1"});
+        EXPECT_EQ(read.exitCode, 0) << read.err;
+    }
+    std::filesystem::remove(lock);
 }
 
 TEST_F(ToolOnSimulator, ALongLinkToTheDeviceIsResolved) {

@@ -2,12 +2,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -17,6 +19,8 @@
 #include <muxsim/raw_line.h>
 
 #include "port.h"
+#include "serial/posix/device_claim.h"
+#include "terminal.h"
 #include "text.h"
 
 namespace roderavo::tool {
@@ -45,6 +49,112 @@ bool WriteAll(int fd, std::span<const uint8_t> bytes) {
     return true;
 }
 
+// What a tap changed on its device, kept where a signal handler can put it back
+// before the process ends at once: the claim (our lock file, flock, TIOCEXCL) and
+// the line settings as the tap found them. A slot is published (state kHeld) only
+// when whole; whoever moves it from kHeld to kGivingBack puts it back, once.
+struct Taken {
+    static constexpr int kFree = 0, kFilling = 1, kHeld = 2, kGivingBack = 3;
+    std::atomic<int> state{kFree};
+    posix::DeviceClaim claim;
+    termios found{};
+    bool haveFound = false;
+    posix::LockPath ptyLock{};  // the driver's lock file on the tap's pty
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+constexpr std::size_t kMaxTaps = 4;
+std::array<Taken, kMaxTaps> gTaken;
+
+Taken* TakeSlot() {
+    for (Taken& slot : gTaken) {
+        int expected = Taken::kFree;
+        if (slot.state.compare_exchange_strong(expected, Taken::kFilling)) return &slot;
+    }
+    return nullptr;
+}
+
+// The line settings as found, then the claim (TIOCEXCL cleared, our lock file
+// removed); async-signal-safe.
+void PutBackAtOnce(const Taken& slot) {
+    if (slot.haveFound) tcsetattr(slot.claim.fd, TCSANOW, &slot.found);
+    posix::ReleaseClaimAtOnce(slot.claim);
+}
+
+// From a signal handler, before the process ends: every tap's device put back, and
+// the driver's lock file on the tap's pty removed (it would name a pid that has
+// ended). A slot that another thread is putting back is waited for a moment.
+void PutBackAllAtOnce() {
+    for (Taken& slot : gTaken) {
+        int expected = Taken::kHeld;
+        if (slot.state.compare_exchange_strong(expected, Taken::kGivingBack)) {
+            PutBackAtOnce(slot);
+            posix::ReleaseLock(slot.ptyLock);
+            continue;
+        }
+        for (int wait = 0; wait < 100 && slot.state.load() == Taken::kGivingBack; ++wait) {
+            const timespec pause{0, 10 * 1000 * 1000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+}
+
+// The signals that would end the process where nothing else handles them.
+constexpr std::array<int, 5> kEndingSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+void PutBackThenEnd(int signal) {
+    PutBackAllAtOnce();
+    ::signal(signal, SIG_DFL);
+    raise(signal);  // delivered as the default once the handler returns
+}
+
+// A signal that would end the process as it stands (a command that does not stop
+// gracefully, such as read --trace) first puts the tapped devices back; the stop
+// handlers of the commands that have them (terminal.h) do it on their quick way out.
+void GuardEndingSignals() {
+    stop::beforeQuickEnd = &PutBackAllAtOnce;
+    for (const int signal : kEndingSignals) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+        struct sigaction guard {};
+        guard.sa_handler = PutBackThenEnd;
+        sigemptyset(&guard.sa_mask);
+        sigaction(signal, &guard, nullptr);
+    }
+}
+
+// Keeps the ending signals off this thread while it puts a device back, so that a
+// handler never interrupts it half way (a handler on another thread waits for it).
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : kEndingSignals) sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &saved_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t saved_{};
+};
+
+// Why the claim was refused, where the diagnosis found nothing more (a race).
+std::string RefusalText(posix::ClaimResult result, const std::string& devicePath, int error) {
+    switch (result) {
+        case posix::ClaimResult::Locked:
+            return devicePath + " is busy: its lock file in /var/lock names another program";
+        case posix::ClaimResult::Exclusive:
+            return devicePath + " is busy: another program holds it in exclusive mode";
+        case posix::ClaimResult::Flocked:
+            return devicePath + " is busy: another program holds it";
+        default:
+            return "cannot open " + devicePath + ": " + std::strerror(error);
+    }
+}
+
 }  // namespace
 
 class LineTap::Impl {
@@ -61,9 +171,11 @@ class LineTap::Impl {
     int WaitMs();
 
     std::mutex mutex;  // the monitor
+    std::mutex stopping;
     LineMonitor monitor;
     Sink sink;
     muxsim::FrameReader hostFrames, deviceFrames;
+    Taken* taken = nullptr;  // the device's slot: what the tap changed on it
     int device = -1, master = -1, slave = -1;
     int wake[2] = {-1, -1};
     std::string portName;
@@ -72,36 +184,64 @@ class LineTap::Impl {
 
 bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line,
                          std::string* error) {
-    device = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (device < 0 || flock(device, LOCK_EX | LOCK_NB) != 0 || ioctl(device, TIOCEXCL) != 0) {
-        const int why = errno;
-        *error = DiagnosePort(devicePath);
-        if (error->empty()) *error = "cannot open " + devicePath + ": " + std::strerror(why);
+    taken = TakeSlot();
+    muxsim::RawPty pty;
+    const bool opened = taken != nullptr && muxsim::OpenRawPty(line.baudRate, &pty);
+    master = pty.master;  // closed by Stop, also after a failure
+    slave = pty.slave;
+    if (!opened || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = "no pseudo-terminal for the protocol tap (is /dev/ptmx there?)";
         return false;
     }
+    portName = pty.path.substr(std::strlen("/dev/"));
+    posix::LockPathFor(pty.path.c_str(), taken->ptyLock);
+    // The device is taken by the driver's own rules: its lock files, flock and
+    // TIOCEXCL, as PortOpenExclusive takes a port.
+    const posix::ClaimResult claimed = posix::ClaimDevice(devicePath.c_str(), true, taken->claim);
+    if (claimed != posix::ClaimResult::Claimed) {
+        const int why = errno;
+        *error = DiagnosePort(devicePath);
+        if (error->empty()) *error = RefusalText(claimed, devicePath, why);
+        return false;
+    }
+    device = taken->claim.fd;
+    taken->haveFound = tcgetattr(device, &taken->found) == 0;
+    taken->state.store(Taken::kHeld);  // from here a signal handler can put it back
+    GuardEndingSignals();
     if (!muxsim::SetRawLine(device,
                             {line.baudRate, line.dataBits, line.parity, line.stopBits != 0})) {
         *error = devicePath + " could not be set to the line settings given";
         return false;
     }
     tcflush(device, TCIOFLUSH);
-    muxsim::RawPty pty;
-    if (!muxsim::OpenRawPty(line.baudRate, &pty) || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        *error = "no pseudo-terminal for the protocol tap (is /dev/ptmx there?)";
-        return false;
-    }
-    master = pty.master;
-    slave = pty.slave;
-    portName = pty.path.substr(std::strlen("/dev/"));
     thread = std::thread([this] { Relay(); });
     return true;
 }
 
+// Also after a failed Open: the device gets its line settings back and is given
+// back (TIOCEXCL cleared, our lock file removed) before anything else closes.
 void LineTap::Impl::Stop() {
+    std::lock_guard lock(stopping);
     if (thread.joinable()) {
         const char byte = 1;
         [[maybe_unused]] const auto written = write(wake[1], &byte, 1);
         thread.join();
+    }
+    if (taken != nullptr) {
+        SignalsHeld held;
+        int expected = Taken::kHeld;
+        if (taken->state.compare_exchange_strong(expected, Taken::kGivingBack) ||
+            expected == Taken::kFilling) {
+            if (taken->haveFound) tcsetattr(taken->claim.fd, TCSANOW, &taken->found);
+            posix::ReleaseClaim(taken->claim);  // TIOCEXCL, the lock file, the close
+        }
+        if (expected != Taken::kGivingBack) {  // else a handler has it: the process ends
+            taken->haveFound = false;
+            taken->ptyLock.fill('\0');
+            taken->state.store(Taken::kFree);
+        }
+        taken = nullptr;
+        device = -1;
     }
     for (int* fd : {&device, &master, &slave, &wake[0], &wake[1]}) {
         if (*fd >= 0) close(*fd);

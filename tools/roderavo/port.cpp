@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,6 +16,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+
+#include "serial/posix/uucp_lock.h"
 
 namespace fs = std::filesystem;
 
@@ -46,26 +50,117 @@ std::string Join(const std::vector<std::string>& items, const std::string& sep) 
     return out;
 }
 
-// The running process that a UUCP lock file of the device names, as "pid 1234
-// (minicom)", with the lock file; empty when none. The lock file's name is the
-// driver's: the real path below /dev/ with "/" as "_" (LCK..ttyUSB0, LCK..pts_3).
-std::string LockHolder(const std::string& devicePath) {
-    std::error_code ec;
-    std::string name = fs::canonical(devicePath, ec).string();
-    if (ec) return {};
-    name.erase(0, name.starts_with("/dev/") ? 5 : name.find_first_not_of('/'));
-    std::replace(name.begin(), name.end(), '/', '_');
-    const std::string lock = "/var/lock/LCK.." + name;
-    const std::string line = ReadFirstLine(lock);
-    const auto digits = line.find_first_not_of(' ');
-    if (digits == std::string::npos || !std::isdigit(static_cast<unsigned char>(line[digits])))
-        return fs::exists(lock, ec) ? "its lock file " + lock + " names no process" : "";
-    const std::string pid = line.substr(digits);
-    if (pid.size() > 9 || !std::all_of(pid.begin(), pid.end(), ::isdigit)) return {};
-    if (kill(std::stoi(pid), 0) != 0 && errno != EPERM) return {};  // stale: the driver removes it
+// The name of a running process, as "pid 1234 (minicom)".
+std::string ProcessText(const std::string& pid) {
     const std::string comm = ReadFirstLine(fs::path("/proc") / pid / "comm");
-    return "it is locked by pid " + pid + (comm.empty() ? "" : " (" + comm + ")") + " (lock file " +
-           lock + ")";
+    return "pid " + pid + (comm.empty() ? "" : " (" + comm + ")");
+}
+
+// The running process that a UUCP lock file of the device names, as "pid 1234
+// (minicom)", with the lock file; empty when none. The lock file and its reading are
+// the driver's own (serial/posix/uucp_lock.h): the same name (the real path below
+// /dev/ with "/" as "_": LCK..ttyUSB0, LCK..pts_3), the same owner, no link followed.
+std::string LockHolder(const std::string& devicePath) {
+    posix::LockPath lock{};
+    if (!posix::LockPathFor(devicePath.c_str(), lock)) return {};
+    const long owner = posix::LockOwner(lock);
+    const std::string path = lock.data();
+    if (owner < 0) return {};
+    if (owner == 0) return "its lock file " + path + " names no process";
+    if (!posix::Running(owner)) return {};  // stale: the driver (and the tap) removes it
+    return "it is locked by " + ProcessText(std::to_string(owner)) + " (lock file " + path + ")";
+}
+
+// The number of a pseudo-terminal's slave device (Linux numbers them on majors
+// 136..143), or -1.
+int PtyIndex(dev_t device) {
+    const unsigned number = major(device);
+    if (number < 136 || number > 143) return -1;
+    return static_cast<int>((number - 136) * 256 + minor(device));
+}
+
+// The master side of every pseudo-terminal is opened through /dev/ptmx (5, 2).
+const dev_t kPtyMultiplexer = makedev(5, 2);
+
+// Whether the descriptor (of /dev/ptmx) is the master of the pseudo-terminal with
+// that number.
+bool IsMasterOf(const fs::path& fdinfo, int index) {
+    std::ifstream in(fdinfo);
+    std::string line;
+    while (std::getline(in, line))
+        if (line.starts_with("tty-index:")) return std::atoi(line.c_str() + 10) == index;
+    return false;
+}
+
+struct Holders {
+    std::vector<std::string> users;     // have the device open
+    std::vector<std::string> otherEnd;  // of a pty: hold its master, perhaps the slave too
+};
+
+// The processes that have the device open, this one's own look at it aside; of a
+// pseudo-terminal, those on its other end (a simulator, a virtual port: they hold the
+// master, and may keep the slave open as well) apart.
+Holders FindHolders(const std::string& devicePath) {
+    Holders holders;
+    struct stat device {};
+    if (stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return holders;
+    const int ptyIndex = PtyIndex(device.st_rdev);
+    std::error_code ec;
+    for (const auto& proc : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = proc.path().filename().string();
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit)) continue;
+        if (std::stol(pid) == static_cast<long>(getpid())) continue;
+        bool uses = false;
+        bool master = false;
+        std::error_code ec2;
+        for (const auto& fd : fs::directory_iterator(proc.path() / "fd", ec2)) {
+            struct stat st {};
+            if (stat(fd.path().c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) continue;
+            if (st.st_rdev == device.st_rdev) uses = true;
+            if (ptyIndex >= 0 && !master && st.st_rdev == kPtyMultiplexer &&
+                IsMasterOf(proc.path() / "fdinfo" / fd.path().filename(), ptyIndex))
+                master = true;
+        }
+        if (master)
+            holders.otherEnd.push_back(ProcessText(pid));
+        else if (uses)
+            holders.users.push_back(ProcessText(pid));
+    }
+    return holders;
+}
+
+// Who keeps the device from us, after "held ... by": the programs that use it; the
+// program on a pseudo-terminal's other end only when no other is there, as it may
+// not be the one (the simulator keeps its slave open, and a program that has ended
+// may have left the device in exclusive mode).
+std::string HeldBy(const std::string& how, const std::string& devicePath, bool exclusive) {
+    const Holders holders = FindHolders(devicePath);
+    if (!holders.users.empty()) return "it is held" + how + " by " + Join(holders.users, ", ");
+    if (!holders.otherEnd.empty())
+        return "it is held" + how + " by " + Join(holders.otherEnd, ", ") +
+               ", which serves its other end" +
+               (exclusive ? ", or was left so by a program that has ended" : "");
+    return "another program holds it" + how;
+}
+
+// The processes that hold the device's flock, as /proc/locks names them.
+std::vector<std::string> FlockHolders(const std::string& devicePath) {
+    std::vector<std::string> holders;
+    struct stat st {};
+    if (stat(devicePath.c_str(), &st) != 0) return holders;
+    char file[64];
+    std::snprintf(file, sizeof file, "%02x:%02x:%lu", major(st.st_dev), minor(st.st_dev),
+                  static_cast<unsigned long>(st.st_ino));
+    std::ifstream in("/proc/locks");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string number, kind, mode, access, pid, where;
+        words >> number >> kind >> mode >> access >> pid >> where;
+        if (kind == "FLOCK" && where == file && pid != std::to_string(getpid()))
+            holders.push_back(ProcessText(pid));
+    }
+    return holders;
 }
 
 // What a path is, for a user who gave something else than a serial device.
@@ -173,26 +268,9 @@ std::vector<std::string> ListSerialDevices() {
 }
 
 std::vector<std::string> DeviceHolders(const std::string& devicePath) {
-    std::vector<std::string> holders;
-    struct stat device {};
-    if (stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return holders;
-    std::error_code ec;
-    for (const auto& proc : fs::directory_iterator("/proc", ec)) {
-        const std::string pid = proc.path().filename().string();
-        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit)) continue;
-        // This program's own look at the device is not a holder.
-        if (std::stol(pid) == static_cast<long>(getpid())) continue;
-        std::error_code ec2;
-        for (const auto& fd : fs::directory_iterator(proc.path() / "fd", ec2)) {
-            struct stat st {};
-            if (stat(fd.path().c_str(), &st) == 0 && S_ISCHR(st.st_mode) &&
-                st.st_rdev == device.st_rdev) {
-                holders.push_back("pid " + pid + " (" + ReadFirstLine(proc.path() / "comm") + ")");
-                break;
-            }
-        }
-    }
-    return holders;
+    Holders holders = FindHolders(devicePath);
+    holders.users.insert(holders.users.end(), holders.otherEnd.begin(), holders.otherEnd.end());
+    return holders.users;
 }
 
 std::string DiagnosePort(const std::string& devicePath) {
@@ -215,11 +293,9 @@ std::string DiagnosePort(const std::string& devicePath) {
         if (error == EACCES || error == EPERM)
             return PermissionAdvice(devicePath, st.st_mode, st.st_uid, st.st_gid);
         if (error == EBUSY) {
-            const auto holders = DeviceHolders(devicePath);
-            return devicePath + " is busy: " +
-                   (holders.empty() ? std::string("another program holds it (fuser -v " +
-                                                  devicePath + " tells which)")
-                                    : "it is held by " + Join(holders, ", "));
+            std::string held = HeldBy("", devicePath, true);
+            if (held.starts_with("another")) held += " (fuser -v " + devicePath + " tells which)";
+            return devicePath + " is busy: " + held;
         }
         if (error == EIO)
             return devicePath +
@@ -234,14 +310,11 @@ std::string DiagnosePort(const std::string& devicePath) {
     if (!locked.empty()) {
         reason = devicePath + " is busy: " + locked;
     } else if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        const auto holders = DeviceHolders(devicePath);
-        reason = devicePath + " is busy: " +
-                 (holders.empty() ? std::string("another program holds it in exclusive mode")
-                                  : "it is held in exclusive mode by " + Join(holders, ", "));
+        reason = devicePath + " is busy: " + HeldBy(" in exclusive mode", devicePath, true);
     } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        const auto holders = DeviceHolders(devicePath);
+        const auto holders = FlockHolders(devicePath);
         reason = devicePath + " is busy: " +
-                 (holders.empty() ? std::string("another program holds it")
+                 (holders.empty() ? HeldBy("", devicePath, false)
                                   : "it is held by " + Join(holders, ", "));
     } else {
         termios tio{};

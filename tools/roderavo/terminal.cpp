@@ -42,6 +42,7 @@ void OnStop(int signal) {
         (gScreenTaken != 0 || stop::exitOnSecond != 0)) {
         // The user insists: the driver may be waiting on a dead line.
         if (gScreenTaken != 0) RestoreTerminal();
+        if (void (*putBack)() = stop::beforeQuickEnd) putBack();
         if (const char* note = stop::secondNote) {
             const ssize_t ignored = write(STDERR_FILENO, note, std::strlen(note));
             (void)ignored;

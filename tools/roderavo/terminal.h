@@ -21,6 +21,9 @@ namespace stop {
 inline volatile std::sig_atomic_t requested = 0;
 inline volatile std::sig_atomic_t exitOnSecond = 0;  // a second SIGINT ends the process
 inline const char* volatile secondNote = nullptr;    // and says this on stderr
+// Called by the handler before a second SIGINT ends the process at once: puts back
+// what the tool changed on its lines (the protocol tap sets it). Async-signal-safe.
+inline void (*volatile beforeQuickEnd)() = nullptr;
 }  // namespace stop
 
 inline bool StopRequested() {

@@ -5,18 +5,13 @@
 // as it stands and any other is looked up under /dev/ ("ttyUSB0", "ttyS1",
 // "pts/3"). "NUL", in any case, is the null device, /dev/null.
 //
-// Exclusive use: a port is refused when a UUCP lock file names a running program
-// (a stale one is removed; see uucp_lock.h) or when another program holds the tty
-// in exclusive mode (TIOCEXCL, which root's opens pass, so the flag is asked for
-// after opening, before the port is taken). Taking it creates our lock file, an
-// exclusive flock (which root's opens meet as well) and TIOCEXCL; closing it
-// clears TIOCEXCL and removes the lock file, and a failed open undoes what it did,
-// so no other program's flag or lock file is ever cleared. The open itself is
-// non-blocking, so that it never waits for carrier detect; CLOCAL then makes the
-// line ignore the modem status. The descriptor stays non-blocking: reads and
-// writes wait through poll, under the port's time-outs.
+// Exclusive use: a port is taken through ClaimDevice (device_claim.h), which
+// keeps the rules (lock files, TIOCEXCL, flock) for the driver and the host tool
+// alike; closing it gives back what the claim took, and a failed open undoes what
+// it did. The open itself is non-blocking, so that it never waits for carrier
+// detect; CLOCAL then makes the line ignore the modem status. The descriptor stays
+// non-blocking: reads and writes wait through poll, under the port's time-outs.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -27,8 +22,8 @@
 #include <cerrno>
 
 #include "serial/port.h"
+#include "serial/posix/device_claim.h"
 #include "serial/posix/port_table.h"
-#include "serial/posix/uucp_lock.h"
 
 namespace roderavo {
 
@@ -69,44 +64,13 @@ bool DevicePath(std::string_view name, std::array<char, kPathSize>& path) {
     return true;
 }
 
-void CloseQuietly(int fd) {
-    const int saved = errno;
-    close(fd);
-    errno = saved;
-}
-
-// Descriptor 0 would read as "no port": move it.
-int AwayFromZero(int fd) {
-    if (fd != 0) return fd;
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 1);
-    CloseQuietly(fd);
-    return moved;
-}
-
-// Another program holds the tty in exclusive mode.
-bool HeldExclusive(int fd) {
-    int exclusive = 0;
-    return ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
-}
-
-// Takes the opened device for this process; on failure it leaves the device's
-// flag as it found it.
-bool MakeExclusiveLocal(int fd, bool& setExclusive) {
-    setExclusive = false;
-    const bool isTty = isatty(fd) != 0;
-    if (isTty && HeldExclusive(fd)) return false;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
-    if (!isTty) return true;
-    if (ioctl(fd, TIOCEXCL) != 0) return false;
-    setExclusive = true;
+// Sets CLOCAL on a claimed terminal; false when the device refuses.
+bool IgnoreModemStatus(const posix::DeviceClaim& claim) {
+    if (!claim.isTty) return true;
     termios line{};
-    if (tcgetattr(fd, &line) == 0) {
-        line.c_cflag |= CLOCAL;
-        if (tcsetattr(fd, TCSANOW, &line) == 0) return true;
-    }
-    ioctl(fd, TIOCNXCL);
-    setExclusive = false;
-    return false;
+    if (tcgetattr(claim.fd, &line) != 0) return false;
+    line.c_cflag |= CLOCAL;
+    return tcsetattr(claim.fd, TCSANOW, &line) == 0;
 }
 
 // The control lines as the device has them, where it has any.
@@ -134,30 +98,21 @@ bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
     if (name.empty() || !DevicePath(name, path)) return false;
     const bool isNull = IsNullName(name);
 
-    posix::LockPath lock{};
-    if (!isNull) {
-        if (!posix::LockPathFor(path.data(), lock)) return false;
-        const posix::LockResult taken = posix::TakeLock(lock);
-        if (taken == posix::LockResult::HeldByOther) return false;
-        if (taken == posix::LockResult::Unavailable) lock.fill('\0');
-    }
-    const int fd = AwayFromZero(open(path.data(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    bool setExclusive = false;
+    posix::DeviceClaim claim;
+    if (posix::ClaimDevice(path.data(), !isNull, claim) != posix::ClaimResult::Claimed)
+        return false;
     posix::OpenPort* port = nullptr;
-    if (fd >= 0 && (isNull || MakeExclusiveLocal(fd, setExclusive))) {
-        port = posix::AddPort(fd, isNull);
-        if (port == nullptr && setExclusive) ioctl(fd, TIOCNXCL);
-    }
+    if (isNull || IgnoreModemStatus(claim)) port = posix::AddPort(claim.fd, isNull);
     if (port == nullptr) {
         const int saved = errno;
-        posix::ReleaseLock(lock);  // before the close, as in PortClose
-        if (fd >= 0) CloseQuietly(fd);
+        posix::ReleaseClaim(claim);
         errno = saved;
         return false;
     }
+    const int fd = claim.fd;
     port->isPseudoTerminal = IsPseudoTerminal(fd);
-    port->setExclusive = setExclusive;
-    port->lock = lock;
+    port->setExclusive = claim.setExclusive;
+    port->lock = claim.lock;
     port->applied.fBinary = 1;
     ReadControlLines(fd, port->applied);
     *handle = static_cast<PortHandle>(fd);
@@ -167,17 +122,12 @@ bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
 bool PortClose(PortHandle handle) {
     posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr) return false;
-    const int fd = port->fd;
-    const bool setExclusive = port->setExclusive;
-    const posix::LockPath lock = port->lock;
+    posix::DeviceClaim claim;
+    claim.fd = port->fd;
+    claim.setExclusive = port->setExclusive;
+    claim.lock = port->lock;
     posix::RemovePort(port);
-    if (setExclusive) ioctl(fd, TIOCNXCL);
-    // The lock file goes first: once the descriptor is closed, a pseudo-terminal's
-    // number may be handed to a new one at once, which our lock would then keep
-    // from its own user. Until the close, the flock still keeps others out.
-    posix::ReleaseLock(lock);
-    // The descriptor is released even when close reports an interruption.
-    return close(fd) == 0 || errno == EINTR;
+    return posix::ReleaseClaim(claim);
 }
 
 }  // namespace roderavo

@@ -22,9 +22,24 @@ inline constexpr std::string_view kDeviceFolder = "/dev/";
 inline constexpr std::size_t kHdbSize = 11;  // ten characters and a line feed
 inline constexpr int kAttempts = 3;          // a stale lock removed, a race lost
 
-// The pid a lock file names: > 0, 0 when it names none that can be read, -1 when
-// there is no lock file (any more).
-long LockOwner(const char* path) {
+bool WriteOurs(const char* path) {
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::array<char, 2 * kHdbSize> text{};
+    const int size =
+        std::snprintf(text.data(), text.size(), "%10ld\n", static_cast<long>(getpid()));
+    const bool written = size > 0 && write(fd, text.data(), static_cast<std::size_t>(size)) == size;
+    const int saved = written ? 0 : (errno != 0 ? errno : ENOSPC);
+    close(fd);
+    if (!written) {
+        unlink(path);
+        errno = saved;
+    }
+    return written;
+}
+
+// The pid the lock file at the path names (see LockOwner).
+long LockOwnerAt(const char* path) {
     const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return errno == ENOENT ? -1 : 0;
     std::array<char, 2 * kHdbSize> text{};
@@ -42,28 +57,15 @@ long LockOwner(const char* path) {
     return at > digits && ended ? pid : 0;
 }
 
-// A process that runs, whoever owns it.
+}  // namespace
+
 bool Running(long pid) {
     return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
-bool WriteOurs(const char* path) {
-    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    std::array<char, 2 * kHdbSize> text{};
-    const int size =
-        std::snprintf(text.data(), text.size(), "%10ld\n", static_cast<long>(getpid()));
-    const bool written = size > 0 && write(fd, text.data(), static_cast<std::size_t>(size)) == size;
-    const int saved = written ? 0 : (errno != 0 ? errno : ENOSPC);
-    close(fd);
-    if (!written) {
-        unlink(path);
-        errno = saved;
-    }
-    return written;
+long LockOwner(const LockPath& lock) {
+    return lock[0] == '\0' ? -1 : LockOwnerAt(lock.data());
 }
-
-}  // namespace
 
 bool LockPathFor(const char* devicePath, LockPath& lock) {
     lock.fill('\0');
@@ -90,7 +92,7 @@ LockResult TakeLock(const LockPath& lock) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (WriteOurs(lock.data())) return LockResult::Taken;
         if (errno != EEXIST) return LockResult::Unavailable;
-        const long owner = LockOwner(lock.data());
+        const long owner = LockOwnerAt(lock.data());
         if (owner == 0 || (owner > 0 && Running(owner))) return LockResult::HeldByOther;
         if (owner > 0 && unlink(lock.data()) != 0 && errno != ENOENT)
             return LockResult::HeldByOther;
@@ -100,7 +102,7 @@ LockResult TakeLock(const LockPath& lock) {
 
 void ReleaseLock(const LockPath& lock) {
     if (lock[0] == '\0') return;
-    if (LockOwner(lock.data()) == static_cast<long>(getpid())) unlink(lock.data());
+    if (LockOwnerAt(lock.data()) == static_cast<long>(getpid())) unlink(lock.data());
 }
 
 }  // namespace roderavo::posix

@@ -29,6 +29,12 @@ enum class LockResult {
     Unavailable,  // the lock directory is missing or not writable: no lock file
 };
 
+// The pid the lock file names: > 0, 0 when it names none that can be read (or
+// cannot be read: a link is not followed), -1 when there is no lock file.
+long LockOwner(const LockPath& lock);
+// Whether the process runs, whoever owns it.
+bool Running(long pid);
+
 // Takes the lock: removes a stale lock file, then creates ours.
 LockResult TakeLock(const LockPath& lock);
 // Removes the lock file when it still names this process.
