@@ -18,6 +18,7 @@
 using namespace roderavo::tool;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 
 namespace {
 
@@ -247,6 +248,10 @@ TEST(LiveView, PlainRowsHoldTwentyCellsStateAgeVersionAndClock) {
               "AMUX 20CD V2.10   06.11.2000 08:12:33 hrs");
     EXPECT_EQ(lines[4].substr(0, 53), "  4  81-100  - - - - - - - - - - - - - - - - - - - - ");
     EXPECT_EQ(lines[4].substr(53), "  demoted     -        -                 -");
+    // Demoted after it had answered: what was read last is not shown as fine.
+    muxes[0].state = MuxState::Demoted;
+    EXPECT_THAT(RenderView(header, muxes, "", false)[3],
+                StartsWith("  1  21-40   ? ? ? ? ? ? ? ? ? ? ? ? ? ? ? ? ? ? ? ?   demoted"));
     EXPECT_THAT(lines[lines.size() - 2], HasSubstr("last error: mux 4 10:00:00 VER4: no answer"));
     EXPECT_EQ(lines.back(), "  last event: " + header.lastEvent);
     for (const auto& line : lines) EXPECT_THAT(line, Not(HasSubstr("\x1b")));

@@ -109,10 +109,13 @@ char CellChar(CameraLook look) {
 
 namespace {
 
-std::string CameraCells(const MuxView& view, bool colour) {
+// A demoted multiplexer's cameras are not seen now: what was read of them last is
+// shown as unknown, not as fine (its age stands in the row).
+std::string CameraCells(const MuxView& view, MuxState shown, bool colour) {
     std::string cells;
-    for (std::size_t i = 0; i < 20; ++i) {
-        const CameraLook look = LookOf(view.alarm[i], view.videoLoss[i]);
+    for (std::size_t i = 0; i < view.alarm.size(); ++i) {
+        CameraLook look = LookOf(view.alarm[i], view.videoLoss[i]);
+        if (shown == MuxState::Demoted && look != CameraLook::NotRead) look = CameraLook::Unknown;
         if (colour) {
             cells += ColourOf(look);
             cells += CellChar(look);
@@ -128,9 +131,9 @@ std::string CameraCells(const MuxView& view, bool colour) {
 std::string MuxRow(const ViewHeader& header, const MuxView& view, bool colour) {
     const int first = view.mux * 20 + 1;
     std::string row = Format("%3d %3d-%-3d  ", view.mux, first, first + 19);
-    row += CameraCells(view, colour) + "  ";
-    // The state comes first: on a narrow terminal the row is cut at the right.
     const MuxState shown = ShownState(view, header.now, header.staleAfter);
+    row += CameraCells(view, shown, colour) + "  ";
+    // The state comes first: on a narrow terminal the row is cut at the right.
     std::string state(MuxStateName(shown));
     if (shown == MuxState::Failing) state += " (" + std::to_string(view.consecutiveFailures) + ")";
     state = Pad(state, 12);
