@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "bridge/broker.h"
+#include "support/other_program.h"
 
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -436,16 +437,55 @@ TEST_F(BridgeOnBroker, HomeAssistantNeverShowsACameraNobodySeesAsSafe) {
 
 TEST_F(BridgeOnBroker, KilledWithoutAWordTheBrokerSaysOffline) {
     StartBroker();
-    auto probe = Subscribe(kPrefix + "/status");
-    StartBridge();
-    ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
-    probe->Clear();
+    auto probe = Subscribe("#");
+    StartBridge({"--ha-discovery"});
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "alarm")) << bridge->Errors();
+    EXPECT_EQ(HomeAssistantStates(*probe)["roderavo_test_camera27_alarm"], "on");
     EXPECT_EQ(bridge->Stop(SIGKILL, 5s), 128 + SIGKILL);
     bridge.reset();
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "offline"));
+    auto states = HomeAssistantStates(*probe);
+    EXPECT_EQ(states["roderavo_test_camera27_alarm"], "unavailable");
+    EXPECT_EQ(states["roderavo_test_mux1_state"], "unavailable");
     auto later = Subscribe(kPrefix + "/status");
     ASSERT_TRUE(later->WaitFor(kPrefix + "/status", "offline"));
     EXPECT_TRUE(later->On(kPrefix + "/status")[0].retained);
+}
+
+// The line fails under a running bridge (the adapter pulled, the cable cut): every
+// multiplexer turns failing, then demoted, its cameras unknown and unavailable.
+TEST_F(BridgeOnBroker, ALineCutShowsEveryMultiplexerFailingThenDemoted) {
+    StartBroker();
+    auto probe = Subscribe("#");
+    StartBridge({"--ha-discovery", "--demote-after", "2"});
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "alarm")) << bridge->Errors();
+    sim.Stop();
+    for (const auto& [topic, payload] :
+         std::vector<std::pair<std::string, std::string>>{{"mux/0/state", "failing"},
+                                                          {"mux/0/availability", "offline"},
+                                                          {"mux/1/state", "demoted"},
+                                                          {"camera/27/state", "unknown"},
+                                                          {"event", ""}})
+        EXPECT_TRUE(probe->WaitFor(kPrefix + "/" + topic, payload)) << topic << bridge->Errors();
+    EXPECT_THAT(probe->On(kPrefix + "/event").back().payload, HasSubstr("demoted after 2"));
+    auto states = HomeAssistantStates(*probe);
+    EXPECT_EQ(states["roderavo_test_camera27_alarm"], "unavailable");
+    EXPECT_EQ(states["roderavo_test_mux1_state"], "demoted");
+}
+
+// Another program holds the port: the bridge says who and ends with 2; the broker never
+// hears it online.
+TEST_F(BridgeOnBroker, APortHeldByAnotherProgramIsRefusedNamingIt) {
+    OtherProgram other(sim.DevicePath(), true);
+    ASSERT_TRUE(other.Ready());
+    StartBroker();
+    auto probe = Subscribe();
+    StartBridge();
+    EXPECT_EQ(bridge->Wait(10s), 2);
+    EXPECT_THAT(bridge->Errors(), HasSubstr("is busy: it is held in exclusive mode by pid " +
+                                            std::to_string(other.Pid())));
+    EXPECT_TRUE(probe->On(kPrefix + "/status").empty());
+    bridge.reset();
 }
 
 // Most sites have fewer than five multiplexers. With the default times and multiplexer 4

@@ -200,6 +200,7 @@ TEST_F(ToolOnSimulator, PollRunsCyclesAndShowsCamerasAndStatistics) {
 }
 
 TEST_F(ToolOnSimulator, PollInJsonGivesOneObjectPerMultiplexerAndCycle) {
+    sim.SetCameraStateByte(34, 0xFE);  // a state the multiplexer does not know comes as it is
     const ToolRun run = Run("poll", {"--json", "--cycles", "1", "--mux", "1,4"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto lines = Lines(run.out);
@@ -208,7 +209,7 @@ TEST_F(ToolOnSimulator, PollInJsonGivesOneObjectPerMultiplexerAndCycle) {
     for (const auto& line : lines) EXPECT_THAT(line, StartsWith(R"({"time":"20)"));
     EXPECT_THAT(lines[0], HasSubstr(R"(,"cycle":1,"mux":1,"state":"ok","age":0.)"));
     EXPECT_THAT(lines[0], HasSubstr(R"(,"version":"TEST V1")"));
-    EXPECT_THAT(lines[0], HasSubstr(R"("alarm":[0,0,0,0,0,0,32,0,0,0,0,0,46,)"));
+    EXPECT_THAT(lines[0], HasSubstr(R"("alarm":[0,0,0,0,0,0,32,0,0,0,0,0,46,254,)"));
     EXPECT_THAT(lines[1], HasSubstr(R"("mux":4)"));
     EXPECT_THAT(lines[2], HasSubstr(R"(,"statistics":[{"mux":1,"requests":4,"good":4,"errors":0,)"
                                     R"("loss":0.0,"frames":4,"retries":0,"timeouts":0,)"));
@@ -230,6 +231,11 @@ TEST_F(ToolOnSimulator, PollDemotesAMultiplexerThatDoesNotAnswer) {
                               "start"));
     EXPECT_THAT(run.out, HasSubstr("VER3: no answer"));
     EXPECT_THAT(run.err, HasSubstr("not every multiplexer answered"));
+    // In JSON: demoted, and nothing was read of its cameras.
+    const ToolRun json = Run("poll", {"--json", "--cycles", "1", "--mux", "3"});
+    EXPECT_EQ(json.exitCode, 2);
+    EXPECT_THAT(json.out, HasSubstr(R"("mux":3,"state":"demoted","age":null,)"));
+    EXPECT_THAT(json.out, HasSubstr(R"("alarm":[null,null,)"));
 }
 
 }  // namespace

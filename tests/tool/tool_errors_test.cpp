@@ -143,10 +143,8 @@ TEST(ToolLine, AMissingDeviceIsNamedWithTheDevicesThatExist) {
 // The commands that open the port: read through the driver, and those that go
 // through the protocol tap (which takes the device by the driver's own rules).
 const std::vector<std::vector<std::string>> kPortCommands = {
-    {"read", "VER1"},
-    {"read", "--trace", "VER1"},
-    {"write", "KEY1=53"},
-    {"poll", "--cycles", "1"},
+    {"read", "VER1"},          {"read", "--trace", "VER1"},         {"write", "KEY1=53"},
+    {"poll", "--cycles", "1"}, {"poll", "--json", "--cycles", "1"},
 };
 
 std::string Joined(const std::vector<std::string>& words) {
@@ -201,6 +199,10 @@ TEST_F(ToolOnSimulator, APortLockedOrHeldExclusiveNamesTheProcess) {
             const ToolRun run = Run(command[0], {command.begin() + 1, command.end()});
             EXPECT_EQ(run.exitCode, 2) << run.err;
             for (const auto& says : c.says) EXPECT_THAT(run.err, HasSubstr(says));
+            if (std::find(command.begin(), command.end(), "--json") != command.end()) {
+                EXPECT_THAT(run.out, HasSubstr(R"("error":")"));
+                EXPECT_THAT(run.out, HasSubstr(c.says[0]));
+            }
             if (holder) {
                 EXPECT_THAT(run.err, HasSubstr("exclusive mode by pid " +
                                                std::to_string(holder->Pid()) + " ("));
