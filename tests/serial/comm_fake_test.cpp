@@ -138,6 +138,30 @@ TEST_F(CommFake, SendFailures) {
     }
 }
 
+// The read time-out is set in units of 10 ms; a value whose milliseconds pass the
+// 32-bit range stays at its top instead of wrapping round to a short wait.
+TEST_F(CommFake, ReadTimeoutInTensOfMillisecondsStopsAtTheTop) {
+    struct Case {
+        uint32_t value, milliseconds;
+    };
+    const Case cases[] = {
+        {25, 250},
+        {0, 0},
+        {429496729, 4294967290U},
+        {429496730, 0xFFFFFFFFU},
+        {0xFFFFFFFFU, 0xFFFFFFFFU},
+    };
+    ASSERT_EQ(Open(), SerialStatus::Ok);
+    uint32_t previous = line.Timeouts().ReadTotalTimeoutConstant;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(CommSetReadTimeout(handle, c.value), previous / 10);
+        EXPECT_EQ(line.Timeouts().ReadTotalTimeoutConstant, c.milliseconds);
+        EXPECT_EQ(line.Timeouts().WriteTotalTimeoutConstant, c.milliseconds);
+        previous = c.milliseconds;
+    }
+}
+
 TEST_F(CommFake, FlushDrainsIn512ByteReadsThenWaitsOutTheLastOne) {
     ASSERT_EQ(Open(), SerialStatus::Ok);
     EXPECT_EQ(CommSetReadTimeout(handle, 30), 100U);
