@@ -51,7 +51,7 @@ TEST_F(CommFake, OpenSetsTheFixedConfigurationAndKeepsWhatItDoesNotSet) {
     dirty.EofChar = 0x04;
     dirty.EvtChar = 0x0A;
     ASSERT_TRUE(PortSetState(other, dirty));
-    ASSERT_TRUE(PortSetTimeouts(other, PortTimeouts{7, 7, 7, 7, 7}));
+    ASSERT_TRUE(PortSetTimeouts(other, PortTimeouts{0, 7, 7, 7, 7}));
     ASSERT_TRUE(PortClose(other));
 
     ASSERT_EQ(Open(0x0303), SerialStatus::Ok);
