@@ -244,7 +244,7 @@ TEST(ToolLine, AFileOrDirectoryGivenAsAPortIsNamedAsSuch) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(ToolUsage, SimulateWithAPortAndAnEmptyPortAreUsageErrors) {
+TEST(ToolUsage, UsageErrorsExitWithOneBeforeTheLine) {
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -253,6 +253,8 @@ TEST(ToolUsage, SimulateWithAPortAndAnEmptyPortAreUsageErrors) {
         {{"read", "--simulate", "--port", "ttyS0", "VER1"}, "--port excludes --simulate"},
         {{"poll", "--port", "ttyS0", "--simulate"}, "--port excludes --simulate"},
         {{"write", "--port", "", "KEY1=53"}, "--port: give a port name"},
+        {{"read", "--simulate", "--log", "/nonexistent/x.log", "VER1"},
+         "roderavo: cannot write the log file /nonexistent/x.log: No such file or directory\n"},
     };
     for (const Case& c : cases) {
         const ToolRun run = RunTool(c.args);
