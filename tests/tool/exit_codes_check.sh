@@ -76,6 +76,7 @@ roderavo|2|info --driver /nonexistent/libroderavo.so|
 roderavo|2|read --simulate --sim-absent 1 --timeout 50ms VER1|
 roderavo|2|poll --simulate --sim-absent 1 --mux 1 --cycles 1 --poll-interval 50ms|
 roderavo|2|write --sim-absent 1 --simulate --timeout 50ms KEY1=53 KEY0=53|
+roderavo|2|write --simulate --timeout 50ms --sim-absent=1 KEY1=53 KEY2=53|
 roderavo|2|write --simulate --sim-fault bad-checksum --timeout 50ms KEY1=53|
 roderavo|130|read --simulate --sim-absent 1 --timeout 20s --trace VER1|-> mux 1
 roderavo|0|poll --simulate --cycles 0 --poll-interval 50ms|cycle 1 [|]
@@ -84,6 +85,7 @@ muxsim|1|--no-such-option|
 muxsim|1|--alarm 200|
 muxsim|1|--mux|
 muxsim|2|--device /nonexistent/ttyX|
+muxsim|1|--alarm=23 45|
 muxsim|0||pts/
 CASES
 exit $failed

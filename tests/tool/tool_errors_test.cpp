@@ -255,6 +255,7 @@ TEST(ToolUsage, UsageErrorsExitWithOneBeforeTheLine) {
         {{"write", "--port", "", "KEY1=53"}, "--port: give a port name"},
         {{"read", "--simulate", "--log", "/nonexistent/x.log", "VER1"},
          "roderavo: cannot write the log file /nonexistent/x.log: No such file or directory\n"},
+        {{"poll", "--simulate", "--cycles", "1", "--mux=1", "2"}, "not expected: 2"},
     };
     for (const Case& c : cases) {
         const ToolRun run = RunTool(c.args);
