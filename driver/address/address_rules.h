@@ -5,6 +5,8 @@
 // companion gate names and the host tool all read their positions from here.
 #pragma once
 
+#define RODERAVO_TREE_ADDRESS_RULES_H 1  // the tree's own copy, as the layer probes ask
+
 #include <array>
 #include <cstddef>
 #include <cstdint>

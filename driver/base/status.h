@@ -1,6 +1,8 @@
 // Result codes of the driver's operations and of its serial layer.
 #pragma once
 
+#define RODERAVO_TREE_STATUS_H 1  // the tree's own copy, as the layer probes ask
+
 #include <cstdint>
 
 namespace roderavo {

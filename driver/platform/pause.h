@@ -2,6 +2,8 @@
 // tests can count them instead of waiting.
 #pragma once
 
+#define RODERAVO_TREE_PAUSE_H 1  // the tree's own copy, as the layer probes ask
+
 #include <cstdint>
 
 namespace roderavo {

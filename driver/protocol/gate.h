@@ -2,6 +2,8 @@
 // operations make out of the host's records.
 #pragma once
 
+#define RODERAVO_TREE_GATE_H 1  // the tree's own copy, as the layer probes ask
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>

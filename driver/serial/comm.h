@@ -2,6 +2,8 @@
 // of a driver instance. Portable; the platform calls sit behind port.h.
 #pragma once
 
+#define RODERAVO_TREE_COMM_H 1  // the tree's own copy, as the layer probes ask
+
 #include <cstdint>
 #include <span>
 #include <string_view>

@@ -63,10 +63,11 @@ inline constexpr uint8_t kStopBitsOneAndHalf = 1;
 inline constexpr uint8_t kStopBitsTwo = 2;
 
 // The time-outs of a port, in milliseconds, with the meanings of Win32's
-// COMMTIMEOUTS. With ReadIntervalTimeout and ReadTotalTimeoutMultiplier 0, a read
-// returns when all asked bytes are there or when ReadTotalTimeoutConstant has
-// passed since it began, with what arrived by then; with all three read fields 0
-// it waits until all asked bytes are there.
+// COMMTIMEOUTS, but for ReadIntervalTimeout, which must be 0 (PortSetTimeouts
+// fails otherwise): a read returns when all asked bytes are there or when
+// ReadTotalTimeoutMultiplier x length + ReadTotalTimeoutConstant has passed since
+// it began, with what arrived by then; with both 0 it waits until all asked bytes
+// are there.
 struct PortTimeouts {
     uint32_t ReadIntervalTimeout;
     uint32_t ReadTotalTimeoutMultiplier;

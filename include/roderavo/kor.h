@@ -6,6 +6,7 @@
  * size and alignment and nothing else changes. */
 #ifndef RODERAVO_KOR_H
 #define RODERAVO_KOR_H
+#define RODERAVO_TREE_KOR_H 1 /* the tree's own copy, as the layer probes ask */
 
 #include <stdint.h>
 

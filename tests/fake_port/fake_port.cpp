@@ -15,7 +15,6 @@ using roderavo::PortTimeouts;
 
 namespace {
 
-inline constexpr uint32_t kNoWait = 0xFFFFFFFFU;
 inline constexpr std::size_t kCallKinds = static_cast<std::size_t>(Call::Write) + 1;
 
 Ms currentTime = 0;
@@ -141,7 +140,7 @@ struct LineAccess {
     }
     static bool SetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
         Line* line = Usable(handle, Call::SetTimeouts);
-        if (line == nullptr) return false;
+        if (line == nullptr || timeouts.ReadIntervalTimeout != 0) return false;
         line->timeouts_ = timeouts;
         return true;
     }
@@ -219,13 +218,8 @@ struct LineAccess {
     static bool ReadUnderTimeouts(Line& line, uint8_t* buffer, uint32_t length,
                                   uint32_t* received) {
         const PortTimeouts& t = line.timeouts_;
-        const bool returnAtOnce = t.ReadIntervalTimeout == kNoWait &&
-                                  t.ReadTotalTimeoutMultiplier == 0 &&
-                                  t.ReadTotalTimeoutConstant == 0;
         const Ms total = Ms{t.ReadTotalTimeoutMultiplier} * length + t.ReadTotalTimeoutConstant;
-        const bool hasTotal = total > 0 || returnAtOnce;
-        const bool hasInterval = t.ReadIntervalTimeout != 0 && !returnAtOnce;
-        const Ms deadline = currentTime + (returnAtOnce ? 0 : total);
+        const Ms deadline = currentTime + total;
 
         uint32_t got = 0;
         for (;;) {
@@ -233,11 +227,7 @@ struct LineAccess {
             *received = got;
             if (got == length) return true;
             std::optional<Ms> end;  // when the wait for more bytes ends
-            if (hasTotal) end = deadline;
-            if (hasInterval && got > 0) {
-                const Ms silence = currentTime + t.ReadIntervalTimeout;
-                end = end ? std::min(*end, silence) : silence;
-            }
+            if (total > 0) end = deadline;
             const std::optional<Ms> next = NextArrival(line);
             if (next && (!end || *next <= *end)) {
                 currentTime = *next;

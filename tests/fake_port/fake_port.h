@@ -10,9 +10,8 @@
 // and never has input. Handles are never 0.
 //
 // Reads follow PortTimeouts as the POSIX backend does: a total time-out of
-// constant + multiplier x length from the start of the read; an interval time-out
-// after each byte; an interval of 0xFFFFFFFF with the other two 0 returns at once
-// with what is waiting; all three 0 waits until all asked bytes are there. Bytes
+// constant + multiplier x length from the start of the read; both 0 wait until
+// all asked bytes are there; an interval time-out is refused. Bytes
 // that arrive at the very moment a time-out ends are still taken. A read that
 // would wait forever (nothing scheduled to arrive, no time-out) fails and counts
 // as a stall: a fault of the test, not of the driver.

@@ -8,6 +8,11 @@
 // attempt the drain takes at most max(50 ms, T), the write its wire time plus T,
 // each piece of the reply (2 bytes, then at most 48, then 1) T plus twice its wire
 // time, and the pause 50 ms; five attempts per frame, and a write adds 50 ms before.
+//
+// T is short (100 ms), so that the failing cases end soon. The cases whose reply
+// must arrive within the time-out run with a long one (1 s) and the reply's rest
+// 200 ms late: late enough that the read has to wait for it, and far enough
+// inside that a loaded machine cannot push it past.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -36,19 +41,22 @@ using roderavo_test::PtyPeer;
 using Clock = std::chrono::steady_clock;
 using Log = std::vector<zanpro::LogLine>;
 
-constexpr int32_t kPollInterval = 10;  // T = 100 ms: short, with room for a loaded machine
+constexpr int32_t kPollInterval = 10;  // T = 100 ms
 constexpr long kT = 10 * kPollInterval;
+constexpr int32_t kLongPollInterval = 100;  // T = 1 s
 constexpr uint16_t kBaud = 57600;
 constexpr long kC = 1;  // ms per character at 57600 8N1, rounded up
 
-constexpr long Piece(long bytes) {
-    return kT + 2 * bytes * kC;
+constexpr long Piece(long t, long bytes) {
+    return t + 2 * bytes * kC;
 }
-constexpr long Attempt(long requestBytes) {
-    return std::max(50L, kT) + (requestBytes * kC + kT) + Piece(2) + Piece(48) + Piece(1) + 50;
+constexpr long Attempt(long t, long requestBytes) {
+    return std::max(50L, t) + (requestBytes * kC + t) + Piece(t, 2) + Piece(t, 48) + Piece(t, 1) +
+           50;
 }
-constexpr long kReadBound = 5 * Attempt(7);
-constexpr long kWriteBound = 50 + 5 * Attempt(8);
+constexpr long Bound(long t, bool read) {
+    return read ? 5 * Attempt(t, 7) : 50 + 5 * Attempt(t, 8);
+}
 
 const Bytes kVersionRequest = {0xFF, 0x06, 0x11, 0x48, 0x3C, 0x10, 0x55};
 const Bytes kKeyRequest = {0xFF, 0x07, 0x11, 0x06, 0x3E, 0x10, 0x35, 0x5F};
@@ -77,7 +85,13 @@ struct Case {
     std::size_t split = 0;
     int32_t result = 0;
     Log lines{};  // after the entry line
+    int32_t pollInterval = kPollInterval;
 };
+
+// A case as gtest names it, without its bytes.
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 Bytes With(Bytes bytes, std::size_t at, uint8_t value) {
     bytes[at] = value;
@@ -119,9 +133,9 @@ std::vector<Case> Cases() {
         const zanpro::LogLine failed = read ? kReadFailed : kWriteFailed;
         const Log malformed = {kWrongReceive};
         const auto add = [&](std::string name, Far far, Bytes reply, int ms, std::size_t split,
-                             int32_t result, Log lines) {
-            cases.push_back(
-                {p + name, op, far, std::move(reply), ms, split, result, std::move(lines)});
+                             int32_t result, Log lines, int32_t pollInterval = kPollInterval) {
+            cases.push_back({p + name, op, far, std::move(reply), ms, split, result,
+                             std::move(lines), pollInterval});
         };
         add("NoReply", Far::Silent, {}, 0, 0, 2, Five({kFirstChars}, failed));
         add("OneCorruptByte", Far::Answers,
@@ -135,12 +149,12 @@ std::vector<Case> Cases() {
         for (const uint8_t length : std::vector<uint8_t>{0, 1, 5, 50, 255})
             add("LengthByte" + std::to_string(length), Far::Answers, Length(length), 0, 0, 1,
                 malformed);
-        // Within: half the time-out. Past: later than the next attempt's request,
-        // which takes back what was still to come.
-        constexpr int kWithin = kT / 2, kPast = 4 * kT;
-        add("SplitWithinTheTimeOut", Far::SplitsAt, good, kWithin, 4, 0, {});
+        // Within: a fifth of the long time-out. Past: later than the next attempt's
+        // request, which takes back what was still to come.
+        constexpr int kWithin = 2 * kLongPollInterval, kPast = 4 * kT;
+        add("SplitWithinTheTimeOut", Far::SplitsAt, good, kWithin, 4, 0, {}, kLongPollInterval);
         add("SplitPastTheTimeOut", Far::SplitsAt, good, kPast, 4, 2, Five({kResponse}, failed));
-        add("DelayedWithinTheTimeOut", Far::Answers, good, kWithin, 0, 0, {});
+        add("DelayedWithinTheTimeOut", Far::Answers, good, kWithin, 0, 0, {}, kLongPollInterval);
         add("DelayedPastTheTimeOut", Far::Answers, good, kPast, 0, 2, Five({kFirstChars}, failed));
         add("Trickle", Far::Trickles, good, 3 * kT / 4, 0, 2, Five({kResponse}, failed));
         add("NoiseFlood", Far::Floods, {}, 0, 0, 1, malformed);
@@ -281,7 +295,8 @@ class FaultMatrix : public ::testing::TestWithParam<Case> {
         zanpro::SetLogSink([](int32_t, std::string_view) {});
         peer = std::make_unique<PtyPeer>();
         ASSERT_TRUE(peer->Ok());
-        InitParams params = roderavo_test::MakeInitParams(peer->PortName(), kPollInterval);
+        InitParams params =
+            roderavo_test::MakeInitParams(peer->PortName(), GetParam().pollInterval);
         params.BaudRate = kBaud;
         ASSERT_EQ(Call(KOR_FUNC_INIT, &params), KOR_OK);
     }
@@ -355,7 +370,11 @@ TEST_P(FaultMatrix, ResultLogAndBoundThenTheNextExchangeSucceeds) {
     const auto start = Clock::now();
     EXPECT_EQ(Run(c.op), c.result);
     const long took = MsSince(start);
-    EXPECT_LE(took, read ? kReadBound : kWriteBound);
+    const long t = 10L * c.pollInterval;
+    EXPECT_LE(took, Bound(t, read));
+    if (c.result == KOR_OK && c.ms > 0) {
+        EXPECT_GE(took, c.ms - 10);  // the read did wait for the late bytes
+    }
     Log expected = {
         {8, std::string("VERODI: Entered KorMain(), with function ") + (read ? "4" : "6")}};
     expected.insert(expected.end(), c.lines.begin(), c.lines.end());
@@ -367,7 +386,7 @@ TEST_P(FaultMatrix, ResultLogAndBoundThenTheNextExchangeSucceeds) {
         ASSERT_TRUE(peer->Ok());
         SetPortParams params{};
         roderavo_test::PutName(params.PortName, peer->PortName());
-        params.PollInterval = kPollInterval;
+        params.PollInterval = c.pollInterval;
         params.BaudRate = kBaud;
         params.DataBits = 8;
         ASSERT_EQ(Call(KOR_FUNC_SET_PORT, &params), KOR_OK);
@@ -376,7 +395,7 @@ TEST_P(FaultMatrix, ResultLogAndBoundThenTheNextExchangeSucceeds) {
     ASSERT_TRUE(far->Heal(good));
     const auto again = Clock::now();
     EXPECT_EQ(Run(c.op), KOR_OK);
-    EXPECT_LE(MsSince(again), Attempt(static_cast<long>(request.size())) + (read ? 0 : 50));
+    EXPECT_LE(MsSince(again), Attempt(t, static_cast<long>(request.size())) + (read ? 0 : 50));
     EXPECT_EQ(far->Requests(), 1);
     EXPECT_EQ(zanpro::Log(), Log(expected.begin(), expected.begin() + 1));
 }

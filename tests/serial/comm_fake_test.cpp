@@ -51,7 +51,7 @@ TEST_F(CommFake, OpenSetsTheFixedConfigurationAndKeepsWhatItDoesNotSet) {
     dirty.EofChar = 0x04;
     dirty.EvtChar = 0x0A;
     ASSERT_TRUE(PortSetState(other, dirty));
-    ASSERT_TRUE(PortSetTimeouts(other, PortTimeouts{7, 7, 7, 7, 7}));
+    ASSERT_TRUE(PortSetTimeouts(other, PortTimeouts{0, 7, 7, 7, 7}));
     ASSERT_TRUE(PortClose(other));
 
     ASSERT_EQ(Open(0x0303), SerialStatus::Ok);
@@ -135,6 +135,30 @@ TEST_F(CommFake, SendFailures) {
         EXPECT_EQ(CommSend(handle, frame), c.result);
         EXPECT_EQ(zanpro::TakeLog(), c.log);
         EXPECT_EQ(line.Written().size() - before, c.written);
+    }
+}
+
+// The read time-out is set in units of 10 ms; a value whose milliseconds pass the
+// 32-bit range stays at its top instead of wrapping round to a short wait.
+TEST_F(CommFake, ReadTimeoutInTensOfMillisecondsStopsAtTheTop) {
+    struct Case {
+        uint32_t value, milliseconds;
+    };
+    const Case cases[] = {
+        {25, 250},
+        {0, 0},
+        {429496729, 4294967290U},
+        {429496730, 0xFFFFFFFFU},
+        {0xFFFFFFFFU, 0xFFFFFFFFU},
+    };
+    ASSERT_EQ(Open(), SerialStatus::Ok);
+    uint32_t previous = line.Timeouts().ReadTotalTimeoutConstant;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(CommSetReadTimeout(handle, c.value), previous / 10);
+        EXPECT_EQ(line.Timeouts().ReadTotalTimeoutConstant, c.milliseconds);
+        EXPECT_EQ(line.Timeouts().WriteTotalTimeoutConstant, c.milliseconds);
+        previous = c.milliseconds;
     }
 }
 

@@ -224,33 +224,19 @@ TEST_F(PortContract, TotalTimeoutGrowsWithTheLengthAsked) {
     ExpectWaited(Since(start), 5 * 20 + 50);
 }
 
-TEST_F(PortContract, IntervalTimeoutEndsAReadWhenTheLineFallsSilent) {
-    ASSERT_TRUE(PortSetTimeouts(handle, PortTimeouts{50, 0, 0, 0, 0}));
-    ASSERT_TRUE(peer.Send({1, 2}));
-    peer.SendAfter(400, {3});
-    uint8_t buffer[3] = {};
-    uint32_t received = 0;
-    EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
-    EXPECT_EQ(received, 2U);  // the third byte came long after the silence
-    EXPECT_EQ(buffer[1], 2);
-    // With no total time-out the next read waits for its first byte.
-    EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
-    EXPECT_EQ(received, 1U);
-    EXPECT_EQ(buffer[0], 3);
-}
-
-TEST_F(PortContract, IntervalWithoutTotalsReturnsAtOnceWithWhatIsWaiting) {
-    ASSERT_TRUE(PortSetTimeouts(handle, PortTimeouts{0xFFFFFFFFU, 0, 0, 0, 0}));
-    ASSERT_TRUE(peer.Send({1, 2, 3}));
-    ASSERT_TRUE(WaitQueued(3));
-    uint8_t buffer[10] = {};
-    uint32_t received = 0;
-    const int64_t start = peer.NowMs();
-    EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
-    EXPECT_EQ(received, 3U);
-    EXPECT_TRUE(PortRead(handle, buffer, sizeof buffer, &received));
-    EXPECT_EQ(received, 0U);
-    ExpectWaited(Since(start), 0);
+// Reads are bounded by their total time-outs only: an interval time-out, or the
+// interval that asks a read to return at once, is refused and changes nothing.
+TEST_F(PortContract, AReadIntervalIsRefusedAndChangesNothing) {
+    const PortTimeouts before{0, 3, 150, 1, 150};
+    ASSERT_TRUE(PortSetTimeouts(handle, before));
+    for (const uint32_t interval : {50U, 0xFFFFFFFFU}) {
+        SCOPED_TRACE(interval);
+        EXPECT_FALSE(PortSetTimeouts(handle, PortTimeouts{interval, 0, 0, 0, 0}));
+        PortTimeouts now{};
+        ASSERT_TRUE(PortGetTimeouts(handle, &now));
+        EXPECT_EQ(now.ReadIntervalTimeout, 0U);
+        EXPECT_EQ(now.ReadTotalTimeoutConstant, 150U);
+    }
 }
 
 TEST_F(PortContract, InputQueueCountAndWrite) {

@@ -427,7 +427,7 @@ TEST(ToolLine, AFileOrDirectoryGivenAsAPortIsNamedAsSuch) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(ToolUsage, SimulateWithAPortAndAnEmptyPortAreUsageErrors) {
+TEST(ToolUsage, UsageErrorsExitWithOneBeforeTheLine) {
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -436,6 +436,9 @@ TEST(ToolUsage, SimulateWithAPortAndAnEmptyPortAreUsageErrors) {
         {{"read", "--simulate", "--port", "ttyS0", "VER1"}, "--port excludes --simulate"},
         {{"poll", "--port", "ttyS0", "--simulate"}, "--port excludes --simulate"},
         {{"write", "--port", "", "KEY1=53"}, "--port: give a port name"},
+        {{"read", "--simulate", "--log", "/nonexistent/x.log", "VER1"},
+         "roderavo: cannot write the log file /nonexistent/x.log: No such file or directory\n"},
+        {{"poll", "--simulate", "--cycles", "1", "--mux=1", "2"}, "not expected: 2"},
     };
     for (const Case& c : cases) {
         const ToolRun run = RunTool(c.args);

@@ -300,8 +300,19 @@ TEST(LiveView, StatisticsPerMultiplexerWithWhatTheLineDid) {
                      .badChecksums = 7,
                      .wrongSource = 1,
                      .otherBad = 0};
+    struct Case {
+        uint64_t cycles;
+        double seconds;
+        std::string head;
+    };
+    const Case cases[] = {
+        {10, 10.04, "--- port ttyUSB0: 10 cycles in 10.0 s ---"},
+        {1, 0.21, "--- port ttyUSB0: 1 cycle in 0.2 s ---"},
+        {0, 0.0, "--- port ttyUSB0: 0 cycles in 0.0 s ---"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RenderStatistics(muxes, c.cycles, c.seconds, "ttyUSB0")[0], c.head);
     const auto lines = RenderStatistics(muxes, 10, 10.04, "ttyUSB0");
-    EXPECT_EQ(lines[0], "--- port ttyUSB0: 10 cycles in 10.0 s ---");
     EXPECT_EQ(lines[1],
               "mux  reads  good  failed   loss  frames  retries  time-outs  bad sums  wrong src  "
               "line loss  state");

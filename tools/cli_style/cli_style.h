@@ -23,9 +23,21 @@ inline void UseStyle(CLI::App& app, const std::string& program) {
     });
 }
 
+// An option that takes a list takes one value each time it is given (3,4, or the
+// option again): `--sim-absent=1 KEY1=53` is one multiplexer and one assignment,
+// never two values of the option.
+inline void OneValueEachTime(CLI::App& app) {
+    for (CLI::Option* option : app.get_options())
+        if (!option->get_positional() && option->get_items_expected_max() > 1)
+            option->allow_extra_args(false);
+    for (CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+        OneValueEachTime(*sub);
+}
+
 // Parses the command line: 0 after --help or --version, kExitUsage after a wrong
 // one (its message on stderr), -1 when the program goes on.
 inline int Parse(CLI::App& app, const std::string& program, int argc, char** argv) {
+    OneValueEachTime(app);
     // A first word that is no option and no command is a command misspelt.
     const auto all = app.get_subcommands([](const CLI::App*) { return true; });
     if (argc > 1 && argv[1][0] != '-' && !all.empty()) {

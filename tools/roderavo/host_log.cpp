@@ -2,7 +2,9 @@
 
 #include "text.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <mutex>
 
@@ -49,7 +51,7 @@ bool InstallHostLog(const LogOptions& options, std::string* error) {
         if (!options.file.empty()) {
             s.file = std::fopen(options.file.c_str(), "a");
             if (s.file == nullptr) {
-                *error = "cannot write the log file " + options.file;
+                *error = "cannot write the log file " + options.file + ": " + std::strerror(errno);
                 return false;
             }
         }

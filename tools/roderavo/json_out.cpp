@@ -12,7 +12,13 @@ std::string JsonText(const Json& record) {
 }
 
 void PrintJsonLine(const Json& record) {
-    std::cout << JsonText(record) << std::endl;
+    if (record.contains("time")) {
+        std::cout << JsonText(record) << std::endl;
+        return;
+    }
+    Json timed = TimedRecord();
+    timed.update(record);
+    std::cout << JsonText(timed) << std::endl;
 }
 
 Json JsonNumber(std::optional<double> value) {

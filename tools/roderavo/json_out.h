@@ -17,7 +17,8 @@ using Json = nlohmann::ordered_json;
 std::string JsonText(const Json& record);
 
 // Prints the record on its own line of stdout and flushes it, so that a reader
-// sees each record at once and a closed pipe shows as a failed stream.
+// sees each record at once and a closed pipe shows as a failed stream. A record
+// without a "time" gets the host's time now, before its other fields.
 void PrintJsonLine(const Json& record);
 
 // A number as JSON shows it: whole values as integers (1, not 1.0); null when empty.

@@ -190,8 +190,9 @@ std::vector<std::string> RenderStatistics(const std::vector<MuxView>& muxes, uin
                                           double seconds, const std::string& port,
                                           bool lineCounted) {
     std::vector<std::string> lines;
-    lines.push_back(Format("--- port %s: %llu cycles in %.1f s ---", port.c_str(),
-                           static_cast<unsigned long long>(cycles), seconds));
+    lines.push_back(Format("--- port %s: %llu %s in %.1f s ---", port.c_str(),
+                           static_cast<unsigned long long>(cycles),
+                           cycles == 1 ? "cycle" : "cycles", seconds));
     lines.push_back(
         "mux  reads  good  failed   loss  frames  retries  time-outs  bad sums  wrong src  "
         "line loss  state");

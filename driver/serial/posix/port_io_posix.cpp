@@ -3,10 +3,9 @@
 // Reads follow the total time-out rules of the port's PortTimeouts: poll waits
 // for input against a deadline on the monotonic clock, taken when the read
 // begins, and the read returns as soon as all asked bytes are there or the
-// deadline has passed, with what arrived by then. An interval time-out ends the
-// read when the line stays silent that long after a byte; with all read fields 0
-// the read waits until all asked bytes are there; an interval of 0xFFFFFFFF with
-// the other two 0 returns at once with what is waiting.
+// deadline has passed, with what arrived by then; with both total read fields 0
+// the read waits until all asked bytes are there. The interval time-out is not
+// taken (the driver bounds each read by its total): setting one fails.
 //
 // Writes follow the total write time-outs likewise; the descriptor stays
 // non-blocking, so that no write can wait past them.
@@ -29,7 +28,6 @@ namespace roderavo {
 
 namespace {
 
-inline constexpr uint32_t kNoWait = 0xFFFFFFFFU;
 inline constexpr int64_t kNanosPerMilli = 1000000;
 
 inline constexpr int64_t kNanosPerSecond = 1000000000;
@@ -79,7 +77,7 @@ bool PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts) {
 
 bool PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
     posix::OpenPort* port = posix::FindPort(handle);
-    if (port == nullptr || port->isNull) return false;
+    if (port == nullptr || port->isNull || timeouts.ReadIntervalTimeout != 0) return false;
     port->timeouts = timeouts;
     return true;
 }
@@ -148,16 +146,13 @@ bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* rec
     posix::OpenPort* port = posix::FindPort(handle);
     if (port == nullptr || received == nullptr || (buffer == nullptr && length != 0)) return false;
     const PortTimeouts& t = port->timeouts;
-    const bool returnAtOnce = t.ReadIntervalTimeout == kNoWait &&
-                              t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
     const int64_t total = static_cast<int64_t>(t.ReadTotalTimeoutMultiplier) * length +
                           static_cast<int64_t>(t.ReadTotalTimeoutConstant);
-    const bool hasTotal = total > 0 || returnAtOnce;
-    const bool hasInterval = t.ReadIntervalTimeout != 0 && !returnAtOnce;
+    const bool hasTotal = total > 0;
     const int64_t startNs = NowNs();
-    const int64_t deadline = startNs / kNanosPerMilli + (returnAtOnce ? 0 : total);
-    const int64_t deadlineNs = startNs + (returnAtOnce ? 0 : total * kNanosPerMilli);
-    const bool paced = hasTotal && !hasInterval && !returnAtOnce && port->characterNs != 0;
+    const int64_t deadline = startNs / kNanosPerMilli + total;
+    const int64_t deadlineNs = startNs + total * kNanosPerMilli;
+    const bool paced = hasTotal && port->characterNs != 0;
 
     uint32_t got = TakeAhead(*port, buffer, length);
     *received = got;
@@ -182,9 +177,6 @@ bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* rec
         if (!readFirst) {
             int64_t wait = -1;
             if (hasTotal) wait = std::max<int64_t>(0, deadline - NowMs());
-            if (hasInterval && got > 0)
-                wait = wait < 0 ? t.ReadIntervalTimeout
-                                : std::min<int64_t>(wait, t.ReadIntervalTimeout);
             ready = WaitForInput(port->fd, wait);
             if (ready < 0) return false;
             if (ready == 0) break;  // the time-out passed

@@ -190,7 +190,9 @@ bool PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts) {
 
 bool PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
     const HANDLE port = Known(handle);
-    if (port == nullptr) return false;
+    // The interval time-out is not taken, as on POSIX: every read is bounded by its
+    // total time-outs.
+    if (port == nullptr || timeouts.ReadIntervalTimeout != 0) return false;
     COMMTIMEOUTS t{timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
                    timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
                    timeouts.WriteTotalTimeoutConstant};
