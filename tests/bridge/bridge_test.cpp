@@ -157,6 +157,8 @@ TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
         {"mux/1/set/key", R"({"value":53,"id":"c-1"})", 2, "0 KEY1=53 done", 1, muxsim::kCmdKey},
         {"mux/1/set/key", std::string(300000, '5'), 1,
          "1 the value is 300000 characters long; a command takes at most 256", 0, 0},
+        {"mux/1/set/key", R"({"value":"53","id":")" + std::string(129, 'i') + R"("})", 1,
+         "1 the id is 129 characters long; a command takes at most 128", 0, 0},
     };
     StartBroker();
     StartBridge();
@@ -182,6 +184,7 @@ TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
         for (const Message& answer : answers) {
             EXPECT_THAT(answer.payload, StartsWith(c.result));
             EXPECT_LT(answer.payload.size(), 300u) << "a value is echoed cut";
+            EXPECT_FALSE(answer.retained);
         }
         if (c.sends > 1) {
             EXPECT_THAT(answers.back().payload, HasSubstr("not run again"));
@@ -329,6 +332,15 @@ TEST_F(BridgeOnBroker, SigtermPublishesOfflineCallsExitAndEndsWithinASecond) {
     EXPECT_LT(took, 1s);
     EXPECT_TRUE(probe->WaitFor(kPrefix + "/status", "offline"));
     EXPECT_EQ(probe->On(kPrefix + "/status").size(), 2u) << "online once, then offline once";
+    // The statistics of the run, retained, went out before offline.
+    const auto messages = probe->Messages();
+    const auto offline = std::find_if(messages.begin(), messages.end(), [](const Message& m) {
+        return m.topic == kPrefix + "/status" && m.payload == "offline";
+    });
+    EXPECT_TRUE(std::any_of(messages.begin(), offline, [](const Message& m) {
+        return m.topic == kPrefix + "/mux/1/statistics" &&
+               m.payload.find(R"("requests":)") != std::string::npos;
+    }));
     // The statistics come after the driver's Exit, which closed the port cleanly.
     EXPECT_THAT(bridge->Output(1s), HasSubstr("cycles in"));
     EXPECT_THAT(bridge->Errors(), ::testing::Not(HasSubstr("could not be closed")));
@@ -356,7 +368,13 @@ TEST_F(BridgeOnBroker, HomeAssistantDiscoveryAndJsonPayloads) {
     EXPECT_THAT(probe->On(kPrefix + "/camera/27/state")[0].payload,
                 HasSubstr(R"("camera":27,"mux":1,"state":"alarm","alarm":true,"videoLoss":false)"));
     probe->Publish(kPrefix + "/mux/1/set/key", R"({"value":"53","id":"j1"})");
-    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/result", ""));
+    probe->Publish(kPrefix + "/mux/1/set/key", R"({"value":"53","id":"j1"})");
+    ASSERT_TRUE(probe->WaitUntil(
+        [&](const std::vector<Message>&) {
+            return probe->On(kPrefix + "/mux/1/result").size() == 2;
+        },
+        10s));
+    EXPECT_THAT(probe->On(kPrefix + "/mux/1/result")[1].payload, HasSubstr(R"("duplicate":true)"));
     EXPECT_THAT(
         probe->On(kPrefix + "/mux/1/result")[0].payload,
         HasSubstr(R"("mux":1,"command":"key","gate":"KEY1","value":"53","id":"j1","result":0)"));
@@ -541,21 +559,37 @@ TEST_F(BridgeOnBroker, AlarmReportsOfTheFirstAndLastCameras) {
     struct Case {
         int camera;
         bool atStart;
+        bool videoLossOnly;  // in the video-loss list, fine in the alarm list
     };
-    const std::vector<Case> cases = {{9, true}, {100, true}, {1, false}, {99, false}};
-    for (const Case& c : cases)
-        if (c.atStart) sim.SetCameraState(c.camera, muxsim::CameraState::Alarm);
+    const std::vector<Case> cases = {{9, true, false},
+                                     {100, true, false},
+                                     {1, false, false},
+                                     {99, false, false},
+                                     {2, false, true}};
+    auto set = [&](const Case& c) {
+        if (c.videoLossOnly)
+            sim.SetVideoLoss(c.camera, true);
+        else
+            sim.SetCameraState(c.camera, muxsim::CameraState::Alarm);
+    };
+    for (const Case& c : cases) {
+        if (c.atStart) set(c);
+    }
     StartBroker();
     auto probe = Subscribe();
     StartBridge({"--mux", "0,4"});
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/100/state", "alarm")) << bridge->Errors();
-    for (const Case& c : cases)
-        if (!c.atStart) sim.SetCameraState(c.camera, muxsim::CameraState::Alarm);
+    for (const Case& c : cases) {
+        if (!c.atStart) set(c);
+    }
     for (const Case& c : cases) {
         const std::string topic = kPrefix + "/camera/" + std::to_string(c.camera) + "/alarm";
         ASSERT_TRUE(probe->WaitFor(topic, "")) << c.camera << bridge->Errors();
-        EXPECT_THAT(probe->On(topic)[0].payload, HasSubstr("Alarm")) << c.camera;
+        if (!c.videoLossOnly) {
+            EXPECT_THAT(probe->On(topic)[0].payload, HasSubstr("Alarm"));
+        }
     }
+    EXPECT_EQ(probe->On(kPrefix + "/camera/2/state").back().payload, "video-loss");
 }
 
 }  // namespace

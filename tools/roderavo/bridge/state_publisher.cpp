@@ -13,7 +13,7 @@ namespace roderavo::tool::bridge {
 namespace {
 
 constexpr std::size_t kBacklog = 256;  // events kept while the broker is away
-constexpr uint8_t kAlarm = 0x20, kVideoLoss = 0x2E;
+constexpr uint8_t kVideoLoss = 0x2E;
 
 std::string LookName(CameraLook look) {
     switch (look) {
@@ -110,16 +110,15 @@ std::vector<int> StatePublisher::Publish(const std::vector<MuxView>& muxes,
         for (int i = 0; i < kCamerasPerMux; ++i) {
             const int camera = CameraOf(m, i);
             const auto index = static_cast<std::size_t>(i);
-            // A change of the alarm byte into alarm or video loss wants its report, and
-            // so does an alarm found on at the first read.
             const auto alarm = view.alarm[index];
-            auto& before = alarmBytes_[static_cast<std::size_t>(camera - 1)];
-            if (alarm && (!before || *alarm != *before) &&
-                (*alarm == kAlarm || *alarm == kVideoLoss))
-                reports.push_back(camera);
-            if (alarm) before = alarm;
             const std::string cameraState = PublishedCameraState(view, state, i);
             if (cameraState.empty()) continue;
+            // A camera that goes into alarm or video loss (by either list) wants its
+            // report, and so does one found so at the first read.
+            auto& before = lastStates_[static_cast<std::size_t>(camera - 1)];
+            if (cameraState != before && (cameraState == "alarm" || cameraState == "video-loss"))
+                reports.push_back(camera);
+            before = cameraState;
             std::string payload = cameraState;
             const bool lost =
                 cameraState != "unknown" && (view.videoLoss[index] == 1 || alarm == kVideoLoss);
@@ -156,9 +155,10 @@ void StatePublisher::Event(const std::string& text) {
 void StatePublisher::Statistics(const std::vector<MuxView>& muxes) {
     for (const MuxView& view : muxes) {
         Json record = StatisticsRecord(view);
-        const std::string key = JsonText(record);
         record["time"] = IsoTimestampNow();
-        Set(topics_.Mux(view.mux, "statistics"), key, JsonText(record));
+        // Each time, also when nothing changed: the time says the figures are current.
+        const std::string payload = JsonText(record);
+        Set(topics_.Mux(view.mux, "statistics"), payload, payload);
     }
 }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "address/camera_range.h"
 #include "bridge_options.h"
 #include "poller.h"
 
@@ -72,7 +73,8 @@ class StatePublisher {
     };
     std::map<std::string, Kept> retained_;
     std::deque<std::pair<std::string, std::string>> backlog_;  // events while away
-    std::array<std::optional<uint8_t>, 100> alarmBytes_{};     // the last AAS byte of each camera
+    // Each camera's last published state.
+    std::array<std::string, static_cast<std::size_t>(kLastCamera)> lastStates_{};
 };
 
 }  // namespace roderavo::tool::bridge
