@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 namespace roderavo_test {
@@ -71,11 +72,16 @@ std::string LockFileOf(const std::string& devicePath) {
     std::string name = devicePath.rfind("/dev/", 0) == 0 ? devicePath.substr(5) : devicePath;
     for (char& c : name)
         if (c == '/') c = '_';
-    return "/var/lock/LCK.." + name;
+    return LockFolder() + "/LCK.." + name;
+}
+
+std::string LockFolder() {
+    const char* moved = std::getenv("RODERAVO_LOCK_DIR");
+    return moved != nullptr && moved[0] == '/' ? moved : "/var/lock";
 }
 
 bool LockDirectoryWritable() {
-    return access("/var/lock", W_OK) == 0;
+    return access(LockFolder().c_str(), W_OK) == 0;
 }
 
 std::string HdbPid(long pid) {

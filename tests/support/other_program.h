@@ -31,7 +31,10 @@ class OtherProgram {
     bool ready_ = false;
 };
 
-// The lock file of a device path: /dev/pts/N gives /var/lock/LCK..pts_N.
+// The folder of the lock files the driver uses: RODERAVO_LOCK_DIR (which the
+// tests set to a folder of their own), else /var/lock.
+std::string LockFolder();
+// The lock file of a device path: /dev/pts/N gives <folder>/LCK..pts_N.
 std::string LockFileOf(const std::string& devicePath);
 // Whether lock files can be made here (the lock directory is there and writable).
 bool LockDirectoryWritable();

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -160,19 +161,24 @@ std::string Joined(const std::vector<std::string>& words) {
 TEST_F(ToolOnSimulator, APortLockedOrHeldExclusiveNamesTheProcess) {
     const std::string lock = roderavo_test::LockFileOf(sim.DevicePath());
     const std::string us = "pid " + std::to_string(getpid());
-    enum class Holder { LockFile, OurExclusive, TheirExclusive, OurFlock };
+    // A planted link: the lock folder is writable by everyone, and a link there to a
+    // FIFO once held the diagnosis for ever.
+    enum class Holder { LockFile, PlantedLink, OurExclusive, TheirExclusive, OurFlock };
+    const std::string fifo = lock + ".fifo";
     struct Case {
         Holder holder;
         std::vector<std::string> says;
     };
     const Case cases[] = {
         {Holder::LockFile, {"is busy: it is locked by " + us, "(lock file " + lock + ")"}},
+        {Holder::PlantedLink, {"is busy: its lock file " + lock + " names no process"}},
         {Holder::OurExclusive, {"is busy: it is held in exclusive mode by " + us}},
         {Holder::TheirExclusive, {"is busy: it is held in exclusive mode by pid "}},
         {Holder::OurFlock, {"is busy: it is held by " + us}},
     };
     for (const Case& c : cases) {
-        if (c.holder == Holder::LockFile && !roderavo_test::LockDirectoryWritable()) continue;
+        const bool lockFile = c.holder == Holder::LockFile || c.holder == Holder::PlantedLink;
+        if (lockFile && !roderavo_test::LockDirectoryWritable()) continue;
         for (const auto& command : kPortCommands) {
             SCOPED_TRACE(Joined(command) + ", holder " +
                          std::to_string(static_cast<int>(c.holder)));
@@ -184,6 +190,10 @@ TEST_F(ToolOnSimulator, APortLockedOrHeldExclusiveNamesTheProcess) {
             switch (c.holder) {
                 case Holder::LockFile:
                     ASSERT_TRUE(roderavo_test::WriteText(lock, ours));
+                    break;
+                case Holder::PlantedLink:
+                    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+                    ASSERT_EQ(symlink(fifo.c_str(), lock.c_str()), 0);
                     break;
                 case Holder::OurExclusive:
                     ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);
@@ -217,10 +227,14 @@ TEST_F(ToolOnSimulator, APortLockedOrHeldExclusiveNamesTheProcess) {
                 EXPECT_EQ(roderavo_test::ExclusiveFlag(sim.DevicePath()), 1)
                     << "another's exclusive mode was cleared";
             }
+            if (c.holder == Holder::PlantedLink) {
+                EXPECT_TRUE(std::filesystem::is_symlink(lock)) << "a planted link was removed";
+            }
             holder.reset();
             ioctl(fd, TIOCNXCL);
             close(fd);
             std::filesystem::remove(lock);
+            std::filesystem::remove(fifo);
         }
     }
 }

@@ -145,7 +145,7 @@ class SignalsHeld {
 std::string RefusalText(posix::ClaimResult result, const std::string& devicePath, int error) {
     switch (result) {
         case posix::ClaimResult::Locked:
-            return devicePath + " is busy: its lock file in /var/lock names another program";
+            return devicePath + " is busy: its lock file names another program";
         case posix::ClaimResult::Exclusive:
             return devicePath + " is busy: another program holds it in exclusive mode";
         case posix::ClaimResult::Flocked:

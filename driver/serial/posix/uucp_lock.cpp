@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -17,10 +19,20 @@ namespace roderavo::posix {
 
 namespace {
 
-inline constexpr std::string_view kLockPrefix = "/var/lock/LCK..";
+inline constexpr std::string_view kLockFolder = "/var/lock";
+inline constexpr std::string_view kLockName = "/LCK..";
 inline constexpr std::string_view kDeviceFolder = "/dev/";
 inline constexpr std::size_t kHdbSize = 11;  // ten characters and a line feed
 inline constexpr int kAttempts = 3;          // a stale lock removed, a race lost
+
+// The folder of the lock files: /var/lock, or RODERAVO_LOCK_DIR when it names an
+// absolute path (the tests keep theirs apart from the machine's). Not honoured in
+// a set-user-id program.
+std::string_view LockFolder() {
+    const char* moved = secure_getenv("RODERAVO_LOCK_DIR");
+    if (moved == nullptr || moved[0] != '/') return kLockFolder;
+    return moved;
+}
 
 bool WriteOurs(const char* path) {
     const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -38,13 +50,20 @@ bool WriteOurs(const char* path) {
     return written;
 }
 
-// The pid the lock file at the path names (see LockOwner).
-long LockOwnerAt(const char* path) {
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return errno == ENOENT ? -1 : 0;
+// Opens a lock file for reading. The folder is writable by everyone, so whatever
+// stands at the path may be planted: a link is not followed, and the open does not
+// wait (a FIFO would hold it until someone writes).
+int OpenLockFile(const char* path) {
+    return open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+// The pid the open lock file names (see LockOwner): only a regular file is read,
+// and only as much as an HDB lock file holds.
+long OwnerIn(int fd) {
+    struct stat file {};
+    if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode)) return 0;
     std::array<char, 2 * kHdbSize> text{};
-    const ssize_t size = read(fd, text.data(), text.size() - 1);
-    close(fd);
+    const ssize_t size = pread(fd, text.data(), text.size() - 1, 0);
     if (size <= 0) return 0;
     long pid = 0;
     std::size_t at = 0;
@@ -55,6 +74,19 @@ long LockOwnerAt(const char* path) {
         pid = pid * 10 + (text[at++] - '0');
     const bool ended = at == static_cast<std::size_t>(size) || text[at] == '\n';
     return at > digits && ended ? pid : 0;
+}
+
+// The pid the lock file at the path names (see LockOwner).
+long LockOwnerAt(const char* path) {
+    const int fd = OpenLockFile(path);
+    if (fd < 0) return errno == ENOENT ? -1 : 0;
+    const long owner = OwnerIn(fd);
+    close(fd);
+    return owner;
+}
+
+bool Stale(long owner) {
+    return owner > 0 && !Running(owner);
 }
 
 }  // namespace
@@ -80,11 +112,26 @@ bool LockPathFor(const char* devicePath, LockPath& lock) {
     } else {
         while (!name.empty() && name.front() == '/') name.remove_prefix(1);
     }
-    if (name.empty() || kLockPrefix.size() + name.size() >= lock.size()) return false;
+    const std::string_view folder = LockFolder();
+    if (name.empty() || folder.size() + kLockName.size() + name.size() >= lock.size()) return false;
     std::size_t at = 0;
-    for (const char c : kLockPrefix) lock[at++] = c;
+    for (const char c : folder) lock[at++] = c;
+    for (const char c : kLockName) lock[at++] = c;
     for (const char c : name) lock[at++] = c == '/' ? '_' : c;
     return true;
+}
+
+bool RemoveIfStillStale(const LockPath& lock, int judged) {
+    // One remover at a time: the flock keeps a second one that judged the same file
+    // from removing it after the first has put its own in its place.
+    if (flock(judged, LOCK_EX | LOCK_NB) != 0) return false;
+    struct stat file {};
+    struct stat there {};
+    const bool same = fstat(judged, &file) == 0 && lstat(lock.data(), &there) == 0 &&
+                      file.st_dev == there.st_dev && file.st_ino == there.st_ino;
+    const bool removed = same && Stale(OwnerIn(judged)) && unlink(lock.data()) == 0;
+    flock(judged, LOCK_UN);
+    return removed;
 }
 
 LockResult TakeLock(const LockPath& lock) {
@@ -92,10 +139,15 @@ LockResult TakeLock(const LockPath& lock) {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (WriteOurs(lock.data())) return LockResult::Taken;
         if (errno != EEXIST) return LockResult::Unavailable;
-        const long owner = LockOwnerAt(lock.data());
-        if (owner == 0 || (owner > 0 && Running(owner))) return LockResult::HeldByOther;
-        if (owner > 0 && unlink(lock.data()) != 0 && errno != ENOENT)
+        const int judged = OpenLockFile(lock.data());
+        if (judged < 0) {
+            if (errno == ENOENT) continue;  // removed meanwhile
             return LockResult::HeldByOther;
+        }
+        const bool stale = Stale(OwnerIn(judged));
+        if (stale) RemoveIfStillStale(lock, judged);
+        close(judged);
+        if (!stale) return LockResult::HeldByOther;
     }
     return LockResult::HeldByOther;
 }

@@ -1,8 +1,14 @@
 // UUCP lock files: the convention by which programs on one machine tell each other
 // that a serial device is in use. A program that takes a device creates
-// /var/lock/LCK..<name> holding its pid as ten characters and a line feed (the
-// HDB format) and removes it when it lets go; a lock file whose pid no longer runs
-// is stale and may be removed by anyone.
+// LCK..<name> in the lock folder (/var/lock) holding its pid as ten characters and
+// a line feed (the HDB format) and removes it when it lets go; a lock file whose
+// pid no longer runs is stale and may be removed by anyone.
+//
+// The lock folder is writable by everyone: anything found there may have been
+// planted. A link is never followed, only a regular file is read (and no more than
+// a lock file holds), no open waits, and a stale lock file is removed only while it
+// is still the very file that was judged stale. Anything that cannot be read as a
+// lock file counts as held.
 //
 // The name: the device's real path (links resolved) below /dev/, with every "/"
 // written as "_": /dev/ttyS0 gives LCK..ttyS0, /dev/ttyUSB0 LCK..ttyUSB0, and the
@@ -15,7 +21,7 @@
 
 namespace roderavo::posix {
 
-inline constexpr std::size_t kLockPathSize = 128;
+inline constexpr std::size_t kLockPathSize = 256;
 // A zero-terminated lock file path; empty (first byte 0) for no lock file.
 using LockPath = std::array<char, kLockPathSize>;
 
@@ -30,13 +36,18 @@ enum class LockResult {
 };
 
 // The pid the lock file names: > 0, 0 when it names none that can be read (or
-// cannot be read: a link is not followed), -1 when there is no lock file.
+// cannot be read: a link, a FIFO, anything but a regular file), -1 when there is no
+// lock file.
 long LockOwner(const LockPath& lock);
 // Whether the process runs, whoever owns it.
 bool Running(long pid);
 
 // Takes the lock: removes a stale lock file, then creates ours.
 LockResult TakeLock(const LockPath& lock);
+// Removes the lock file that `judged` (an open descriptor of it) was found stale
+// through, only while the path still names that file and it is still stale; false
+// when it left it (another program removed it, or put its own in its place).
+bool RemoveIfStillStale(const LockPath& lock, int judged);
 // Removes the lock file when it still names this process.
 void ReleaseLock(const LockPath& lock);
 
