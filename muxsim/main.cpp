@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
     options.trace = trace;
     options.seed = seed;
     options.clockMode = frozenClock ? ClockMode::Frozen : ClockMode::Running;
-    options.keptFrames = 1000;  // a long run keeps only its latest frames
+    options.keptFrames = kLongRunKeptFrames;
     for (const std::string& fault : faults) options.randomFaults.push_back(*ParseFaultSpec(fault));
 
     // The signals are taken by sigwait below, on this thread only.

@@ -114,6 +114,10 @@ struct Options {
     std::size_t keptFrames = 0;  // Received()/Sent() keep at least the latest this many; 0: all
 };
 
+// What a simulator that runs for long (muxsim, the tool's) keeps of its frames, so
+// that its memory stays flat.
+inline constexpr std::size_t kLongRunKeptFrames = 1000;
+
 // Texts.
 std::string_view CameraStateName(uint8_t state);  // "None", "Alarm", "Video Loss", "Unknown", ""
 std::string_view FaultKindName(FaultKind kind);   // "no-answer", "bad-checksum", ...

@@ -41,6 +41,7 @@ int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
     simOptions.trace = simulate.trace;
     simOptions.baud = simulate.baud;
     simOptions.seed = simulate.seed;
+    simOptions.keptFrames = muxsim::kLongRunKeptFrames;
     for (const std::string& text : simulate.faults) {
         const auto fault = muxsim::ParseFaultSpec(text);
         if (!fault) {

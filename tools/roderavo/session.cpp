@@ -139,6 +139,7 @@ bool Session::LoadDriver(const CommonOptions& options, int* exitCode) {
 bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
     muxsim::Options simOptions;
     simOptions.seed = 1;
+    simOptions.keptFrames = muxsim::kLongRunKeptFrames;
     for (const std::string& text : options.simFaults) {
         const auto fault = muxsim::ParseFaultSpec(text);
         if (!fault) {
