@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "bridge_options.h"
 #include "command_queue.h"
 #include "state_publisher.h"
@@ -44,7 +46,7 @@ TEST(BridgeOptions, PrefixesAndCommandTopics) {
     std::string error;
     options.site = "north";
     EXPECT_EQ(TopicPrefix(options, &error), "roderavo/north");
-    for (const std::string bad : {"a/+/b", "a/#", "/a", "a/", "a//b"}) {
+    for (const std::string bad : {"a/+/b", "a/#", "/a", "a/", "a//b", "$SYS/x"}) {
         options.topicPrefix = bad;
         EXPECT_EQ(TopicPrefix(options, &error), "") << bad;
     }
@@ -59,6 +61,13 @@ TEST(BridgeOptions, PrefixesAndCommandTopics) {
           "plant/line1/mux//set/key", "plant/line1/mux/2/set/ihk/075"})
         EXPECT_FALSE(topics.ParseCommand(other)) << other;
     EXPECT_EQ(NodeName("roderavo/site 1"), "roderavo_site_1");
+    // Two bridges with different prefixes never share a client id (and knock each
+    // other off the broker); a prefix of letters, digits, - and / keeps its plain id.
+    EXPECT_EQ(ClientId("roderavo/north-1"), "roderavo-roderavo_north-1");
+    std::set<std::string> ids;
+    for (const char* prefix : {"roderavo/north.1", "roderavo/north_1", "roderavo/north 1",
+                               "roderavo_north/1", "roderavo/north/1"})
+        EXPECT_TRUE(ids.insert(ClientId(prefix)).second) << prefix << " " << ClientId(prefix);
 }
 
 TEST(BridgeCommands, WhatEachCommandAsks) {

@@ -3,8 +3,11 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
+#include <cstdio>
 
 namespace roderavo::tool::bridge {
 
@@ -24,7 +27,9 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
     cmd->add_option("--mqtt-cert", o.certFile, "TLS: this client's certificate (PEM)");
     cmd->add_option("--mqtt-key", o.keyFile, "TLS: the key of the client certificate (PEM)");
     cmd->add_option("--mqtt-client-id", o.clientId,
-                    "Client id at the broker (default: roderavo-<the prefix with _ for />)");
+                    "Client id at the broker (default: roderavo-<the prefix with _ for />, and a "
+                    "hash of the prefix when it has other characters than letters, digits, - "
+                    "and /)");
     cmd->add_option("--mqtt-keepalive", o.keepAlive, "Keep-alive in seconds")
         ->check(CLI::Range(5, 3600))
         ->capture_default_str();
@@ -121,15 +126,36 @@ std::string TopicPrefix(const BridgeOptions& options, std::string* error) {
         }
         prefix = "roderavo/" + site;
     }
-    const bool wildcard = prefix.find_first_of("+#") != std::string::npos;
-    if (wildcard || prefix.front() == '/' || prefix.back() == '/' ||
-        prefix.find("//") != std::string::npos || prefix.find('\0') != std::string::npos) {
-        *error = "the topic prefix '" + prefix +
-                 "' cannot be used: give levels without + or # and without empty ones, e.g. "
-                 "roderavo/plant-north";
+    if (const std::string why = TopicLevelsProblem(prefix); !why.empty()) {
+        *error = "the topic prefix '" + prefix + "' cannot be used: " + why +
+                 ", e.g. roderavo/plant-north";
         return {};
     }
     return prefix;
+}
+
+std::string TopicLevelsProblem(std::string_view levels) {
+    if (levels.empty()) return "give one or more topic levels";
+    if (levels.find_first_of("+#") != std::string_view::npos ||
+        levels.find('\0') != std::string_view::npos || levels.front() == '/' ||
+        levels.back() == '/' || levels.find("//") != std::string_view::npos)
+        return "give levels without + or # and without empty ones";
+    if (levels.front() == '$') return "topics that begin with $ are the broker's own";
+    return {};
+}
+
+std::string ClientId(std::string_view prefix) {
+    std::string id = "roderavo-" + NodeName(prefix);
+    // NodeName writes _ for every other character: north.1 and north_1 would meet.
+    const bool plain = std::all_of(prefix.begin(), prefix.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '/';
+    });
+    if (plain) return id;
+    uint32_t hash = 2166136261u;  // FNV-1a of the prefix
+    for (char c : prefix) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    std::array<char, 16> text{};
+    std::snprintf(text.data(), text.size(), "-%08x", static_cast<unsigned>(hash));
+    return id + text.data();
 }
 
 std::string NodeName(std::string_view prefix) {
