@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -416,12 +417,16 @@ TEST_F(BridgeOnBroker, HomeAssistantNeverShowsACameraNobodySeesAsSafe) {
         probe->Publish(kPrefix + "/mux/1/availability", "", true);  // none from the case before
         StartBridge(json ? std::vector<std::string>{"--ha-discovery", "--json"}
                          : std::vector<std::string>{"--ha-discovery"});
-        // This bridge's own publications (not what the case before left retained).
-        for (const std::string topic : {"mux/1/availability", "camera/21/state", "camera/6/state"})
+        // This bridge's own publications (not what the case before left retained); its
+        // discovery goes out on the connection's thread, the states on the poll's.
+        for (const std::string& topic :
+             {kPrefix + "/mux/1/availability", kPrefix + "/camera/21/state",
+              kPrefix + "/camera/6/state",
+              std::string("homeassistant/binary_sensor/roderavo_test/camera40_video_loss/config")})
             ASSERT_TRUE(probe->WaitUntil(
                 [&](const std::vector<Message>& messages) {
                     return std::any_of(messages.begin(), messages.end(), [&](const Message& m) {
-                        return m.topic == kPrefix + "/" + topic && !m.retained;
+                        return m.topic == topic && !m.retained;
                     });
                 },
                 10s))
@@ -458,6 +463,10 @@ TEST_F(BridgeOnBroker, KilledWithoutAWordTheBrokerSaysOffline) {
     auto probe = Subscribe("#");
     StartBridge({"--ha-discovery"});
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "alarm")) << bridge->Errors();
+    // Discovery goes out on the connection's thread, the states on the poll's.
+    ASSERT_TRUE(
+        probe->WaitFor("homeassistant/binary_sensor/roderavo_test/camera27_alarm/config", ""));
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/availability", "online"));
     EXPECT_EQ(HomeAssistantStates(*probe)["roderavo_test_camera27_alarm"], "on");
     EXPECT_EQ(bridge->Stop(SIGKILL, 5s), 128 + SIGKILL);
     bridge.reset();
@@ -592,6 +601,100 @@ TEST_F(BridgeOnBroker, AlarmReportsOfTheFirstAndLastCameras) {
     EXPECT_EQ(probe->On(kPrefix + "/camera/2/state").back().payload, "video-loss");
 }
 
+// A burst of commands, more than the bridge queues: the poll goes on between them (an
+// alarm that comes during the burst is published while it runs, no multiplexer is
+// shown failing), what cannot be queued is answered busy at once, an outsized payload
+// is refused before it is kept, and every command gets exactly one result.
+TEST_F(BridgeOnBroker, ABurstOfCommandsLeavesThePollRunning) {
+    StartBroker();
+    StartBridge();
+    auto probe = Subscribe();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/state", "ok")) << bridge->Errors();
+    std::vector<std::string> payloads(600, "53");
+    payloads.insert(payloads.end(), 20, std::string(100000, '5'));
+    ASSERT_TRUE(probe->PublishAll(kPrefix + "/mux/1/set/key", payloads));
+    sim.SetCameraState(25, muxsim::CameraState::Alarm);
+    const std::string results = kPrefix + "/mux/1/result";
+    ASSERT_TRUE(probe->WaitUntil(
+        [&](const std::vector<Message>&) { return probe->On(results).size() >= payloads.size(); },
+        120s))
+        << probe->On(results).size() << " results\n"
+        << bridge->Errors();
+    std::map<std::string, int> kinds;
+    for (const Message& m : probe->On(results))
+        ++kinds[m.payload.substr(0, m.payload.find_first_of(":0123456789", 2))];
+    EXPECT_EQ(probe->On(results).size(), payloads.size());
+    EXPECT_EQ(kinds["1 the value is "], 20);
+    EXPECT_GT(kinds["1 busy"], 0);
+    EXPECT_EQ(kinds["0 KEY"] + kinds["1 busy"], 600) << ::testing::PrintToString(kinds);
+    const auto alarm = probe->On(kPrefix + "/camera/25/state");
+    ASSERT_FALSE(alarm.empty());
+    EXPECT_LT(alarm.back().at, probe->On(results).back().at) << "the alarm waited for the burst";
+    for (const std::string mux : {"0", "1"})
+        for (const Message& m : probe->On(kPrefix + "/mux/" + mux + "/state"))
+            ASSERT_EQ(m.payload, "ok") << mux << "\n" << bridge->Errors();
+}
+
+// The broker goes away while commands run: each command that ran gets its result once
+// the broker is back, none is dropped (a persistent session keeps them for the probe).
+TEST_F(BridgeOnBroker, EveryCommandThatRanIsAnsweredAfterABrokerOutage) {
+    TestBroker::Settings settings;
+    settings.persistent = true;
+    StartBroker(settings);
+    StartBridge({"--json"});
+    const std::string results = kPrefix + "/mux/1/result";
+    auto probe = std::make_unique<Probe>(broker.Port(), results, ClientTls{}, "", "", "results");
+    ASSERT_TRUE(probe->Connected(5s));
+    auto states = Subscribe();
+    ASSERT_TRUE(states->WaitFor(kPrefix + "/mux/1/availability", "online")) << bridge->Errors();
+    states.reset();
+    constexpr int kCommands = 400;
+    std::vector<std::string> payloads;
+    for (int i = 0; i < kCommands; ++i)
+        payloads.push_back(R"({"value":"now","id":"c)" + std::to_string(i) + R"("})");
+    sim.ClearReceived();
+    ASSERT_TRUE(probe->PublishAll(kPrefix + "/mux/1/set/clock", payloads));
+    // The last ones find the queue full: once the last is answered, the bridge has them all.
+    ASSERT_TRUE(probe->WaitUntil(
+        [&](const std::vector<Message>& all) {
+            return std::any_of(all.begin(), all.end(), [](const Message& m) {
+                return m.payload.find("\"c399\"") != std::string::npos;
+            });
+        },
+        30s))
+        << probe->Messages().size() << " results\n"
+        << bridge->Errors();
+    broker.Stop();
+    // The line works through the queue while the broker is away, until it is empty:
+    // two cycles with no command between their reads.
+    for (std::size_t before = 0; before != ControlFrames().size();) {
+        before = ControlFrames().size();
+        ASSERT_TRUE(LinePolled(2 * 8));
+    }
+    StartBroker(settings);
+    std::map<std::string, int> answered;
+    const auto ids = [](const std::vector<Message>& all) {
+        std::set<std::string> seen;
+        for (const Message& m : all) seen.insert(nlohmann::json::parse(m.payload).value("id", ""));
+        return seen.size();
+    };
+    ASSERT_TRUE(probe->WaitUntil(
+        [&](const std::vector<Message>& all) { return ids(all) >= kCommands; }, 60s))
+        << probe->Messages().size() << " results\n"
+        << bridge->Errors();
+    ASSERT_TRUE(LinePolled(8));
+    // QoS 1 may hand a result over twice; a command runs once.
+    std::set<std::string> ran;
+    for (const Message& m : probe->Messages()) {
+        const auto record = nlohmann::json::parse(m.payload);
+        ++answered[record.value("id", "")];
+        if (record["result"] == 0) ran.insert(record.value("id", ""));
+    }
+    EXPECT_EQ(answered.size(), static_cast<std::size_t>(kCommands));
+    EXPECT_EQ(ControlFrames().size(), ran.size()) << "a command ran twice, or without a result";
+    EXPECT_GE(ran.size(), 200u);
+}
+
 }  // namespace
 
 namespace {
@@ -605,6 +708,10 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         {{}, "give the line with --port NAME"},
         {{"--simulate", "--mqtt", "http://x"}, "--mqtt http://x: give mqtt://HOST[:PORT]"},
         {{"--simulate", "--topic-prefix", "a/#"}, "the topic prefix 'a/#' cannot be used"},
+        {{"--simulate", "--topic-prefix", "$SYS/x"}, "topics that begin with $ are the broker's"},
+        {{"--simulate", "--ha-prefix", "home/#"}, "--ha-prefix 'home/#' cannot be used"},
+        {{"--simulate", "--ha-prefix", "+"}, "--ha-prefix '+' cannot be used"},
+        {{"--simulate", "--ha-prefix", ""}, "--ha-prefix '' cannot be used"},
         {{"--simulate", "--mqtt-password", "p"}, "a password needs its user name"},
         {{"--simulate", "--mqtt-ca", "/nonexistent/ca.crt"},
          "TLS: cannot read /nonexistent/ca.crt"},

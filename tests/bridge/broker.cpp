@@ -105,7 +105,8 @@ bool TestBroker::Start(const Settings& settings, std::string* why) {
     const passwd* user = getpwuid(geteuid());
     std::ofstream config(folder_.File("mosquitto.conf"));
     config << "per_listener_settings false\n"
-           << "persistence false\n"
+           << "persistence " << (settings.persistent ? "true" : "false") << "\n"
+           << "persistence_location " << folder_.Path() << "/\n"
            << "log_dest file " << folder_.File("broker.log") << "\n"
            << "log_type all\n";
     if (user != nullptr) config << "user " << user->pw_name << "\n";
@@ -150,10 +151,11 @@ void TestBroker::Stop() {
     broker_.reset();
 }
 
-Probe::Probe(int port, std::string filter, ClientTls tls, std::string user, std::string password)
+Probe::Probe(int port, std::string filter, ClientTls tls, std::string user, std::string password,
+             std::string session)
     : filter_(std::move(filter)) {
     LibraryOnce();
-    mosq_ = mosquitto_new(nullptr, true, this);
+    mosq_ = mosquitto_new(session.empty() ? nullptr : session.c_str(), session.empty(), this);
     mosquitto_connect_callback_set(mosq_, &Probe::Connected_);
     mosquitto_message_callback_set(mosq_, &Probe::Received);
     mosquitto_subscribe_callback_set(mosq_, &Probe::Subscribed);
@@ -222,6 +224,25 @@ bool Probe::Publish(const std::string& topic, const std::string& payload, bool r
                    acknowledged_.end();
         },
         std::chrono::seconds(10));
+}
+
+bool Probe::PublishAll(const std::string& topic, const std::vector<std::string>& payloads) {
+    std::vector<int> mids;
+    for (const std::string& payload : payloads) {
+        int mid = 0;
+        if (mosquitto_publish(mosq_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                              payload.data(), 1, false) != MOSQ_ERR_SUCCESS)
+            return false;
+        mids.push_back(mid);
+    }
+    return Await(
+        [this, &mids] {
+            return std::all_of(mids.begin(), mids.end(), [this](int mid) {
+                return std::find(acknowledged_.begin(), acknowledged_.end(), mid) !=
+                       acknowledged_.end();
+            });
+        },
+        std::chrono::seconds(30));
 }
 
 void Probe::Subscribed(mosquitto*, void* self, int, int, const int*) {

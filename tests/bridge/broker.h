@@ -44,6 +44,7 @@ class TestBroker {
     struct Settings {
         std::string passwordFile;  // user:password lines made with mosquitto_passwd
         bool tls = false;  // with the test CA's files in the folder, a client certificate required
+        bool persistent = false;  // sessions and their queued messages kept across a restart
     };
 
     TestBroker();
@@ -77,13 +78,17 @@ struct Message {
 // subscribes again) by itself.
 class Probe {
   public:
+    // A `session` name: a persistent session, which the broker keeps (with what
+    // arrives for it) while the probe is away.
     Probe(int port, std::string filter, ClientTls tls = {}, std::string user = {},
-          std::string password = {});
+          std::string password = {}, std::string session = {});
     ~Probe();
     // Connected, and the broker has confirmed the subscription.
     bool Connected(std::chrono::milliseconds timeout);
     // Publishes with QoS 1 and waits for the broker's acknowledgement.
     bool Publish(const std::string& topic, const std::string& payload, bool retain = false);
+    // Publishes them all at once (QoS 1), then waits for every acknowledgement.
+    bool PublishAll(const std::string& topic, const std::vector<std::string>& payloads);
     std::vector<Message> Messages() const;
     std::vector<Message> On(const std::string& topic) const;
     // Waits until a message on the topic (with this payload, when given) has come.

@@ -104,7 +104,7 @@ std::chrono::milliseconds Poller::StaleAfter() const {
         return view.state == MuxState::Failing || view.state == MuxState::Demoted;
     });
     return 2 * std::max(settings_.interval, lastCycle_) +
-           static_cast<int>(unanswering) * settings_.failedRead;
+           static_cast<int>(unanswering) * settings_.failedRead + betweenReads_;
 }
 
 void Poller::Event(const MuxView& view, const std::string& text) {
@@ -156,8 +156,15 @@ void Poller::Settle(MuxView& view, bool ok, PollClock::time_point now) {
 void Poller::Cycle(const std::function<PollClock::time_point()>& now,
                    const std::function<void()>& progress, const std::function<bool()>& stop) {
     ++cycles_;
+    betweenReads_ = {};
     progress();  // the view says which cycle runs
     const auto start = now();
+    // What runs between the reads (commands, a redraw) delays every read after it.
+    const auto between = [&] {
+        const auto before = now();
+        progress();
+        betweenReads_ += std::chrono::duration_cast<std::chrono::milliseconds>(now() - before);
+    };
     for (MuxView& view : muxes_) {
         if (view.state == MuxState::Demoted && now() < view.nextPoll) continue;
         bool ok = true;
@@ -167,13 +174,13 @@ void Poller::Cycle(const std::function<PollClock::time_point()>& now,
             const bool answered = ReadOne(view, gate, now());
             ok = ok && answered;
             Age(now(), &view);
-            progress();
+            between();
             // A multiplexer that does not answer at all is not asked for the rest
             // of its gates in this cycle: each would cost five time-outs.
             if (!answered && view.lastError.find("no answer") != std::string::npos) break;
         }
         Settle(view, ok, now());
-        progress();
+        between();
     }
     lastCycle_ = std::chrono::duration_cast<std::chrono::milliseconds>(now() - start);
 }

@@ -77,7 +77,8 @@ class Poller {
     // Two cycles (of the poll interval, or of the last complete cycle when that took
     // longer), and a failed read for each multiplexer that is failing or demoted: a
     // cycle that tries one of them waits out its time-outs, which leaves the data of
-    // the others no less true.
+    // the others no less true. And what ran between the reads of this cycle so far
+    // (a burst of commands): it delays the reads after it.
     std::chrono::milliseconds StaleAfter() const;
 
     const std::vector<MuxView>& Muxes() const { return muxes_; }
@@ -93,6 +94,7 @@ class Poller {
     GateReader reader_;
     PollEventSink events_;
     std::chrono::milliseconds lastCycle_{0};
+    std::chrono::milliseconds betweenReads_{0};  // in `progress` during this cycle
     std::vector<MuxView> muxes_;
     uint64_t cycles_ = 0;
     std::string lastError_;

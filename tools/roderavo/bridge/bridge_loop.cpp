@@ -83,7 +83,7 @@ std::optional<BrokerSettings> Broker(const BridgeOptions& options, const std::st
         Complain("a password needs its user name: give --mqtt-username");
         return std::nullopt;
     }
-    broker.clientId = options.clientId.empty() ? "roderavo-" + NodeName(prefix) : options.clientId;
+    broker.clientId = options.clientId.empty() ? ClientId(prefix) : options.clientId;
     broker.keepAliveSeconds = options.keepAlive;
     // A bridge that is lost without a word (killed, its machine or network gone) is
     // shown offline by the broker.
@@ -136,8 +136,8 @@ class Bridge {
         std::string error;
         const bool started = client_.Start(
             [this](const std::string& topic, const std::string& payload, bool retained) {
-                if (auto command = topics_.ParseCommand(topic))
-                    queue_.Push(Command{command->mux, command->word, payload, retained});
+                if (auto parsed = topics_.ParseCommand(topic))
+                    Admit(Command{parsed->mux, parsed->word, payload, retained});
             },
             [this] { OnConnected(); }, [](const std::string& text) { Say(text); }, &error);
         if (!started) Complain(error);
@@ -175,7 +175,7 @@ class Bridge {
             }
             const auto next = cycleStart + milliseconds(session_.PollIntervalMs());
             while (!stop() && Clock::now() < next) {
-                RunCommands(stop);
+                RunCommands(stop, next);
                 queue_.WaitUntil(std::min(next, Clock::now() + milliseconds(50)));
             }
         }
@@ -230,7 +230,8 @@ class Bridge {
         }
     }
 
-    // Between two gate reads: what changed is published, then the commands run.
+    // Between two gate reads: what changed is published, then one command runs, so
+    // that a burst of commands slows the poll by no more than one command per read.
     void Between(const Poller& poller, const std::function<bool()>& stop) {
         if (stop()) return;
         const auto reports = publisher_.Publish(poller.Muxes(), Clock::now(), poller.StaleAfter());
@@ -238,7 +239,7 @@ class Bridge {
             if (stop()) return;
             ReportAlarm(camera);
         }
-        RunCommands(stop);
+        RunCommands(stop, {});
     }
 
     // The alarm report of a camera that has just gone into alarm or video loss.
@@ -263,12 +264,27 @@ class Bridge {
                                report);
     }
 
-    void RunCommands(const std::function<bool()>& stop) {
-        while (!stop()) {
+    // Runs queued commands until `until` (one command when it has passed already).
+    void RunCommands(const std::function<bool()>& stop, Clock::time_point until) {
+        do {
+            if (stop()) return;
             auto command = queue_.TryPop();
             if (!command) return;
             Execute(*command);
-        }
+        } while (Clock::now() < until);
+    }
+
+    // On the MQTT client's thread, as each command arrives: queued, or answered at
+    // once when it is too long to keep or the queue is full.
+    void Admit(Command command) {
+        if (queue_.Push(command, publisher_.UnsentResults())) return;
+        CommandRequest request = InterpretCommand(command);
+        if (request.refusal.empty()) request.refusal = BusyText();
+        CommandResult result;
+        result.result = KOR_REFUSED;
+        result.value = request.value;
+        result.explanation = request.refusal;
+        Conclude(command, request, result, false);
     }
 
     void Execute(const Command& command) {
@@ -302,10 +318,18 @@ class Bridge {
                                          : outcome.explanation;
             }
         }
-        Say("command " + topic + " " + request.value + ": " + std::to_string(result.result) + " " +
-            result.explanation);
-        if (!request.id.empty()) seen_.Remember(request.id, ResultText(command, request, result));
-        Answer(command, request, ResultText(command, request, result), false);
+        Conclude(command, request, result, true);
+    }
+
+    // Logs and answers the command; what ran (or was refused for good) is remembered by
+    // its id, so that it is not run again.
+    void Conclude(const Command& command, const CommandRequest& request,
+                  const CommandResult& result, bool remember) {
+        Say("command mux/" + command.mux + "/set/" + command.word + " " + request.value + ": " +
+            std::to_string(result.result) + " " + result.explanation);
+        const std::string text = ResultText(command, request, result);
+        if (remember && !request.id.empty()) seen_.Remember(request.id, text);
+        Answer(command, request, text, false);
     }
 
     std::string ResultText(const Command& command, const CommandRequest& request,
@@ -365,6 +389,11 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling,
     const std::string prefix = TopicPrefix(options, &error);
     if (prefix.empty()) {
         Complain(error);
+        return kExitRefused;
+    }
+    if (const std::string why = TopicLevelsProblem(options.haPrefix); !why.empty()) {
+        Complain("--ha-prefix '" + options.haPrefix + "' cannot be used: " + why +
+                 ", e.g. homeassistant");
         return kExitRefused;
     }
     auto broker = Broker(options, prefix);

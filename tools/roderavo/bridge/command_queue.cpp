@@ -7,12 +7,16 @@
 
 namespace roderavo::tool::bridge {
 
-void CommandQueue::Push(Command command) {
+bool CommandQueue::Push(Command command, std::size_t unanswered) {
     {
         std::lock_guard lock(mutex_);
+        if (command.payload.size() > kLongestPayload ||
+            commands_.size() + unanswered >= kQueuedCommands)
+            return false;
         commands_.push_back(std::move(command));
     }
     changed_.notify_all();
+    return true;
 }
 
 std::optional<Command> CommandQueue::TryPop() {
@@ -88,6 +92,21 @@ CommandRequest InterpretCommand(const Command& command) {
             "commands without the retain flag";
         return request;
     }
+    if (command.payload.size() > kLongestPayload) {
+        // Its length is all that is read of it: a value that long, or a JSON payload.
+        const std::string& payload = command.payload;
+        const auto first = payload.find_first_not_of(" \t\r\n");
+        const bool value = first != std::string::npos && payload[first] != '{';
+        const std::size_t length =
+            value ? payload.find_last_not_of(" \t\r\n") - first + 1 : payload.size();
+        if (value)
+            request.value = Echo(payload.substr(first, kEchoed)) + "... (" +
+                            std::to_string(length) + " characters)";
+        request.refusal = std::string(value ? "the value" : "the payload") + " is " +
+                          std::to_string(length) + " characters long; a command takes at most " +
+                          std::to_string(value ? kLongestValue : kLongestPayload);
+        return request;
+    }
     std::string value = Trim(command.payload);
     if (value.starts_with("{")) {
         const auto fields = FlatJson(value);
@@ -149,6 +168,11 @@ CommandRequest InterpretCommand(const Command& command) {
     }
     request.assignment = gate->second + mux + "=" + value;
     return request;
+}
+
+std::string BusyText() {
+    return "busy: " + std::to_string(kQueuedCommands) +
+           " commands wait to be run or answered; this one was not queued: send it again later";
 }
 
 std::optional<std::string> SeenCommands::ResultOf(const std::string& id) const {

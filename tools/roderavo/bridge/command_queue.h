@@ -16,6 +16,12 @@
 
 namespace roderavo::tool::bridge {
 
+// What the queue holds at most: a command that arrives beyond is answered busy at
+// once and not kept, and a payload longer than any command needs is refused before
+// it is kept; so the queue holds at most 256 kB of payloads.
+inline constexpr std::size_t kQueuedCommands = 256;
+inline constexpr std::size_t kLongestPayload = 1024;
+
 struct Command {
     std::string mux;   // as the topic has it
     std::string word;  // key, ptz, preset, caa, inhpair, joy, ihk, clock
@@ -25,7 +31,9 @@ struct Command {
 
 class CommandQueue {
   public:
-    void Push(Command command);
+    // Queues the command unless `kQueuedCommands` are counted already: those queued
+    // and the `unanswered` ones (run, their results not yet delivered).
+    bool Push(Command command, std::size_t unanswered = 0);
     std::optional<Command> TryPop();
     // Waits until a command is queued, Wake() is called or the time is up.
     void WaitUntil(std::chrono::steady_clock::time_point until);
@@ -52,8 +60,12 @@ inline constexpr const char* kCommandWords = "key, ptz, preset, caa, inhpair, jo
 
 // The payload is the value text the tool takes (KEY: 53, PRESET: (9,13), clock: now),
 // or a JSON object {"value": ..., "id": ...}; ihk takes SUBCOMMAND=(codes), caa an
-// empty payload or its own multiplexer.
+// empty payload or its own multiplexer. A payload over kLongestPayload is refused
+// without being read.
 CommandRequest InterpretCommand(const Command& command);
+
+// The refusal of a command that found the queue full.
+std::string BusyText();
 
 // The ids of the latest commands and the result each got.
 class SeenCommands {

@@ -83,6 +83,19 @@ void StatePublisher::Send(const std::string& topic, const std::string& payload) 
     if (backlog_.size() > kBacklog) backlog_.pop_front();
 }
 
+void StatePublisher::Result(const std::string& topic, const std::string& payload) {
+    std::lock_guard lock(mutex_);
+    // After those kept, in the order the commands ran.
+    results_.emplace_back(topic, payload);
+    while (!results_.empty() && send_(results_.front().first, results_.front().second, false))
+        results_.pop_front();
+}
+
+std::size_t StatePublisher::UnsentResults() const {
+    std::lock_guard lock(mutex_);
+    return results_.size();
+}
+
 std::vector<int> StatePublisher::Publish(const std::vector<MuxView>& muxes,
                                          PollClock::time_point now,
                                          std::chrono::milliseconds staleAfter) {
@@ -165,6 +178,8 @@ void StatePublisher::Statistics(const std::vector<MuxView>& muxes) {
 void StatePublisher::Republish() {
     std::lock_guard lock(mutex_);
     for (const auto& [topic, kept] : retained_) send_(topic, kept.payload, true);
+    while (!results_.empty() && send_(results_.front().first, results_.front().second, false))
+        results_.pop_front();
     while (!backlog_.empty() && send_(backlog_.front().first, backlog_.front().second, false))
         backlog_.pop_front();
 }

@@ -48,13 +48,17 @@ class StatePublisher {
     void AlarmReport(int camera, const std::string& state, const std::string& report);
     // A poll event (demotion, recovery, staleness): on …/event.
     void Event(const std::string& text);
-    // The result of a command: on …/mux/<m>/result.
-    void Result(const std::string& topic, const std::string& payload) { Send(topic, payload); }
+    // The result of a command: on …/mux/<m>/result. One that cannot be delivered now
+    // is kept until it can, however many (the command queue admits no more commands
+    // than it can answer: see UnsentResults).
+    void Result(const std::string& topic, const std::string& payload);
+    // The results kept because the broker was away.
+    std::size_t UnsentResults() const;
     // The statistics of each multiplexer: on …/mux/<m>/statistics, retained.
     void Statistics(const std::vector<MuxView>& muxes);
 
-    // After a new connection: every retained state again, then the events kept while
-    // the broker was away.
+    // After a new connection: every retained state again, then the results and the
+    // events kept while the broker was away.
     void Republish();
     // The retained states as they stand, topic by topic.
     std::map<std::string, std::string> Retained() const;
@@ -73,6 +77,7 @@ class StatePublisher {
     };
     std::map<std::string, Kept> retained_;
     std::deque<std::pair<std::string, std::string>> backlog_;  // events while away
+    std::deque<std::pair<std::string, std::string>> results_;  // results while away
     // Each camera's last published state.
     std::array<std::string, static_cast<std::size_t>(kLastCamera)> lastStates_{};
 };
