@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <muxsim/simulator.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <fstream>
@@ -237,6 +238,9 @@ TEST_F(BridgeOnBroker, ABrokerRestartIsWaitedOutAndTheStatesPublishedAgain) {
         EXPECT_TRUE(probe->WaitFor(kPrefix + "/" + topic, payload)) << topic << "\n"
                                                                     << bridge->Errors();
     EXPECT_THAT(bridge->Errors(), HasSubstr("(connection 2)"));
+    // A loss is told as one, not as a connection that never came.
+    EXPECT_THAT(bridge->Errors(), HasSubstr("connection to the broker 127.0.0.1:" +
+                                            std::to_string(broker.Port()) + " lost: "));
 }
 
 TEST_F(BridgeOnBroker, TheBrokerRefusesAWrongPassword) {
@@ -276,47 +280,103 @@ TEST_F(BridgeOnBroker, TlsWithATestCa) {
     ASSERT_TRUE(MakeTestCa(broker.Folder().Path())) << "openssl could not make the test CA";
     TestBroker::Settings settings;
     settings.tls = true;
-    StartBroker(settings);
     const std::string dir = broker.Folder().Path();
+    const std::vector<std::string> files = {"--mqtt-ca",   dir + "/ca.crt",
+                                            "--mqtt-cert", dir + "/client.crt",
+                                            "--mqtt-key",  dir + "/client.key"};
     enum class Outcome { Online, Refused, Retrying };
     struct Case {
+        std::string serverCert;
         std::vector<std::string> files;
         Outcome outcome;
+        std::string says;  // of a refusal: the cause, in OpenSSL's words
     };
+    std::vector<std::string> wrongCa = files;
+    wrongCa[1] = dir + "/client.crt";  // a CA that did not sign the broker's certificate
     const std::vector<Case> cases = {
-        {{"--mqtt-ca", dir + "/ca.crt", "--mqtt-cert", dir + "/client.crt", "--mqtt-key",
-          dir + "/client.key"},
-         Outcome::Online},
-        // A CA that did not sign the broker's certificate: the handshake fails for good.
-        {{"--mqtt-ca", dir + "/client.crt", "--mqtt-cert", dir + "/client.crt", "--mqtt-key",
-          dir + "/client.key"},
-         Outcome::Refused},
+        {"server.crt", files, Outcome::Online, ""},
+        {"server.crt", wrongCa, Outcome::Refused,
+         "is not signed by a CA this bridge trusts: check --mqtt-ca"},
+        {"expired.crt", files, Outcome::Refused, "the broker's certificate has expired"},
+        {"elsewhere.crt", files, Outcome::Refused,
+         "the broker's certificate does not name 127.0.0.1"},
         // No client certificate: the broker closes the connection; the bridge tries again.
-        {{"--mqtt-ca", dir + "/ca.crt"}, Outcome::Retrying},
+        {"server.crt", {"--mqtt-ca", dir + "/ca.crt"}, Outcome::Retrying, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.files.size() == 2 ? "without a client certificate" : c.files[1]);
-        Probe probe(broker.Port(), kPrefix + "/status", broker.ClientFiles(true));
-        ASSERT_TRUE(probe.Connected(5s));
-        probe.Publish(kPrefix + "/status", "", true);
+        SCOPED_TRACE(c.serverCert + " " + c.files[1] + (c.files.size() == 2 ? " alone" : ""));
+        if (settings.serverCert != c.serverCert || broker.Port() == 0) {
+            broker.Stop();
+            settings.serverCert = c.serverCert;
+            StartBroker(settings);
+        }
+        std::unique_ptr<Probe> probe;
+        if (c.outcome != Outcome::Refused) {
+            probe = std::make_unique<Probe>(broker.Port(), kPrefix + "/status",
+                                            broker.ClientFiles(true));
+            ASSERT_TRUE(probe->Connected(5s));
+            probe->Publish(kPrefix + "/status", "", true);
+        }
         StartBridge(c.files, true);
         switch (c.outcome) {
             case Outcome::Online:
-                EXPECT_TRUE(probe.WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
+                EXPECT_TRUE(probe->WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
                 EXPECT_EQ(bridge->Stop(SIGTERM, 5s), 0);
                 break;
             case Outcome::Refused:
-                EXPECT_EQ(bridge->Wait(10s), 1);
+                EXPECT_EQ(bridge->Wait(20s), 1);
                 EXPECT_THAT(bridge->Errors(), HasSubstr("the TLS connection to 127.0.0.1:"));
+                EXPECT_THAT(bridge->Errors(), HasSubstr(c.says));
                 break;
             case Outcome::Retrying:
-                EXPECT_FALSE(probe.WaitFor(kPrefix + "/status", "online", 1500ms));
+                EXPECT_FALSE(probe->WaitFor(kPrefix + "/status", "online", 1500ms));
                 EXPECT_THAT(bridge->Errors(), HasSubstr("next try in"));
                 EXPECT_EQ(bridge->Stop(SIGTERM, 5s), 0);
                 break;
         }
         bridge.reset();
     }
+}
+
+// The CPU time the process has used, in seconds.
+double CpuSeconds(pid_t pid) {
+    std::istringstream stat(ReadFile("/proc/" + std::to_string(pid) + "/stat"));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i)
+        if (i == 14 || i == 15) ticks += std::stod(field);  // utime, stime
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// A TLS broker away for 10 s: the bridge waits without spinning, and is back within
+// its backoff once the broker is.
+TEST_F(BridgeOnBroker, ATlsBrokerOutageIsWaitedOutWithoutSpinning) {
+    ASSERT_TRUE(MakeTestCa(broker.Folder().Path())) << "openssl could not make the test CA";
+    TestBroker::Settings settings;
+    settings.tls = true;
+    StartBroker(settings);
+    const std::string dir = broker.Folder().Path();
+    StartBridge({"--mqtt-ca", dir + "/ca.crt", "--mqtt-cert", dir + "/client.crt", "--mqtt-key",
+                 dir + "/client.key", "--mqtt-keepalive", "30"},
+                true);
+    {
+        Probe probe(broker.Port(), kPrefix + "/status", broker.ClientFiles(true));
+        ASSERT_TRUE(probe.WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
+    }
+    broker.Stop();
+    const double before = CpuSeconds(bridge->Pid());
+    std::this_thread::sleep_for(10s);  // the outage measured
+    EXPECT_LT(CpuSeconds(bridge->Pid()) - before, 0.5)
+        << "the bridge spins while the broker is away";
+    EXPECT_THAT(bridge->Errors(), HasSubstr("next try in"));
+    StartBroker(settings);
+    const auto back = std::chrono::steady_clock::now();
+    while (bridge->Errors().find("(connection 2)") == std::string::npos &&
+           std::chrono::steady_clock::now() - back < 10s)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - back, 3s)
+        << "not back within the backoff (400 ms)\n"
+        << bridge->Errors();
 }
 
 TEST_F(BridgeOnBroker, SigtermPublishesOfflineCallsExitAndEndsWithinASecond) {

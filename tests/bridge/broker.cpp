@@ -67,6 +67,14 @@ bool MakeTestCa(const std::string& dir) {
            Run("cd " + dir +
                " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
                "-out server.crt -days 2 -extfile server.ext 2>/dev/null") &&
+           // The same key in certificates that fail the bridge's check: one that has
+           // expired, one that names another host.
+           Run("cd " + dir +
+               " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
+               "-out expired.crt -days -1 -extfile server.ext 2>/dev/null") &&
+           Run("cd " + dir + " && echo subjectAltName=DNS:elsewhere.example > elsewhere.ext" +
+               " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
+               "-out elsewhere.crt -days 2 -extfile elsewhere.ext 2>/dev/null") &&
            Run("cd " + dir + " && openssl req" + key +
                " -keyout client.key -out client.csr -subj /CN=roderavo-bridge 2>/dev/null") &&
            Run("cd " + dir +
@@ -117,8 +125,9 @@ bool TestBroker::Start(const Settings& settings, std::string* why) {
         config << "allow_anonymous false\npassword_file " << settings.passwordFile << "\n";
     }
     if (settings.tls) {
-        config << "cafile " << folder_.File("ca.crt") << "\ncertfile " << folder_.File("server.crt")
-               << "\nkeyfile " << folder_.File("server.key") << "\nrequire_certificate true\n";
+        config << "cafile " << folder_.File("ca.crt") << "\ncertfile "
+               << folder_.File(settings.serverCert) << "\nkeyfile " << folder_.File("server.key")
+               << "\nrequire_certificate true\n";
     }
     config.close();
     broker_ = std::make_unique<ChildProgram>(

@@ -31,7 +31,8 @@ class TempFolder {
 };
 
 // TLS files of a test CA made with openssl: ca.crt, server.crt/key (localhost and
-// 127.0.0.1), client.crt/key; false when openssl failed.
+// 127.0.0.1; expired.crt and elsewhere.crt with the same key), client.crt/key;
+// false when openssl failed.
 bool MakeTestCa(const std::string& folder);
 
 // What a probe client needs to reach the broker.
@@ -45,6 +46,8 @@ class TestBroker {
         std::string passwordFile;  // user:password lines made with mosquitto_passwd
         bool tls = false;  // with the test CA's files in the folder, a client certificate required
         bool persistent = false;  // sessions and their queued messages kept across a restart
+        // With tls: server.crt, or expired.crt, elsewhere.crt (names elsewhere.example).
+        std::string serverCert = "server.crt";
     };
 
     TestBroker();

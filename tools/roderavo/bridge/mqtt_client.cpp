@@ -1,10 +1,14 @@
 #include "mqtt_client.h"
 
 #include <mosquitto.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+
+#include "tls_diagnosis.h"
 
 namespace roderavo::tool::bridge {
 
@@ -28,6 +32,22 @@ std::string Why(int rc) {
 bool Readable(const std::string& path) {
     return std::ifstream(path).good();
 }
+
+// Why the socket of a connection that is still being made has failed; empty while
+// it has not. libmosquitto goes on writing into a TLS socket whose connection was
+// refused (the loop returns at once, again and again) until a keep-alive passes.
+std::string SocketFailure(int socket) {
+    if (socket < 0) return {};
+    pollfd state{socket, POLLOUT, 0};
+    if (poll(&state, 1, 0) != 1 || (state.revents & (POLLERR | POLLHUP)) == 0) return {};
+    int error = 0;
+    socklen_t size = sizeof error;
+    getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size);
+    return error != 0 ? std::strerror(error) : "the connection was closed";
+}
+
+// A connection whose handshakes take longer than this is given up and tried again.
+constexpr std::chrono::seconds kHandshakeLimit{10};
 
 }  // namespace
 
@@ -151,6 +171,7 @@ void MqttClient::OnConnect(mosquitto*, void* self, int rc) {
     client->refusal_ = rc;
     if (rc != 0) return;
     client->backoff_ = client->settings_.backoffMin;
+    client->wasConnected_ = true;
     ++client->connections_;
     {
         std::lock_guard lock(client->mutex_);
@@ -194,17 +215,25 @@ bool MqttClient::Connect(bool first) {
                          : mosquitto_reconnect_async(mosq_);
     if (rc == MOSQ_ERR_SUCCESS) return true;
     if (rc == MOSQ_ERR_TLS) {
-        SetFatal("the TLS connection to " + settings_.host + ":" + std::to_string(settings_.port) +
-                 " failed: check --mqtt-ca (the CA of the broker's certificate), --mqtt-cert "
-                 "and --mqtt-key");
+        FailTls();
         return false;
     }
     LoseConnection(Why(rc));
     return false;
 }
 
+void MqttClient::FailTls() {
+    const std::string cause = TlsFailureCause(settings_);
+    SetFatal("the TLS connection to " + settings_.host + ":" + std::to_string(settings_.port) +
+             " failed: " +
+             (cause.empty() ? "check --mqtt-ca (the CA of the broker's certificate), "
+                              "--mqtt-cert and --mqtt-key"
+                            : cause));
+}
+
 void MqttClient::LoseConnection(const std::string& why) {
-    const bool was = connected_.exchange(false);
+    connected_ = false;
+    const bool was = wasConnected_.exchange(false);
     changed_.notify_all();
     const std::string broker = settings_.host + ":" + std::to_string(settings_.port);
     if (log_)
@@ -222,10 +251,12 @@ void MqttClient::WaitBackoff() {
 void MqttClient::Run() {
     bool first = true;
     bool linked = false;  // a socket is open (connecting or connected)
+    auto linkedAt = std::chrono::steady_clock::now();
     for (;;) {
         if (quit_ || (stopping_ && !connected_)) return;
         if (!linked) {
             linked = Connect(first);
+            linkedAt = std::chrono::steady_clock::now();
             first = false;
             if (Fatal()) return;
             if (!linked) {
@@ -234,6 +265,21 @@ void MqttClient::Run() {
             }
         }
         const int rc = mosquitto_loop(mosq_, 100, 1);
+        if (rc == MOSQ_ERR_SUCCESS && !connected_ && refusal_ == 0) {
+            // Still connecting: a refused or dead socket, or handshakes that do not end,
+            // wait out the backoff like any failed try.
+            std::string failed = SocketFailure(mosquitto_socket(mosq_));
+            if (failed.empty() && std::chrono::steady_clock::now() - linkedAt > kHandshakeLimit)
+                failed = "no answer to the connection within " +
+                         std::to_string(kHandshakeLimit.count()) + " s";
+            if (!failed.empty()) {
+                if (stopping_) return;
+                linked = false;
+                LoseConnection(failed);
+                WaitBackoff();
+            }
+            continue;
+        }
         if (rc == MOSQ_ERR_SUCCESS) continue;
         if (stopping_) return;
         // A refused CONNACK: 4 bad user name or password, 5 not authorised.
@@ -244,10 +290,7 @@ void MqttClient::Run() {
             return;
         }
         if (rc == MOSQ_ERR_TLS) {
-            SetFatal("the TLS connection to " + settings_.host + ":" +
-                     std::to_string(settings_.port) +
-                     " failed: check --mqtt-ca (the CA of the broker's certificate), "
-                     "--mqtt-cert and --mqtt-key");
+            FailTls();
             return;
         }
         linked = false;

@@ -68,6 +68,7 @@ class MqttClient {
     void Run();
     bool Connect(bool first);
     void LoseConnection(const std::string& why);
+    void FailTls();  // ends the client, naming the cause
     void WaitBackoff();
     void SetFatal(const std::string& why);
     static void OnConnect(mosquitto*, void* self, int rc);
@@ -84,6 +85,7 @@ class MqttClient {
     std::atomic<bool> stopping_{false};  // no new connection; end once disconnected
     std::atomic<bool> quit_{false};      // end now
     std::atomic<bool> connected_{false};
+    std::atomic<bool> wasConnected_{false};  // since the last loss: a loss, not a failed try
     std::atomic<uint64_t> connections_{0};
     std::atomic<int64_t> pending_{0};  // published, not yet acknowledged
     std::chrono::milliseconds backoff_{0};
