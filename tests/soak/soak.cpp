@@ -7,10 +7,15 @@
 // 2. 1,000 unplug/replug cycles: the simulator's pty goes away under the open
 //    port, a read fails, a new pty comes, SetPort (or ClosePort and SetPort) moves
 //    the port to it, a read succeeds; the descriptor count ends where it began.
+// 3. 10,000 poll cycles of `roderavo poll --simulate` (the tool's own simulator,
+//    as the bridge's): its resident memory stays flat.
 #include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <roderavo/kor.h>
 #include <zanpro/host.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +25,8 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "muxsim/simulator.h"
 
@@ -256,6 +263,49 @@ int Replugs(int cycles) {
     return good == cycles && unplugged == cycles && descriptors == descriptorsAtStart ? 0 : 1;
 }
 
+// Resident memory of another process in kB, -1 once it has ended.
+long ResidentKbOf(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+    return -1;
+}
+
+int PollMemory(int cycles) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        const std::string count = std::to_string(cycles);
+        execl(RODERAVO_TOOL, RODERAVO_TOOL, "poll", "--simulate", "--json", "--driver",
+              RODERAVO_DRIVER, "--cycles", count.c_str(), "--poll-interval", "10ms",
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // Samples once a second; the first tenth of the run is the start-up.
+    std::vector<long> samples;
+    const auto start = std::chrono::steady_clock::now();
+    for (long kb; (kb = ResidentKbOf(pid)) > 0 && waitpid(pid, nullptr, WNOHANG) == 0;) {
+        samples.push_back(kb);
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (samples.size() < 10) {
+        std::printf("poll memory: the run ended after %zu samples (status %d)\n", samples.size(),
+                    status);
+        return 1;
+    }
+    const long early = samples[samples.size() / 10];
+    const long late = *std::max_element(samples.begin() + static_cast<long>(samples.size() / 10),
+                                        samples.end());
+    std::printf("poll memory: %d cycles in %.0f s, resident %ld kB after a tenth, at most %ld kB\n",
+                cycles, seconds, early, late);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && late - early < 1024 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -266,6 +316,8 @@ int main(int argc, char** argv) {
     zanpro::SetLogSink([](int32_t, std::string_view) {});
     const int exchangesFailed = Exchanges(exchanges);
     const int replugsFailed = Replugs(cycles);
-    std::printf("soak: %s\n", exchangesFailed || replugsFailed ? "FAILED" : "passed");
-    return exchangesFailed || replugsFailed;
+    const int memoryFailed = PollMemory(argc > 3 ? std::atoi(argv[3]) : 10000);
+    const bool failed = exchangesFailed || replugsFailed || memoryFailed;
+    std::printf("soak: %s\n", failed ? "FAILED" : "passed");
+    return failed ? 1 : 0;
 }
