@@ -5,9 +5,9 @@
 
 #include <set>
 
-#include "bridge_options.h"
-#include "command_queue.h"
-#include "state_publisher.h"
+#include "bridge/bridge_options.h"
+#include "bridge/command_queue.h"
+#include "bridge/state_publisher.h"
 
 using namespace roderavo::tool;
 using namespace roderavo::tool::bridge;

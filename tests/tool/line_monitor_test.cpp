@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <muxsim/frame.h>
 
-#include "line_monitor.h"
+#include "line/line_monitor.h"
 
 using namespace roderavo::tool;
 using ::testing::HasSubstr;

@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "poller.h"
+#include "poll/poller.h"
 
 using namespace roderavo::tool;
 

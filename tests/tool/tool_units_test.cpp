@@ -8,12 +8,13 @@
 
 #include <filesystem>
 
-#include "gate_forms.h"
-#include "json_out.h"
-#include "live_view.h"
-#include "port.h"
+#include "gates/gate_forms.h"
+#include "line/port.h"
+#include "output/json_out.h"
+#include "output/text.h"
+#include "poll/live_view.h"
 #include "support/pty_peer.h"
-#include "text.h"
+#include "system/terminal.h"
 
 using namespace roderavo::tool;
 using ::testing::HasSubstr;

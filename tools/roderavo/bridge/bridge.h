@@ -4,9 +4,9 @@
 // `roderavo write`. See docs/guide.md, "The MQTT bridge".
 #pragma once
 
-#include "bridge_options.h"
-#include "commands.h"
-#include "session.h"
+#include "bridge/bridge_options.h"
+#include "line/session.h"
+#include "poll/poll_options.h"
 
 namespace roderavo::tool::bridge {
 

@@ -14,17 +14,17 @@
 
 #include "address/address_fields.h"
 #include "address/camera_range.h"
-#include "bridge.h"
-#include "command_queue.h"
-#include "gate_forms.h"
-#include "ha_discovery.h"
-#include "host_log.h"
-#include "mqtt_client.h"
-#include "poll_gates.h"
-#include "state_publisher.h"
-#include "terminal.h"
-#include "text.h"
-#include "write_path.h"
+#include "bridge/bridge.h"
+#include "bridge/command_queue.h"
+#include "bridge/ha_discovery.h"
+#include "bridge/mqtt_client.h"
+#include "bridge/state_publisher.h"
+#include "gates/gate_forms.h"
+#include "output/host_log.h"
+#include "output/text.h"
+#include "poll/poll_gates.h"
+#include "system/terminal.h"
+#include "write/write_path.h"
 
 namespace roderavo::tool::bridge {
 

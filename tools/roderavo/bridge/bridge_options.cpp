@@ -1,4 +1,4 @@
-#include "bridge_options.h"
+#include "bridge/bridge_options.h"
 
 #include <unistd.h>
 

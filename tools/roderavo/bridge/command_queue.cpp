@@ -1,9 +1,9 @@
-#include "command_queue.h"
+#include "bridge/command_queue.h"
 
 #include <cctype>
 #include <map>
 
-#include "json_out.h"
+#include "output/json_out.h"
 
 namespace roderavo::tool::bridge {
 

@@ -1,9 +1,9 @@
-#include "ha_discovery.h"
+#include "bridge/ha_discovery.h"
 
 #include <array>
 
 #include "address/camera_range.h"
-#include "json_out.h"
+#include "output/json_out.h"
 
 namespace roderavo::tool::bridge {
 

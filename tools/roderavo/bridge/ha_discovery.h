@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "bridge_options.h"
+#include "bridge/bridge_options.h"
 
 namespace roderavo::tool::bridge {
 

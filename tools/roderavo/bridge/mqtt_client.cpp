@@ -1,4 +1,4 @@
-#include "mqtt_client.h"
+#include "bridge/mqtt_client.h"
 
 #include <mosquitto.h>
 #include <poll.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "tls_diagnosis.h"
+#include "bridge/tls_diagnosis.h"
 
 namespace roderavo::tool::bridge {
 

@@ -1,12 +1,12 @@
-#include "state_publisher.h"
+#include "bridge/state_publisher.h"
 
 #include <cstdio>
 
 #include "address/camera_range.h"
-#include "json_out.h"
-#include "live_view.h"
-#include "poll_gates.h"
-#include "text.h"
+#include "output/json_out.h"
+#include "output/text.h"
+#include "poll/live_view.h"
+#include "poll/poll_gates.h"
 
 namespace roderavo::tool::bridge {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "address/camera_range.h"
-#include "bridge_options.h"
-#include "poller.h"
+#include "bridge/bridge_options.h"
+#include "poll/poller.h"
 
 namespace roderavo::tool::bridge {
 

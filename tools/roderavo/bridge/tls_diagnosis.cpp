@@ -1,4 +1,4 @@
-#include "tls_diagnosis.h"
+#include "bridge/tls_diagnosis.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

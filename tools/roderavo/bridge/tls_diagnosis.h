@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "mqtt_client.h"
+#include "bridge/mqtt_client.h"
 
 namespace roderavo::tool::bridge {
 

@@ -1,0 +1,249 @@
+// roderavo: runs the Amux multiplexer driver as a SCADA host does. It loads
+// libroderavo.so, calls only KorMain, and reads, writes and polls gates on a serial
+// line or on the built-in simulator.
+#include <cli_style.h>
+#include <CLI/CLI.hpp>
+
+#include <functional>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#ifndef _WIN32
+#include "bridge/bridge.h"
+#endif
+#include "commands/commands.h"
+#include "commands/site_config.h"
+#include "system/platform.h"
+
+using namespace roderavo::tool;
+
+namespace {
+
+void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
+    sub->add_option("--driver", common.driverPath,
+                    std::string("The driver library to load (default: ") +
+                        kDriverFolderFromProgram + "/" + kDriverFileName +
+                        " next to this program, else the build tree's)");
+    sub->add_option("--instance", common.instance,
+                    "Driver instance number (host client VERODI No_NN)")
+        ->check(roderavo::cli::WholeNumber(0, 255));
+    sub->add_flag("-v,--verbose", common.verbose, "Show the driver's trace lines too");
+    sub->add_flag("--json", common.json, "One JSON object per result line, for scripts");
+    sub->add_option("--log", common.logFile, "Also append every driver log line to this file");
+}
+
+void AddLineOptions(CLI::App* sub, CommonOptions& common) {
+    sub->add_option("--config", common.siteFile,
+                    std::string("A site file (TOML) with any of: ") + kSiteKeys +
+                        "; the options given here win over it");
+    auto* port = sub->add_option("--port", common.port, std::string("Serial port: ") + kPortHelp);
+    port->check(CLI::Validator(
+        [](const std::string& name) {
+            return name.empty() ? std::string("give a port name, e.g. ttyUSB0") : std::string();
+        },
+        "NAME"));
+    sub->add_flag("--simulate", common.simulate,
+                  "Run against the built-in multiplexer simulator on a new pty")
+        ->excludes(port);
+    sub->add_option("--baud", common.baud, "Bits per second")->capture_default_str();
+    sub->add_option("--data-bits", common.dataBits, "5..8")->capture_default_str();
+    sub->add_option("--parity", common.parity, "none, odd, even, mark, space")
+        ->capture_default_str();
+    sub->add_option("--stop-bits", common.stopBits, "1, 1.5 or 2")->capture_default_str();
+    sub->add_option("--poll-interval", common.pollInterval,
+                    "How often poll reads the multiplexers (e.g. 500ms, 2s; plain numbers are "
+                    "milliseconds); also the read time-out unless --timeout is given")
+        ->capture_default_str();
+    sub->add_option("--timeout", common.timeout,
+                    "How long the driver waits for each reply (e.g. 300ms). The driver repeats a "
+                    "failed exchange up to 5 times, so a silent multiplexer costs 5 time-outs");
+    sub->add_flag("--trace", common.trace,
+                  "Show every frame on the line, both ways, decoded and time-stamped (the tool "
+                  "holds the port and relays it to the driver)");
+    sub->add_option("--sim-fault", common.simFaults,
+                    "With the simulator: KIND[:N][@P], a fault that strikes each answer with "
+                    "probability P (e.g. no-answer@0.1, delay:300@0.5)");
+    sub->add_option("--sim-absent", common.simAbsent,
+                    "With the simulator: multiplexers that do not answer, e.g. 3,4")
+        ->delimiter(',')
+        ->check(roderavo::cli::WholeNumber(0, 4));
+}
+
+// What the command line fills in, for every sub-command.
+struct Invocation {
+    CommonOptions common;
+    ParseOptions parse;
+    std::vector<std::string> readAddresses;
+    std::vector<std::string> writeAssignments;
+    PollOptions poll;
+    SimulateOptions simulate;
+#ifndef _WIN32
+    bridge::BridgeOptions bridge;
+#endif
+};
+
+// A sub-command and what runs when it was given.
+struct Command {
+    CLI::App* app;
+    std::function<int()> run;
+};
+
+std::vector<Command> AddGateCommands(CLI::App& app, Invocation& in) {
+    auto* info = app.add_subcommand("info", "Show the driver's description (GetInfo)");
+    AddDriverOptions(info, in.common);
+
+    auto* parse = app.add_subcommand("parse", "Check gate addresses offline (SingleParse)");
+    AddDriverOptions(parse, in.common);
+    parse->add_option("ADDRESS", in.parse.addresses, "Gate addresses, e.g. ALS121 KEY1 IHK2075")
+        ->required();
+    parse->add_option("--kind", in.parse.kind, "Value kind to parse with (default: the form's)")
+        ->check(CLI::IsMember({"number", "text"}));
+
+    auto* read = app.add_subcommand(
+        "read", "Read gates (VER, TAD, ALS, AAS, VLS); TAS, SAC and SVC companions are shown too");
+    AddDriverOptions(read, in.common);
+    AddLineOptions(read, in.common);
+    read->add_option("ADDRESS", in.readAddresses, "Gate addresses, e.g. AAS1 ALS121 VER1 TAD1")
+        ->required();
+
+    auto* write = app.add_subcommand(
+        "write", "Write gates: KEY1=53 'PRESET2=(9,13)' 'JOY3=(10,-20,30)' TAD0=now");
+    AddDriverOptions(write, in.common);
+    AddLineOptions(write, in.common);
+    write->add_option("ASSIGNMENT", in.writeAssignments, "ADDRESS=VALUE ...")->required();
+
+    auto* tagformat = app.add_subcommand(
+        "tagformat",
+        "Compose an address in the driver's Tag Format dialog on this terminal (function 16) "
+        "and print it");
+    AddDriverOptions(tagformat, in.common);
+
+    return {{info, [&in] { return RunInfo(in.common); }},
+            {tagformat, [&in] { return RunTagFormat(in.common); }},
+            {parse, [&in] { return RunParse(in.common, in.parse); }},
+            {read, [&in] { return RunRead(in.common, in.readAddresses); }},
+            {write, [&in] { return RunWrite(in.common, in.writeAssignments); }}};
+}
+
+// What poll and the bridge read, and how they treat a multiplexer that fails.
+void AddPollingOptions(CLI::App* cmd, PollOptions& poll) {
+    cmd->add_option("--mux", poll.muxes, "Multiplexers to poll, e.g. 0,1,2 (default all)")
+        ->delimiter(',')
+        ->check(roderavo::cli::WholeNumber(0, 4));
+    cmd->add_option("--duration", poll.duration,
+                    "Stop after this time, e.g. 5 or 5s (default: until stopped)");
+    cmd->add_option("--demote-after", poll.demoteAfter,
+                    "Failed cycles in a row before a multiplexer is demoted")
+        ->capture_default_str();
+    cmd->add_option("--demote-for", poll.demoteFor,
+                    "A demoted multiplexer is polled only this often (e.g. 10s)")
+        ->capture_default_str();
+}
+
+Command AddPollCommand(CLI::App& app, Invocation& in) {
+    PollOptions& poll = in.poll;
+    auto* cmd = app.add_subcommand(
+        "poll", "Poll every multiplexer (VER, TAD, AAS, VLS) and show a live view");
+    AddDriverOptions(cmd, in.common);
+    AddLineOptions(cmd, in.common);
+    AddPollingOptions(cmd, poll);
+    cmd->add_option("--cycles", poll.cycles,
+                    "Stop after N cycles (0: until stopped; default: until Ctrl-C on a "
+                    "terminal, 5 otherwise)")
+        ->check(roderavo::cli::WholeNumber(0));
+    cmd->add_option("--color", poll.colour, "auto, always or never")
+        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->capture_default_str();
+    return {cmd, [&in] { return RunPoll(in.common, in.poll); }};
+}
+
+Command AddSimulateCommand(CLI::App& app, Invocation& in) {
+    SimulateOptions& simulate = in.simulate;
+    auto* cmd = app.add_subcommand("simulate",
+                                   "Run the multiplexer simulator on a new pty and print its name");
+    cmd->add_flag("--json", in.common.json, "Print the port as a JSON object");
+    cmd->add_flag("--trace", simulate.trace, "Show every frame, decoded, on stderr");
+    cmd->add_option("--absent", simulate.absent, "Multiplexers that do not answer, e.g. 3,4")
+        ->delimiter(',')
+        ->check(roderavo::cli::WholeNumber(0, 4));
+    cmd->add_option("--fault", simulate.faults,
+                    "KIND[:N][@P]: a fault that strikes each answer with probability P "
+                    "(default 1); KIND is no-answer, bad-checksum, wrong-source, "
+                    "wrong-command, ack-status, split, delay, trickle (N ms) or garbage (N "
+                    "bytes)");
+    cmd->add_option("--seed", simulate.seed, "Seed of the random faults")->capture_default_str();
+    cmd->add_option("--line-baud", simulate.baud,
+                    "Pace replies like a line of this speed (0: at once)");
+    cmd->add_option("--duration", simulate.duration, "Stop after this time (default: Ctrl-C)");
+    return {cmd, [&in] { return RunSimulate(in.common, in.simulate); }};
+}
+
+// The site file of the sub-command that runs, under what its command line gave.
+bool ApplySiteFile(const CLI::App& command, Invocation& in) {
+    if (in.common.siteFile.empty()) return true;
+    const auto given = [&command](std::string_view name) {
+        const CLI::Option* option = command.get_option_no_throw(std::string(name));
+        return option != nullptr && option->count() > 0;
+    };
+    std::string error;
+    if (LoadSiteConfig(in.common.siteFile, given, &in.common, &in.poll, &error)) return true;
+    SetJsonErrors(in.common.json);
+    Complain(error);
+    return false;
+}
+
+#ifndef _WIN32  // the MQTT bridge: Linux only (libmosquitto)
+Command AddBridgeCommand(CLI::App& app, Invocation& in) {
+    auto* cmd = app.add_subcommand(
+        "bridge",
+        "Poll the multiplexers as poll does and publish them on an MQTT broker; take control "
+        "commands from it (docs/guide.md, The MQTT bridge)");
+    AddDriverOptions(cmd, in.common);
+    AddLineOptions(cmd, in.common);
+    AddPollingOptions(cmd, in.poll);
+    bridge::AddBridgeOptions(cmd, in.bridge);
+    cmd->get_option("--json")->description("JSON payloads (plain text by default)");
+    // A service never falls back to the simulator by itself.
+    cmd->get_option("--port")->description(
+        "Serial port: ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a /dev/serial/by-id/... link; "
+        "required unless --simulate is given");
+    return {cmd, [&in] { return bridge::RunBridge(in.common, in.poll, in.bridge); }};
+}
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        std::string("roderavo: runs the Amux 20CD multiplexer driver (") + kDriverFileName +
+        ") the way a SCADA host does: reads, writes and polls gates on a serial line or on the "
+        "built-in simulator.\n"
+        "Exit codes: 0 success, 1 an address or value refused or a wrong command line, 2 the "
+        "line failed."};
+    roderavo::cli::UseStyle(app, "roderavo");
+    app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("roderavo ") + RODERAVO_VERSION);
+    app.footer("See docs/guide.md for the gate addresses and value texts.");
+
+    Invocation in;
+    std::vector<Command> commands = AddGateCommands(app, in);
+    commands.push_back(AddPollCommand(app, in));
+    commands.push_back(AddSimulateCommand(app, in));
+#ifndef _WIN32
+    commands.push_back(AddBridgeCommand(app, in));
+#endif
+
+    if (const int code = roderavo::cli::Parse(app, "roderavo", argc, argv); code >= 0) return code;
+
+    try {
+        for (const Command& command : commands)
+            if (command.app->parsed())
+                return ApplySiteFile(*command.app, in) ? command.run() : kExitRefused;
+    } catch (const std::exception& e) {
+        Complain(std::string("unexpected failure: ") + e.what());
+        return kExitLine;
+    }
+    return kExitRefused;
+}

@@ -1,0 +1,360 @@
+#include "line/line_tap.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <span>
+#include <thread>
+
+#include <muxsim/raw_line.h>
+
+#include "line/port.h"
+#include "output/text.h"
+#include "serial/posix/device_claim.h"
+#include "system/terminal.h"
+
+namespace roderavo::tool {
+
+namespace {
+
+using Clock = LineMonitor::Clock;
+
+// An unfinished frame after this much quiet was noise (as the simulator takes it).
+constexpr int kFrameGapMs = 100;
+// How long one relayed write may wait for room before the rest is dropped.
+constexpr int kWriteWaitMs = 1000;
+
+bool WriteAll(int fd, std::span<const uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = write(fd, bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno != EAGAIN) return false;
+        pollfd wait{fd, POLLOUT, 0};
+        if (poll(&wait, 1, kWriteWaitMs) <= 0) return false;
+    }
+    return true;
+}
+
+// What a tap changed on its device, kept where a signal handler can put it back
+// before the process ends at once: the claim (our lock file, flock, TIOCEXCL) and
+// the line settings as the tap found them. A slot is published (state kHeld) only
+// when whole; whoever moves it from kHeld to kGivingBack puts it back, once.
+struct Taken {
+    static constexpr int kFree = 0, kFilling = 1, kHeld = 2, kGivingBack = 3;
+    std::atomic<int> state{kFree};
+    posix::DeviceClaim claim;
+    termios found{};
+    bool haveFound = false;
+    posix::LockPath ptyLock{};  // the driver's lock file on the tap's pty
+};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+constexpr std::size_t kMaxTaps = 4;
+std::array<Taken, kMaxTaps> gTaken;
+
+Taken* TakeSlot() {
+    for (Taken& slot : gTaken) {
+        int expected = Taken::kFree;
+        if (slot.state.compare_exchange_strong(expected, Taken::kFilling)) return &slot;
+    }
+    return nullptr;
+}
+
+// The line settings as found, then the claim (TIOCEXCL cleared, our lock file
+// removed); async-signal-safe.
+void PutBackAtOnce(const Taken& slot) {
+    if (slot.haveFound) tcsetattr(slot.claim.fd, TCSANOW, &slot.found);
+    posix::ReleaseClaimAtOnce(slot.claim);
+}
+
+// From a signal handler, before the process ends: every tap's device put back, and
+// the driver's lock file on the tap's pty removed (it would name a pid that has
+// ended). A slot that another thread is putting back is waited for a moment.
+void PutBackAllAtOnce() {
+    for (Taken& slot : gTaken) {
+        int expected = Taken::kHeld;
+        if (slot.state.compare_exchange_strong(expected, Taken::kGivingBack)) {
+            PutBackAtOnce(slot);
+            posix::ReleaseLock(slot.ptyLock);
+            continue;
+        }
+        for (int wait = 0; wait < 100 && slot.state.load() == Taken::kGivingBack; ++wait) {
+            const timespec pause{0, 10 * 1000 * 1000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+}
+
+// The signals that would end the process where nothing else handles them.
+constexpr std::array<int, 5> kEndingSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
+
+void PutBackThenEnd(int signal) {
+    PutBackAllAtOnce();
+    ::signal(signal, SIG_DFL);
+    raise(signal);  // delivered as the default once the handler returns
+}
+
+// A signal that would end the process as it stands (a command that does not stop
+// gracefully, such as read --trace) first puts the tapped devices back; the stop
+// handlers of the commands that have them (terminal.h) do it on their quick way out.
+void GuardEndingSignals() {
+    stop::beforeQuickEnd = &PutBackAllAtOnce;
+    for (const int signal : kEndingSignals) {
+        struct sigaction current {};
+        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+        struct sigaction guard {};
+        guard.sa_handler = PutBackThenEnd;
+        sigemptyset(&guard.sa_mask);
+        sigaction(signal, &guard, nullptr);
+    }
+}
+
+// Keeps the ending signals off this thread while it puts a device back, so that a
+// handler never interrupts it half way (a handler on another thread waits for it).
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (const int signal : kEndingSignals) sigaddset(&held, signal);
+        pthread_sigmask(SIG_BLOCK, &held, &saved_);
+    }
+    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t saved_{};
+};
+
+// Why the claim was refused, where the diagnosis found nothing more (a race).
+std::string RefusalText(posix::ClaimResult result, const std::string& devicePath, int error) {
+    switch (result) {
+        case posix::ClaimResult::Locked:
+            return devicePath + " is busy: its lock file names another program";
+        case posix::ClaimResult::Exclusive:
+            return devicePath + " is busy: another program holds it in exclusive mode";
+        case posix::ClaimResult::Flocked:
+            return devicePath + " is busy: another program holds it";
+        default:
+            return "cannot open " + devicePath + ": " + std::strerror(error);
+    }
+}
+
+}  // namespace
+
+class LineTap::Impl {
+  public:
+    explicit Impl(int timeoutMs, Sink traceSink) : monitor(timeoutMs), sink(std::move(traceSink)) {}
+    ~Impl() { Stop(); }
+
+    bool Open(const std::string& devicePath, const LineSettings& line, std::string* error);
+    void Stop();
+    void Relay();
+    // Moves what one side has to the other; false when the side has nothing more.
+    bool Pass(int from, int to, muxsim::FrameReader& reader, bool fromDevice);
+    void Print(const std::vector<std::string>& lines);
+    int WaitMs();
+
+    std::mutex mutex;  // the monitor
+    std::mutex stopping;
+    LineMonitor monitor;
+    Sink sink;
+    muxsim::FrameReader hostFrames, deviceFrames;
+    Taken* taken = nullptr;  // the device's slot: what the tap changed on it
+    int device = -1, master = -1, slave = -1;
+    int wake[2] = {-1, -1};
+    std::string portName;
+    std::thread thread;
+};
+
+bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line,
+                         std::string* error) {
+    taken = TakeSlot();
+    muxsim::RawPty pty;
+    const bool opened = taken != nullptr && muxsim::OpenRawPty(line.baudRate, &pty);
+    master = pty.master;  // closed by Stop, also after a failure
+    slave = pty.slave;
+    if (!opened || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = "no pseudo-terminal for the protocol tap (is /dev/ptmx there?)";
+        return false;
+    }
+    portName = pty.path.substr(std::strlen("/dev/"));
+    posix::LockPathFor(pty.path.c_str(), taken->ptyLock);
+    // The device is taken by the driver's own rules: its lock files, flock and
+    // TIOCEXCL, as PortOpenExclusive takes a port.
+    const posix::ClaimResult claimed = posix::ClaimDevice(devicePath.c_str(), true, taken->claim);
+    if (claimed != posix::ClaimResult::Claimed) {
+        const int why = errno;
+        *error = DiagnosePort(devicePath);
+        if (error->empty()) *error = RefusalText(claimed, devicePath, why);
+        return false;
+    }
+    device = taken->claim.fd;
+    taken->haveFound = tcgetattr(device, &taken->found) == 0;
+    taken->state.store(Taken::kHeld);  // from here a signal handler can put it back
+    GuardEndingSignals();
+    if (!muxsim::SetRawLine(device,
+                            {line.baudRate, line.dataBits, line.parity, line.stopBits != 0})) {
+        *error = devicePath + " could not be set to the line settings given";
+        return false;
+    }
+    tcflush(device, TCIOFLUSH);
+    thread = std::thread([this] { Relay(); });
+    return true;
+}
+
+// Also after a failed Open: the device gets its line settings back and is given
+// back (TIOCEXCL cleared, our lock file removed) before anything else closes.
+void LineTap::Impl::Stop() {
+    std::lock_guard lock(stopping);
+    if (thread.joinable()) {
+        const char byte = 1;
+        [[maybe_unused]] const auto written = write(wake[1], &byte, 1);
+        thread.join();
+    }
+    if (taken != nullptr) {
+        SignalsHeld held;
+        int expected = Taken::kHeld;
+        if (taken->state.compare_exchange_strong(expected, Taken::kGivingBack) ||
+            expected == Taken::kFilling) {
+            if (taken->haveFound) tcsetattr(taken->claim.fd, TCSANOW, &taken->found);
+            posix::ReleaseClaim(taken->claim);  // TIOCEXCL, the lock file, the close
+        }
+        if (expected != Taken::kGivingBack) {  // else a handler has it: the process ends
+            taken->haveFound = false;
+            taken->ptyLock.fill('\0');
+            taken->state.store(Taken::kFree);
+        }
+        taken = nullptr;
+        device = -1;
+    }
+    for (int* fd : {&device, &master, &slave, &wake[0], &wake[1]}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
+}
+
+void LineTap::Impl::Print(const std::vector<std::string>& lines) {
+    if (!sink) return;
+    const std::string stamp = LocalTimeMsText();
+    for (const auto& line : lines) sink(stamp + " " + line);
+}
+
+int LineTap::Impl::WaitMs() {
+    int wait = hostFrames.Partial() || deviceFrames.Partial() ? kFrameGapMs : -1;
+    std::lock_guard lock(mutex);
+    if (const auto deadline = monitor.Deadline()) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+        const int ms = static_cast<int>(std::max<long long>(left, 0));
+        wait = wait < 0 ? ms : std::min(wait, ms);
+    }
+    return wait;
+}
+
+bool LineTap::Impl::Pass(int from, int to, muxsim::FrameReader& reader, bool fromDevice) {
+    std::array<uint8_t, 512> buffer{};
+    const ssize_t count = read(from, buffer.data(), buffer.size());
+    if (count <= 0) return count < 0 && (errno == EAGAIN || errno == EINTR);
+    const auto bytes = std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(count));
+    WriteAll(to, bytes);
+    // Byte by byte, so that noise and frames are told in the order they came.
+    std::vector<std::string> lines;
+    std::size_t noise = 0;
+    std::lock_guard lock(mutex);
+    auto add = [&lines](std::vector<std::string> more) {
+        lines.insert(lines.end(), more.begin(), more.end());
+    };
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const std::size_t discarded = reader.Discarded();
+        const auto frames = reader.Feed(bytes.subspan(i, 1));
+        noise += reader.Discarded() - discarded;
+        if (frames.empty()) continue;
+        if (noise > 0) add(monitor.Noise(noise, fromDevice));
+        noise = 0;
+        for (const auto& frame : frames)
+            add(fromDevice ? monitor.Reply(frame, Clock::now())
+                           : monitor.Request(frame, Clock::now()));
+    }
+    if (noise > 0) add(monitor.Noise(noise, fromDevice));
+    Print(lines);
+    return true;
+}
+
+void LineTap::Impl::Relay() {
+    for (;;) {
+        std::array<pollfd, 3> wait{
+            {{master, POLLIN, 0}, {device, POLLIN, 0}, {wake[0], POLLIN, 0}}};
+        const int ready = poll(wait.data(), wait.size(), WaitMs());
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0 || wait[2].revents != 0) return;
+        if (ready == 0) {  // quiet: unfinished frames were noise; a reply may be overdue
+            for (auto* reader : {&hostFrames, &deviceFrames}) {
+                const std::size_t discarded = reader->Discarded();
+                reader->Expire();
+                std::lock_guard lock(mutex);
+                if (reader->Discarded() != discarded)
+                    Print(monitor.Noise(reader->Discarded() - discarded, reader == &deviceFrames));
+            }
+            std::lock_guard lock(mutex);
+            Print(monitor.Tick(Clock::now()));
+            continue;
+        }
+        bool alive = true;
+        if (wait[0].revents & POLLIN) alive = Pass(master, device, hostFrames, false) && alive;
+        if (wait[1].revents & POLLIN) alive = Pass(device, master, deviceFrames, true) && alive;
+        // A hang-up (no driver on the pty yet, an adapter pulled out) is waited out.
+        const bool hangUp = ((wait[0].revents | wait[1].revents) & (POLLHUP | POLLERR)) != 0;
+        if (!alive || (hangUp && !(wait[0].revents & POLLIN) && !(wait[1].revents & POLLIN))) {
+            pollfd stop{wake[0], POLLIN, 0};
+            if (poll(&stop, 1, 20) != 0) return;
+        }
+        std::lock_guard lock(mutex);
+        Print(monitor.Tick(Clock::now()));
+    }
+}
+
+LineTap::LineTap() = default;
+
+LineTap::~LineTap() {
+    Stop();
+}
+
+bool LineTap::Start(const std::string& devicePath, const LineSettings& line, int timeoutMs,
+                    Sink sink, std::string* error) {
+    impl_ = std::make_unique<Impl>(timeoutMs, std::move(sink));
+    if (impl_->Open(devicePath, line, error)) return true;
+    impl_.reset();
+    return false;
+}
+
+std::string LineTap::PortName() const {
+    return impl_ ? impl_->portName : std::string();
+}
+
+void LineTap::Stop() {
+    if (impl_) impl_->Stop();
+}
+
+LineCounts LineTap::Counts(int mux) const {
+    if (!impl_) return {};
+    std::lock_guard lock(impl_->mutex);
+    return impl_->monitor.Counts(mux);
+}
+
+}  // namespace roderavo::tool

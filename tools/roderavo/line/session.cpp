@@ -1,0 +1,326 @@
+#include "line/session.h"
+
+#include <muxsim/cli_options.h>
+#include <zanpro/host.h>
+
+#include <cmath>
+#include <iostream>
+
+#include "gates/gate_forms.h"
+#include "line/demo_simulator.h"
+#include "line/line_tap.h"
+#include "line/port.h"
+#include "output/host_log.h"
+#include "output/json_out.h"
+#include "output/text.h"
+#include "system/platform.h"
+
+namespace roderavo::tool {
+
+namespace {
+bool gJsonErrors = false;
+}  // namespace
+
+void Complain(const std::string& message) {
+    std::cerr << "roderavo: " << message << '\n';
+    // Scripts that read JSON from stdout get the failure there too, as an object.
+    if (gJsonErrors) {
+        Json record = TimedRecord();
+        record["error"] = message;
+        PrintJsonLine(record);
+    }
+}
+
+void SetJsonErrors(bool json) {
+    gJsonErrors = json;
+}
+
+namespace {
+
+// The poll interval and the read time-out; false with a message when one is wrong.
+bool ParseLineTimes(const CommonOptions& options, LineSettings* settings, LineTimes* times,
+                    std::string* error) {
+    const auto interval = ParseDurationMs(options.pollInterval, false);
+    if (!interval || *interval < 10 || *interval > 600000) {
+        *error =
+            "--poll-interval " + options.pollInterval + ": give 10ms .. 600s, e.g. 1000ms or 2s";
+        return false;
+    }
+    const std::string& timeoutText =
+        options.timeout.empty() ? options.pollInterval : options.timeout;
+    const auto timeout = ParseDurationMs(timeoutText, false);
+    if (!timeout || *timeout < 10 || *timeout > 600000) {
+        *error = "--timeout " + timeoutText +
+                 ": give 10ms .. 600s, e.g. 500ms (the driver waits this long for each reply)";
+        return false;
+    }
+    // The driver takes the poll interval in units of 10 ms; its read time-out is ten
+    // times that in milliseconds. So the time-out is given to the driver that way, and
+    // the tool keeps its own cadence.
+    settings->pollInterval = static_cast<int32_t>(std::lround(*timeout / 10.0));
+    times->timeoutMs = settings->pollInterval * 10;
+    times->pollIntervalMs = static_cast<int>(std::lround(*interval));
+    return true;
+}
+
+bool ParseFraming(const CommonOptions& options, LineSettings* settings, std::string* error) {
+    const std::string parity = Upper(options.parity);
+    const std::vector<std::string> parities = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
+    bool found = false;
+    for (std::size_t i = 0; i < parities.size(); ++i) {
+        if (parity == parities[i] || parity == parities[i].substr(0, 1)) {
+            settings->parity = static_cast<uint16_t>(i);
+            found = true;
+        }
+    }
+    if (!found) {
+        *error = "--parity takes none, odd, even, mark or space";
+        return false;
+    }
+    if (options.stopBits == "1") {
+        settings->stopBits = 0;
+    } else if (options.stopBits == "1.5") {
+        settings->stopBits = 1;
+    } else if (options.stopBits == "2") {
+        settings->stopBits = 2;
+    } else {
+        *error = "--stop-bits takes 1, 1.5 or 2";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, LineTimes* times,
+                      std::string* error) {
+    if (options.baud == 0 || options.baud > 65535) {
+        *error = "--baud " + std::to_string(options.baud) +
+                 ": the driver takes 1..65535 bits per second (9600 for the multiplexer)";
+        return false;
+    }
+    settings->baudRate = static_cast<uint16_t>(options.baud);
+    if (options.dataBits < 5 || options.dataBits > 8) {
+        *error = "--data-bits takes 5..8";
+        return false;
+    }
+    settings->dataBits = static_cast<uint16_t>(options.dataBits);
+    return ParseFraming(options, settings, error) &&
+           ParseLineTimes(options, settings, times, error);
+}
+
+Session::Session() = default;
+
+Session::~Session() {
+    CloseLine();
+}
+
+bool Session::LoadDriver(const CommonOptions& options, int* exitCode) {
+    SetJsonErrors(options.json);
+    std::string error;
+    LogOptions log;
+    log.verbose = options.verbose;
+    log.file = options.logFile;
+    if (!InstallHostLog(log, &error)) {
+        Complain(error);
+        *exitCode = kExitRefused;
+        return false;
+    }
+    const std::string path = options.driverPath.empty() ? DefaultDriverPath() : options.driverPath;
+    driver_.SetInstance(options.instance);
+    if (!driver_.Load(path, &error)) {
+        Complain(error);
+        *exitCode = kExitLine;
+        return false;
+    }
+    return true;
+}
+
+bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
+    muxsim::Options simOptions;
+    simOptions.seed = 1;
+    simOptions.keptFrames = muxsim::kLongRunKeptFrames;
+    for (const std::string& text : options.simFaults) {
+        const auto fault = muxsim::ParseFaultSpec(text);
+        if (!fault) {
+            *error = "--sim-fault " + text + ": " + kFaultHelp;
+            return false;
+        }
+        simOptions.randomFaults.push_back(*fault);
+    }
+    for (int mux : options.simAbsent) {
+        if (mux < 0 || mux > 4) {
+            *error = "--sim-absent takes multiplexer numbers 0..4";
+            return false;
+        }
+        simOptions.present[static_cast<std::size_t>(mux)] = false;
+    }
+    simulator_ = StartDemoSimulator(simOptions, &simulatorLine_, error);
+    return simulator_ != nullptr;
+}
+
+bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
+    LineSettings settings;
+    std::string error;
+    LineTimes times;
+    if (!ParseLineOptions(options, &settings, &times, &error)) {
+        Complain(error);
+        *exitCode = kExitRefused;
+        return false;
+    }
+    if (options.trace && !kHasPseudoTerminals) {
+        Complain(kNoPseudoTerminals);
+        *exitCode = kExitRefused;
+        return false;
+    }
+    pollIntervalMs_ = times.pollIntervalMs;
+    timeoutMs_ = times.timeoutMs;
+    if (options.simulate || options.port.empty()) {
+        if (!StartSimulator(options, &error)) {
+            Complain(error);
+            *exitCode = kHasPseudoTerminals ? kExitLine : kExitRefused;
+            return false;
+        }
+        settings.portName = simulatorLine_.portName;
+        devicePath_ = simulatorLine_.devicePath;
+        portLabel_ = settings.portName + " (simulator)";
+        if (!options.simulate)
+            Complain("no --port given: running on the built-in simulator on " + settings.portName +
+                     " (give --port NAME for a real line)");
+    } else if (!UsePort(options, &settings)) {
+        *exitCode = kExitLine;
+        return false;
+    }
+    if (!StartTap(options, &settings)) {
+        *exitCode = kExitLine;
+        return false;
+    }
+    MarkLog();
+    const int32_t status = driver_.Init(options.instance, settings);
+    if (status == KOR_OK) return true;
+    if (status == KOR_COMM_FAILURE) {
+        // Through the tap the device itself opened (the tap holds it): what failed is
+        // the line settings.
+        std::string why = tap_ ? std::string() : DiagnosePort(devicePath_);
+        if (why.empty())
+            why = "the device is there but could not be set to " + std::to_string(options.baud) +
+                  " baud, " + std::to_string(options.dataBits) + " data bits, parity " +
+                  options.parity + ", " + options.stopBits + " stop bits; check the line options";
+        Complain("cannot open port " + portLabel_ + ": " + why);
+    } else {
+        Complain("the driver refused to start instance " + std::to_string(options.instance) +
+                 " (result " + std::to_string(status) +
+                 "): the host client VERODI No_.. could not be created");
+    }
+    driver_.Exit();
+    *exitCode = status == KOR_COMM_FAILURE ? kExitLine : kExitRefused;
+    return false;
+}
+
+bool Session::UsePort(const CommonOptions& options, LineSettings* settings) {
+    const ResolvedPort port = ResolvePortName(options.port);
+    if (!port.error.empty()) {
+        std::string message = "port " + options.port + ": " + port.error;
+        if (port.error.starts_with("there is no device")) message = DiagnosePort(port.devicePath);
+        Complain("cannot use port " + options.port + ": " + message);
+        return false;
+    }
+    settings->portName = port.driverName;
+    devicePath_ = port.devicePath;
+    portLabel_ = port.driverName;
+    if (port.driverName != options.port && options.verbose)
+        Complain("port " + options.port + " is the device " + port.devicePath +
+                 "; the driver opens it as " + port.driverName);
+    return true;
+}
+
+bool Session::StartTap(const CommonOptions& options, LineSettings* settings) {
+    // Without pseudo-terminals the line counts go without the tap; --trace cannot.
+    if (!options.trace && (!useTap_ || !kHasPseudoTerminals)) return true;
+    if (settings->portName == "NUL") return true;  // no line to watch
+    LineTap::Sink sink;
+    if (options.trace) sink = [](const std::string& line) { ToolLine("frame", line); };
+    tap_ = std::make_unique<LineTap>();
+    std::string why;
+    if (!tap_->Start(devicePath_, *settings, timeoutMs_, sink, &why)) {
+        Complain("cannot open port " + portLabel_ + ": " + why);
+        tap_.reset();
+        return false;
+    }
+    settings->portName = tap_->PortName();
+    return true;
+}
+
+LineCounts Session::LineCountsOf(int mux) const {
+    return tap_ ? tap_->Counts(mux) : LineCounts{};
+}
+
+void Session::CutLine() {
+    if (tap_) tap_->Stop();
+}
+
+void Session::CloseLine() {
+    if (driver_.Initialised()) {
+        const int32_t status = driver_.Exit();
+        if (status != KOR_OK) Complain("the port " + portLabel_ + " could not be closed cleanly");
+    }
+    if (tap_) tap_->Stop();
+    simulator_.reset();
+}
+
+std::optional<BoundGate> Session::Bind(const std::string& address, std::string* why) {
+    BoundGate bound;
+    bound.gate.address = address;
+    bound.gate.valueKind = ValueKindOf(address);
+    bound.gate.parse = driver_.Parse(address, bound.gate.valueKind);
+    if (bound.gate.parse.status != KOR_OK) {
+        *why = AddressHint(address);
+        return std::nullopt;
+    }
+    const auto instance = static_cast<uint32_t>(driver_.Instance());
+    zanpro::AddGate(instance, address);
+    bound.companions = CompanionGates(address, bound.gate.parse.plcNum);
+    for (const auto& name : bound.companions) zanpro::AddGate(instance, name);
+    return bound;
+}
+
+// A read that the driver refuses (1) either had no usable reply, or had one that it
+// would not store (a camera state it does not know). The host library tells them
+// apart: the driver looks gates up only while it stores a reply it accepted.
+ReadResult Session::Read(const BoundGate& gate) {
+    ReadResult result;
+    MarkLog();
+    const uint64_t lookups = zanpro::GateLookups();
+    result.status = driver_.Read(gate.gate, &result.number, &result.text);
+    result.text = Cp437ToUtf8(result.text);  // the multiplexer's texts are code page 437
+    result.logLine = LastEventSinceMark();
+    result.malformed = result.status == KOR_REFUSED && zanpro::GateLookups() == lookups;
+    const auto instance = static_cast<uint32_t>(driver_.Instance());
+    for (const auto& name : gate.companions) {
+        Companion companion{name, std::nullopt, std::nullopt};
+        if (const auto id = zanpro::FindGate(instance, name)) {
+            companion.number = zanpro::GateValue(*id);
+            if (const auto text = zanpro::GateText(*id)) companion.text = Cp437ToUtf8(*text);
+        }
+        result.companions.push_back(companion);
+    }
+    return result;
+}
+
+// A write that the driver refuses (1) either had a value it could not put in a
+// frame, or no usable acknowledgement: neither touches a gate, and only the line
+// with which the driver ends the call tells which.
+WriteResult Session::Write(const BoundGate& gate, uint16_t number, const std::string& text) {
+    constexpr std::string_view kDriverPrefix = "VERODI: ";
+    constexpr std::string_view kUnusableAcknowledgement = "VERODI: wrong receive";
+    WriteResult result;
+    MarkLog();
+    result.status = driver_.Write(gate.gate, number, text);
+    result.logLine = LastEventSinceMark();
+    result.malformed = result.status == KOR_REFUSED && result.logLine == kUnusableAcknowledgement;
+    // That line is shown without the driver's prefix.
+    if (result.malformed) result.logLine.erase(0, kDriverPrefix.size());
+    return result;
+}
+
+}  // namespace roderavo::tool

@@ -1,0 +1,46 @@
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "system/platform.h"
+
+namespace roderavo::tool {
+
+const char* const kDriverFileName = "libroderavo.so.1";
+const char* const kDriverFolderFromProgram = "../lib";
+const char* const kPortHelp =
+    "ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a /dev/serial/by-id/... link (without --port the "
+    "built-in simulator is used)";
+const bool kHasPseudoTerminals = true;
+
+std::string ProgramDirectory() {
+    std::error_code ec;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : exe.parent_path().string();
+}
+
+void* LoadDriverLibrary(const std::string& path, std::string* why) {
+    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* error = dlerror();
+        *why = error != nullptr ? error : "unknown error";
+    }
+    return library;
+}
+
+void* LibrarySymbol(void* library, const char* name) {
+    return dlsym(library, name);
+}
+
+bool StdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) != 0;
+}
+
+std::tm LocalTime(std::time_t time) {
+    std::tm local{};
+    localtime_r(&time, &local);
+    return local;
+}
+
+}  // namespace roderavo::tool

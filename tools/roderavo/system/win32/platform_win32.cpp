@@ -1,0 +1,49 @@
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <io.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+
+#include "system/platform.h"
+
+namespace roderavo::tool {
+
+const char* const kDriverFileName = "RODERAVO.DLL";
+const char* const kDriverFolderFromProgram = ".";
+const char* const kPortHelp =
+    "COM1 ... COM9, COM10 and above (the driver is given \\\\.\\COM10); the built-in simulator is "
+    "POSIX-only";
+const bool kHasPseudoTerminals = false;
+
+std::string ProgramDirectory() {
+    std::array<char, MAX_PATH> path{};
+    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0 || n >= path.size()) return {};
+    return std::filesystem::path(std::string(path.data(), n)).parent_path().string();
+}
+
+void* LoadDriverLibrary(const std::string& path, std::string* why) {
+    HMODULE library = LoadLibraryA(path.c_str());
+    if (library == nullptr) *why = "LoadLibrary error " + std::to_string(GetLastError());
+    return reinterpret_cast<void*>(library);
+}
+
+void* LibrarySymbol(void* library, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+bool StdoutIsTerminal() {
+    return _isatty(_fileno(stdout)) != 0;
+}
+
+std::tm LocalTime(std::time_t time) {
+    std::tm local{};
+    localtime_s(&local, &time);
+    return local;
+}
+
+}  // namespace roderavo::tool
