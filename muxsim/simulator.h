@@ -23,11 +23,14 @@
 #include <string_view>
 #include <vector>
 
+#include "roderavo/product.h"
+
 namespace muxsim {
 
-inline constexpr int kMuxCount = 5;
-inline constexpr int kCamerasPerMux = 20;
-inline constexpr int kCameraCount = kMuxCount * kCamerasPerMux;  // cameras 1..100
+// The line the simulator serves is the product's (roderavo/product.h).
+inline constexpr int kMuxCount = RODERAVO_MULTIPLEXERS;
+inline constexpr int kCamerasPerMux = RODERAVO_CAMERAS_PER_MULTIPLEXER;
+inline constexpr int kCameraCount = RODERAVO_CAMERAS;  // cameras 1..100
 
 // The address byte of multiplexer 0..4: 0x01, 0x11, 0x21, 0x31, 0x41.
 constexpr uint8_t MuxAddress(int mux) {

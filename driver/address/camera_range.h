@@ -6,11 +6,14 @@
 #include <optional>
 #include <string_view>
 
+#include "roderavo/product.h"
+
 namespace roderavo {
 
-inline constexpr int32_t kMuxCount = 5;
-inline constexpr int32_t kCamerasPerMux = 20;
-inline constexpr int32_t kLastCamera = kMuxCount * kCamerasPerMux;  // camera 100
+inline constexpr int32_t kMuxCount = RODERAVO_MULTIPLEXERS;
+inline constexpr int32_t kCamerasPerMux = RODERAVO_CAMERAS_PER_MULTIPLEXER;
+inline constexpr int32_t kLastCamera = RODERAVO_CAMERAS;
+static_assert(kLastCamera == kMuxCount * kCamerasPerMux);
 
 constexpr int32_t FirstCamera(int32_t plc) {
     return kCamerasPerMux * plc + 1;

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 
+#include "roderavo/product.h"
+
 namespace roderavo {
 
-inline constexpr uint32_t kRetryPauseMs = 50;
+inline constexpr uint32_t kRetryPauseMs = RODERAVO_RETRY_PAUSE_MS;
 
 // Blocks the calling thread for the given number of milliseconds.
 void Pause(uint32_t milliseconds);

@@ -167,4 +167,18 @@ DriverStatus BuildControlRequest(const Gate& gate, RequestBuffer& frame, uint16_
     return size != 0 ? DriverStatus::Ok : DriverStatus::Refused;
 }
 
+int ControlFrameCount(const Gate& gate) {
+    if (gate.word == CommandMnemonic::Inhpair) return 2;
+    if (gate.word == CommandMnemonic::Preset) return 3;
+    return 1;
+}
+
+DriverStatus BuildControlStage(const Gate& gate, int stage, RequestBuffer& frame,
+                               uint16_t& size) {
+    if (gate.word == CommandMnemonic::Inhpair)
+        return BuildInhpairRequest(gate, frame, size, stage);
+    if (gate.word == CommandMnemonic::Preset) return BuildPresetRequest(gate, frame, size, stage);
+    return BuildControlRequest(gate, frame, size);
+}
+
 }  // namespace roderavo

@@ -21,4 +21,11 @@ DriverStatus BuildInhpairRequest(const Gate& gate, RequestBuffer& frame, uint16_
 // stages 2 and 3 build the second key frame and the closing PTZ frame.
 DriverStatus BuildPresetRequest(const Gate& gate, RequestBuffer& frame, uint16_t& size, int stage);
 
+// The control frames a write of the gate takes: INHPAIR two, PRESET three, every
+// other gate one; and the frame of stage 1..ControlFrameCount, which judges the
+// gate's value as the write would.
+int ControlFrameCount(const Gate& gate);
+DriverStatus BuildControlStage(const Gate& gate, int stage, RequestBuffer& frame,
+                               uint16_t& size);
+
 }  // namespace roderavo

@@ -13,30 +13,6 @@ namespace roderavo {
 
 namespace {
 
-enum class Sequence { Single, Inhpair, Preset };
-
-Sequence SequenceOf(const Gate& gate) {
-    if (gate.word == CommandMnemonic::Inhpair) return Sequence::Inhpair;
-    if (gate.word == CommandMnemonic::Preset) return Sequence::Preset;
-    return Sequence::Single;
-}
-
-constexpr int FrameCount(Sequence sequence) {
-    return sequence == Sequence::Inhpair ? 2 : sequence == Sequence::Preset ? 3 : 1;
-}
-
-DriverStatus BuildFrame(Sequence sequence, const Gate& gate, RequestBuffer& frame, uint16_t& size,
-                        int stage) {
-    switch (sequence) {
-        case Sequence::Inhpair:
-            return BuildInhpairRequest(gate, frame, size, stage);
-        case Sequence::Preset:
-            return BuildPresetRequest(gate, frame, size, stage);
-        default:
-            return BuildControlRequest(gate, frame, size);
-    }
-}
-
 // The address byte the acknowledgement of a request must come from: the
 // multiplexer the frame was addressed to for CAA, the gate's plcNum otherwise.
 int64_t AcknowledgementSource(const Gate& gate, std::span<const uint8_t> request) {
@@ -56,11 +32,10 @@ DriverStatus WriteControlGate(const Line& line, const Gate& gate) {
     }
 
     ReplyBuffer reply{};
-    const Sequence sequence = SequenceOf(gate);
-    for (int stage = 1; stage <= FrameCount(sequence); ++stage) {
+    for (int stage = 1; stage <= ControlFrameCount(gate); ++stage) {
         RequestBuffer frame{};
         uint16_t size = 0;
-        if (BuildFrame(sequence, gate, frame, size, stage) != DriverStatus::Ok) {
+        if (BuildControlStage(gate, stage, frame, size) != DriverStatus::Ok) {
             err(kLogEvent, "VERODI: Failed to prepare write request to PLC,GAS:%s.",
                 gate.hostAddress);
             return DriverStatus::Refused;

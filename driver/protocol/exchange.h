@@ -9,10 +9,11 @@
 #include "protocol/frame.h"
 #include "protocol/gate.h"
 #include "protocol/reply_check.h"
+#include "roderavo/product.h"
 
 namespace roderavo {
 
-inline constexpr int kAttempts = 5;
+inline constexpr int kAttempts = RODERAVO_ATTEMPTS;
 
 // Returns the status of the last attempt: Ok with the reply in reply and its byte
 // count in received, CommFailure when the line failed, Malformed when the answer

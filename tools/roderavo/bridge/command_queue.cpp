@@ -3,6 +3,7 @@
 #include <cctype>
 #include <map>
 
+#include "address/camera_range.h"
 #include "output/json_out.h"
 
 namespace roderavo::tool::bridge {
@@ -132,7 +133,8 @@ CommandRequest InterpretCommand(const Command& command) {
     }
     const std::string& mux = command.mux;
     if (mux.size() != 1 || !std::isdigit(static_cast<unsigned char>(mux[0]))) {
-        request.refusal = "mux/" + mux + ": the multiplexer is a number 0..4";
+        request.refusal =
+            "mux/" + mux + ": the multiplexer is a number 0.." + std::to_string(kMuxCount - 1);
         return request;
     }
     static const std::map<std::string, std::string> kGates = {

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <mutex>
 #include <thread>
+#include "address/camera_range.h"
 
 #include "commands/commands.h"
 #include "gates/gate_forms.h"
@@ -23,7 +24,7 @@ namespace roderavo::tool {
 
 namespace {
 
-Json JsonCameras(const std::array<std::optional<uint8_t>, 20>& cameras) {
+Json JsonCameras(const std::array<std::optional<uint8_t>, kCamerasPerMux>& cameras) {
     Json list = Json::array();
     for (const auto& camera : cameras) list.push_back(camera ? Json(*camera) : Json(nullptr));
     return list;

@@ -59,8 +59,9 @@ int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate) {
         }
     }
     for (int mux : simulate.absent) {
-        if (mux < 0 || mux > 4) {
-            Complain("--absent takes multiplexer numbers 0..4");
+        if (mux < 0 || mux >= muxsim::kMuxCount) {
+            Complain("--absent takes multiplexer numbers 0.." +
+                     std::to_string(muxsim::kMuxCount - 1));
             return kExitRefused;
         }
         simOptions.present[static_cast<std::size_t>(mux)] = false;

@@ -1,18 +1,25 @@
 #include "line/line_messages.h"
 
+#include "roderavo/product.h"
+
 namespace roderavo::tool {
+
+std::string Attempts() {
+    return std::to_string(RODERAVO_ATTEMPTS) + " attempts";
+}
 
 std::string LineFailureMessage(const std::string& action, const std::string& address, int plcNum,
                                const std::string& port, int pollIntervalMs, bool malformed) {
     const std::string mux = "multiplexer " + std::to_string(plcNum);
     if (malformed)
         return action + " " + address + ": " + mux + " on port " + port +
-               " answered, but not with a usable frame (5 attempts): check the line settings "
+               " answered, but not with a usable frame (" + Attempts() +
+               "): check the line settings "
                "(--baud, --parity, --data-bits, --stop-bits must match the multiplexer), that "
                "no other device on the line uses address " +
                std::to_string(plcNum) + ", and the cable for noise";
-    return action + " " + address + ": no answer from " + mux + " on port " + port +
-           " (5 attempts, " + std::to_string(pollIntervalMs) +
+    return action + " " + address + ": no answer from " + mux + " on port " + port + " (" +
+           Attempts() + ", " + std::to_string(pollIntervalMs) +
            " ms each): check that the multiplexer is switched on, set to address " +
            std::to_string(plcNum) + " and to the line settings given (" +
            "9600 8N1 unless --baud etc. say otherwise), and the cable (RS-232 TX/RX crossed); "

@@ -5,6 +5,9 @@
 
 namespace roderavo::tool {
 
+// "5 attempts": the driver's attempts of one exchange, as the messages say them.
+std::string Attempts();
+
 // `action` is "read" or "write"; `malformed` when the device answered unusably.
 std::string LineFailureMessage(const std::string& action, const std::string& address, int plcNum,
                                const std::string& port, int pollIntervalMs, bool malformed);

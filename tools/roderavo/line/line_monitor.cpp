@@ -4,12 +4,14 @@
 
 #include <cstdio>
 
+#include "address/camera_range.h"
+
 namespace roderavo::tool {
 
 namespace {
 
-constexpr int kAttempts = 5;  // the driver's attempts of one exchange
-constexpr std::size_t kOtherAddress = 5;
+constexpr int kAttempts = RODERAVO_ATTEMPTS;  // the driver's attempts of one exchange
+constexpr std::size_t kOtherAddress = kMuxCount;
 
 std::string Hex(uint8_t byte) {
     char text[3];
@@ -33,11 +35,11 @@ double LineLossPercent(const LineCounts& counts) {
 LineMonitor::LineMonitor(int timeoutMs, int graceMs) : timeout_(timeoutMs), grace_(graceMs) {}
 
 LineCounts* LineMonitor::CountsOf(int mux) {
-    return &counts_[mux >= 0 && mux < 5 ? static_cast<std::size_t>(mux) : kOtherAddress];
+    return &counts_[mux >= 0 && mux < kMuxCount ? static_cast<std::size_t>(mux) : kOtherAddress];
 }
 
 LineCounts LineMonitor::Counts(int mux) const {
-    return counts_[mux >= 0 && mux < 5 ? static_cast<std::size_t>(mux) : kOtherAddress];
+    return counts_[mux >= 0 && mux < kMuxCount ? static_cast<std::size_t>(mux) : kOtherAddress];
 }
 
 std::string LineMonitor::TimeoutLine(const Pending& pending) const {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <iostream>
 
+#include "address/camera_range.h"
 #include "gates/gate_forms.h"
 #include "line/demo_simulator.h"
 #include "line/line_tap.h"
@@ -149,8 +150,8 @@ bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
         simOptions.randomFaults.push_back(*fault);
     }
     for (int mux : options.simAbsent) {
-        if (mux < 0 || mux > 4) {
-            *error = "--sim-absent takes multiplexer numbers 0..4";
+        if (mux < 0 || mux >= kMuxCount) {
+            *error = "--sim-absent takes multiplexer numbers 0.." + std::to_string(kMuxCount - 1);
             return false;
         }
         simOptions.present[static_cast<std::size_t>(mux)] = false;

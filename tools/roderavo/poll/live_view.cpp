@@ -1,5 +1,6 @@
 #include "poll/live_view.h"
 
+#include "address/camera_range.h"
 #include "output/text.h"
 #include "system/platform.h"
 
@@ -106,8 +107,8 @@ std::string CameraCells(const MuxView& view, MuxState shown, bool colour) {
 }
 
 std::string MuxRow(const ViewHeader& header, const MuxView& view, bool colour) {
-    const int first = view.mux * 20 + 1;
-    std::string row = Format("%3d %3d-%-3d  ", view.mux, first, first + 19);
+    const int first = FirstCamera(view.mux);
+    std::string row = Format("%3d %3d-%-3d  ", view.mux, first, LastCamera(view.mux));
     const MuxState shown = ShownState(view, header.now, header.staleAfter);
     row += CameraCells(view, shown, colour) + "  ";
     // The state comes first: on a narrow terminal the row is cut at the right.
@@ -146,8 +147,8 @@ std::vector<std::string> RenderView(const ViewHeader& header, const std::vector<
     lines.push_back("");
     // Camera columns: each cell is the camera's character and a space, so the
     // column numbers 1, 5, 10, 15, 20 stand over their cells.
-    std::string cells(40, ' ');
-    for (int c : {1, 5, 10, 15, 20}) {
+    std::string cells(2 * kCamerasPerMux, ' ');
+    for (int c : {1, 5, 10, 15, kCamerasPerMux}) {
         const std::string number = std::to_string(c);
         cells.replace(static_cast<std::size_t>((c - 1) * 2), number.size(), number);
     }

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <optional>
 
+#include "address/camera_range.h"
 #include "output/json_out.h"
 #include "output/text.h"
 #include "platform/pause.h"
@@ -55,8 +56,8 @@ Json StatisticsRecord(const MuxView& view, bool lineCounted) {
 
 bool BindMuxGates(Session& session, const std::vector<int>& muxes, std::vector<MuxGates>* gates) {
     for (int mux : muxes) {
-        if (mux < 0 || mux > 4) {
-            Complain("--mux takes multiplexer numbers 0..4");
+        if (mux < 0 || mux >= kMuxCount) {
+            Complain("--mux takes multiplexer numbers 0.." + std::to_string(kMuxCount - 1));
             return false;
         }
         std::string why;
@@ -83,7 +84,7 @@ GateOutcome ReadPollGate(Session& session, const BoundGate& gate) {
     outcome.malformed = result.malformed;
     outcome.text = result.text;
     outcome.logLine = result.logLine;
-    for (std::size_t i = 0; i < result.companions.size() && i < 20; ++i) {
+    for (std::size_t i = 0; i < result.companions.size() && i < outcome.cameras.size(); ++i) {
         const auto& value = result.companions[i].number;
         if (value && *value >= 0 && *value <= 255)
             outcome.cameras[i] = static_cast<uint8_t>(std::lround(*value));

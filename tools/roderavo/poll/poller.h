@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "address/camera_range.h"
 #include "line/line_monitor.h"
 
 namespace roderavo::tool {
@@ -24,8 +25,8 @@ enum class PollGate { Version, Clock, Alarms, VideoLoss };
 struct GateOutcome {
     int32_t status = 0;  // the driver's result
     bool malformed = false;
-    std::string text;                                  // VER, TAD
-    std::array<std::optional<uint8_t>, 20> cameras{};  // AAS, VLS: the companion values
+    std::string text;                                              // VER, TAD
+    std::array<std::optional<uint8_t>, kCamerasPerMux> cameras{};  // AAS, VLS: the companion values
     std::string logLine;
 };
 
@@ -39,8 +40,9 @@ struct MuxView {
     MuxState state = MuxState::Waiting;
     std::string version;
     std::string clock;
-    std::array<std::optional<uint8_t>, 20> alarm{};      // camera states (0, 0x20, 0x2E, 0xFE)
-    std::array<std::optional<uint8_t>, 20> videoLoss{};  // 0 or 1
+    std::array<std::optional<uint8_t>, kCamerasPerMux>
+        alarm{};  // camera states (0, 0x20, 0x2E, 0xFE)
+    std::array<std::optional<uint8_t>, kCamerasPerMux> videoLoss{};  // 0 or 1
     int consecutiveFailures = 0;
     PollClock::time_point nextPoll{};
     uint64_t requests = 0;

@@ -3,8 +3,7 @@
 #include <array>
 #include <cstring>
 
-#include "address/address_fields.h"
-#include "address/address_text.h"
+#include "entry/gate_records.h"
 #include "protocol/control_request.h"
 #include "protocol/key_code_table.h"
 
@@ -22,26 +21,17 @@ bool DriverTakesValue(const Driver::Gate& bound, uint16_t number, const std::str
         value.Number = number;
         std::memcpy(buffer.data(), &value, sizeof value);
     }
-    Gate gate;
-    gate.hostAddress = bound.address.c_str();
-    gate.address = BoundedText(bound.address.c_str(), kGateAddressLimit);
-    gate.word = LeadingMnemonic(gate.address);
-    gate.plcNum = bound.parse.plcNum;
-    gate.accessClass = bound.parse.accessClass;
-    gate.valueKind = bound.valueKind;
-    gate.value.text = buffer.data();
-    gate.value.number =
-        reinterpret_cast<uint16_t*>(buffer.data() + offsetof(KorNumberValue, Number));
+    // The gate as the driver makes it of the host's record, and its first frame as
+    // the driver's write builds it.
+    GateParams params{};
+    params.Address = bound.address.c_str();
+    params.plcNum = bound.parse.plcNum;
+    params.AccessClass = bound.parse.accessClass;
+    params.ValueKind = bound.valueKind;
+    params.Value = buffer.data();
     RequestBuffer frame{};
     uint16_t size = 0;
-    DriverStatus status = DriverStatus::Refused;
-    if (gate.word == CommandMnemonic::Inhpair)
-        status = BuildInhpairRequest(gate, frame, size, 1);
-    else if (gate.word == CommandMnemonic::Preset)
-        status = BuildPresetRequest(gate, frame, size, 1);
-    else
-        status = BuildControlRequest(gate, frame, size);
-    return status == DriverStatus::Ok;
+    return BuildControlStage(GateOf(params), 1, frame, size) == DriverStatus::Ok;
 }
 
 }  // namespace roderavo::tool

@@ -68,7 +68,8 @@ WriteOutcome SendPreparedWrite(Session& session, const PreparedWrite& write) {
         outcome.explanation =
             "write " + address + "=" + write.valueText + ": multiplexer " + std::to_string(plc) +
             " on port " + session.PortLabel() +
-            " refused the command (its acknowledgement said no, 5 attempts): the line "
+            " refused the command (its acknowledgement said no, " + Attempts() +
+            "): the line "
             "works; check that the multiplexer accepts this command in its present mode "
             "(menu open, camera or key not available)";
         outcome.exitCode = kExitLine;

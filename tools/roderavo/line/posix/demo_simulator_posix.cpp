@@ -10,7 +10,8 @@ DemoSimulator StartDemoSimulator(const muxsim::Options& options, DemoLine* line,
                                  std::string* error) {
     DemoSimulator simulator(new muxsim::Simulator(options));
     using muxsim::CameraState;
-    for (int camera : {3, 27, 45, 62, 100}) simulator->SetCameraState(camera, CameraState::Alarm);
+    for (int camera : {3, 27, 45, 62, muxsim::kCameraCount})
+        simulator->SetCameraState(camera, CameraState::Alarm);
     for (int camera : {9, 33, 88}) {
         simulator->SetCameraState(camera, CameraState::VideoLoss);
         simulator->SetVideoLoss(camera, true);
