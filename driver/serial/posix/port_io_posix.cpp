@@ -135,6 +135,76 @@ void SleepUntil(int64_t at, int64_t deadlineNs) {
     }
 }
 
+// One read: what it has so far, its deadline, and the wire time it has given the
+// bytes still missing.
+struct ReadState {
+    posix::OpenPort& port;
+    uint8_t* buffer;
+    uint32_t length;
+    int64_t deadlineNs;
+    bool hasTotal;
+    bool paced;
+    uint32_t got = 0;
+    bool readFirst = false;   // the missing bytes were given their wire time: read at once
+    int64_t sleptFor = 0;     // where their last one is expected (0: not slept for)
+    uint32_t sleptBytes = 0;  // how many they were
+
+    void AwaitRest() {
+        sleptBytes = length - got;
+        sleptFor = port.flowAtNs + WireTimeNs(port, sleptBytes);
+        SleepUntil(sleptFor, deadlineNs);
+        readFirst = true;
+    }
+};
+
+enum class ReadStep { More, Done, Failed };
+
+// Stores what one read(2) brought: straight into the caller's buffer, or through the
+// read-ahead buffer; notes when its last byte came (now, or, when the bytes were
+// slept for and all came, when the line's speed brought them). Returns now.
+int64_t Store(ReadState& r, bool direct, std::size_t count) {
+    posix::OpenPort& port = r.port;
+    const int64_t now = NowNs();
+    port.flowAtNs = now;
+    if (r.sleptFor != 0 && static_cast<uint32_t>(count) >= r.sleptBytes)
+        port.flowAtNs = std::min(
+            now, r.sleptFor + WireTimeNs(port, static_cast<uint32_t>(count) - r.sleptBytes));
+    r.sleptFor = 0;
+    if (direct) {
+        r.got += static_cast<uint32_t>(count);
+    } else {
+        port.aheadAt = 0;
+        port.aheadEnd = count;
+        r.got += TakeAhead(port, r.buffer + r.got, r.length - r.got);
+    }
+    return now;
+}
+
+// Reads whatever has arrived. Large reads (the drain's) go straight to the caller;
+// small ones take what has arrived into the read-ahead buffer.
+ReadStep ReadArrived(ReadState& r, int ready, bool polled) {
+    posix::OpenPort& port = r.port;
+    const bool direct = r.length - r.got >= port.ahead.size();
+    uint8_t* into = direct ? r.buffer + r.got : port.ahead.data();
+    const std::size_t room = direct ? r.length - r.got : port.ahead.size();
+    const ssize_t count = read(port.fd, into, room);
+    if (count < 0) return errno == EINTR || errno == EAGAIN ? ReadStep::More : ReadStep::Failed;
+    // Nothing: a raw tty read without a wait finds nothing yet (it returns 0, not
+    // EAGAIN); after a wait it is the end of input, on a line that has gone a
+    // failure, else (the null device) a read that found nothing.
+    if (count == 0) {
+        if (ready == kLineGone) return ReadStep::Failed;
+        return !polled && !port.isNull ? ReadStep::More : ReadStep::Done;
+    }
+    const int64_t now = Store(r, direct, static_cast<std::size_t>(count));
+    if (static_cast<std::size_t>(count) == room) {
+        r.readFirst = true;  // more may be waiting already
+    } else if (r.got < r.length && r.paced && now < r.deadlineNs) {
+        r.AwaitRest();
+    }
+    return ReadStep::More;
+}
+
 }  // namespace
 
 // A read hands out first what an earlier read took ahead, then reads whatever has
@@ -148,81 +218,34 @@ bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* rec
     const PortTimeouts& t = port->timeouts;
     const int64_t total = static_cast<int64_t>(t.ReadTotalTimeoutMultiplier) * length +
                           static_cast<int64_t>(t.ReadTotalTimeoutConstant);
-    const bool hasTotal = total > 0;
     const int64_t startNs = NowNs();
     const int64_t deadline = startNs / kNanosPerMilli + total;
-    const int64_t deadlineNs = startNs + total * kNanosPerMilli;
-    const bool paced = hasTotal && port->characterNs != 0;
+    ReadState r{*port,     buffer,
+                length,    startNs + total * kNanosPerMilli,
+                total > 0, total > 0 && port->characterNs != 0};
 
-    uint32_t got = TakeAhead(*port, buffer, length);
-    *received = got;
-    // The bytes still missing were given their wire time: read at once, and where
-    // their last one is expected (0: not slept for).
-    bool readFirst = false;
-    int64_t sleptFor = 0;
-    uint32_t sleptBytes = 0;
-    const auto awaitRest = [&] {
-        sleptBytes = length - got;
-        sleptFor = port->flowAtNs + WireTimeNs(*port, sleptBytes);
-        SleepUntil(sleptFor, deadlineNs);
-        readFirst = true;
-    };
+    r.got = TakeAhead(*port, buffer, length);
+    *received = r.got;
     // The rest of a reply whose bytes are still coming in: the last one came less
     // than two character times ago.
-    if (got < length && paced && port->flowAtNs != 0 &&
+    if (r.got < length && r.paced && port->flowAtNs != 0 &&
         startNs - port->flowAtNs < WireTimeNs(*port, 2))
-        awaitRest();
-    while (got < length) {
+        r.AwaitRest();
+    while (r.got < length) {
         int ready = kInputReady;
-        if (!readFirst) {
-            int64_t wait = -1;
-            if (hasTotal) wait = std::max<int64_t>(0, deadline - NowMs());
-            ready = WaitForInput(port->fd, wait);
+        const bool polled = !r.readFirst;
+        if (polled) {
+            ready =
+                WaitForInput(port->fd, r.hasTotal ? std::max<int64_t>(0, deadline - NowMs()) : -1);
             if (ready < 0) return false;
             if (ready == 0) break;  // the time-out passed
-            sleptFor = 0;
+            r.sleptFor = 0;
         }
-        const bool polled = !readFirst;
-        readFirst = false;
-        // Large reads (the drain's) go straight to the caller; small ones take
-        // what has arrived into the read-ahead buffer.
-        const bool direct = length - got >= port->ahead.size();
-        uint8_t* into = direct ? buffer + got : port->ahead.data();
-        const std::size_t room = direct ? length - got : port->ahead.size();
-        const ssize_t count = read(port->fd, into, room);
-        if (count < 0) {
-            if (errno == EINTR || errno == EAGAIN) continue;
-            return false;
-        }
-        // Nothing: a raw tty read without a wait finds nothing yet (it returns 0,
-        // not EAGAIN); after a wait it is the end of input, on a line that has gone
-        // a failure, else (the null device) a read that found nothing.
-        if (count == 0) {
-            if (ready == kLineGone) return false;
-            if (!polled && !port->isNull) continue;
-            break;
-        }
-        // When the last of these bytes came: now, or, when they were slept for
-        // and all came, when the line's speed brought them.
-        const int64_t now = NowNs();
-        port->flowAtNs = now;
-        if (sleptFor != 0 && static_cast<uint32_t>(count) >= sleptBytes)
-            port->flowAtNs = std::min(
-                now, sleptFor + WireTimeNs(*port, static_cast<uint32_t>(count) - sleptBytes));
-        sleptFor = 0;
-        if (direct) {
-            got += static_cast<uint32_t>(count);
-        } else {
-            port->aheadAt = 0;
-            port->aheadEnd = static_cast<std::size_t>(count);
-            got += TakeAhead(*port, buffer + got, length - got);
-        }
-        *received = got;
-        if (static_cast<std::size_t>(count) == room) {
-            readFirst = true;  // more may be waiting already
-        } else if (got < length && paced && now < deadlineNs) {
-            awaitRest();
-        }
+        r.readFirst = false;
+        const ReadStep step = ReadArrived(r, ready, polled);
+        *received = r.got;
+        if (step == ReadStep::Failed) return false;
+        if (step == ReadStep::Done) break;
     }
     return true;
 }

@@ -83,6 +83,80 @@ std::string Lower(std::string text) {
     return text;
 }
 
+// A payload too long to be a command: its length is all that is read of it (a
+// value that long, or a JSON payload).
+void RefuseOversized(const std::string& payload, CommandRequest& request) {
+    const auto first = payload.find_first_not_of(" \t\r\n");
+    const bool value = first != std::string::npos && payload[first] != '{';
+    const std::size_t length =
+        value ? payload.find_last_not_of(" \t\r\n") - first + 1 : payload.size();
+    if (value)
+        request.value = Echo(payload.substr(first, kEchoed)) + "... (" + std::to_string(length) +
+                        " characters)";
+    request.refusal = std::string(value ? "the value" : "the payload") + " is " +
+                      std::to_string(length) + " characters long; a command takes at most " +
+                      std::to_string(value ? kLongestValue : kLongestPayload);
+}
+
+// The value (and the id) the payload gives: the payload itself, or the fields of its
+// JSON object; false with the refusal when it gives none that can be used.
+bool ReadPayload(const std::string& payload, std::string& value, CommandRequest& request) {
+    value = Trim(payload);
+    if (value.starts_with("{")) {
+        const auto fields = FlatJson(value);
+        if (!fields) {
+            request.refusal =
+                "the payload is not a JSON object of the form {\"value\":\"53\",\"id\":\"c1\"}";
+            return false;
+        }
+        const auto id = fields->find("id");
+        if (id != fields->end()) request.id = id->second;
+        const auto found = fields->find("value");
+        value = found == fields->end() ? std::string() : Trim(found->second);
+    }
+    request.value = Echo(value);
+    if (value.size() <= kLongestValue && request.id.size() <= kLongestId) return true;
+    const bool longValue = value.size() > kLongestValue;
+    request.refusal = std::string(longValue ? "the value" : "the id") + " is " +
+                      std::to_string(longValue ? value.size() : request.id.size()) +
+                      " characters long; a command takes at most " +
+                      std::to_string(longValue ? kLongestValue : kLongestId);
+    request.id = Echo(request.id);
+    return false;
+}
+
+// The assignment the command word asks of the multiplexer (the topic's digit), or
+// the refusal.
+void Assign(const std::string& mux, const std::string& commandWord, const std::string& value,
+            CommandRequest& request) {
+    static const std::map<std::string, std::string> kGates = {
+        {"key", "KEY"}, {"ptz", "PTZ"},   {"preset", "PRESET"}, {"inhpair", "INHPAIR"},
+        {"joy", "JOY"}, {"clock", "TAD"}, {"caa", "CAA"},       {"ihk", "IHK"}};
+    const std::string word = Lower(commandWord);
+    const auto gate = kGates.find(word);
+    if (gate == kGates.end()) {
+        request.refusal = "set/" + commandWord + ": no such command; the commands are " +
+                          std::string(kCommandWords);
+    } else if (word == "caa") {
+        // Clears the alarms of the multiplexer of the topic.
+        if (value.empty() || value == mux)
+            request.assignment = "CAA=" + mux;
+        else
+            request.refusal = "set/caa under mux/" + mux + " clears the alarms of multiplexer " +
+                              mux + ": give an empty payload or " + mux;
+    } else if (word == "ihk") {
+        const auto equals = value.find('=');
+        if (equals != std::string::npos && equals != 0)
+            request.assignment = "IHK" + mux + value;
+        else
+            request.refusal =
+                "set/ihk takes SUBCOMMAND=(key codes), e.g. 075=(9,13); the subcommands are 070 "
+                "075 077 079 083 118";
+    } else {
+        request.assignment = gate->second + mux + "=" + value;
+    }
+}
+
 }  // namespace
 
 CommandRequest InterpretCommand(const Command& command) {
@@ -94,81 +168,18 @@ CommandRequest InterpretCommand(const Command& command) {
         return request;
     }
     if (command.payload.size() > kLongestPayload) {
-        // Its length is all that is read of it: a value that long, or a JSON payload.
-        const std::string& payload = command.payload;
-        const auto first = payload.find_first_not_of(" \t\r\n");
-        const bool value = first != std::string::npos && payload[first] != '{';
-        const std::size_t length =
-            value ? payload.find_last_not_of(" \t\r\n") - first + 1 : payload.size();
-        if (value)
-            request.value = Echo(payload.substr(first, kEchoed)) + "... (" +
-                            std::to_string(length) + " characters)";
-        request.refusal = std::string(value ? "the value" : "the payload") + " is " +
-                          std::to_string(length) + " characters long; a command takes at most " +
-                          std::to_string(value ? kLongestValue : kLongestPayload);
+        RefuseOversized(command.payload, request);
         return request;
     }
-    std::string value = Trim(command.payload);
-    if (value.starts_with("{")) {
-        const auto fields = FlatJson(value);
-        if (!fields) {
-            request.refusal =
-                "the payload is not a JSON object of the form {\"value\":\"53\",\"id\":\"c1\"}";
-            return request;
-        }
-        const auto id = fields->find("id");
-        if (id != fields->end()) request.id = id->second;
-        const auto found = fields->find("value");
-        value = found == fields->end() ? std::string() : Trim(found->second);
-    }
-    request.value = Echo(value);
-    if (value.size() > kLongestValue || request.id.size() > kLongestId) {
-        const bool longValue = value.size() > kLongestValue;
-        request.refusal = std::string(longValue ? "the value" : "the id") + " is " +
-                          std::to_string(longValue ? value.size() : request.id.size()) +
-                          " characters long; a command takes at most " +
-                          std::to_string(longValue ? kLongestValue : kLongestId);
-        request.id = Echo(request.id);
-        return request;
-    }
+    std::string value;
+    if (!ReadPayload(command.payload, value, request)) return request;
     const std::string& mux = command.mux;
     if (mux.size() != 1 || !std::isdigit(static_cast<unsigned char>(mux[0]))) {
         request.refusal =
             "mux/" + mux + ": the multiplexer is a number 0.." + std::to_string(kMuxCount - 1);
         return request;
     }
-    static const std::map<std::string, std::string> kGates = {
-        {"key", "KEY"}, {"ptz", "PTZ"},   {"preset", "PRESET"}, {"inhpair", "INHPAIR"},
-        {"joy", "JOY"}, {"clock", "TAD"}, {"caa", "CAA"},       {"ihk", "IHK"}};
-    const std::string word = Lower(command.word);
-    const auto gate = kGates.find(word);
-    if (gate == kGates.end()) {
-        request.refusal = "set/" + command.word + ": no such command; the commands are " +
-                          std::string(kCommandWords);
-        return request;
-    }
-    if (word == "caa") {
-        // Clears the alarms of the multiplexer of the topic.
-        if (!value.empty() && value != mux) {
-            request.refusal = "set/caa under mux/" + mux + " clears the alarms of multiplexer " +
-                              mux + ": give an empty payload or " + mux;
-            return request;
-        }
-        request.assignment = "CAA=" + mux;
-        return request;
-    }
-    if (word == "ihk") {
-        const auto equals = value.find('=');
-        if (equals == std::string::npos || equals == 0) {
-            request.refusal =
-                "set/ihk takes SUBCOMMAND=(key codes), e.g. 075=(9,13); the subcommands are 070 "
-                "075 077 079 083 118";
-            return request;
-        }
-        request.assignment = "IHK" + mux + value;
-        return request;
-    }
-    request.assignment = gate->second + mux + "=" + value;
+    Assign(mux, command.word, value, request);
     return request;
 }
 
