@@ -9,7 +9,7 @@ namespace roderavo {
 
 namespace {
 
-std::optional<int32_t> PlcOf(char digit) {
+std::optional<int32_t> MuxOfDigit(char digit) {
     if (!InCharSet(kPlcDigits, digit)) return std::nullopt;
     return digit - '0';
 }
@@ -44,7 +44,7 @@ std::optional<AddressForm> CheckAddressForm(CommandMnemonic mnemonic, std::strin
     AddressForm form{mnemonic, kParseDefaultPlcNum, rule.accessClass, 0, -1};
     if (rule.tail == AddressTail::None) return tail.empty() ? std::optional(form) : std::nullopt;
     if (tail.empty()) return std::nullopt;
-    const std::optional<int32_t> plc = PlcOf(tail[0]);
+    const std::optional<int32_t> plc = MuxOfDigit(tail[0]);
     if (!plc) return std::nullopt;
     form.plcNum = *plc;
     const std::string_view rest = Slice(address, rule.muxDigitPos);  // after the digit

@@ -29,11 +29,11 @@ std::optional<CommandMnemonic> MatchMnemonicWord(std::string_view address,
 }
 
 std::optional<CommandMnemonic> FindMnemonic(std::string_view address) {
-    if (auto m = MatchMnemonicPrefix(address, kMatchList1)) return m;
-    if (auto m = MatchMnemonicPrefix(address, kMatchList2)) return m;
-    if (auto m = MatchMnemonicPrefix(address, kMatchList3)) return m;
-    if (auto m = MatchMnemonicPrefix(address, kMatchList4)) return m;
-    return MatchMnemonicWord(address, kMatchList5);
+    if (auto m = MatchMnemonicPrefix(address, kPrimaryWords)) return m;
+    if (auto m = MatchMnemonicPrefix(address, kReportCompanionWords)) return m;
+    if (auto m = MatchMnemonicPrefix(address, kListCompanionWords)) return m;
+    if (auto m = MatchMnemonicPrefix(address, kMultiplexerWords)) return m;
+    return MatchMnemonicWord(address, kLongWords);
 }
 
 }  // namespace roderavo

@@ -44,18 +44,23 @@ inline constexpr std::size_t kIhkCodeLength = 3;
 inline constexpr std::array<std::string_view, 6> IhkCodeTable = {"070", "075", "077",
                                                                  "079", "083", "118"};
 
-// The lists the parse matches in, in the order it tries them. Lists 1 to 4 are
-// matched against the first three characters of an address, list 5 against the
-// whole address less its last character.
-inline constexpr std::array<CommandMnemonic, 6> kMatchList1 = {
+// The lists the parse matches in, in the order it tries them (lists 1 to 5). Lists
+// 1 to 4 are matched against the first three characters of an address, list 5
+// against the whole address less its last character.
+// 1: the words most gates start with.
+inline constexpr std::array<CommandMnemonic, 6> kPrimaryWords = {
     CommandMnemonic::Key, CommandMnemonic::Ptz, CommandMnemonic::Als,
     CommandMnemonic::Caa, CommandMnemonic::Aas, CommandMnemonic::Vls};
-inline constexpr std::array<CommandMnemonic, 1> kMatchList2 = {CommandMnemonic::Tas};
-inline constexpr std::array<CommandMnemonic, 2> kMatchList3 = {CommandMnemonic::Sac,
-                                                               CommandMnemonic::Svc};
-inline constexpr std::array<CommandMnemonic, 4> kMatchList4 = {
+// 2: the companion of the alarm report.
+inline constexpr std::array<CommandMnemonic, 1> kReportCompanionWords = {CommandMnemonic::Tas};
+// 3: the companions of the camera lists.
+inline constexpr std::array<CommandMnemonic, 2> kListCompanionWords = {CommandMnemonic::Sac,
+                                                                       CommandMnemonic::Svc};
+// 4: the words of the multiplexer as a whole.
+inline constexpr std::array<CommandMnemonic, 4> kMultiplexerWords = {
     CommandMnemonic::Ver, CommandMnemonic::Ihk, CommandMnemonic::Tad, CommandMnemonic::Joy};
-inline constexpr std::array<CommandMnemonic, 2> kMatchList5 = {CommandMnemonic::Inhpair,
-                                                               CommandMnemonic::Preset};
+// 5: the long words, matched whole.
+inline constexpr std::array<CommandMnemonic, 2> kLongWords = {CommandMnemonic::Inhpair,
+                                                              CommandMnemonic::Preset};
 
 }  // namespace roderavo

@@ -170,19 +170,19 @@ TEST(MnemonicMatch, PrefixAndWordLists) {
         std::optional<CommandMnemonic> found;
         switch (c.list) {
             case 1:
-                found = MatchMnemonicPrefix(c.address, kMatchList1);
+                found = MatchMnemonicPrefix(c.address, kPrimaryWords);
                 break;
             case 2:
-                found = MatchMnemonicPrefix(c.address, kMatchList2);
+                found = MatchMnemonicPrefix(c.address, kReportCompanionWords);
                 break;
             case 3:
-                found = MatchMnemonicPrefix(c.address, kMatchList3);
+                found = MatchMnemonicPrefix(c.address, kListCompanionWords);
                 break;
             case 4:
-                found = MatchMnemonicPrefix(c.address, kMatchList4);
+                found = MatchMnemonicPrefix(c.address, kMultiplexerWords);
                 break;
             default:
-                found = MatchMnemonicWord(c.address, kMatchList5);
+                found = MatchMnemonicWord(c.address, kLongWords);
                 break;
         }
         EXPECT_EQ(found, c.found) << c.address << " list " << c.list;
@@ -193,11 +193,11 @@ TEST(MnemonicMatch, EveryWordSitsInExactlyOneList) {
     for (std::size_t i = 0; i < kMnemonicCount; ++i) {
         const auto m = static_cast<CommandMnemonic>(i);
         int lists = 0;
-        for (const auto& list : {std::span<const CommandMnemonic>(kMatchList1),
-                                 std::span<const CommandMnemonic>(kMatchList2),
-                                 std::span<const CommandMnemonic>(kMatchList3),
-                                 std::span<const CommandMnemonic>(kMatchList4),
-                                 std::span<const CommandMnemonic>(kMatchList5)})
+        for (const auto& list : {std::span<const CommandMnemonic>(kPrimaryWords),
+                                 std::span<const CommandMnemonic>(kReportCompanionWords),
+                                 std::span<const CommandMnemonic>(kListCompanionWords),
+                                 std::span<const CommandMnemonic>(kMultiplexerWords),
+                                 std::span<const CommandMnemonic>(kLongWords)})
             for (const CommandMnemonic member : list) lists += member == m ? 1 : 0;
         EXPECT_EQ(lists, 1) << MnemonicTable[i];
     }

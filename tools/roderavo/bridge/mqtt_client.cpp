@@ -134,12 +134,6 @@ std::optional<std::string> MqttClient::Fatal() const {
     return fatal_;
 }
 
-bool MqttClient::WaitConnected(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, timeout, [this] { return connected_ || fatal_.has_value(); });
-    return connected_;
-}
-
 void MqttClient::SetFatal(const std::string& why) {
     {
         std::lock_guard lock(mutex_);

@@ -55,12 +55,9 @@ class MqttClient {
     // QoS 1. False when not connected (nothing is queued).
     bool Publish(const std::string& topic, const std::string& payload, bool retain);
     bool Subscribe(const std::string& filter);
-    bool Connected() const { return connected_; }
     uint64_t Connections() const { return connections_; }
     // Set when the broker refused the credentials or TLS failed: the thread has ended.
     std::optional<std::string> Fatal() const;
-    // Waits until connected, a fatal error, or the time is up.
-    bool WaitConnected(std::chrono::milliseconds timeout);
     // Disconnects cleanly after what was published (within `flush`) and ends the thread.
     void Stop(std::chrono::milliseconds flush = std::chrono::milliseconds(500));
 

@@ -134,7 +134,6 @@ class LiveView {
         header_.timeoutMs = session.TimeoutMs();
         header_.interactive = live_;
     }
-    bool Live() const { return live_; }
 
     // Until the worker is done or a stop is asked (q, Esc, Ctrl-C): keys are read
     // every 50 ms whatever the driver is doing, and the picture redrawn as it changes.

@@ -25,8 +25,6 @@ struct LineCounts {
     uint64_t wrongSource = 0;  // replies from another multiplexer's address
     uint64_t refused = 0;      // acknowledgements that refuse the command
     uint64_t otherBad = 0;     // wrong command, unframed bytes
-
-    uint64_t Failures() const { return timeouts + badChecksums + wrongSource + refused + otherBad; }
 };
 
 // The share of requests that did not get a usable reply, in per cent.

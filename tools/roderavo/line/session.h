@@ -94,9 +94,8 @@ class Session {
 
     // Loads the driver and installs the log. Needed by every sub-command.
     bool LoadDriver(const CommonOptions& options, int* exitCode);
-    // Opens the line: the simulator when asked or when no port is given, else the
-    // port; runs Init and, on failure, finds out why. `allowSimulator` false: a port
-    // is required.
+    // Opens the line: the simulator with --simulate, else the port; runs Init and, on
+    // failure, finds out why.
     bool OpenLine(const CommonOptions& options, int* exitCode);
     void CloseLine();
     // Ends the protocol tap's relay, so that an exchange in flight fails at once (the
