@@ -11,6 +11,12 @@ static_assert(kValueKindNumber == KOR_VALUE_NUMBER && kValueKindText == KOR_VALU
 static_assert(kAccessCompanion == KOR_ACCESS_COMPANION &&
               kAccessWriteOnly == KOR_ACCESS_WRITE_ONLY &&
               kAccessReadOnly == KOR_ACCESS_READ_ONLY && kAccessReadWrite == KOR_ACCESS_READ_WRITE);
+// What the host receives is the host's result codes.
+static_assert(HostCode(DriverStatus::Ok) == KOR_OK &&
+              HostCode(DriverStatus::Refused) == KOR_REFUSED &&
+              HostCode(DriverStatus::CommFailure) == KOR_COMM_FAILURE &&
+              HostCode(DriverStatus::NoOperation) == KOR_NO_OPERATION &&
+              HostCode(DriverStatus::DialogRefused) == KOR_DIALOG_REFUSED);
 
 Line LineOf(const KorCall& call) {
     Line line;

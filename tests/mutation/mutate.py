@@ -2,7 +2,7 @@
 """Plants single faults, one at a time, and asks whether the fast tests catch them.
 
 Each line of mutants.txt is one planted fault:
-    file | text | replacement (or "(deleted)") | the kind of bug it stands for
+    file ||| text ||| replacement (or "(deleted)") ||| the kind of bug it stands for
 The text must occur exactly once in the file. For each fault the file is changed,
 the build (build/mutate, the default preset's settings) is brought up to date, the
 fast tests run until the first failure, and the file is put back. A table of
@@ -42,9 +42,9 @@ def mutants(only):
     for number, line in enumerate((ROOT / "tests/mutation/mutants.txt").read_text().splitlines(), 1):
         if not line.strip() or line.startswith("#") or (only and only not in line):
             continue
-        parts = [part.strip() for part in line.split(" | ", 3)]
+        parts = [part.strip() for part in line.split(" ||| ", 3)]
         if len(parts) != 4:
-            sys.exit(f"mutants.txt:{number}: give file | text | replacement | kind")
+            sys.exit(f"mutants.txt:{number}: give file ||| text ||| replacement ||| kind")
         if parts[2] == "(deleted)":
             parts[2] = ""
         yield number, parts

@@ -114,7 +114,8 @@ TEST_F(CommFake, SendFailures) {
         std::vector<Call> failing;
         DriverStatus result;
         Log log;
-        std::size_t written;  // bytes that reached the device
+        std::size_t written;      // bytes that reached the device
+        uint32_t shortWrite = 0;  // the device takes only this many bytes of the write
     };
     const std::vector<Case> cases = {
         // A failed status query still drains: its reads decide.
@@ -125,6 +126,7 @@ TEST_F(CommFake, SendFailures) {
          flushFailed,
          0},
         {"write", {Call::Write}, DriverStatus::CommFailure, {}, 0},
+        {"short write", {}, DriverStatus::CommFailure, {}, 2, 2},
     };
     ASSERT_EQ(Open(), SerialStatus::Ok);
     const std::array<uint8_t, 3> frame{0xFF, 0x06, 0x11};
@@ -132,6 +134,7 @@ TEST_F(CommFake, SendFailures) {
         SCOPED_TRACE(c.what);
         const std::size_t before = line.Written().size();
         for (const Call call : c.failing) line.Fail(call);
+        if (c.shortWrite != 0) line.ShortWrites(c.shortWrite);
         EXPECT_EQ(CommSend(handle, frame), c.result);
         EXPECT_EQ(zanpro::TakeLog(), c.log);
         EXPECT_EQ(line.Written().size() - before, c.written);
