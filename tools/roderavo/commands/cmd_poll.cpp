@@ -217,7 +217,9 @@ void PollUntilDone(Poller& poller, PollShared& shared, const PollPlan& plan, int
         afterCycle();
         if (plan.cycles > 0 && poller.Cycles() >= static_cast<uint64_t>(plan.cycles)) break;
         const auto next = cycleStart + std::chrono::milliseconds(intervalMs);
-        while (!stop() && PollClock::now() < next) SleepUnlessStopped(20);
+        while (!stop() && PollClock::now() < next)
+            SleepUnlessStopped(static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(next - PollClock::now()).count()));
     }
     shared.done = true;
 }

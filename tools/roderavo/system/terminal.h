@@ -3,6 +3,7 @@
 // Also the stop request from SIGINT, SIGTERM and SIGHUP.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <string>
@@ -66,8 +67,12 @@ std::string CutToWidth(const std::string& line, std::size_t width);
 // Sleeps up to `ms`, returning early when a stop is requested.
 inline void SleepUnlessStopped(int ms) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!StopRequested() && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // In steps of at most 20 ms, the last one no longer than what is left: a poll
+    // interval below 20 ms is kept, not stretched to the step.
+    for (auto now = std::chrono::steady_clock::now(); !StopRequested() && now < end;
+         now = std::chrono::steady_clock::now())
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            end - now, std::chrono::milliseconds(20)));
 }
 
 }  // namespace roderavo::tool
