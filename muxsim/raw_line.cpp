@@ -1,12 +1,14 @@
 #include "raw_line.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <utility>
 
 namespace muxsim {
@@ -81,6 +83,22 @@ bool OpenRawPty(uint32_t baud, RawPty* pty) {
     fcntl(master, F_SETFD, FD_CLOEXEC);
     fcntl(slave, F_SETFD, FD_CLOEXEC);
     *pty = RawPty{master, slave, name.data()};
+    return true;
+}
+
+bool WriteAll(int fd, std::span<const uint8_t> bytes, int waitMs, int wakeFd) {
+    while (!bytes.empty()) {
+        const ssize_t written = write(fd, bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0 && errno != EAGAIN) return false;
+        std::array<pollfd, 2> wait{{{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}}};
+        if (poll(wait.data(), wakeFd >= 0 ? 2 : 1, waitMs) <= 0 || wait[1].revents != 0)
+            return false;
+    }
     return true;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace muxsim {
@@ -28,5 +29,10 @@ struct RawPty {
     std::string path;  // "/dev/pts/4"
 };
 bool OpenRawPty(uint32_t baud, RawPty* pty);
+
+// Writes all the bytes to a non-blocking descriptor, waiting up to `waitMs` each
+// time it has no room; false when it fails, stays full that long, or (when given)
+// `wakeFd` becomes readable meanwhile.
+bool WriteAll(int fd, std::span<const uint8_t> bytes, int waitMs, int wakeFd = -1);
 
 }  // namespace muxsim

@@ -218,18 +218,7 @@ bool Simulator::Impl::AwaitRequestBytes(std::size_t count) {
 }
 
 bool Simulator::Impl::WriteNow(std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = write(fd, bytes.data(), bytes.size());
-        if (written > 0) {
-            bytes = bytes.subspan(static_cast<std::size_t>(written));
-            continue;
-        }
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && errno != EAGAIN) return false;
-        std::array<pollfd, 2> wait{{{fd, POLLOUT, 0}, {wake[0], POLLIN, 0}}};
-        if (poll(wait.data(), wait.size(), kWriteWaitMs) <= 0 || wait[1].revents != 0) return false;
-    }
-    return true;
+    return WriteAll(fd, bytes, kWriteWaitMs, wake[0]);
 }
 
 bool Simulator::Impl::Write(std::span<const uint8_t> bytes) {

@@ -129,7 +129,7 @@ TEST(PortNames, ShortNamesPassAndLongLinksResolveToTheDevice) {
     EXPECT_EQ(ResolvePortName("ttyUSB0").driverName, "ttyUSB0");
     EXPECT_EQ(ResolvePortName("ttyUSB0").devicePath, "/dev/ttyUSB0");
     EXPECT_EQ(ResolvePortName("pts/3").driverName, "pts/3");
-    EXPECT_EQ(ResolvePortName("/dev/ttyS1").driverName, "/dev/ttyS1");
+    EXPECT_EQ(ResolvePortName("/dev/ttyMUX").driverName, "/dev/ttyMUX");
     EXPECT_EQ(ResolvePortName("NUL").driverName, "NUL");
     EXPECT_FALSE(ResolvePortName("").error.empty());
 

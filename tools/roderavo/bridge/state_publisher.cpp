@@ -87,8 +87,11 @@ void StatePublisher::Result(const std::string& topic, const std::string& payload
     std::lock_guard lock(mutex_);
     // After those kept, in the order the commands ran.
     results_.emplace_back(topic, payload);
-    while (!results_.empty() && send_(results_.front().first, results_.front().second, false))
-        results_.pop_front();
+    SendKept(results_);
+}
+
+void StatePublisher::SendKept(std::deque<std::pair<std::string, std::string>>& kept) {
+    while (!kept.empty() && send_(kept.front().first, kept.front().second, false)) kept.pop_front();
 }
 
 std::size_t StatePublisher::UnsentResults() const {
@@ -178,10 +181,8 @@ void StatePublisher::Statistics(const std::vector<MuxView>& muxes) {
 void StatePublisher::Republish() {
     std::lock_guard lock(mutex_);
     for (const auto& [topic, kept] : retained_) send_(topic, kept.payload, true);
-    while (!results_.empty() && send_(results_.front().first, results_.front().second, false))
-        results_.pop_front();
-    while (!backlog_.empty() && send_(backlog_.front().first, backlog_.front().second, false))
-        backlog_.pop_front();
+    SendKept(results_);
+    SendKept(backlog_);
 }
 
 std::map<std::string, std::string> StatePublisher::Retained() const {

@@ -67,6 +67,8 @@ class StatePublisher {
     // Publishes a retained state when `key` differs from the last one of the topic.
     bool Set(const std::string& topic, const std::string& key, const std::string& payload);
     void Send(const std::string& topic, const std::string& payload);  // not retained
+    // Sends what was kept, oldest first, while the broker takes it (under mutex_).
+    void SendKept(std::deque<std::pair<std::string, std::string>>& kept);
 
     Topics topics_;
     bool json_;

@@ -173,4 +173,10 @@ std::optional<double> ParseDurationMs(std::string_view text, bool plainSeconds) 
     return value * scale;
 }
 
+std::string Join(const std::vector<std::string>& items, const std::string& separator) {
+    std::string text;
+    for (const auto& item : items) text += (text.empty() ? "" : separator) + item;
+    return text;
+}
+
 }  // namespace roderavo::tool

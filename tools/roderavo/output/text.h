@@ -8,11 +8,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace roderavo::tool {
 
 // The driver's banner is code page 437; a UTF-8 terminal needs it converted.
 std::string Cp437ToUtf8(std::string_view text);
+
+// The items one after another, with the separator between them.
+std::string Join(const std::vector<std::string>& items, const std::string& separator = ", ");
 
 // Characters of UTF-8 text (continuation bytes belong to the character before
 // them); and the text cut after `count` characters, never inside one.

@@ -34,21 +34,6 @@ constexpr int kFrameGapMs = 100;
 // How long one relayed write may wait for room before the rest is dropped.
 constexpr int kWriteWaitMs = 1000;
 
-bool WriteAll(int fd, std::span<const uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = write(fd, bytes.data(), bytes.size());
-        if (written > 0) {
-            bytes = bytes.subspan(static_cast<std::size_t>(written));
-            continue;
-        }
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0 && errno != EAGAIN) return false;
-        pollfd wait{fd, POLLOUT, 0};
-        if (poll(&wait, 1, kWriteWaitMs) <= 0) return false;
-    }
-    return true;
-}
-
 // What a tap changed on its device, kept where a signal handler can put it back
 // before the process ends at once: the claim (our lock file, flock, TIOCEXCL) and
 // the line settings as the tap found them. A slot is published (state kHeld) only
@@ -272,7 +257,7 @@ bool LineTap::Impl::Pass(int from, int to, muxsim::FrameReader& reader, bool fro
     const ssize_t count = read(from, buffer.data(), buffer.size());
     if (count <= 0) return count < 0 && (errno == EAGAIN || errno == EINTR);
     const auto bytes = std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(count));
-    WriteAll(to, bytes);
+    muxsim::WriteAll(to, bytes, kWriteWaitMs);
     // Byte by byte, so that noise and frames are told in the order they came.
     std::vector<std::string> lines;
     std::size_t noise = 0;

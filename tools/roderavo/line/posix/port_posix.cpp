@@ -18,6 +18,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "output/text.h"
 #include "serial/posix/uucp_lock.h"
 
 namespace fs = std::filesystem;
@@ -42,12 +43,6 @@ bool HasUart(const std::string& ttyName) {
     // The serial core shows the UART type; 0 means no hardware behind the port.
     const std::string type = ReadFirstLine(fs::path("/sys/class/tty") / ttyName / "type");
     return !type.empty() && type != "0";
-}
-
-std::string Join(const std::vector<std::string>& items, const std::string& sep) {
-    std::string out;
-    for (const auto& item : items) out += (out.empty() ? "" : sep) + item;
-    return out;
 }
 
 // The name of a running process, as "pid 1234 (minicom)".

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "line/port.h"
+#include "output/text.h"
 
 namespace roderavo::tool {
 
@@ -30,12 +31,6 @@ unsigned ComNumber(std::string_view name) {
         number = number * 10 + static_cast<unsigned>(c - '0');
     }
     return number;
-}
-
-std::string Join(const std::vector<std::string>& items) {
-    std::string text;
-    for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
-    return text;
 }
 
 }  // namespace
