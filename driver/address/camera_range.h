@@ -21,6 +21,11 @@ constexpr int32_t FirstCamera(int32_t plc) {
 constexpr int32_t LastCamera(int32_t plc) {
     return kCamerasPerMux * plc + kCamerasPerMux;
 }
+// The multiplexer that serves the camera (1..100).
+constexpr int32_t MuxOfCamera(int32_t camera) {
+    return (camera - 1) / kCamerasPerMux;
+}
+
 constexpr bool IsCameraOfMux(int32_t plc, int32_t camera) {
     return plc >= 0 && plc < kMuxCount && camera >= FirstCamera(plc) && camera <= LastCamera(plc);
 }

@@ -99,9 +99,8 @@ std::optional<BrokerSettings> Broker(const BridgeOptions& options, const std::st
 
 // The ALS address of a camera, composed by the driver's own address rules.
 std::string AlarmAddress(int camera) {
-    const int mux = (camera - 1) / kCamerasPerMux;
     AddressParts parts;
-    parts.plcNum = mux;
+    parts.plcNum = MuxOfCamera(camera);
     parts.camera = camera;
     return std::string(ComposeAddress(CommandMnemonic::Als, parts).View());
 }

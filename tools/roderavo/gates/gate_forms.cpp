@@ -47,10 +47,6 @@ const std::vector<GateForm> kForms = [] {
     return forms;
 }();
 
-int MuxOfCamera(int camera) {
-    return camera == kLastCamera ? kMuxCount - 1 : (camera - 1) / kCamerasPerMux;
-}
-
 }  // namespace
 
 std::string Upper(std::string_view text) {
