@@ -32,7 +32,8 @@ inline void SetContextPort(DriverContext& context, PortHandle handle) {
     StorePortHandle(context.PortHandle, handle);
 }
 
-// The handle of the port opened and configured with the settings, or zero.
-PortHandle OpenConfiguredPort(const PortSettings& settings);
+// Opens and configures the port of the settings: Ok with its handle, else the
+// failure with a handle of zero.
+SerialResult OpenConfiguredPort(const PortSettings& settings, PortHandle& handle);
 
 }  // namespace roderavo

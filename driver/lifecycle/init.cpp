@@ -34,11 +34,12 @@ DriverStatus Init(KorCall* call) {
     settings.Parity = params.Parity;
     settings.ControlFlags = kDefaultControlFlags;
 
-    const PortHandle handle = OpenConfiguredPort(settings);
-    if (handle == 0) {
+    PortHandle handle = 0;
+    const SerialResult opened = OpenConfiguredPort(settings, handle);
+    if (!opened) {
         err(kLogEvent, "VERODI: Fail to open COMM port %s",
             PrintablePortName(settings.PortName).data());
-        return DriverStatus::CommFailure;
+        return CommFailed(opened);
     }
     SetContextPort(context, handle);
     context.PortFlag = 0;

@@ -5,19 +5,21 @@
 
 namespace roderavo {
 
-PortHandle OpenConfiguredPort(const PortSettings& settings) {
-    PortHandle handle = 0;
-    const SerialStatus result =
+SerialResult OpenConfiguredPort(const PortSettings& settings, PortHandle& handle) {
+    handle = 0;
+    const SerialResult result =
         CommOpen(settings.PortName, settings.BaudRate, settings.DataBits, settings.StopBits,
                  settings.Parity, settings.ControlFlags, &handle);
-    return result == SerialStatus::Ok ? handle : 0;
+    if (!result) handle = 0;
+    return result;
 }
 
 DriverStatus OpenPort(KorCall* call) {
     if (call == nullptr || call->Context == nullptr) return DriverStatus::CommFailure;
     DriverContext& context = *call->Context;
-    const PortHandle handle = OpenConfiguredPort(context.Settings);
-    if (handle == 0) return DriverStatus::CommFailure;
+    PortHandle handle = 0;
+    const SerialResult opened = OpenConfiguredPort(context.Settings, handle);
+    if (!opened) return CommFailed(opened);
     context.PortFlag = 1;
     SetContextPort(context, handle);
     return DriverStatus::Ok;
@@ -38,8 +40,9 @@ DriverStatus SetPort(KorCall* call) {
     context.Settings.StopBits = params.StopBits;
     context.Settings.Parity = params.Parity;
 
-    const PortHandle handle = OpenConfiguredPort(context.Settings);
-    if (handle == 0) return DriverStatus::CommFailure;
+    PortHandle handle = 0;
+    const SerialResult opened = OpenConfiguredPort(context.Settings, handle);
+    if (!opened) return CommFailed(opened);
     SetContextPort(context, handle);
     return DriverStatus::Ok;
 }

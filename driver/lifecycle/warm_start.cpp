@@ -8,9 +8,10 @@ namespace roderavo {
 DriverStatus WarmStart(KorCall* call) {
     if (call == nullptr || call->Context == nullptr) return DriverStatus::CommFailure;
     const PortHandle handle = ContextPort(*call->Context);
-    if (handle != 0 && CommFlush(handle) != SerialStatus::Ok) {
+    const SerialResult flushed = handle != 0 ? CommFlush(handle) : kSerialOk;
+    if (!flushed) {
         err(kLogEvent, "VERODI: Fail to flush comm port.");
-        return DriverStatus::CommFailure;
+        return CommFailed(flushed);
     }
     err(kLogEvent, "VERODI: Warm Start.");
     return DriverStatus::Ok;

@@ -43,15 +43,16 @@ DriverStatus WriteControlGate(const Line& line, const Gate& gate) {
         const auto request = std::span<const uint8_t>(frame).first(size);
         const ReplyExpectation expected{true, 0, AcknowledgementSource(gate, request)};
         uint16_t received = 0;
+        SerialResult lineFailure;
         const DriverStatus status =
-            ExchangeRequest(line, request, expected, reply, received, &gate);
+            ExchangeRequest(line, request, expected, reply, received, &gate, lineFailure);
         if (status == DriverStatus::Ok) continue;
         if (status == DriverStatus::Malformed) {
             err(kLogEvent, "VERODI: wrong receive");
             return DriverStatus::Refused;
         }
         err(kLogEvent, "VERODI: Failed to read reply from PLC");
-        return status;
+        return CommFailed(lineFailure);
     }
     return DriverStatus::Ok;
 }

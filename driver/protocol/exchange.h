@@ -18,9 +18,11 @@ inline constexpr int kAttempts = RODERAVO_ATTEMPTS;
 // Returns the status of the last attempt: Ok with the reply in reply and its byte
 // count in received, CommFailure when the line failed, Malformed when the answer
 // was not the one expected. A write names its gate in logWriteFailureOf: every
-// failed send is then logged with the gate's address.
+// failed send is then logged with the gate's address. When the line failed,
+// lineFailure is the failure of the last attempt, for CommFailed.
 DriverStatus ExchangeRequest(const Line& line, std::span<const uint8_t> request,
                              const ReplyExpectation& expected, ReplyBuffer& reply,
-                             uint16_t& received, const Gate* logWriteFailureOf);
+                             uint16_t& received, const Gate* logWriteFailureOf,
+                             SerialResult& lineFailure);
 
 }  // namespace roderavo

@@ -25,7 +25,7 @@ void LogMissingPart(ReplyPart part) {
 }  // namespace
 
 DriverStatus ReceiveReply(PortHandle port, const ReplyExpectation& expected, ReplyBuffer& reply,
-                          uint16_t& received) {
+                          uint16_t& received, SerialResult& lineFailure) {
     uint16_t got = 0;
     received = 0;
     for (;;) {
@@ -34,7 +34,8 @@ DriverStatus ReceiveReply(PortHandle port, const ReplyExpectation& expected, Rep
             if (step.verdict == DriverStatus::Ok) received = got;
             return step.verdict;
         }
-        if (!CommReceive(port, std::span(reply).subspan(step.at, step.more), step.more)) {
+        lineFailure = CommReceive(port, std::span(reply).subspan(step.at, step.more), step.more);
+        if (!lineFailure) {
             LogMissingPart(step.part);
             return DriverStatus::CommFailure;
         }

@@ -13,8 +13,9 @@ namespace roderavo {
 
 // Reads one reply and checks it against what is expected. received counts the
 // bytes taken from the line. Ok: a good reply; CommFailure: the line did not
-// deliver; Malformed: the bytes are not the reply expected.
+// deliver (lineFailure then says how); Malformed: the bytes are not the reply
+// expected.
 DriverStatus ReceiveReply(PortHandle port, const ReplyExpectation& expected, ReplyBuffer& reply,
-                          uint16_t& received);
+                          uint16_t& received, SerialResult& lineFailure);
 
 }  // namespace roderavo

@@ -23,8 +23,9 @@ DriverStatus ReadStatusGate(const Line& line, const Gate& gate) {
     ReplyBuffer reply{};
     uint16_t received = 0;
     const ReplyExpectation expected{false, request.command, MuxAddress(gate.plcNum)};
+    SerialResult lineFailure;
     const DriverStatus status = ExchangeRequest(line, std::span(request.frame).first(request.size),
-                                                expected, reply, received, nullptr);
+                                                expected, reply, received, nullptr, lineFailure);
     if (status == DriverStatus::Ok)
         return DecodeStatusReply(line, gate, reply, received, request.command);
     if (status == DriverStatus::Malformed) {
@@ -32,7 +33,7 @@ DriverStatus ReadStatusGate(const Line& line, const Gate& gate) {
         return DriverStatus::Refused;
     }
     err(kLogEvent, "VERODI: Failed to read reply from PLC,GAS:%s.", gate.hostAddress);
-    return status;
+    return CommFailed(lineFailure);
 }
 
 }  // namespace roderavo

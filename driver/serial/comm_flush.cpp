@@ -25,12 +25,12 @@ uint32_t DrainChunks(const PortTimeouts& previous) {
 
 }  // namespace
 
-SerialStatus CommFlush(PortHandle handle) {
+SerialResult CommFlush(PortHandle handle) {
     uint32_t waiting = 0;
-    bool lastStepOk = PortClearErrors(handle, &waiting);
-    if (!lastStepOk || waiting != 0) {
+    SerialResult lastStep = PortClearErrors(handle, &waiting);
+    if (!lastStep || waiting != 0) {
         PortTimeouts previous{};
-        const bool known = PortGetTimeouts(handle, &previous);
+        const bool known = static_cast<bool>(PortGetTimeouts(handle, &previous));
         PortTimeouts drain = previous;
         drain.ReadIntervalTimeout = 0;
         drain.ReadTotalTimeoutMultiplier = 0;
@@ -40,13 +40,13 @@ SerialStatus CommFlush(PortHandle handle) {
         const uint32_t chunks = known ? DrainChunks(previous) : kDrainChunksByBytes;
         for (uint32_t chunk = 0; chunk < chunks; ++chunk) {
             uint32_t received = 0;
-            lastStepOk = PortRead(handle, scratch.data(), kDrainChunk, &received);
-            if (!lastStepOk || received < kDrainChunk) break;
+            lastStep = PortRead(handle, scratch.data(), kDrainChunk, &received);
+            if (!lastStep || received < kDrainChunk) break;
         }
         // A previous time-out below 10 ms (or 0) is not put back: the 50 ms stay.
         if (known && previous.ReadTotalTimeoutConstant / 10 != 0) PortSetTimeouts(handle, previous);
     }
-    return lastStepOk ? SerialStatus::Ok : SerialStatus::OpenFailed;
+    return lastStep ? kSerialOk : Failed(SerialStatus::FlushFailed, lastStep);
 }
 
 }  // namespace roderavo

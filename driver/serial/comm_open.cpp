@@ -31,37 +31,40 @@ uint8_t RtsControlFrom(uint16_t controlFlags) {
     return kRtsControlDisable;
 }
 
-SerialStatus CloseAfterFailure(PortHandle handle, SerialStatus result) {
+// The failure of a step after the open, as CommOpen reports it: the port is
+// closed again, the step's system error kept.
+SerialResult CloseAfterFailure(PortHandle handle, SerialStatus status, SerialResult step) {
     PortClose(handle);
-    return result;
+    return Failed(status, step);
 }
 
 }  // namespace
 
-SerialStatus CommOpen(const char* portName, uint16_t baudRate, uint16_t dataBits, uint16_t stopBits,
+SerialResult CommOpen(const char* portName, uint16_t baudRate, uint16_t dataBits, uint16_t stopBits,
                       uint16_t parity, uint16_t controlFlags, PortHandle* handle) {
-    if (portName == nullptr || handle == nullptr) return SerialStatus::OpenFailed;
+    if (portName == nullptr || handle == nullptr) return Failed(SerialStatus::OpenFailed);
     // A name fills at most 11 of the 12 bytes; one without its terminator names nothing.
     const std::size_t length = strnlen(portName, kPortNameSize);
-    if (length == 0 || length == kPortNameSize) return SerialStatus::OpenFailed;
+    if (length == 0 || length == kPortNameSize) return Failed(SerialStatus::OpenFailed);
     const std::string_view name(portName, length);
 
     PortHandle opened = 0;
-    const bool isOpen = PortOpenExclusive(name, &opened);
+    const SerialResult isOpen = PortOpenExclusive(name, &opened);
     *handle = opened;
-    if (!isOpen) return SerialStatus::OpenFailed;
-    if (name == kNullDeviceName) return SerialStatus::Ok;  // it takes no configuration
+    if (!isOpen) return Failed(SerialStatus::OpenFailed, isOpen);
+    if (name == kNullDeviceName) return kSerialOk;  // it takes no configuration
 
     PortLineState state{};
-    if (!PortGetState(opened, &state)) return CloseAfterFailure(opened, SerialStatus::NoState);
+    const SerialResult read = PortGetState(opened, &state);
+    if (!read) return CloseAfterFailure(opened, SerialStatus::NoState, read);
 
     // Every wait is bounded: a read by the read time-out plus twice the wire time
     // of what it asks for, a write by its own wire time plus the read time-out.
     const uint32_t characterMs = CharacterTimeMs(baudRate, dataBits, parity, stopBits);
     const PortTimeouts timeouts{0, kReadWireFactor * characterMs, kOpenReadTimeoutMs, characterMs,
                                 kOpenReadTimeoutMs};
-    if (!PortSetTimeouts(opened, timeouts))
-        return CloseAfterFailure(opened, SerialStatus::OpenFailed);
+    const SerialResult timed = PortSetTimeouts(opened, timeouts);
+    if (!timed) return CloseAfterFailure(opened, SerialStatus::OpenFailed, timed);
 
     state.BaudRate = baudRate;
     state.fBinary = 1;
@@ -80,14 +83,16 @@ SerialStatus CommOpen(const char* portName, uint16_t baudRate, uint16_t dataBits
     state.Parity = static_cast<uint8_t>(parity & 0xFFU);
     state.StopBits = static_cast<uint8_t>(stopBits & 0xFFU);
     state.ErrorChar = kErrorChar;
-    if (!PortSetState(opened, state)) return CloseAfterFailure(opened, SerialStatus::StateRefused);
+    const SerialResult applied = PortSetState(opened, state);
+    if (!applied) return CloseAfterFailure(opened, SerialStatus::StateRefused, applied);
 
     PortSetQueueSizes(opened, kQueueSize, kQueueSize);
-    return SerialStatus::Ok;
+    return kSerialOk;
 }
 
-SerialStatus CommClose(PortHandle handle) {
-    return PortClose(handle) ? SerialStatus::Ok : SerialStatus::CallFailed;
+SerialResult CommClose(PortHandle handle) {
+    const SerialResult closed = PortClose(handle);
+    return closed ? kSerialOk : Failed(SerialStatus::CallFailed, closed);
 }
 
 }  // namespace roderavo

@@ -5,6 +5,14 @@
 // CreateFileA, GetCommState, SetCommState, GetCommTimeouts, SetCommTimeouts,
 // SetupComm, ClearCommError, ReadFile, WriteFile and CloseHandle).
 //
+// Every call gives back a SerialResult: Ok, or CallFailed with the system's error
+// of the call that failed (errno, GetLastError), so that a caller can tell a
+// device that is missing from one that is busy or one that was pulled out. Where
+// the backend itself refuses, it names the system's error that fits (a handle
+// it did not open: EBADF or ERROR_INVALID_HANDLE; a setting the device cannot
+// take: EINVAL or ERROR_INVALID_PARAMETER; a device that another program holds:
+// EBUSY, EWOULDBLOCK or ERROR_ACCESS_DENIED).
+//
 // Every call on a handle that the seam did not open fails.
 #pragma once
 
@@ -78,25 +86,29 @@ struct PortTimeouts {
 
 // Opens the named device for reading and writing, for exclusive use, only if it
 // exists. The name is the port name as the host gave it. The handle is never 0.
-bool PortOpenExclusive(std::string_view name, PortHandle* handle);
-bool PortClose(PortHandle handle);
+SerialResult PortOpenExclusive(std::string_view name, PortHandle* handle);
+SerialResult PortClose(PortHandle handle);
 
-bool PortGetState(PortHandle handle, PortLineState* state);
+SerialResult PortGetState(PortHandle handle, PortLineState* state);
 // Fails, changing nothing, when the device cannot take the state as a whole.
-bool PortSetState(PortHandle handle, const PortLineState& state);
+SerialResult PortSetState(PortHandle handle, const PortLineState& state);
 
-bool PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts);
-bool PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts);
+SerialResult PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts);
+SerialResult PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts);
 
 // The sizes of the driver's input and output queues.
-bool PortSetQueueSizes(PortHandle handle, uint32_t inputSize, uint32_t outputSize);
+SerialResult PortSetQueueSizes(PortHandle handle, uint32_t inputSize, uint32_t outputSize);
 
 // Clears the line's error state and reports the bytes waiting in the input queue.
-bool PortClearErrors(PortHandle handle, uint32_t* inputQueued);
+SerialResult PortClearErrors(PortHandle handle, uint32_t* inputQueued);
 
 // One read under the port's time-outs; a short count is not a failure.
-bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received);
+SerialResult PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received);
 // One write of all the bytes; a short count is not a failure.
-bool PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* written);
+SerialResult PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length,
+                       uint32_t* written);
+
+// Sets the calling thread's last error (errno, SetLastError).
+void PortSetLastError(int32_t systemError);
 
 }  // namespace roderavo

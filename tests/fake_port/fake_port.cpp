@@ -19,6 +19,7 @@ inline constexpr std::size_t kCallKinds = static_cast<std::size_t>(Call::Write) 
 
 Ms currentTime = 0;
 std::vector<Pause> pauses;
+int32_t lastError = 0;
 std::vector<Line*> lines;
 
 // An open handle: on a line, on the null device, or on a line that no longer
@@ -255,6 +256,10 @@ const std::vector<Pause>& Pauses() {
     return pauses;
 }
 
+int32_t LastError() {
+    return lastError;
+}
+
 Ms Watch::PausedMs() const {
     Ms total = 0;
     for (std::size_t i = firstPause_; i < pauses.size(); ++i) total += pauses[i].milliseconds;
@@ -325,46 +330,63 @@ namespace roderavo {
 
 using fake_port::LineAccess;
 
-bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
-    if (handle == nullptr) return false;
-    *handle = 0;
-    return !name.empty() && LineAccess::Open(name, handle);
+namespace {
+
+// A fake call's verdict as the seam gives it: a failure carries its call's error.
+SerialResult ResultOf(bool succeeded, fake_port::Call call) {
+    if (succeeded) return kSerialOk;
+    return {SerialStatus::CallFailed, fake_port::SystemErrorOf(call)};
 }
 
-bool PortClose(PortHandle handle) {
-    return LineAccess::Close(handle);
+}  // namespace
+
+using fake_port::Call;
+
+SerialResult PortOpenExclusive(std::string_view name, PortHandle* handle) {
+    if (handle != nullptr) *handle = 0;
+    return ResultOf(handle != nullptr && !name.empty() && LineAccess::Open(name, handle),
+                    Call::Open);
 }
 
-bool PortGetState(PortHandle handle, PortLineState* state) {
-    return LineAccess::GetState(handle, state);
+SerialResult PortClose(PortHandle handle) {
+    return ResultOf(LineAccess::Close(handle), Call::Close);
 }
 
-bool PortSetState(PortHandle handle, const PortLineState& state) {
-    return LineAccess::SetState(handle, state);
+SerialResult PortGetState(PortHandle handle, PortLineState* state) {
+    return ResultOf(LineAccess::GetState(handle, state), Call::GetState);
 }
 
-bool PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts) {
-    return LineAccess::GetTimeouts(handle, timeouts);
+SerialResult PortSetState(PortHandle handle, const PortLineState& state) {
+    return ResultOf(LineAccess::SetState(handle, state), Call::SetState);
 }
 
-bool PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
-    return LineAccess::SetTimeouts(handle, timeouts);
+SerialResult PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts) {
+    return ResultOf(LineAccess::GetTimeouts(handle, timeouts), Call::GetTimeouts);
 }
 
-bool PortSetQueueSizes(PortHandle handle, uint32_t inputSize, uint32_t outputSize) {
-    return LineAccess::SetQueueSizes(handle, inputSize, outputSize);
+SerialResult PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
+    return ResultOf(LineAccess::SetTimeouts(handle, timeouts), Call::SetTimeouts);
 }
 
-bool PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
-    return LineAccess::ClearErrors(handle, inputQueued);
+SerialResult PortSetQueueSizes(PortHandle handle, uint32_t inputSize, uint32_t outputSize) {
+    return ResultOf(LineAccess::SetQueueSizes(handle, inputSize, outputSize), Call::QueueSizes);
 }
 
-bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received) {
-    return LineAccess::Read(handle, buffer, length, received);
+SerialResult PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
+    return ResultOf(LineAccess::ClearErrors(handle, inputQueued), Call::ClearErrors);
 }
 
-bool PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* written) {
-    return LineAccess::Write(handle, buffer, length, written);
+SerialResult PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received) {
+    return ResultOf(LineAccess::Read(handle, buffer, length, received), Call::Read);
+}
+
+SerialResult PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length,
+                       uint32_t* written) {
+    return ResultOf(LineAccess::Write(handle, buffer, length, written), Call::Write);
+}
+
+void PortSetLastError(int32_t systemError) {
+    fake_port::lastError = systemError;
 }
 
 // The driver's pauses pass on the same currentTime as the reads.

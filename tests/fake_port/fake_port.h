@@ -71,6 +71,15 @@ enum class Call {
     Write,
 };
 
+// The system error a failed call of that kind carries, one per kind, so that a
+// test can tell which call's error reached the host.
+constexpr int32_t SystemErrorOf(Call call) {
+    return 1000 + static_cast<int32_t>(call);
+}
+
+// What the driver last left as the thread's last error (PortSetLastError).
+int32_t LastError();
+
 // One write of the driver, with the virtual time it happened at.
 struct Write {
     Ms at;

@@ -5,8 +5,10 @@
 #include <zanpro/zanpro.h>
 
 #include <array>
+#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "lifecycle/client_name.h"
@@ -291,7 +293,7 @@ TEST_F(Lifecycle, SetPortToANewPort) {
     EXPECT_EQ(context.PortFlag, 1U);  // from the close
     EXPECT_EQ(ReadTimeoutMs(context.PortHandle), 1000U);
     const std::array<uint8_t, 2> bytes{7, 8};
-    EXPECT_EQ(CommSend(context.PortHandle, bytes), DriverStatus::Ok);
+    EXPECT_TRUE(CommSend(context.PortHandle, bytes));
     EXPECT_EQ(other.Receive(2), (std::vector<uint8_t>{7, 8}));
     PortHandle old = 0;  // the old port was closed
     EXPECT_EQ(CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &old), SerialStatus::Ok);
@@ -325,7 +327,7 @@ TEST_F(Lifecycle, SetPortWithoutAnOpenPortKeepsTheClient) {
     EXPECT_TRUE(ClientExists("VERODI No_07"));
     EXPECT_TRUE(Events().empty());
     const std::array<uint8_t, 1> byte{9};
-    EXPECT_EQ(CommSend(context.PortHandle, byte), DriverStatus::Ok);
+    EXPECT_TRUE(CommSend(context.PortHandle, byte));
     EXPECT_EQ(other.Receive(1), (std::vector<uint8_t>{9}));
 }
 
@@ -385,6 +387,56 @@ TEST(GetInfo, FillsTheRecordBeforeInitAndAlwaysTheSame) {
     for (std::size_t i = 1; i <= 60; ++i) EXPECT_TRUE(fifth[i] >= 0x20 && fifth[i] < 0x7F);
     EXPECT_EQ(banner.substr(1 + 63 * 5), Line(0xC0, rep(0xC4, 60), 0xD9) + "\n");
     EXPECT_TRUE(zanpro::ClientNames().empty());
+}
+
+// After a result of 2 the host finds the system's error of the port call that
+// failed in errno (on success errno means nothing: -1, not looked at).
+TEST_F(Lifecycle, ALineFailureLeavesTheSystemsErrorForTheHost) {
+    InitParams params = MakeInit(peer.PortName(), 50);
+    PortHandle held = 0;
+    struct Case {
+        const char* what;
+        std::function<int32_t()> call;
+        int32_t result;
+        int error;
+    };
+    const Case cases[] = {
+        {"no such device",
+         [&] {
+             InitParams missing = MakeInit("ttyNoSuch", 50);
+             return Call(KOR_FUNC_INIT, &missing);
+         },
+         KOR_COMM_FAILURE, ENOENT},
+        {"held by another user",
+         [&] {
+             CommOpen(peer.PortName().c_str(), 9600, 8, 0, 0, 8, &held);
+             const int32_t result = Call(KOR_FUNC_INIT, &params, 8);
+             CommClose(held);
+             return result;
+         },
+         KOR_COMM_FAILURE, EBUSY},
+        {"opens", [&] { return Call(KOR_FUNC_INIT, &params, 9); }, KOR_OK, -1},
+        {"the line hangs up",
+         [&] {
+             peer.Vanish();
+             return Call(KOR_FUNC_WARM_START);
+         },
+         KOR_COMM_FAILURE, EIO},
+        {"a handle the driver did not open, closed after a log line",
+         [&] {
+             CommClose(context.PortHandle);
+             context.PortHandle = 4242;
+             return Call(KOR_FUNC_EXIT);
+         },
+         KOR_COMM_FAILURE, EBADF},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        errno = 12345;
+        EXPECT_EQ(c.call(), c.result);
+        if (c.error >= 0) EXPECT_EQ(errno, c.error);
+    }
+    context.PortHandle = 0;
 }
 
 TEST(LifecycleBadInput, MissingRecordsGetTwo) {

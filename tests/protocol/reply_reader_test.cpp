@@ -35,7 +35,9 @@ class ProtocolReplyReader : public ::testing::Test {
     }
     int32_t Ack(uint16_t& received, int64_t source) { return Receive({true, 0, source}, received); }
     int32_t Receive(const ReplyExpectation& expected, uint16_t& received) {
-        return static_cast<int32_t>(roderavo::ReceiveReply(port, expected, *reply, received));
+        roderavo::SerialResult lineFailure;
+        return static_cast<int32_t>(
+            roderavo::ReceiveReply(port, expected, *reply, received, lineFailure));
     }
 
     void Fresh() {
@@ -46,8 +48,8 @@ class ProtocolReplyReader : public ::testing::Test {
     // The bytes still waiting on the port, read with the serial layer.
     bool Pending(const Bytes& expected) {
         Bytes got(expected.size());
-        return roderavo::CommReceive(driver.Context().PortHandle, got,
-                                     static_cast<uint16_t>(got.size())) &&
+        return static_cast<bool>(roderavo::CommReceive(driver.Context().PortHandle, got,
+                                                       static_cast<uint16_t>(got.size()))) &&
                got == expected;
     }
 

@@ -408,6 +408,31 @@ TEST_F(ProtocolStatusRead, MissingReportByteIsALineFailure) {
     EXPECT_EQ(Elapsed(), 5u * (ReadWait(1) + 50));  // the last byte waited for in vain
 }
 
+// What the host finds as the system's error after the line failed: the error of
+// the last attempt's failing port call; none when the multiplexer only kept quiet.
+TEST_F(ProtocolStatusRead, TheLastAttemptsSystemErrorReachesTheHost) {
+    std::array<char, 64> text{};
+    GateParams gate = DriverHarness::Gate("VER1", 1, 2, 7, text.data());
+    using fake_port::Call;
+    struct Case {
+        const char* name;
+        Call failing;  // five calls of this kind fail, one in each attempt
+        std::size_t requests;
+        int32_t error;
+    };
+    const Case cases[] = {
+        {"the reads fail", Call::Read, 5, fake_port::SystemErrorOf(Call::Read)},
+        {"the writes fail", Call::Write, 0, fake_port::SystemErrorOf(Call::Write)},
+        {"no answer", Call::GetState, 5, 0},  // nothing of the exchange fails
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        peer.Line().Fail(c.failing, 5);
+        EXPECT_EQ(ReadWith(gate, std::vector<Step>(c.requests, Step{7, {}})), 2);
+        EXPECT_EQ(fake_port::LastError(), c.error);
+    }
+}
+
 TEST(ProtocolStatusReadNoPort, EveryAttemptFailsAtTheSendWithoutPauses) {
     DriverHarness driver(nullptr);
     ASSERT_EQ(driver.Init("", 10, 0), 0);

@@ -22,7 +22,7 @@ class CommFake : public ::testing::Test {
     void TearDown() override {
         if (handle != 0) CommClose(handle);
     }
-    SerialStatus Open(uint16_t controlFlags = kDefaultControlFlags) {
+    SerialResult Open(uint16_t controlFlags = kDefaultControlFlags) {
         return CommOpen(line.Name().c_str(), 19200, 7, kStopBitsTwo, kParityEven, controlFlags,
                         &handle);
     }
@@ -97,7 +97,9 @@ TEST_F(CommFake, EachFailingStepOfTheOpenHasItsCodeAndLeavesNothingOpen) {
     for (const Case& c : cases) {
         SCOPED_TRACE(static_cast<int>(c.call));
         line.Fail(c.call);
-        EXPECT_EQ(Open(), c.result);
+        // A failure carries the system's error of the call that failed.
+        const int32_t error = c.result == SerialStatus::Ok ? 0 : fake_port::SystemErrorOf(c.call);
+        EXPECT_EQ(Open(), (SerialResult{c.result, error}));
         EXPECT_EQ(line.IsOpen(), c.result == SerialStatus::Ok);
         if (c.result == SerialStatus::Ok) {
             EXPECT_EQ(CommClose(handle), SerialStatus::Ok);
@@ -112,21 +114,25 @@ TEST_F(CommFake, SendFailures) {
     struct Case {
         const char* what;
         std::vector<Call> failing;
-        DriverStatus result;
+        SerialResult result;
         Log log;
         std::size_t written;      // bytes that reached the device
         uint32_t shortWrite = 0;  // the device takes only this many bytes of the write
     };
     const std::vector<Case> cases = {
         // A failed status query still drains: its reads decide.
-        {"status query", {Call::ClearErrors}, DriverStatus::Ok, {}, 3},
+        {"status query", {Call::ClearErrors}, kSerialOk, {}, 3},
         {"status query and drain",
          {Call::ClearErrors, Call::Read},
-         DriverStatus::CommFailure,
+         {SerialStatus::FlushFailed, fake_port::SystemErrorOf(Call::Read)},
          flushFailed,
          0},
-        {"write", {Call::Write}, DriverStatus::CommFailure, {}, 0},
-        {"short write", {}, DriverStatus::CommFailure, {}, 2, 2},
+        {"write",
+         {Call::Write},
+         {SerialStatus::CallFailed, fake_port::SystemErrorOf(Call::Write)},
+         {},
+         0},
+        {"short write", {}, {SerialStatus::ShortWrite, 0}, {}, 2, 2},
     };
     ASSERT_EQ(Open(), SerialStatus::Ok);
     const std::array<uint8_t, 3> frame{0xFF, 0x06, 0x11};

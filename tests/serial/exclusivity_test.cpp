@@ -113,7 +113,7 @@ TEST_F(Exclusivity, LockFiles) {
             ASSERT_TRUE(WriteText(lock, c.content));
         }
         handle = 0;
-        EXPECT_EQ(PortOpenExclusive(pty.PortName(), &handle), c.opens);
+        EXPECT_EQ(static_cast<bool>(PortOpenExclusive(pty.PortName(), &handle)), c.opens);
         if (c.opens) {
             EXPECT_EQ(roderavo_test::ReadFile(lock), HdbPid(getpid())) << "ours replaces it";
             EXPECT_TRUE(PortClose(handle));
@@ -182,7 +182,7 @@ TEST_F(Exclusivity, PlantedLockFilesAreRefusedAtOnce) {
         ASSERT_TRUE(c.plant());
         auto opening = std::async(std::launch::async, [&] {
             PortHandle opened = 0;
-            const bool ok = PortOpenExclusive(pty.PortName(), &opened);
+            const bool ok = static_cast<bool>(PortOpenExclusive(pty.PortName(), &opened));
             if (ok) PortClose(opened);
             return ok;
         });

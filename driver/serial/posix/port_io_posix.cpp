@@ -23,6 +23,7 @@
 
 #include "serial/port.h"
 #include "serial/posix/port_table.h"
+#include "serial/posix/posix_result.h"
 
 namespace roderavo {
 
@@ -58,7 +59,10 @@ int WaitForInput(int fd, int64_t timeoutMs) {
         pollfd watch{fd, POLLIN, 0};
         const int ready = poll(&watch, 1, slice);
         if (ready > 0) {
-            if ((watch.revents & POLLNVAL) != 0) return -1;
+            if ((watch.revents & POLLNVAL) != 0) {
+                errno = EBADF;
+                return -1;
+            }
             return (watch.revents & (POLLHUP | POLLERR)) != 0 ? kLineGone : kInputReady;
         }
         if (ready < 0 && errno != EINTR) return -1;
@@ -68,41 +72,48 @@ int WaitForInput(int fd, int64_t timeoutMs) {
 
 }  // namespace
 
-bool PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts) {
-    const posix::OpenPort* port = posix::FindPort(handle);
-    if (port == nullptr || port->isNull || timeouts == nullptr) return false;
+SerialResult PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts) {
+    posix::OpenPort* port = nullptr;
+    const SerialResult line = posix::FindLine(handle, port);
+    if (!line) return line;
+    if (timeouts == nullptr) return posix::Refused(EINVAL);
     *timeouts = port->timeouts;
-    return true;
+    return kSerialOk;
 }
 
-bool PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
-    posix::OpenPort* port = posix::FindPort(handle);
-    if (port == nullptr || port->isNull || timeouts.ReadIntervalTimeout != 0) return false;
+SerialResult PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
+    posix::OpenPort* port = nullptr;
+    const SerialResult line = posix::FindLine(handle, port);
+    if (!line) return line;
+    if (timeouts.ReadIntervalTimeout != 0) return posix::Refused(EINVAL);
     port->timeouts = timeouts;
-    return true;
+    return kSerialOk;
 }
 
-bool PortSetQueueSizes(PortHandle handle, uint32_t, uint32_t) {
-    const posix::OpenPort* port = posix::FindPort(handle);
-    return port != nullptr && !port->isNull;
+SerialResult PortSetQueueSizes(PortHandle handle, uint32_t, uint32_t) {
+    posix::OpenPort* port = nullptr;
+    return posix::FindLine(handle, port);
 }
 
-bool PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
-    const posix::OpenPort* port = posix::FindPort(handle);
-    if (port == nullptr || port->isNull || inputQueued == nullptr) return false;
+SerialResult PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
+    posix::OpenPort* port = nullptr;
+    const SerialResult line = posix::FindLine(handle, port);
+    if (!line) return line;
+    if (inputQueued == nullptr) return posix::Refused(EINVAL);
     // A line that has gone (the device removed, the other side of a
     // pseudo-terminal closed) reports no status. Its hang-up completes later than
     // the line goes, so ask poll, which sees it at once; poll also tells whether
     // anything is waiting at all, and only then is the count asked for.
     pollfd watch{port->fd, POLLIN, 0};
-    if (poll(&watch, 1, 0) < 0) return false;
-    if ((watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
+    if (poll(&watch, 1, 0) < 0) return posix::SystemFailure();
+    if ((watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return posix::Refused(EIO);
     int waiting = 0;
-    if ((watch.revents & POLLIN) != 0 && (ioctl(port->fd, FIONREAD, &waiting) != 0 || waiting < 0))
-        return false;
+    if ((watch.revents & POLLIN) != 0 && ioctl(port->fd, FIONREAD, &waiting) != 0)
+        return posix::SystemFailure();
+    if (waiting < 0) return posix::Refused(EIO);
     *inputQueued =
         static_cast<uint32_t>(waiting) + static_cast<uint32_t>(port->aheadEnd - port->aheadAt);
-    return true;
+    return kSerialOk;
 }
 
 namespace {
@@ -193,7 +204,10 @@ ReadStep ReadArrived(ReadState& r, int ready, bool polled) {
     // EAGAIN); after a wait it is the end of input, on a line that has gone a
     // failure, else (the null device) a read that found nothing.
     if (count == 0) {
-        if (ready == kLineGone) return ReadStep::Failed;
+        if (ready == kLineGone) {
+            errno = EIO;  // the line hung up
+            return ReadStep::Failed;
+        }
         return !polled && !port.isNull ? ReadStep::More : ReadStep::Done;
     }
     const int64_t now = Store(r, direct, static_cast<std::size_t>(count));
@@ -212,9 +226,10 @@ ReadStep ReadArrived(ReadState& r, int ready, bool polled) {
 // with one poll and one read, and its rest is already here when asked for. On a
 // paced line a reply that is coming in is given the wire time of the bytes still
 // missing, counted from the last byte that came, before it is read again.
-bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received) {
+SerialResult PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received) {
     posix::OpenPort* port = posix::FindPort(handle);
-    if (port == nullptr || received == nullptr || (buffer == nullptr && length != 0)) return false;
+    if (port == nullptr) return posix::Refused(EBADF);
+    if (received == nullptr || (buffer == nullptr && length != 0)) return posix::Refused(EINVAL);
     const PortTimeouts& t = port->timeouts;
     const int64_t total = static_cast<int64_t>(t.ReadTotalTimeoutMultiplier) * length +
                           static_cast<int64_t>(t.ReadTotalTimeoutConstant);
@@ -237,22 +252,24 @@ bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* rec
         if (polled) {
             ready =
                 WaitForInput(port->fd, r.hasTotal ? std::max<int64_t>(0, deadline - NowMs()) : -1);
-            if (ready < 0) return false;
+            if (ready < 0) return posix::SystemFailure();
             if (ready == 0) break;  // the time-out passed
             r.sleptFor = 0;
         }
         r.readFirst = false;
         const ReadStep step = ReadArrived(r, ready, polled);
         *received = r.got;
-        if (step == ReadStep::Failed) return false;
+        if (step == ReadStep::Failed) return posix::SystemFailure();
         if (step == ReadStep::Done) break;
     }
-    return true;
+    return kSerialOk;
 }
 
-bool PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* written) {
+SerialResult PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length,
+                       uint32_t* written) {
     posix::OpenPort* port = posix::FindPort(handle);
-    if (port == nullptr || written == nullptr || (buffer == nullptr && length != 0)) return false;
+    if (port == nullptr) return posix::Refused(EBADF);
+    if (written == nullptr || (buffer == nullptr && length != 0)) return posix::Refused(EINVAL);
     *written = 0;
     port->flowAtNs = 0;  // what comes next is a new reply
     // The write time-outs bound the whole write, as they do on Win32: when the
@@ -271,15 +288,16 @@ bool PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length, uint32
         }
         if (count == 0) break;
         if (errno == EINTR) continue;
-        if (errno != EAGAIN) return false;
+        if (errno != EAGAIN) return posix::SystemFailure();
         const int64_t left = total > 0 ? deadline - NowMs() : -1;
         if (total > 0 && left <= 0) break;
         pollfd watch{port->fd, POLLOUT, 0};
         const int ready = poll(&watch, 1, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
-        if (ready < 0 && errno != EINTR) return false;
-        if (ready > 0 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
+        if (ready < 0 && errno != EINTR) return posix::SystemFailure();
+        if (ready > 0 && (watch.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
+            return posix::Refused((watch.revents & POLLNVAL) != 0 ? EBADF : EIO);
     }
-    return true;
+    return kSerialOk;
 }
 
 }  // namespace roderavo

@@ -24,6 +24,7 @@
 #include "serial/port.h"
 #include "serial/posix/device_claim.h"
 #include "serial/posix/port_table.h"
+#include "serial/posix/posix_result.h"
 
 namespace roderavo {
 
@@ -89,25 +90,44 @@ bool IsPseudoTerminal(int fd) {
     return number >= 136 && number <= 143;
 }
 
+// The errno of a claim that failed: a device another program holds is busy (by
+// its lock file or its exclusive mode), or would block (its flock).
+SerialResult ClaimFailure(posix::ClaimResult result) {
+    switch (result) {
+        case posix::ClaimResult::Locked:
+        case posix::ClaimResult::Exclusive:
+            return posix::Refused(EBUSY);
+        case posix::ClaimResult::Flocked:
+            return posix::Refused(EWOULDBLOCK);
+        default:
+            return posix::SystemFailure();
+    }
+}
+
 }  // namespace
 
-bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
-    if (handle == nullptr) return false;
+SerialResult PortOpenExclusive(std::string_view name, PortHandle* handle) {
+    if (handle == nullptr) return posix::Refused(EINVAL);
     *handle = 0;
     std::array<char, kPathSize> path{};
-    if (name.empty() || !DevicePath(name, path)) return false;
+    if (name.empty()) return posix::Refused(ENOENT);
+    if (!DevicePath(name, path)) return posix::Refused(ENAMETOOLONG);
     const bool isNull = IsNullName(name);
 
     posix::DeviceClaim claim;
-    if (posix::ClaimDevice(path.data(), !isNull, claim) != posix::ClaimResult::Claimed)
-        return false;
+    errno = 0;
+    const posix::ClaimResult claimed = posix::ClaimDevice(path.data(), !isNull, claim);
+    if (claimed != posix::ClaimResult::Claimed) return ClaimFailure(claimed);
     posix::OpenPort* port = nullptr;
-    if (isNull || IgnoreModemStatus(claim)) port = posix::AddPort(claim.fd, isNull);
+    errno = 0;
+    if (isNull || IgnoreModemStatus(claim)) {
+        port = posix::AddPort(claim.fd, isNull);
+        if (port == nullptr) errno = EMFILE;  // every slot of the table is taken
+    }
     if (port == nullptr) {
-        const int saved = errno;
+        const SerialResult failure = posix::SystemFailure();
         posix::ReleaseClaim(claim);
-        errno = saved;
-        return false;
+        return failure;
     }
     const int fd = claim.fd;
     port->isPseudoTerminal = IsPseudoTerminal(fd);
@@ -116,18 +136,22 @@ bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
     port->applied.fBinary = 1;
     ReadControlLines(fd, port->applied);
     *handle = static_cast<PortHandle>(fd);
-    return true;
+    return kSerialOk;
 }
 
-bool PortClose(PortHandle handle) {
+SerialResult PortClose(PortHandle handle) {
     posix::OpenPort* port = posix::FindPort(handle);
-    if (port == nullptr) return false;
+    if (port == nullptr) return posix::Refused(EBADF);
     posix::DeviceClaim claim;
     claim.fd = port->fd;
     claim.setExclusive = port->setExclusive;
     claim.lock = port->lock;
     posix::RemovePort(port);
-    return posix::ReleaseClaim(claim);
+    return posix::ResultOf(posix::ReleaseClaim(claim));
+}
+
+void PortSetLastError(int32_t systemError) {
+    errno = systemError;
 }
 
 }  // namespace roderavo

@@ -14,6 +14,7 @@
 #include "serial/port.h"
 #include "serial/posix/custom_baud.h"
 #include "serial/posix/port_table.h"
+#include "serial/posix/posix_result.h"
 
 namespace roderavo {
 
@@ -125,11 +126,13 @@ bool Holds(const termios& asked, const termios& got, bool pseudoTerminal) {
            asked.c_cc[VSTART] == got.c_cc[VSTART] && asked.c_cc[VSTOP] == got.c_cc[VSTOP];
 }
 
-// Applies the line settings and reads them back: true when the device holds them.
-bool Apply(int fd, const termios& line, bool pseudoTerminal) {
-    tcsetattr(fd, TCSANOW, &line);
+// Applies the line settings and reads them back: Ok when the device holds them.
+// A device that does not hold them gives tcsetattr's error, or EINVAL.
+SerialResult Apply(int fd, const termios& line, bool pseudoTerminal) {
+    const int set = tcsetattr(fd, TCSANOW, &line) == 0 ? 0 : errno;
     termios got{};
-    return tcgetattr(fd, &got) == 0 && Holds(line, got, pseudoTerminal);
+    if (tcgetattr(fd, &got) != 0) return posix::SystemFailure();
+    return Holds(line, got, pseudoTerminal) ? kSerialOk : posix::Refused(set != 0 ? set : EINVAL);
 }
 
 void SetControlLine(int fd, int line, bool on) {
@@ -139,11 +142,13 @@ void SetControlLine(int fd, int line, bool on) {
 
 }  // namespace
 
-bool PortGetState(PortHandle handle, PortLineState* state) {
-    const posix::OpenPort* port = posix::FindPort(handle);
-    if (port == nullptr || port->isNull || state == nullptr) return false;
+SerialResult PortGetState(PortHandle handle, PortLineState* state) {
+    posix::OpenPort* port = nullptr;
+    const SerialResult found = posix::FindLine(handle, port);
+    if (!found) return found;
+    if (state == nullptr) return posix::Refused(EINVAL);
     termios line{};
-    if (tcgetattr(port->fd, &line) != 0) return false;
+    if (tcgetattr(port->fd, &line) != 0) return posix::SystemFailure();
 
     PortLineState read = port->applied;
     uint32_t baud = 0;
@@ -189,17 +194,19 @@ bool PortGetState(PortHandle handle, PortLineState* state) {
     read.XoffChar = line.c_cc[VSTOP];
     read.EofChar = line.c_cc[VEOF];
     *state = read;
-    return true;
+    return kSerialOk;
 }
 
-bool PortSetState(PortHandle handle, const PortLineState& state) {
-    posix::OpenPort* port = posix::FindPort(handle);
-    if (port == nullptr || port->isNull || !CanApply(state)) return false;
+SerialResult PortSetState(PortHandle handle, const PortLineState& state) {
+    posix::OpenPort* port = nullptr;
+    const SerialResult found = posix::FindLine(handle, port);
+    if (!found) return found;
+    if (!CanApply(state)) return posix::Refused(EINVAL);
     speed_t code = B0;
     const bool standard = StandardCode(state.BaudRate, &code);
-    if (!standard && !posix::CanSetCustomBaud()) return false;
+    if (!standard && !posix::CanSetCustomBaud()) return posix::Refused(EINVAL);
     termios line{};
-    if (tcgetattr(port->fd, &line) != 0) return false;
+    if (tcgetattr(port->fd, &line) != 0) return posix::SystemFailure();
     const termios before = line;
 
     // Raw binary transfer: no input or output processing, no echo, no signals.
@@ -223,14 +230,14 @@ bool PortSetState(PortHandle handle, const PortLineState& state) {
     // Reads wait through poll under the port's time-outs; read itself never blocks.
     line.c_cc[VMIN] = 0;
     line.c_cc[VTIME] = 0;
-    if (standard && (cfsetispeed(&line, code) != 0 || cfsetospeed(&line, code) != 0)) return false;
-    if (!Apply(port->fd, line, port->isPseudoTerminal)) {
+    if (standard && (cfsetispeed(&line, code) != 0 || cfsetospeed(&line, code) != 0))
+        return posix::SystemFailure();
+    SerialResult applied = Apply(port->fd, line, port->isPseudoTerminal);
+    if (applied && !standard && !posix::SetCustomBaud(port->fd, state.BaudRate))
+        applied = posix::SystemFailure();
+    if (!applied) {
         tcsetattr(port->fd, TCSANOW, &before);  // as it was
-        return false;
-    }
-    if (!standard && !posix::SetCustomBaud(port->fd, state.BaudRate)) {
-        tcsetattr(port->fd, TCSANOW, &before);  // as it was
-        return false;
+        return applied;
     }
 
     SetControlLine(port->fd, TIOCM_DTR, state.fDtrControl == kDtrControlEnable);
@@ -240,7 +247,7 @@ bool PortSetState(PortHandle handle, const PortLineState& state) {
     const uint32_t bits = 1u + state.ByteSize + (state.Parity != kParityNone ? 1u : 0u) +
                           (state.StopBits == kStopBitsTwo ? 2u : 1u);
     port->characterNs = uint64_t{bits} * 1000000000u / state.BaudRate;
-    return true;
+    return kSerialOk;
 }
 
 }  // namespace roderavo

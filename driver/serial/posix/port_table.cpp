@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "serial/posix/posix_result.h"
+
 namespace roderavo::posix {
 
 namespace {
@@ -37,6 +39,12 @@ OpenPort* AddPort(int fd, bool isNull) {
 
 void RemovePort(OpenPort* port) {
     if (port != nullptr) *port = kFreeSlot;
+}
+
+SerialResult FindLine(PortHandle handle, OpenPort*& port) {
+    port = FindPort(handle);
+    if (port == nullptr) return Refused(EBADF);
+    return port->isNull ? Refused(ENOTTY) : kSerialOk;
 }
 
 }  // namespace roderavo::posix

@@ -37,5 +37,8 @@ OpenPort* FindPort(PortHandle handle);
 // Takes a free slot for the descriptor, or nullptr when all are in use.
 OpenPort* AddPort(int fd, bool isNull);
 void RemovePort(OpenPort* port);
+// The open line of a handle, or why there is none: a handle this backend did not
+// open (EBADF), or the null device, which has no line (ENOTTY).
+SerialResult FindLine(PortHandle handle, OpenPort*& port);
 
 }  // namespace roderavo::posix

@@ -123,15 +123,36 @@ bool ReadDcb(HANDLE port, DCB& dcb) {
     return GetCommState(port, &dcb) != FALSE;
 }
 
+SerialResult Refused(DWORD error) {
+    return {SerialStatus::CallFailed, static_cast<int32_t>(error)};
+}
+
+// The failure of the Win32 call just made: its last error.
+SerialResult Win32Failure() {
+    const DWORD error = GetLastError();
+    return Refused(error != 0 ? error : ERROR_GEN_FAILURE);
+}
+
+SerialResult ResultOf(BOOL succeeded) {
+    return succeeded != FALSE ? kSerialOk : Win32Failure();
+}
+
+// The Win32 handle of a port this module opened, or why there is none.
+SerialResult Find(PortHandle handle, HANDLE& port) {
+    port = Known(handle);
+    return port != nullptr ? kSerialOk : Refused(ERROR_INVALID_HANDLE);
+}
+
 }  // namespace
 
-bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
-    if (handle == nullptr) return false;
+SerialResult PortOpenExclusive(std::string_view name, PortHandle* handle) {
+    if (handle == nullptr) return Refused(ERROR_INVALID_PARAMETER);
     *handle = FromWin32(nullptr);
     std::array<char, kNameSize> path{};
-    if (name.empty() || name.size() >= path.size()) return false;
+    if (name.empty()) return Refused(ERROR_FILE_NOT_FOUND);
+    if (name.size() >= path.size()) return Refused(ERROR_FILENAME_EXCED_RANGE);
     for (std::size_t i = 0; i < name.size(); ++i) {
-        if (name[i] == '\0') return false;
+        if (name[i] == '\0') return Refused(ERROR_INVALID_NAME);
         path[i] = name[i];
     }
     HANDLE* slot = nullptr;
@@ -141,98 +162,123 @@ bool PortOpenExclusive(std::string_view name, PortHandle* handle) {
             break;
         }
     }
-    if (slot == nullptr) return false;
+    if (slot == nullptr) return Refused(ERROR_TOO_MANY_OPEN_FILES);
     const HANDLE opened = CreateFileA(path.data(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (opened == INVALID_HANDLE_VALUE || opened == nullptr) return false;
+    if (opened == INVALID_HANDLE_VALUE || opened == nullptr) return Win32Failure();
     *slot = opened;
     *handle = FromWin32(opened);
-    return true;
+    return kSerialOk;
 }
 
-bool PortClose(PortHandle handle) {
+SerialResult PortClose(PortHandle handle) {
     HANDLE* slot = SlotOf(ToWin32(handle));
-    if (slot == nullptr) return false;
+    if (slot == nullptr) return Refused(ERROR_INVALID_HANDLE);
     const HANDLE port = *slot;
     *slot = nullptr;
-    return CloseHandle(port) != FALSE;
+    return ResultOf(CloseHandle(port));
 }
 
-bool PortGetState(PortHandle handle, PortLineState* state) {
-    const HANDLE port = Known(handle);
+SerialResult PortGetState(PortHandle handle, PortLineState* state) {
+    HANDLE port = nullptr;
+    const SerialResult found = Find(handle, port);
+    if (!found) return found;
     DCB dcb;
-    if (port == nullptr || state == nullptr || !ReadDcb(port, dcb)) return false;
+    if (state == nullptr) return Refused(ERROR_INVALID_PARAMETER);
+    if (!ReadDcb(port, dcb)) return Win32Failure();
     *state = FromDcb(dcb);
-    return true;
+    return kSerialOk;
 }
 
-bool PortSetState(PortHandle handle, const PortLineState& state) {
-    const HANDLE port = Known(handle);
+SerialResult PortSetState(PortHandle handle, const PortLineState& state) {
+    HANDLE port = nullptr;
+    const SerialResult found = Find(handle, port);
+    if (!found) return found;
     DCB previous;
-    if (port == nullptr || !ReadDcb(port, previous)) return false;
+    if (!ReadDcb(port, previous)) return Win32Failure();
     DCB next = previous;
     ToDcb(state, next);
-    if (SetCommState(port, &next) != FALSE) return true;
+    if (SetCommState(port, &next) != FALSE) return kSerialOk;
+    const SerialResult refused = Win32Failure();
     // A refused block may have been applied in part: put the previous one back.
     SetCommState(port, &previous);
-    return false;
+    return refused;
 }
 
-bool PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts) {
-    const HANDLE port = Known(handle);
+SerialResult PortGetTimeouts(PortHandle handle, PortTimeouts* timeouts) {
+    HANDLE port = nullptr;
+    const SerialResult found = Find(handle, port);
+    if (!found) return found;
     COMMTIMEOUTS t{};
-    if (port == nullptr || timeouts == nullptr || GetCommTimeouts(port, &t) == FALSE) return false;
+    if (timeouts == nullptr) return Refused(ERROR_INVALID_PARAMETER);
+    if (GetCommTimeouts(port, &t) == FALSE) return Win32Failure();
     *timeouts = PortTimeouts{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier,
                              t.ReadTotalTimeoutConstant, t.WriteTotalTimeoutMultiplier,
                              t.WriteTotalTimeoutConstant};
-    return true;
+    return kSerialOk;
 }
 
-bool PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
-    const HANDLE port = Known(handle);
+SerialResult PortSetTimeouts(PortHandle handle, const PortTimeouts& timeouts) {
+    HANDLE port = nullptr;
+    const SerialResult found = Find(handle, port);
+    if (!found) return found;
     // The interval time-out is not taken, as on POSIX: every read is bounded by its
     // total time-outs.
-    if (port == nullptr || timeouts.ReadIntervalTimeout != 0) return false;
+    if (timeouts.ReadIntervalTimeout != 0) return Refused(ERROR_INVALID_PARAMETER);
     COMMTIMEOUTS t{timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
                    timeouts.ReadTotalTimeoutConstant, timeouts.WriteTotalTimeoutMultiplier,
                    timeouts.WriteTotalTimeoutConstant};
-    return SetCommTimeouts(port, &t) != FALSE;
+    return ResultOf(SetCommTimeouts(port, &t));
 }
 
-bool PortSetQueueSizes(PortHandle handle, uint32_t inputSize, uint32_t outputSize) {
-    const HANDLE port = Known(handle);
-    return port != nullptr && SetupComm(port, inputSize, outputSize) != FALSE;
+SerialResult PortSetQueueSizes(PortHandle handle, uint32_t inputSize, uint32_t outputSize) {
+    HANDLE port = nullptr;
+    const SerialResult found = Find(handle, port);
+    if (!found) return found;
+    return ResultOf(SetupComm(port, inputSize, outputSize));
 }
 
-bool PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
-    const HANDLE port = Known(handle);
+SerialResult PortClearErrors(PortHandle handle, uint32_t* inputQueued) {
+    HANDLE port = nullptr;
+    const SerialResult found = Find(handle, port);
+    if (!found) return found;
     DWORD errors = 0;
     COMSTAT status{};
-    if (port == nullptr || inputQueued == nullptr ||
-        ClearCommError(port, &errors, &status) == FALSE)
-        return false;
+    if (inputQueued == nullptr) return Refused(ERROR_INVALID_PARAMETER);
+    if (ClearCommError(port, &errors, &status) == FALSE) return Win32Failure();
     *inputQueued = status.cbInQue;
-    return true;
+    return kSerialOk;
 }
 
-bool PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received) {
-    const HANDLE port = Known(handle);
-    if (port == nullptr || received == nullptr || (buffer == nullptr && length != 0)) return false;
+SerialResult PortRead(PortHandle handle, uint8_t* buffer, uint32_t length, uint32_t* received) {
+    HANDLE port = nullptr;
+    const SerialResult found = Find(handle, port);
+    if (!found) return found;
+    if (received == nullptr || (buffer == nullptr && length != 0))
+        return Refused(ERROR_INVALID_PARAMETER);
     *received = 0;
     DWORD count = 0;
-    if (ReadFile(port, buffer, length, &count, nullptr) == FALSE) return false;
+    if (ReadFile(port, buffer, length, &count, nullptr) == FALSE) return Win32Failure();
     *received = count;
-    return true;
+    return kSerialOk;
 }
 
-bool PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length, uint32_t* written) {
-    const HANDLE port = Known(handle);
-    if (port == nullptr || written == nullptr || (buffer == nullptr && length != 0)) return false;
+SerialResult PortWrite(PortHandle handle, const uint8_t* buffer, uint32_t length,
+                       uint32_t* written) {
+    HANDLE port = nullptr;
+    const SerialResult found = Find(handle, port);
+    if (!found) return found;
+    if (written == nullptr || (buffer == nullptr && length != 0))
+        return Refused(ERROR_INVALID_PARAMETER);
     *written = 0;
     DWORD count = 0;
-    if (WriteFile(port, buffer, length, &count, nullptr) == FALSE) return false;
+    if (WriteFile(port, buffer, length, &count, nullptr) == FALSE) return Win32Failure();
     *written = count;
-    return true;
+    return kSerialOk;
+}
+
+void PortSetLastError(int32_t systemError) {
+    SetLastError(static_cast<DWORD>(systemError));
 }
 
 }  // namespace roderavo
