@@ -34,13 +34,15 @@ enum KorFunction {
     KOR_FUNC_LAST = 17 /* the highest number the table has a slot for */
 };
 
-/* What KorMain returns. */
+/* What KorMain returns. After KOR_COMM_FAILURE the thread's last error (errno,
+ * GetLastError) holds the system's error of the port call that failed, or 0 when
+ * none failed (no answer in time). */
 enum KorResult {
     KOR_OK = 0,
-    KOR_REFUSED = 1,         /* refused, rejected, or an unusable reply */
-    KOR_COMM_FAILURE = 2,    /* the line failed */
-    KOR_NO_OPERATION = 2,    /* no such operation: the same code as a line failure */
-    KOR_DIALOG_REFUSED = 53  /* the dialog is busy or was not closed with OK */
+    KOR_REFUSED = 1,        /* refused, rejected, or an unusable reply */
+    KOR_COMM_FAILURE = 2,   /* the line failed */
+    KOR_NO_OPERATION = 2,   /* no such operation: the same code as a line failure */
+    KOR_DIALOG_REFUSED = 53 /* the dialog is busy or was not closed with OK */
 };
 
 /* GateParams.ValueKind and ParseParams.ValueKind. */

@@ -434,7 +434,9 @@ TEST_F(Lifecycle, ALineFailureLeavesTheSystemsErrorForTheHost) {
         SCOPED_TRACE(c.what);
         errno = 12345;
         EXPECT_EQ(c.call(), c.result);
-        if (c.error >= 0) EXPECT_EQ(errno, c.error);
+        if (c.error >= 0) {
+            EXPECT_EQ(errno, c.error);
+        }
     }
     context.PortHandle = 0;
 }

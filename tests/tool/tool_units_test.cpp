@@ -153,10 +153,12 @@ TEST(PortNames, ShortNamesPassAndLongLinksResolveToTheDevice) {
 }
 
 TEST(PortNames, DiagnosisOfAMissingDeviceListsTheSerialDevices) {
-    const std::string why = DiagnosePort("/dev/ttyUSB99");
+    // The errors the driver's open gets for each.
+    const std::string why = DiagnosePort("/dev/ttyUSB99", ENOENT);
     EXPECT_THAT(why, HasSubstr("there is no device /dev/ttyUSB99"));
-    EXPECT_THAT(DiagnosePort("/tmp"), HasSubstr("/tmp is a directory, not a serial device"));
-    EXPECT_THAT(DiagnosePort("/dev/null"), HasSubstr("is not a serial device"));
+    EXPECT_THAT(DiagnosePort("/tmp", EISDIR),
+                HasSubstr("/tmp is a directory, not a serial device"));
+    EXPECT_THAT(DiagnosePort("/dev/null", ENOTTY), HasSubstr("is not a serial device"));
 }
 
 // A user outside the device's group: run the diagnosis as "nobody" in a child.
@@ -173,7 +175,7 @@ TEST(PortNames, DiagnosisOfPermissionDeniedNamesTheGroup) {
     if (pid == 0) {
         close(result[0]);
         if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-        const std::string why = DiagnosePort(device);
+        const std::string why = DiagnosePort(device, EACCES);
         const ssize_t n = write(result[1], why.data(), why.size());
         _exit(n == static_cast<ssize_t>(why.size()) ? 0 : 4);
     }

@@ -2,7 +2,7 @@
 # roderavo.exe under wine against the Linux roderavo: info, parse, and read and
 # write on the simulator (on Windows through COM8) print the same and end with
 # the same exit codes; poll prints plain cycles; --simulate and --trace say that
-# they are POSIX-only.
+# they are POSIX-only; a port that is not there is explained.
 #   tool.sh STATE MUXSIM LINUX_TOOL WINDOWS_TOOL_EXE
 set -euo pipefail
 state=$1 muxsim=$2 linux_tool=$3 windows_tool=$4
@@ -70,4 +70,9 @@ for args in "read --simulate VER1" "read --port COM8 --trace VER1"; do
     grep -q "POSIX-only" tool-windows-pty.txt || wine_fail "$args did not say POSIX-only"
     grep -qx "exit 1" tool-windows-pty.txt || wine_fail "$args did not end with 1"
 done
-echo "tool: info, parse, read and write alike; poll plain; --simulate and --trace POSIX-only"
+# A port that is not there: the tool explains the error the driver's open got.
+on windows absent read --port COM9 VER1
+grep -q 'there is no port \\\\.\\COM9' tool-windows-absent.txt ||
+    wine_fail "a missing COM9 was not explained: $(cat tool-windows-absent.txt)"
+grep -qx "exit 2" tool-windows-absent.txt || wine_fail "a missing port did not end with 2"
+echo "tool: info, parse, read and write alike; poll plain; --simulate and --trace POSIX-only; a missing port explained"

@@ -53,6 +53,7 @@ ClaimResult ClaimDevice(const char* path, bool exclusive, DeviceClaim& claim) {
         const LockResult taken = TakeLock(claim.lock);
         if (taken == LockResult::HeldByOther) {
             claim.lock.fill('\0');
+            errno = EBUSY;
             return ClaimResult::Locked;
         }
         if (taken == LockResult::Unavailable) claim.lock.fill('\0');
@@ -60,6 +61,8 @@ ClaimResult ClaimDevice(const char* path, bool exclusive, DeviceClaim& claim) {
     claim.fd = AwayFromZero(open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     const ClaimResult result =
         claim.fd < 0 ? ClaimResult::Failed : (exclusive ? TakeOpened(claim) : ClaimResult::Claimed);
+    if (result == ClaimResult::Exclusive) errno = EBUSY;      // as a user's open of it fails
+    if (result == ClaimResult::Flocked) errno = EWOULDBLOCK;  // as flock says
     if (result != ClaimResult::Claimed) {
         const int saved = errno;
         ReleaseClaim(claim);

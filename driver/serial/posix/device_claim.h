@@ -37,7 +37,8 @@ struct DeviceClaim {
 
 // Opens the device at the zero-terminated path (O_RDWR | O_NOCTTY | O_NONBLOCK |
 // O_CLOEXEC). `exclusive` false: only opened (the null device), nothing taken.
-// On anything but Claimed the claim is empty and errno is that of the failure.
+// On anything but Claimed the claim is empty and errno is that of the failure:
+// EBUSY when Locked or Exclusive, EWOULDBLOCK when Flocked.
 ClaimResult ClaimDevice(const char* path, bool exclusive, DeviceClaim& claim);
 
 // Gives back what the claim took (TIOCEXCL, then the lock file: before the close,

@@ -90,20 +90,6 @@ bool IsPseudoTerminal(int fd) {
     return number >= 136 && number <= 143;
 }
 
-// The errno of a claim that failed: a device another program holds is busy (by
-// its lock file or its exclusive mode), or would block (its flock).
-SerialResult ClaimFailure(posix::ClaimResult result) {
-    switch (result) {
-        case posix::ClaimResult::Locked:
-        case posix::ClaimResult::Exclusive:
-            return posix::Refused(EBUSY);
-        case posix::ClaimResult::Flocked:
-            return posix::Refused(EWOULDBLOCK);
-        default:
-            return posix::SystemFailure();
-    }
-}
-
 }  // namespace
 
 SerialResult PortOpenExclusive(std::string_view name, PortHandle* handle) {
@@ -116,8 +102,8 @@ SerialResult PortOpenExclusive(std::string_view name, PortHandle* handle) {
 
     posix::DeviceClaim claim;
     errno = 0;
-    const posix::ClaimResult claimed = posix::ClaimDevice(path.data(), !isNull, claim);
-    if (claimed != posix::ClaimResult::Claimed) return ClaimFailure(claimed);
+    if (posix::ClaimDevice(path.data(), !isNull, claim) != posix::ClaimResult::Claimed)
+        return posix::SystemFailure();  // errno names the holder's kind
     posix::OpenPort* port = nullptr;
     errno = 0;
     if (isNull || IgnoreModemStatus(claim)) {

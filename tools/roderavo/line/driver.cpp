@@ -76,7 +76,11 @@ int32_t Driver::Call(KorFunction function, void* params) {
     call.FunctionNumber = function;
     call.InstanceNumber = instance_;
     call.Params = params;
-    return korMain_(&call);
+    const int32_t result = korMain_(&call);
+    // Taken at once: nothing may run between the driver's return and this.
+    const int systemError = tool::LastSystemError();
+    lastSystemError_ = result == KOR_COMM_FAILURE ? systemError : 0;
+    return result;
 }
 
 int32_t Driver::GetInfo(DriverInfo* info) {

@@ -58,6 +58,10 @@ class Driver {
     int32_t Read(const Gate& gate, uint16_t* number, std::string* text);
     int32_t Write(const Gate& gate, uint16_t number, const std::string& text);
 
+    // After a call that failed on the line (KOR_COMM_FAILURE): the system's error
+    // the driver left (errno, GetLastError); 0 after any other result.
+    int LastSystemError() const { return lastSystemError_; }
+
     int32_t Instance() const { return instance_; }
     void SetInstance(int32_t instance) { instance_ = instance; }
 
@@ -70,6 +74,7 @@ class Driver {
     DriverContext context_{};
     int32_t instance_ = 0;
     bool initialised_ = false;
+    int lastSystemError_ = 0;
 };
 
 }  // namespace roderavo::tool

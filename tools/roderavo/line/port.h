@@ -32,10 +32,14 @@ std::vector<std::string> DeviceHolders(const std::string& devicePath);
 // it, or (no group but root's may) a udev rule that gives it to dialout.
 std::string PermissionAdvice(const std::string& path, unsigned mode, unsigned uid, unsigned gid);
 
-// Why the device cannot be opened, and what to do about it: no such device (with
-// the devices that exist), permission denied (the dialout group), busy (who holds
-// it: by its lock file, its exclusive mode or its flock). Empty when the device
-// opens fine from here.
-std::string DiagnosePort(const std::string& devicePath);
+// Why the device did not open, from the system's error the open got (the one the
+// driver leaves after KorMain, errno or GetLastError), and what to do about it: no
+// such device (with the devices that exist), permission denied (the dialout
+// group), busy (who holds it: by its lock file, its exclusive mode or its flock).
+// The device is not opened again. Empty when the error says that the device opened
+// but would not take the line settings (or names no error at all).
+std::string DiagnosePort(const std::string& devicePath, int systemError);
+// The system's error for a device that is not there (ENOENT, ERROR_FILE_NOT_FOUND).
+extern const int kNoSuchDevice;
 
 }  // namespace roderavo::tool

@@ -202,7 +202,8 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     if (status == KOR_COMM_FAILURE) {
         // Through the tap the device itself opened (the tap holds it): what failed is
         // the line settings.
-        std::string why = tap_ ? std::string() : DiagnosePort(devicePath_);
+        std::string why =
+            tap_ ? std::string() : DiagnosePort(devicePath_, driver_.LastSystemError());
         if (why.empty())
             why = "the device is there but could not be set to " + std::to_string(options.baud) +
                   " baud, " + std::to_string(options.dataBits) + " data bits, parity " +
@@ -222,7 +223,8 @@ bool Session::UsePort(const CommonOptions& options, LineSettings* settings) {
     const ResolvedPort port = ResolvePortName(options.port);
     if (!port.error.empty()) {
         std::string message = "port " + options.port + ": " + port.error;
-        if (port.error.starts_with("there is no device")) message = DiagnosePort(port.devicePath);
+        if (port.error.starts_with("there is no device"))
+            message = DiagnosePort(port.devicePath, kNoSuchDevice);
         Complain("cannot use port " + options.port + ": " + message);
         return false;
     }

@@ -23,6 +23,10 @@ std::string ProgramDirectory();
 void* LoadDriverLibrary(const std::string& path, std::string* why);
 void* LibrarySymbol(void* library, const char* name);
 
+// The calling thread's last system error (errno, GetLastError): what the driver
+// leaves there when an operation fails on the line.
+int LastSystemError();
+
 bool StdoutIsTerminal();
 std::tm LocalTime(std::time_t time);
 

@@ -126,20 +126,6 @@ class SignalsHeld {
     sigset_t saved_{};
 };
 
-// Why the claim was refused, where the diagnosis found nothing more (a race).
-std::string RefusalText(posix::ClaimResult result, const std::string& devicePath, int error) {
-    switch (result) {
-        case posix::ClaimResult::Locked:
-            return devicePath + " is busy: its lock file names another program";
-        case posix::ClaimResult::Exclusive:
-            return devicePath + " is busy: another program holds it in exclusive mode";
-        case posix::ClaimResult::Flocked:
-            return devicePath + " is busy: another program holds it";
-        default:
-            return "cannot open " + devicePath + ": " + std::strerror(error);
-    }
-}
-
 }  // namespace
 
 class LineTap::Impl {
@@ -182,11 +168,10 @@ bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line
     posix::LockPathFor(pty.path.c_str(), taken->ptyLock);
     // The device is taken by the driver's own rules: its lock files, flock and
     // TIOCEXCL, as PortOpenExclusive takes a port.
-    const posix::ClaimResult claimed = posix::ClaimDevice(devicePath.c_str(), true, taken->claim);
-    if (claimed != posix::ClaimResult::Claimed) {
-        const int why = errno;
-        *error = DiagnosePort(devicePath);
-        if (error->empty()) *error = RefusalText(claimed, devicePath, why);
+    if (posix::ClaimDevice(devicePath.c_str(), true, taken->claim) != posix::ClaimResult::Claimed) {
+        const int why = errno;  // the claim names the holder's kind
+        *error = DiagnosePort(devicePath, why);
+        if (error->empty()) *error = "cannot open " + devicePath + ": " + std::strerror(why);
         return false;
     }
     device = taken->claim.fd;

@@ -268,12 +268,13 @@ std::vector<std::string> DeviceHolders(const std::string& devicePath) {
     return holders.users;
 }
 
-std::string DiagnosePort(const std::string& devicePath) {
+const int kNoSuchDevice = ENOENT;
+
+std::string DiagnosePort(const std::string& devicePath, int error) {
     struct stat st {};
-    if (stat(devicePath.c_str(), &st) != 0) {
-        const int error = errno;
-        if (error != ENOENT && error != ENOTDIR)
-            return "cannot look at " + devicePath + ": " + std::strerror(error);
+    const bool found = stat(devicePath.c_str(), &st) == 0;
+    const int lookError = found ? 0 : errno;
+    if (error == ENOENT || error == ENOTDIR || lookError == ENOENT || lookError == ENOTDIR) {
         const auto devices = ListSerialDevices();
         return "there is no device " + devicePath + "; " +
                (devices.empty()
@@ -281,43 +282,38 @@ std::string DiagnosePort(const std::string& devicePath) {
                                   "plugged in (dmesg shows it arriving)")
                     : "the serial devices here are:\n    " + Join(devices, "\n    "));
     }
+    if (!found) return "cannot look at " + devicePath + ": " + std::strerror(lookError);
     if (!S_ISCHR(st.st_mode)) return NotADevice(devicePath, st);
-    const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == EACCES || error == EPERM)
+    switch (error) {
+        case 0:
+        case EINVAL:
+            return {};  // it opened, but would not take the line settings
+        case EACCES:
+        case EPERM:
             return PermissionAdvice(devicePath, st.st_mode, st.st_uid, st.st_gid);
-        if (error == EBUSY) {
-            std::string held = HeldBy("", devicePath, true);
+        case EBUSY: {
+            // A lock file, else the tty's exclusive mode (which a user's open meets as EBUSY).
+            const std::string locked = LockHolder(devicePath);
+            if (!locked.empty()) return devicePath + " is busy: " + locked;
+            std::string held = HeldBy(" in exclusive mode", devicePath, true);
             if (held.starts_with("another")) held += " (fuser -v " + devicePath + " tells which)";
             return devicePath + " is busy: " + held;
         }
-        if (error == EIO)
+        case EWOULDBLOCK: {
+            const auto holders = FlockHolders(devicePath);
+            return devicePath + " is busy: " +
+                   (holders.empty() ? HeldBy("", devicePath, false)
+                                    : "it is held by " + Join(holders, ", "));
+        }
+        case EIO:
             return devicePath +
-                   " answers with an I/O error: nothing is on its other "
-                   "side (a pty whose master is closed, or an adapter "
-                   "being removed)";
-        return "cannot open " + devicePath + ": " + std::strerror(error);
+                   " answers with an I/O error: nothing is on its other side (a pty whose "
+                   "master is closed, or an adapter being removed)";
+        case ENOTTY:
+            return devicePath + " is not a serial device (no line settings)";
+        default:
+            return "cannot open " + devicePath + ": " + std::strerror(error);
     }
-    std::string reason;
-    int exclusive = 0;
-    const std::string locked = LockHolder(devicePath);
-    if (!locked.empty()) {
-        reason = devicePath + " is busy: " + locked;
-    } else if (ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        reason = devicePath + " is busy: " + HeldBy(" in exclusive mode", devicePath, true);
-    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        const auto holders = FlockHolders(devicePath);
-        reason = devicePath + " is busy: " +
-                 (holders.empty() ? HeldBy("", devicePath, false)
-                                  : "it is held by " + Join(holders, ", "));
-    } else {
-        termios tio{};
-        if (tcgetattr(fd, &tio) != 0)
-            reason = devicePath + " is not a serial device (no line settings)";
-    }
-    close(fd);
-    return reason;
 }
 
 }  // namespace roderavo::tool

@@ -75,14 +75,11 @@ std::vector<std::string> DeviceHolders(const std::string&) {
     return {};  // Windows does not tell which process holds a port
 }
 
-std::string DiagnosePort(const std::string& devicePath) {
-    const HANDLE port = CreateFileA(devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (port != INVALID_HANDLE_VALUE) {
-        CloseHandle(port);
-        return {};
-    }
-    const DWORD error = GetLastError();
+const int kNoSuchDevice = ERROR_FILE_NOT_FOUND;
+
+std::string DiagnosePort(const std::string& devicePath, int systemError) {
+    const auto error = static_cast<DWORD>(systemError);
+    if (error == 0 || error == ERROR_INVALID_PARAMETER) return {};  // opened, settings refused
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
         const std::vector<std::string> ports = ListSerialDevices();
         return "there is no port " + devicePath + "; the COM ports of this PC: " +

@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "system/platform.h"
@@ -31,6 +32,10 @@ void* LoadDriverLibrary(const std::string& path, std::string* why) {
 
 void* LibrarySymbol(void* library, const char* name) {
     return dlsym(library, name);
+}
+
+int LastSystemError() {
+    return errno;
 }
 
 bool StdoutIsTerminal() {

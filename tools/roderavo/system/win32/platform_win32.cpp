@@ -36,6 +36,10 @@ void* LibrarySymbol(void* library, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 }
 
+int LastSystemError() {
+    return static_cast<int>(GetLastError());
+}
+
 bool StdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 }
