@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "gates/gate_forms.h"
+#include "line/line_messages.h"
 #include "line/port.h"
 #include "output/json_out.h"
 #include "output/text.h"
@@ -159,6 +160,25 @@ TEST(PortNames, DiagnosisOfAMissingDeviceListsTheSerialDevices) {
     EXPECT_THAT(DiagnosePort("/tmp", EISDIR),
                 HasSubstr("/tmp is a directory, not a serial device"));
     EXPECT_THAT(DiagnosePort("/dev/null", ENOTTY), HasSubstr("is not a serial device"));
+}
+
+// A read that failed on the line: a port that failed is named with the system's
+// words; a multiplexer that kept quiet, or answered unusably, is advised on.
+TEST(PortNames, ALineFailureSaysWhatFailed) {
+    const struct {
+        bool malformed;
+        int systemError;
+        const char* says;
+    } cases[] = {
+        {false, EIO,
+         "read VER1: the port ttyUSB0 failed (Input/output error, errno 5, 5 attempts)"},
+        {false, 0, "read VER1: no answer from multiplexer 1 on port ttyUSB0 (5 attempts"},
+        {true, 0, "multiplexer 1 on port ttyUSB0 answered, but not with a usable frame"},
+    };
+    for (const auto& c : cases)
+        EXPECT_THAT(
+            LineFailureMessage("read", "VER1", 1, "ttyUSB0", 1000, c.malformed, c.systemError),
+            HasSubstr(c.says));
 }
 
 // A user outside the device's group: run the diagnosis as "nobody" in a child.

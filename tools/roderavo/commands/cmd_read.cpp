@@ -117,8 +117,8 @@ int RunRead(const CommonOptions& options, const std::vector<std::string>& addres
         if (result.status == KOR_OK) continue;
         if (result.status == KOR_COMM_FAILURE || result.malformed) {
             Complain(LineFailureMessage("read", gate.gate.address, gate.gate.parse.plcNum,
-                                        session.PortLabel(), session.TimeoutMs(),
-                                        result.malformed));
+                                        session.PortLabel(), session.TimeoutMs(), result.malformed,
+                                        result.systemError));
             exitCode = kExitLine;
         } else {
             Complain("read " + gate.gate.address + ": the driver refused the reply (result " +

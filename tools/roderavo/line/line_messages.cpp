@@ -1,6 +1,7 @@
 #include "line/line_messages.h"
 
 #include "roderavo/product.h"
+#include "system/platform.h"
 
 namespace roderavo::tool {
 
@@ -9,8 +10,14 @@ std::string Attempts() {
 }
 
 std::string LineFailureMessage(const std::string& action, const std::string& address, int plcNum,
-                               const std::string& port, int pollIntervalMs, bool malformed) {
+                               const std::string& port, int pollIntervalMs, bool malformed,
+                               int systemError) {
     const std::string mux = "multiplexer " + std::to_string(plcNum);
+    if (systemError != 0)
+        return action + " " + address + ": the port " + port + " failed (" +
+               SystemErrorText(systemError) + ", " + Attempts() +
+               "): check that the adapter is still plugged in and that nothing else closed "
+               "the line";
     if (malformed)
         return action + " " + address + ": " + mux + " on port " + port +
                " answered, but not with a usable frame (" + Attempts() +

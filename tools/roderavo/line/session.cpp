@@ -295,6 +295,7 @@ ReadResult Session::Read(const BoundGate& gate) {
     MarkLog();
     const uint64_t lookups = zanpro::GateLookups();
     result.status = driver_.Read(gate.gate, &result.number, &result.text);
+    result.systemError = driver_.LastSystemError();
     result.text = Cp437ToUtf8(result.text);  // the multiplexer's texts are code page 437
     result.logLine = LastEventSinceMark();
     result.malformed = result.status == KOR_REFUSED && zanpro::GateLookups() == lookups;
@@ -319,6 +320,7 @@ WriteResult Session::Write(const BoundGate& gate, uint16_t number, const std::st
     WriteResult result;
     MarkLog();
     result.status = driver_.Write(gate.gate, number, text);
+    result.systemError = driver_.LastSystemError();
     result.logLine = LastEventSinceMark();
     result.malformed = result.status == KOR_REFUSED && result.logLine == kUnusableAcknowledgement;
     // That line is shown without the driver's prefix.

@@ -76,12 +76,14 @@ struct ReadResult {
     std::vector<Companion> companions;
     std::string logLine;     // the driver's last event line of the call, if any
     bool malformed = false;  // the device answered, but not with a usable reply
+    int systemError = 0;     // after a line failure: the system's error the driver left
 };
 
 struct WriteResult {
     int32_t status = 0;
     std::string logLine;     // the driver's last event line of the call, if any
     bool malformed = false;  // the device answered, but not with a usable acknowledgement
+    int systemError = 0;     // after a line failure: the system's error the driver left
 };
 
 class Session {

@@ -26,6 +26,8 @@ void* LibrarySymbol(void* library, const char* name);
 // The calling thread's last system error (errno, GetLastError): what the driver
 // leaves there when an operation fails on the line.
 int LastSystemError();
+// What the system calls that error (strerror, FormatMessage), with its number.
+std::string SystemErrorText(int error);
 
 bool StdoutIsTerminal();
 std::tm LocalTime(std::time_t time);

@@ -76,7 +76,7 @@ WriteOutcome SendPreparedWrite(Session& session, const PreparedWrite& write) {
     } else if (result.status == KOR_COMM_FAILURE || result.malformed) {
         outcome.explanation =
             LineFailureMessage("write", address + "=" + write.valueText, plc, session.PortLabel(),
-                               session.TimeoutMs(), result.malformed);
+                               session.TimeoutMs(), result.malformed, result.systemError);
         outcome.exitCode = kExitLine;
     } else {
         outcome.explanation = "write " + address + "=" + write.valueText +

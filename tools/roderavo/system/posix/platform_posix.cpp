@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "system/platform.h"
@@ -36,6 +37,10 @@ void* LibrarySymbol(void* library, const char* name) {
 
 int LastSystemError() {
     return errno;
+}
+
+std::string SystemErrorText(int error) {
+    return std::string(std::strerror(error)) + ", errno " + std::to_string(error);
 }
 
 bool StdoutIsTerminal() {

@@ -40,6 +40,18 @@ int LastSystemError() {
     return static_cast<int>(GetLastError());
 }
 
+std::string SystemErrorText(int error) {
+    std::array<char, 256> text{};
+    const DWORD size = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, static_cast<DWORD>(error), 0, text.data(),
+                                      static_cast<DWORD>(text.size()), nullptr);
+    std::string said(text.data(), size);
+    while (!said.empty() && (said.back() == '\n' || said.back() == '\r' || said.back() == '.'))
+        said.pop_back();
+    if (said.empty()) said = "Windows error";
+    return said + ", error " + std::to_string(error);
+}
+
 bool StdoutIsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
 }
