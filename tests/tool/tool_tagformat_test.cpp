@@ -82,6 +82,10 @@ TEST_F(TagFormatUnderTmux, MissingValueKeepsTheDialogOpenAndEscCancels) {
     Keys("Escape");
     ASSERT_TRUE(PaneLacks("missing value!")) << Pane();
     EXPECT_THAT(Pane(), HasSubstr("Additional attributes"));
+    // Escape sequences that name no key here (ESC [ 2 0 0 ~, ESC O z, ESC [ 4 ~) are
+    // ignored: the dialog stays and takes the next key.
+    Keys("-H 1b 5b 32 30 30 7e 1b 4f 7a 1b 5b 34 7e");
+    KeysUntil("a", "[AAS      v]");
     Keys("Escape");
     ASSERT_TRUE(PaneShows("EXITED:1")) << Pane();
     EXPECT_EQ(ReadFile(dir_ + "/out"), "");

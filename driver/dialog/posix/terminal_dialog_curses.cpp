@@ -9,7 +9,8 @@
 //                                  entry that starts with the key
 //   Space (or F4)                  click a radio button or a button, open a list
 //   Enter                          OK (Cancel when Cancel has the focus)
-//   Esc, Ctrl-C                    Cancel (close an open list)
+//   Esc, Ctrl-C                    Cancel (close an open list); an escape sequence
+//                                  the terminal's description does not name is ignored
 #include <curses.h>
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -34,6 +35,8 @@ constexpr int kWidth = 64;
 constexpr int kHeight = 18;
 
 constexpr int kKeyEscape = 27;
+constexpr int kKeyWaitMs = 250;       // a wait for a key, so that a resize is seen
+constexpr int kLongestSequence = 16;  // bytes of an escape sequence read past its start
 constexpr int kKeyCtrlC = 3;
 constexpr int kPageStep = 5;
 constexpr int kDropRows = 8;  // entries an open list shows at once
@@ -121,11 +124,32 @@ class TerminalDialog {
     int left_ = 0;
 };
 
+// Reads a key. An escape sequence that the terminal's description does not know as
+// a key (End as ESC [ 4 ~ on some terminals, the higher F-keys, a pasted bracket)
+// comes as Esc with the rest of its bytes right behind it: the whole sequence is
+// read and given as ERR, so that only an Esc on its own is taken as Esc (Cancel).
+int ReadKey() {
+    const int key = getch();
+    if (key != kKeyEscape) return key;
+    timeout(0);
+    int next = getch();
+    const bool alone = next == ERR;
+    if (next == '[' || next == 'O') {
+        // CSI (ESC [) and SS3 (ESC O) end with a byte from @ to ~.
+        for (int taken = 0; taken < kLongestSequence; ++taken) {
+            next = getch();
+            if (next == ERR || (next >= '@' && next <= '~')) break;
+        }
+    }
+    timeout(kKeyWaitMs);
+    return alone ? key : ERR;
+}
+
 int32_t TerminalDialog::Run(TagFormatResult& result) {
     model_.Open();
     for (;;) {
         Draw();
-        const int key = getch();
+        const int key = ReadKey();
         if (key == ERR || key == KEY_RESIZE) continue;
         if (LINES < kHeight || COLS < kWidth) {
             if (key == kKeyEscape || key == kKeyCtrlC) return kTagFormatEndCancel;
@@ -457,7 +481,7 @@ int32_t RunCurses(int tty, TagFormatResult& result) {
         nonl();
         keypad(stdscr, TRUE);
         set_escdelay(25);
-        timeout(250);
+        timeout(kKeyWaitMs);
         const int cursor = curs_set(0);
         TerminalDialog dialog;
         end = dialog.Run(result);
