@@ -41,6 +41,9 @@ TEST_F(ToolOnSimulator, RefusedAddressesAndValuesExitWithOne) {
         {"write", "JOY3=(101,0,0)", "JOY takes three numbers -100..100"},
         {"write", "PRESET2=9,13", "PRESET takes two key codes, e.g. (9,13)"},
         {"write", "TAD0=(32,12,2000,23,59,59)", "TAD takes (dd,mm,yyyy,hh,mm,ss)"},
+        {"write", "TAD0=(1,1,2000,1,1,1)", "two digits a field and four for the year"},
+        {"read", "caa1", "the address names no multiplexer: its value does"},
+        {"poll", "--duration=0", "--duration 0: give a time above 0"},
         {"write", "KEY1", "give ADDRESS=VALUE"},
     };
     for (const auto& c : cases) {

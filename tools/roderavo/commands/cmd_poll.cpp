@@ -71,8 +71,11 @@ std::optional<PollPlan> PlanPoll(const CommonOptions& options, const PollOptions
         return std::nullopt;
     if (!pollOptions.duration.empty()) {
         plan.durationMs = ParseDurationMs(pollOptions.duration, true);
-        if (!plan.durationMs) {
-            Complain("--duration " + pollOptions.duration + ": give a time such as 5 or 5s");
+        if (!plan.durationMs || *plan.durationMs <= 0) {
+            // A duration of 0 would run no cycle at all and still end well.
+            Complain("--duration " + pollOptions.duration +
+                     ": give a time above 0, such as 5 or 5s (without --duration, poll runs "
+                     "until q or Ctrl-C)");
             return std::nullopt;
         }
     }

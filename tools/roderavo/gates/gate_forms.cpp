@@ -31,7 +31,8 @@ const std::vector<GateForm> kForms = [] {
         {CommandMnemonic::Ihk, "IHK m kkk (kkk: 070 075 077 079 083 118)", "IHK2075",
          "one to four key codes, e.g. (9,13)"},
         {CommandMnemonic::Tad, "TAD m", "TAD1",
-         "(dd,mm,yyyy,hh,mm,ss), e.g. (31,12,2000,23,59,59), or now"},
+         "(dd,mm,yyyy,hh,mm,ss), two digits a field and four for the year, e.g. "
+         "(01,12,2000,23,59,09), or now"},
         {CommandMnemonic::Joy, "JOY m", "JOY3", "three numbers -100..100, e.g. (10,-20,30)"},
         {CommandMnemonic::Inhpair, "INHPAIR m", "INHPAIR3",
          "six key codes, e.g. (48,49,50,51,52,53)"},
@@ -118,9 +119,14 @@ std::string AddressHint(std::string_view address) {
         return "no gate form begins with '" + std::string(Utf8Head(address, 3)) +
                "'; the forms are KEY PTZ ALS CAA AAS VLS VER IHK TAD JOY INHPAIR PRESET TAS SAC "
                "SVC";
-    std::string hint = "the form is " + std::string(form->form) + ", e.g. " +
-                       std::string(form->example) + "; m is the multiplexer 0.." +
-                       std::to_string(kMuxCount - 1);
+    std::string hint =
+        "the form is " + std::string(form->form) + ", e.g. " + std::string(form->example);
+    // CAA names no multiplexer in its address: its value does.
+    if (form->form.find(" m") != std::string_view::npos)
+        hint += "; m is the multiplexer 0.." + std::to_string(kMuxCount - 1);
+    else
+        hint +=
+            "; the address names no multiplexer: its value does (" + std::string(form->value) + ")";
     if (AddressRuleOf(form->word).tail == AddressTail::PlcCamera)
         hint += ", cc a camera of that multiplexer (" + std::to_string(kCamerasPerMux) +
                 "*m+1 .. " + std::to_string(kCamerasPerMux) + "*m+" +
