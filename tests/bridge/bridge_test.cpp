@@ -755,6 +755,46 @@ TEST_F(BridgeOnBroker, EveryCommandThatRanIsAnsweredAfterABrokerOutage) {
     EXPECT_GE(ran.size(), 200u);
 }
 
+// The guide's example site file, as shipped but for its port and the broker's port,
+// runs the bridge with no option but --config: the line, the poll and the broker all
+// come from the file.
+TEST_F(BridgeOnBroker, TheExampleSiteFileRunsTheBridgeAsShipped) {
+    StartBroker();
+    std::ifstream in(EXAMPLE_SITE_FILE);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string site = text.str();
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"\"ttyUSB0\"", "\"" + sim.PortName() + "\""},
+          {"localhost:1883", "127.0.0.1:" + std::to_string(broker.Port())}}) {
+        const auto at = site.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        site.replace(at, from.size(), to);
+    }
+    const std::string file = "example-site-" + std::to_string(getpid()) + ".toml";
+    std::ofstream(file) << site;
+    auto live = Subscribe("roderavo/#");
+    bridge = std::make_unique<ChildProgram>(RODERAVO_TOOL,
+                                            std::vector<std::string>{"bridge", "--config", file},
+                                            ChildProgram::Stderr::File);
+    ASSERT_TRUE(bridge->Started());
+    const auto has = [](const std::vector<Message>& all, const std::string& end,
+                        const std::string& payload) {
+        return std::any_of(all.begin(), all.end(), [&](const Message& m) {
+            return m.topic.ends_with(end) && m.payload == payload;
+        });
+    };
+    EXPECT_TRUE(live->WaitUntil(
+        [&](const std::vector<Message>& all) {
+            return has(all, "/status", "online") && has(all, "/mux/2/state", "ok") &&
+                   has(all, "/camera/27/state", "alarm");
+        },
+        15s))
+        << bridge->Errors();
+    EXPECT_FALSE(has(live->Messages(), "/mux/3/state", "ok")) << "muxes = [0, 1, 2]";
+    std::remove(file.c_str());
+}
+
 }  // namespace
 
 namespace {

@@ -36,7 +36,7 @@ void AddDriverOptions(CLI::App* sub, CommonOptions& common) {
 
 void AddLineOptions(CLI::App* sub, CommonOptions& common) {
     sub->add_option("--config", common.siteFile,
-                    std::string("A site file (TOML) with any of: ") + kSiteKeys +
+                    std::string("A site file (TOML) with any of: ") + SiteKeys() +
                         "; the options given here win over it");
     auto* port = sub->add_option("--port", common.port, std::string("Serial port: ") + kPortHelp);
     port->check(CLI::Validator(
@@ -188,7 +188,11 @@ bool ApplySiteFile(const CLI::App& command, Invocation& in) {
         return option != nullptr && option->count() > 0;
     };
     std::string error;
-    if (LoadSiteConfig(in.common.siteFile, given, &in.common, &in.poll, &error)) return true;
+    SiteOptions into{&in.common, &in.poll};
+#ifndef _WIN32
+    if (command.get_name() == "bridge") into.bridge = &in.bridge;
+#endif
+    if (LoadSiteConfig(in.common.siteFile, given, into, &error)) return true;
     SetJsonErrors(in.common.json);
     Complain(error);
     return false;

@@ -1,5 +1,5 @@
-// The site file (--config): a site's port, line settings, multiplexers and log file in
-// TOML, read into the same options the command line fills. What the command line
+// The site file (--config): a site's port, line settings, multiplexers, log file and
+// broker in TOML, read into the same options the command line fills. What the command line
 // gives wins over the file.
 #pragma once
 
@@ -8,23 +8,35 @@
 #include <string_view>
 
 #include "commands/commands.h"
+#ifndef _WIN32
+#include "bridge/bridge_options.h"
+#endif
 
 namespace roderavo::tool {
 
 // Whether the command line gave the option of that name ("--port").
 using OptionGiven = std::function<bool(std::string_view option)>;
 
-// The keys of a site file, for messages and the guide.
-inline constexpr const char* kSiteKeys =
-    "port, baud, data_bits, parity, stop_bits, timeout, poll_interval, muxes, log, instance, "
-    "driver";
+// The keys of a site file at its top, and its tables, for messages and the help.
+std::string SiteKeys();
+
+// Where the file's values go: the bridge's only when the bridge runs (the other
+// commands take a site file with [mqtt] and [ha] and leave those alone).
+struct SiteOptions {
+    CommonOptions* common;
+    PollOptions* poll;
+#ifndef _WIN32
+    bridge::BridgeOptions* bridge = nullptr;
+#endif
+};
 
 // Reads the site file at `path` and sets every option it holds that the command line
-// did not give. False with a message naming the file (and the line and key) when the
-// file cannot be read, is not TOML, or holds an unknown key or a value of the wrong
-// kind; then nothing is set. The values are judged further where the command line's
-// are (ParseLineOptions).
-bool LoadSiteConfig(const std::string& path, const OptionGiven& given, CommonOptions* common,
-                    PollOptions* poll, std::string* error);
+// did not give: the flat keys of the first site files, and the tables [line], [poll],
+// [mqtt] and [ha]. False with a message naming the file (and the line and key) when
+// the file cannot be read, is not TOML, or holds an unknown key or a value of the
+// wrong kind; then nothing is set. The values are judged further where the command
+// line's are (ParseLineOptions, the bridge's settings).
+bool LoadSiteConfig(const std::string& path, const OptionGiven& given, SiteOptions options,
+                    std::string* error);
 
 }  // namespace roderavo::tool
