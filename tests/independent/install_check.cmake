@@ -21,7 +21,7 @@ endfunction()
 file(REMOVE_RECURSE ${PREFIX})
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX} --component roderavo)
 
-foreach(file lib/libroderavo.so.1 lib/libroderavo-tagformat.so lib/libzanpro.so.1
+foreach(file lib/libroderavo.so.1 lib/roderavo/libroderavo-tagformat.so lib/libzanpro.so.1
              include/roderavo/kor.h include/zanpro/zanpro.h include/zanpro/zanpro_host.h
              lib/pkgconfig/roderavo.pc lib/pkgconfig/zanpro.pc lib/cmake/roderavo/roderavoConfig.cmake
              share/doc/roderavo/guide.md)

@@ -20,7 +20,7 @@ namespace {
 std::atomic<bool> dialogOpen{false};
 TagFormatResult tagFormatResult;
 
-// The terminal module's path: the folder of the library this code is in.
+// The terminal module's path: the folder roderavo/ beside the library this code is in.
 bool ModulePath(std::array<char, 4096>& path) {
     Dl_info info{};
     if (dladdr(reinterpret_cast<void*>(&ShowTagFormatDialog), &info) == 0 ||

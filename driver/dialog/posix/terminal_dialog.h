@@ -8,7 +8,7 @@
 #include "dialog/tag_format_model.h"
 
 // The module's file name, looked for next to the driver library, and its one entry.
-#define RODERAVO_TERMINAL_DIALOG_MODULE "libroderavo-tagformat.so"
+#define RODERAVO_TERMINAL_DIALOG_MODULE "roderavo/libroderavo-tagformat.so"
 #define RODERAVO_TERMINAL_DIALOG_ENTRY "RoderavoTerminalTagFormat"
 
 extern "C" {

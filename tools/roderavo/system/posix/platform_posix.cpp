@@ -10,7 +10,8 @@
 namespace roderavo::tool {
 
 const char* const kDriverFileName = "libroderavo.so.1";
-const char* const kDriverFolderFromProgram = "../lib";
+// ../lib, or ../lib/<triplet> under /usr on Debian: from the install's own folders.
+const char* const kDriverFolderFromProgram = RODERAVO_LIBDIR_FROM_BINDIR;
 const char* const kPortHelp =
     "ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a /dev/serial/by-id/... link (without --port the "
     "built-in simulator is used)";
