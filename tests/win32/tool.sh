@@ -2,7 +2,8 @@
 # roderavo.exe under wine against the Linux roderavo: info, parse, and read and
 # write on the simulator (on Windows through COM8) print the same and end with
 # the same exit codes; poll prints plain cycles; --simulate and --trace say that
-# they are POSIX-only; a port that is not there is explained.
+# they are POSIX-only; the help and the console are as a Windows user reads
+# them; a port that is not there is explained.
 #   tool.sh STATE MUXSIM LINUX_TOOL WINDOWS_TOOL_EXE
 set -euo pipefail
 state=$1 muxsim=$2 linux_tool=$3 windows_tool=$4
@@ -70,9 +71,27 @@ for args in "read --simulate VER1" "read --port COM8 --trace VER1"; do
     grep -q "POSIX-only" tool-windows-pty.txt || wine_fail "$args did not say POSIX-only"
     grep -qx "exit 1" tool-windows-pty.txt || wine_fail "$args did not end with 1"
 done
+# The help as a Windows user reads it: examples quoted for cmd.exe, and only the
+# commands and options there are (no simulator, no protocol tap).
+on windows help --help
+on windows help-read read --help
+grep -qF '"PRESET2=(9,13)"' tool-windows-help.txt || wine_fail "the help's examples are not double-quoted"
+if grep -qE "'PRESET|^  simulate |built-in simulator" tool-windows-help.txt tool-windows-help-read.txt ||
+    grep -qE -- '--simulate|--trace|--sim-' tool-windows-help-read.txt; then
+    wine_fail "the help shows what Windows does not have: $(cat tool-windows-help*.txt)"
+fi
+grep -qF 'doc\guide.md' tool-windows-help.txt || wine_fail "the help does not say where the guide is"
+
+# The console: the banner's box comes out as box characters, not as one character
+# for each byte of their UTF-8 (a console in code page 437 shows those as "â").
+script -qec "wine '$windows_tool' info" tool-windows-console.raw </dev/null >/dev/null
+grep -qF '│' tool-windows-console.raw || wine_fail "the console shows no box: $(cat -v tool-windows-console.raw)"
+! grep -qF 'â' tool-windows-console.raw || wine_fail "the console shows the box's bytes as characters"
+
 # A port that is not there: the tool explains the error the driver's open got.
 on windows absent read --port COM9 VER1
 grep -q 'there is no port \\\\.\\COM9' tool-windows-absent.txt ||
     wine_fail "a missing COM9 was not explained: $(cat tool-windows-absent.txt)"
 grep -qx "exit 2" tool-windows-absent.txt || wine_fail "a missing port did not end with 2"
-echo "tool: info, parse, read and write alike; poll plain; --simulate and --trace POSIX-only; a missing port explained"
+echo "tool: info, parse, read and write alike; poll plain; --simulate and --trace POSIX-only;"\
+    "the help and the console as on Windows; a missing port explained"

@@ -15,6 +15,7 @@
 #endif
 #include "commands/commands.h"
 #include "commands/site_config.h"
+#include "line/line_messages.h"
 #include "system/platform.h"
 
 using namespace roderavo::tool;
@@ -44,9 +45,11 @@ void AddLineOptions(CLI::App* sub, CommonOptions& common) {
             return name.empty() ? std::string("give a port name, e.g. ttyUSB0") : std::string();
         },
         "NAME"));
+    // Not shown where there are no pseudo-terminals (it says so when given).
     sub->add_flag("--simulate", common.simulate,
                   "Run against the built-in multiplexer simulator on a new pty")
-        ->excludes(port);
+        ->excludes(port)
+        ->group(kHasPseudoTerminals ? "Options" : "");
     sub->add_option("--baud", common.baud, "Bits per second")->capture_default_str();
     sub->add_option("--data-bits", common.dataBits, "5..8")->capture_default_str();
     sub->add_option("--parity", common.parity, "none, odd, even, mark, space")
@@ -57,18 +60,25 @@ void AddLineOptions(CLI::App* sub, CommonOptions& common) {
                     "milliseconds); also the read time-out unless --timeout is given")
         ->capture_default_str();
     sub->add_option("--timeout", common.timeout,
-                    "How long the driver waits for each reply (e.g. 300ms). The driver repeats a "
-                    "failed exchange up to 5 times, so a silent multiplexer costs 5 time-outs");
+                    "How long the driver waits for each reply (e.g. 300ms). The driver makes " +
+                        Attempts() + " at a failed exchange, so a silent multiplexer costs " +
+                        "that many time-outs");
+    // What needs a pseudo-terminal is not shown where there are none (it says so when
+    // given).
+    const std::string posixOnly = kHasPseudoTerminals ? "Options" : "";
     sub->add_flag("--trace", common.trace,
                   "Show every frame on the line, both ways, decoded and time-stamped (the tool "
-                  "holds the port and relays it to the driver)");
+                  "holds the port and relays it to the driver)")
+        ->group(posixOnly);
     sub->add_option("--sim-fault", common.simFaults,
                     "With the simulator: KIND[:N][@P], a fault that strikes each answer with "
-                    "probability P (e.g. no-answer@0.1, delay:300@0.5)");
+                    "probability P (e.g. no-answer@0.1, delay:300@0.5)")
+        ->group(posixOnly);
     sub->add_option("--sim-absent", common.simAbsent,
                     "With the simulator: multiplexers that do not answer, e.g. 3,4")
         ->delimiter(',')
-        ->check(roderavo::cli::WholeNumber(0, 4));
+        ->check(roderavo::cli::WholeNumber(0, 4))
+        ->group(posixOnly);
 }
 
 // What the command line fills in, for every sub-command.
@@ -108,8 +118,11 @@ std::vector<Command> AddGateCommands(CLI::App& app, Invocation& in) {
     read->add_option("ADDRESS", in.readAddresses, "Gate addresses, e.g. AAS1 ALS121 VER1 TAD1")
         ->required();
 
-    auto* write = app.add_subcommand(
-        "write", "Write gates: KEY1=53 'PRESET2=(9,13)' 'JOY3=(10,-20,30)' TAD0=now");
+    const auto quoted = [](std::string_view text) {
+        return kShellQuote + std::string(text) + kShellQuote;
+    };
+    auto* write = app.add_subcommand("write", "Write gates: KEY1=53 " + quoted("PRESET2=(9,13)") +
+                                                  " " + quoted("JOY3=(10,-20,30)") + " TAD0=now");
     AddDriverOptions(write, in.common);
     AddLineOptions(write, in.common);
     write->add_option("ASSIGNMENT", in.writeAssignments, "ADDRESS=VALUE ...")->required();
@@ -163,6 +176,7 @@ Command AddSimulateCommand(CLI::App& app, Invocation& in) {
     SimulateOptions& simulate = in.simulate;
     auto* cmd = app.add_subcommand("simulate",
                                    "Run the multiplexer simulator on a new pty and print its name");
+    if (!kHasPseudoTerminals) cmd->group("");  // not shown; says POSIX-only when run
     cmd->add_flag("--json", in.common.json, "Print the port as a JSON object");
     cmd->add_flag("--trace", simulate.trace, "Show every frame, decoded, on stderr");
     cmd->add_option("--absent", simulate.absent, "Multiplexers that do not answer, e.g. 3,4")
@@ -220,16 +234,19 @@ Command AddBridgeCommand(CLI::App& app, Invocation& in) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    PrepareConsole();
     CLI::App app{
         std::string("roderavo: runs the Amux 20CD multiplexer driver (") + kDriverFileName +
-        ") the way a SCADA host does: reads, writes and polls gates on a serial line or on the "
-        "built-in simulator.\n"
+        ") the way a SCADA host does: reads, writes and polls gates on a serial line" +
+        (kHasPseudoTerminals ? " or on the built-in simulator" : "") +
+        ".\n"
         "Exit codes: 0 success, 1 an address or value refused or a wrong command line, 2 the "
         "line failed."};
     roderavo::cli::UseStyle(app, "roderavo");
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("roderavo ") + RODERAVO_VERSION);
-    app.footer("See docs/guide.md for the gate addresses and value texts.");
+    app.footer(std::string("See the guide, ") + kGuideLocation +
+               ", for the gate addresses and value texts.");
 
     Invocation in;
     std::vector<Command> commands = AddGateCommands(app, in);

@@ -64,7 +64,7 @@ std::optional<std::vector<int>> Muxes(const toml::node& value) {
     return muxes;
 }
 
-std::optional<bool> Flag(const toml::node& value) {
+[[maybe_unused]] std::optional<bool> Flag(const toml::node& value) {  // the bridge's keys
     if (const auto* flag = value.as_boolean()) return flag->get();
     return std::nullopt;
 }

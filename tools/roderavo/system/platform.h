@@ -34,6 +34,14 @@ std::tm LocalTime(std::time_t time);
 
 // The port names --port takes, for its help.
 extern const char* const kPortHelp;
+// How the help quotes an example for this system's shell ('…' for a POSIX shell,
+// "…" for cmd.exe, which passes single quotes on), and where the guide is.
+extern const char kShellQuote;
+extern const char* const kGuideLocation;
+
+// The tool's UTF-8 output shown as it is on a console (Windows: through
+// WriteConsoleW, win32/console_win32.cpp; elsewhere nothing to do).
+void PrepareConsole();
 
 // The built-in simulator and the protocol tap: POSIX only.
 extern const bool kHasPseudoTerminals;

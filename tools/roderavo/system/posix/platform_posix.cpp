@@ -16,6 +16,10 @@ const char* const kPortHelp =
     "ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a /dev/serial/by-id/... link (without --port the "
     "built-in simulator is used)";
 const bool kHasPseudoTerminals = true;
+const char kShellQuote = '\'';
+const char* const kGuideLocation = "/usr/share/doc/roderavo/guide.md (docs/guide.md in the source)";
+
+void PrepareConsole() {}
 
 std::string ProgramDirectory() {
     std::error_code ec;

@@ -14,10 +14,10 @@ namespace roderavo::tool {
 
 const char* const kDriverFileName = "RODERAVO.DLL";
 const char* const kDriverFolderFromProgram = ".";
-const char* const kPortHelp =
-    "COM1 ... COM9, COM10 and above (the driver is given \\\\.\\COM10); the built-in simulator is "
-    "POSIX-only";
+const char* const kPortHelp = "COM1 ... COM9, COM10 and above (the driver is given \\\\.\\COM10)";
 const bool kHasPseudoTerminals = false;
+const char kShellQuote = '"';
+const char* const kGuideLocation = "doc\\guide.md beside the bin folder";
 
 std::string ProgramDirectory() {
     std::array<char, MAX_PATH> path{};
