@@ -15,7 +15,7 @@
 #endif
 #include "commands/commands.h"
 #include "commands/site_config.h"
-#include "line/line_messages.h"
+#include "roderavo/product.h"
 #include "system/platform.h"
 
 using namespace roderavo::tool;
@@ -60,9 +60,11 @@ void AddLineOptions(CLI::App* sub, CommonOptions& common) {
                     "milliseconds); also the read time-out unless --timeout is given")
         ->capture_default_str();
     sub->add_option("--timeout", common.timeout,
-                    "How long the driver waits for each reply (e.g. 300ms). The driver makes " +
-                        Attempts() + " at a failed exchange, so a silent multiplexer costs " +
-                        "that many time-outs");
+                    "How long the driver waits for each reply (e.g. 300ms). The driver repeats a "
+                    "failed exchange up to " +
+                        std::to_string(RODERAVO_ATTEMPTS) +
+                        " times, so a silent multiplexer costs " +
+                        std::to_string(RODERAVO_ATTEMPTS) + " time-outs");
     // What needs a pseudo-terminal is not shown where there are none (it says so when
     // given).
     const std::string posixOnly = kHasPseudoTerminals ? "Options" : "";
