@@ -80,7 +80,7 @@ if grep -qE "'PRESET|^  simulate |built-in simulator" tool-windows-help.txt tool
     grep -qE -- '--simulate|--trace|--sim-' tool-windows-help-read.txt; then
     wine_fail "the help shows what Windows does not have: $(cat tool-windows-help*.txt)"
 fi
-grep -qF 'doc\guide.md' tool-windows-help.txt || wine_fail "the help does not say where the guide is"
+grep -qF 'docs\guide.md' tool-windows-help.txt || wine_fail "the help does not say where the guide is"
 
 # The console: the banner's box comes out as box characters, not as one character
 # for each byte of their UTF-8 (a console in code page 437 shows those as "â").

@@ -17,7 +17,7 @@ const char* const kDriverFolderFromProgram = ".";
 const char* const kPortHelp = "COM1 ... COM9, COM10 and above (the driver is given \\\\.\\COM10)";
 const bool kHasPseudoTerminals = false;
 const char kShellQuote = '"';
-const char* const kGuideLocation = "doc\\guide.md beside the bin folder";
+const char* const kGuideLocation = "docs\\guide.md beside the bin folder";
 
 std::string ProgramDirectory() {
     std::array<char, MAX_PATH> path{};
