@@ -441,6 +441,33 @@ TEST_F(BridgeOnBroker, HomeAssistantDiscoveryAndJsonPayloads) {
         HasSubstr(R"("mux":1,"command":"key","gate":"KEY1","value":"53","id":"j1","result":0)"));
 }
 
+// The buttons discovery names, pressed as Home Assistant presses them: the payload
+// on the command topic of their configuration.
+TEST_F(BridgeOnBroker, HomeAssistantButtonsClearTheAlarmsAndSetTheClock) {
+    StartBroker();
+    auto probe = Subscribe("#");
+    StartBridge({"--ha-discovery"});
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "alarm")) << bridge->Errors();
+    for (const std::string button : {"clear_alarms", "set_clock"}) {
+        const std::string config = "homeassistant/button/roderavo_test/mux1_" + button + "/config";
+        ASSERT_TRUE(probe->WaitFor(config, "")) << button;
+        const auto fields = nlohmann::json::parse(probe->On(config)[0].payload);
+        EXPECT_EQ(fields["availability"][1]["topic"], kPrefix + "/mux/1/availability");
+        probe->Publish(fields["command_topic"].get<std::string>(),
+                       fields["payload_press"].get<std::string>());
+    }
+    ASSERT_TRUE(probe->WaitUntil(
+        [&](const std::vector<Message>&) {
+            return probe->On(kPrefix + "/mux/1/result").size() == 2;
+        },
+        10s));
+    for (const Message& result : probe->On(kPrefix + "/mux/1/result"))
+        EXPECT_THAT(result.payload, StartsWith("0 ")) << result.payload;
+    EXPECT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "fine")) << "the alarm stays";
+    const auto frames = ControlFrames();
+    ASSERT_EQ(frames.size(), 2u);
+}
+
 // What Home Assistant shows, derived from the retained messages with the discovery's own
 // templates (tests/bridge/ha_states.py, Jinja2 as Home Assistant renders them).
 std::map<std::string, std::string> HomeAssistantStates(const Probe& probe) {

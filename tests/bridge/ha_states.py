@@ -7,7 +7,8 @@ derives it: its availability topics first (mode all: every one must say its
 available payload, a topic never published counts as not available), then the
 state topic's payload through the value template, rendered with Jinja2 as Home
 Assistant renders it (value, value_json). A binary sensor is on for "ON", off for
-"OFF" and unknown for "None" or anything else; a sensor shows what was rendered.
+"OFF" and unknown for "None" or anything else; a sensor shows what was rendered; a
+button, which has no state topic, is unknown (never pressed) while available.
 """
 import json
 import sys
@@ -36,6 +37,8 @@ def state_of(component, config, retained):
         available = all(says) if config.get("availability_mode", "latest") == "all" else any(says)
         if not available:
             return "unavailable"
+    if "state_topic" not in config:  # a button: a state of its own only once pressed
+        return "unknown"
     payload = retained.get(config["state_topic"])
     if payload is None:
         return "unknown"

@@ -38,6 +38,19 @@ constexpr std::array<Sensor, 2> kSensors = {
            "{% if value_json.state in ['fine', 'alarm', 'video-loss'] %}"
            "{{ 'ON' if value_json.videoLoss else 'OFF' }}{% else %}None{% endif %}"}};
 
+// The buttons of a multiplexer: a press publishes a command of the bridge (the
+// payload is the value the command takes).
+struct Button {
+    const char* what;
+    const char* name;
+    const char* command;
+    const char* icon;
+};
+
+constexpr std::array<Button, 2> kButtons = {
+    Button{"clear_alarms", "clear alarms", "caa", "mdi:alarm-off"},
+    Button{"set_clock", "set clock to now", "clock", "mdi:clock-check-outline"}};
+
 }  // namespace
 
 std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std::string& haPrefix,
@@ -68,9 +81,25 @@ std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std:
         // The multiplexer's state is known while the bridge runs, also when it is absent.
         messages.push_back({haPrefix + "/sensor/" + node + "/mux" + mux + "_state/config",
                             config(state, Json::array({Available(topics.Status())}), device)});
-        // A camera's sensors only while the bridge runs and its multiplexer answers.
-        const Json cameraAvailability =
+        // Its cameras and buttons only while the bridge runs and the multiplexer answers.
+        const Json whileItAnswers =
             Json::array({Available(topics.Status()), Available(topics.Mux(m, "availability"))});
+        // Its buttons, while it answers: clear its alarms (CAA with its number), set its
+        // clock to the host's time (TAD now).
+        for (const Button& button : kButtons) {
+            const std::string id = node + "_mux" + mux + "_" + button.what;
+            const std::string press = std::string(button.command) == "caa" ? mux : "now";
+            const Json fields{
+                {"name", "Multiplexer " + mux + " " + button.name},
+                {"unique_id", id},
+                {"object_id", id},
+                {"command_topic", topics.Mux(m, std::string("set/") + button.command)},
+                {"payload_press", press},
+                {"icon", button.icon}};
+            messages.push_back(
+                {haPrefix + "/button/" + node + "/mux" + mux + "_" + button.what + "/config",
+                 config(fields, whileItAnswers, device)});
+        }
         for (int camera = FirstCamera(m); camera <= LastCamera(m); ++camera) {
             const std::string n = std::to_string(camera);
             for (const Sensor& sensor : kSensors) {
@@ -83,7 +112,7 @@ std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std:
                                   {"device_class", sensor.deviceClass}};
                 messages.push_back({haPrefix + "/binary_sensor/" + node + "/camera" + n + "_" +
                                         sensor.what + "/config",
-                                    config(fields, cameraAvailability, device)});
+                                    config(fields, whileItAnswers, device)});
             }
         }
     }
