@@ -17,7 +17,8 @@ const char* const kPortHelp =
     "built-in simulator is used)";
 const bool kHasPseudoTerminals = true;
 const char kShellQuote = '\'';
-const char* const kGuideLocation = "/usr/share/doc/roderavo/guide.md (docs/guide.md in the source)";
+const char* const kGuideLocation =
+    "guide.md in /usr/share/doc/roderavo (docs/guide.md in the source)";
 
 void PrepareConsole() {}
 
