@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <roderavo/kor.h>
 
+#include <functional>
 #include <map>
 
 #include "poll/poller.h"
@@ -37,6 +38,7 @@ TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
     settings.muxes = {0, 3};
     settings.demoteAfter = 3;
     settings.demotedInterval = std::chrono::seconds(10);
+    settings.clockEvery = settings.versionEvery = {};  // all four gates every cycle
     Poller poller(settings, [&](int mux, PollGate gate) { return line.Read(mux, gate); });
     PollClock::time_point now{};
     auto clock = [&] { return now; };
@@ -64,7 +66,7 @@ TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
     const MuxView& dead = poller.Muxes()[1];
     EXPECT_EQ(dead.requests, 4u + 3u);
     EXPECT_EQ(dead.errors, 3u);
-    EXPECT_NE(poller.LastError().find("VER3: no answer (VERODI: Failed to read reply"),
+    EXPECT_NE(poller.LastError().find("AAS3: no answer (VERODI: Failed to read reply"),
               std::string::npos);
     EXPECT_GT(progress, 0);
 
@@ -86,6 +88,48 @@ TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
         clock, [] {}, never);
     EXPECT_EQ(poller.Muxes()[1].state, MuxState::Ok);
     EXPECT_EQ(poller.Muxes()[1].consecutiveFailures, 0);
+}
+
+// The scan classes: the alarms every cycle, the clock every clockEvery and after a
+// write, the version at the start, after a failure and every versionEvery.
+TEST(Poller, AlarmsEveryCycleClockAndVersionWhenDue) {
+    FakeLine line;
+    line.answers = {{1, true}};
+    PollSettings settings;
+    settings.muxes = {1};
+    settings.clockEvery = std::chrono::seconds(60);
+    settings.versionEvery = std::chrono::hours(1);
+    Poller poller(settings, [&](int mux, PollGate gate) { return line.Read(mux, gate); });
+    PollClock::time_point now{};
+    using G = PollGate;
+    const std::vector<G> alarms = {G::Alarms, G::VideoLoss};
+    const std::vector<G> withClock = {G::Alarms, G::VideoLoss, G::Clock};
+    const std::vector<G> all = {G::Alarms, G::VideoLoss, G::Clock, G::Version};
+    struct Step {
+        const char* what;
+        std::chrono::seconds after;  // since the step before
+        std::function<void()> before;
+        std::vector<G> asked;
+    };
+    const Step steps[] = {
+        {"the start", {}, [] {}, all},
+        {"a second later", std::chrono::seconds(1), [] {}, alarms},
+        {"a minute later", std::chrono::seconds(60), [] {}, withClock},
+        {"its clock written", std::chrono::seconds(1), [&] { poller.ClockWritten(1); }, withClock},
+        {"silent", std::chrono::seconds(1), [&] { line.answers[1] = false; }, {G::Alarms}},
+        {"answers again", std::chrono::seconds(1), [&] { line.answers[1] = true; }, all},
+        {"an hour later", std::chrono::hours(1), [] {}, all},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        now += step.after;
+        step.before();
+        line.asked.clear();
+        poller.Cycle([&] { return now; }, [] {}, [] { return false; });
+        std::vector<G> asked;
+        for (const auto& [mux, gate] : line.asked) asked.push_back(gate);
+        EXPECT_EQ(asked, step.asked);
+    }
 }
 
 TEST(Poller, AStopRequestEndsTheCycleBeforeTheNextGate) {

@@ -231,8 +231,11 @@ class Bridge {
 
     // Between two gate reads: what changed is published, then one command runs, so
     // that a burst of commands slows the poll by no more than one command per read.
-    void Between(const Poller& poller, const std::function<bool()>& stop) {
+    void Between(Poller& poller, const std::function<bool()>& stop) {
         if (stop()) return;
+        // A clock that a command set is read in its multiplexer's next turn.
+        for (const int mux : clocksWritten_) poller.ClockWritten(mux);
+        clocksWritten_.clear();
         const auto reports = publisher_.Publish(poller.Muxes(), Clock::now(), poller.StaleAfter());
         for (int camera : reports) {
             if (stop()) return;
@@ -309,6 +312,8 @@ class Bridge {
                 result.explanation = refusal;
             } else {
                 const WriteOutcome outcome = SendPreparedWrite(session_, *write);
+                if (outcome.status == KOR_OK && write->gate.gate.address.starts_with("TAD"))
+                    clocksWritten_.push_back(write->gate.gate.parse.plcNum);
                 result.result = outcome.status;
                 result.gate = write->gate.gate.address;
                 result.value = write->valueText;
@@ -372,6 +377,7 @@ class Bridge {
     CommandQueue queue_;
     SeenCommands seen_;
     std::map<int, BoundGate> alarmGates_;
+    std::vector<int> clocksWritten_;  // by commands, since the last gate read
 };
 
 }  // namespace
@@ -407,8 +413,7 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling,
     int exitCode = kExitOk;
     if (!session.LoadDriver(common, &exitCode)) return exitCode;
     PollSettings poll;
-    if (!PlanPolling(polling.muxes, polling.demoteAfter, polling.demoteFor, &poll))
-        return kExitRefused;
+    if (!PlanPolling(polling, &poll)) return kExitRefused;
     std::vector<MuxGates> gates;
     if (!BindMuxGates(session, poll.muxes, &gates)) return kExitRefused;
     session.UseTap(true);  // the line's own counts, and a line that can be cut at once

@@ -66,9 +66,7 @@ struct PollPlan {
 // The plan, or nothing (with a message) when an option is wrong.
 std::optional<PollPlan> PlanPoll(const CommonOptions& options, const PollOptions& pollOptions) {
     PollPlan plan;
-    if (!PlanPolling(pollOptions.muxes, pollOptions.demoteAfter, pollOptions.demoteFor,
-                     &plan.settings))
-        return std::nullopt;
+    if (!PlanPolling(pollOptions, &plan.settings)) return std::nullopt;
     if (!pollOptions.duration.empty()) {
         plan.durationMs = ParseDurationMs(pollOptions.duration, true);
         if (!plan.durationMs || *plan.durationMs <= 0) {

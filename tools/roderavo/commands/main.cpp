@@ -155,12 +155,16 @@ void AddPollingOptions(CLI::App* cmd, PollOptions& poll) {
     cmd->add_option("--demote-for", poll.demoteFor,
                     "A demoted multiplexer is polled only this often (e.g. 10s)")
         ->capture_default_str();
+    cmd->add_option("--clock-every", poll.clockEvery,
+                    "How often the clocks (TAD) are read; the alarm and video-loss states are "
+                    "read every cycle, the versions at the start, after a failure and hourly")
+        ->capture_default_str();
 }
 
 Command AddPollCommand(CLI::App& app, Invocation& in) {
     PollOptions& poll = in.poll;
     auto* cmd = app.add_subcommand(
-        "poll", "Poll every multiplexer (VER, TAD, AAS, VLS) and show a live view");
+        "poll", "Poll every multiplexer (AAS, VLS, TAD, VER) and show a live view");
     AddDriverOptions(cmd, in.common);
     AddLineOptions(cmd, in.common);
     AddPollingOptions(cmd, poll);

@@ -113,6 +113,8 @@ const Key kKeys[] = {
      [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.common.pollInterval); }},
     {"poll", "muxes", true, "--mux", "an array of multiplexer numbers 0..4, e.g. [0, 1, 2]",
      [](const toml::node& v, Options& o) { return Put(Muxes(v), o.poll.muxes); }},
+    {"poll", "clock_every", false, "--clock-every", kTime,
+     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.poll.clockEvery); }},
     {"", "log", true, "--log", "a text, the file name",
      [](const toml::node& v, Options& o) { return Put(Text(v), o.common.logFile); }},
     {"", "instance", true, "--instance", "a whole number 0..255",

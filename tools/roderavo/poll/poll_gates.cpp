@@ -92,19 +92,25 @@ GateOutcome ReadPollGate(Session& session, const BoundGate& gate) {
     return outcome;
 }
 
-bool PlanPolling(const std::vector<int>& muxes, int demoteAfter, const std::string& demoteFor,
-                 PollSettings* settings) {
-    settings->muxes = muxes;
+bool PlanPolling(const PollOptions& options, PollSettings* settings) {
+    settings->muxes = options.muxes;
     std::sort(settings->muxes.begin(), settings->muxes.end());
     settings->muxes.erase(std::unique(settings->muxes.begin(), settings->muxes.end()),
                           settings->muxes.end());
-    settings->demoteAfter = demoteAfter;
-    const auto demoteMs = ParseDurationMs(demoteFor, true);
-    if (!demoteMs || demoteAfter < 1) {
+    settings->demoteAfter = options.demoteAfter;
+    const auto demoteMs = ParseDurationMs(options.demoteFor, true);
+    if (!demoteMs || options.demoteAfter < 1) {
         Complain("--demote-after takes a count of 1 or more, --demote-for a time such as 10s");
         return false;
     }
     settings->demotedInterval = std::chrono::milliseconds(std::llround(*demoteMs));
+    const auto clockMs = ParseDurationMs(options.clockEvery, true);
+    if (!clockMs || *clockMs < 0) {
+        Complain("--clock-every " + options.clockEvery +
+                 ": give a time such as 60s (0: every cycle)");
+        return false;
+    }
+    settings->clockEvery = std::chrono::milliseconds(std::llround(*clockMs));
     return true;
 }
 

@@ -10,6 +10,7 @@
 
 #include "line/session.h"
 #include "output/json_out.h"
+#include "poll/poll_options.h"
 #include "poll/poller.h"
 
 namespace roderavo::tool {
@@ -32,10 +33,9 @@ bool BindMuxGates(Session& session, const std::vector<int>& muxes, std::vector<M
 // One polled gate read through the session, as the Poller takes it.
 GateOutcome ReadPollGate(Session& session, const BoundGate& gate);
 
-// The multiplexers to poll (sorted, once each) and the demotion settings from the
-// options; false (with a message) when one is wrong.
-bool PlanPolling(const std::vector<int>& muxes, int demoteAfter, const std::string& demoteFor,
-                 PollSettings* settings);
+// The multiplexers to poll (sorted, once each), the demotion settings and how often
+// the clocks are read, from the options; false (with a message) when one is wrong.
+bool PlanPolling(const PollOptions& options, PollSettings* settings);
 
 // The cadence of the cycles and the cost of a read that gets no answer, from the
 // line's poll interval and read time-out.

@@ -12,7 +12,8 @@ struct PollOptions {
     std::string duration;  // empty: not given
     int demoteAfter = 3;
     std::string demoteFor = "10s";
-    std::string colour = "auto";  // auto, always, never
+    std::string clockEvery = "60s";  // how often the clocks (TAD) are read
+    std::string colour = "auto";     // auto, always, never
 };
 
 }  // namespace roderavo::tool

@@ -80,12 +80,16 @@ bool Poller::ReadOne(MuxView& view, PollGate gate, PollClock::time_point now) {
     }
     ++view.good;
     view.lastGood = now;
+    // Answering again after failing: its version and clock are read in this turn.
+    if (view.consecutiveFailures > 0) view.versionDue = view.clockDue = {};
     switch (gate) {
         case PollGate::Version:
             view.version = outcome.text;
+            view.versionDue = now + settings_.versionEvery;
             break;
         case PollGate::Clock:
             view.clock = outcome.text;
+            view.clockDue = now + settings_.clockEvery;
             break;
         case PollGate::Alarms:
             view.alarm = outcome.cameras;
@@ -105,6 +109,11 @@ std::chrono::milliseconds Poller::StaleAfter() const {
     });
     return 2 * std::max(settings_.interval, lastCycle_) +
            static_cast<int>(unanswering) * settings_.failedRead + betweenReads_;
+}
+
+void Poller::ClockWritten(int mux) {
+    for (MuxView& view : muxes_)
+        if (view.mux == mux) view.clockDue = {};
 }
 
 void Poller::Event(const MuxView& view, const std::string& text) {
@@ -168,17 +177,27 @@ void Poller::Cycle(const std::function<PollClock::time_point()>& now,
     for (MuxView& view : muxes_) {
         if (view.state == MuxState::Demoted && now() < view.nextPoll) continue;
         bool ok = true;
-        for (PollGate gate :
-             {PollGate::Version, PollGate::Clock, PollGate::Alarms, PollGate::VideoLoss}) {
-            if (stop()) return;
+        bool stopped = false;
+        // Reads one gate; false when the turn ends: a stop, or a multiplexer that does
+        // not answer at all (each further gate would cost five time-outs).
+        const auto read = [&](PollGate gate) {
+            if (stop()) {
+                stopped = true;
+                return false;
+            }
             const bool answered = ReadOne(view, gate, now());
             ok = ok && answered;
             Age(now(), &view);
             between();
-            // A multiplexer that does not answer at all is not asked for the rest
-            // of its gates in this cycle: each would cost five time-outs.
-            if (!answered && view.lastError.find("no answer") != std::string::npos) break;
-        }
+            return answered || view.lastError.find("no answer") == std::string::npos;
+        };
+        // The alarms first: they are what a subscriber waits for. Whether the clock
+        // and the version are due is asked after them, as an answer after failing
+        // makes them due.
+        bool go = read(PollGate::Alarms) && read(PollGate::VideoLoss);
+        if (go && now() >= view.clockDue) go = read(PollGate::Clock);
+        if (go && now() >= view.versionDue) read(PollGate::Version);
+        if (stopped) return;
         Settle(view, ok, now());
         between();
     }

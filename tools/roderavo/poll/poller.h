@@ -1,6 +1,9 @@
-// The polling of the multiplexers on one line: VER, TAD, AAS and VLS of each at the
-// poll interval, demotion of a multiplexer that keeps failing (polled only every few
-// seconds so it does not hold up the others), and the statistics of the run.
+// The polling of the multiplexers on one line, in scan classes: the alarm and
+// video-loss states (AAS, VLS) of each every cycle, its clock (TAD) every
+// clockEvery and at once after a write to it, its version (VER) at the start, when
+// it answers again after failing, and every versionEvery. Demotion of a multiplexer
+// that keeps failing (polled only every few seconds, with one gate, so it does not
+// hold up the others), and the statistics of the run.
 // The gate reads come through a function, so the logic runs without a line.
 #pragma once
 #define RODERAVO_TREE_POLLER_H 1  // the tree's own copy, as the layer probes ask
@@ -45,6 +48,8 @@ struct MuxView {
     std::array<std::optional<uint8_t>, kCamerasPerMux> videoLoss{};  // 0 or 1
     int consecutiveFailures = 0;
     PollClock::time_point nextPoll{};
+    PollClock::time_point clockDue{};    // when TAD is read next (the epoch: at once)
+    PollClock::time_point versionDue{};  // when VER is read next
     uint64_t requests = 0;
     uint64_t good = 0;
     uint64_t errors = 0;
@@ -58,6 +63,8 @@ struct PollSettings {
     int demoteAfter = 3;                               // failed cycles in a row
     std::chrono::milliseconds demotedInterval{10000};  // how often a demoted one is tried
     std::chrono::milliseconds interval{1000};          // the cadence of the cycles
+    std::chrono::milliseconds clockEvery{60000};       // how often TAD is read
+    std::chrono::milliseconds versionEvery{3600000};   // how often VER is read
     // What one read of a multiplexer that does not answer costs: every attempt waits
     // out the read time-out and a pause.
     std::chrono::milliseconds failedRead{5250};
@@ -74,6 +81,9 @@ class Poller {
     // gate (so a view can redraw), `stop` is asked before each gate.
     void Cycle(const std::function<PollClock::time_point()>& now,
                const std::function<void()>& progress, const std::function<bool()>& stop);
+
+    // The multiplexer's clock was written: it is read in its next turn.
+    void ClockWritten(int mux);
 
     // Multiplexers whose last good read is older than StaleAfter() become stale.
     void Age(PollClock::time_point now, const MuxView* reading = nullptr);
