@@ -226,6 +226,14 @@ TEST_F(ToolOnSimulator, PollRunsCyclesAndShowsCamerasAndStatistics) {
                                    "        0          0       0.0%  ok"));
 }
 
+// An interval of 0 polls continuously; the read time-out is then the 1000 ms of a
+// fresh port unless --timeout says otherwise.
+TEST_F(ToolOnSimulator, PollAtIntervalZeroRunsOneCycleAfterTheOther) {
+    const ToolRun run = Run("poll", {"--cycles", "3", "--poll-interval", "0"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("interval 0 ms | time-out 1000 ms | cycle 3"));
+}
+
 TEST_F(ToolOnSimulator, PollInJsonGivesOneObjectPerMultiplexerAndCycle) {
     sim.SetCameraStateByte(34, 0xFE);  // a state the multiplexer does not know comes as it is
     const ToolRun run = Run("poll", {"--json", "--cycles", "1", "--mux", "1,4"});

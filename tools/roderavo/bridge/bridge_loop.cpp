@@ -166,13 +166,15 @@ class Bridge {
         auto nextStatistics = start + statisticsEvery;
         while (!stop()) {
             const auto cycleStart = Clock::now();
-            poller.Cycle([] { return Clock::now(); }, [&] { Between(poller, stop); }, stop);
+            const bool read =
+                poller.Cycle([] { return Clock::now(); }, [&] { Between(poller, stop); }, stop);
             Between(poller, stop);
             if (Clock::now() >= nextStatistics) {
                 PublishStatistics(poller);
                 nextStatistics = Clock::now() + statisticsEvery;
             }
-            const auto next = cycleStart + milliseconds(session_.PollIntervalMs());
+            const auto next = cycleStart + std::max(milliseconds(session_.PollIntervalMs()),
+                                                    read ? milliseconds(0) : kIdleRest);
             while (!stop() && Clock::now() < next) {
                 RunCommands(stop, next);
                 queue_.WaitUntil(std::min(next, Clock::now() + milliseconds(50)));

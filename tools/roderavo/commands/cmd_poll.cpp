@@ -213,11 +213,13 @@ void PollUntilDone(Poller& poller, PollShared& shared, const PollPlan& plan, int
     const std::function<bool()> stop = [&] { return StopRequested() || timeUp(); };
     while (!stop()) {
         const auto cycleStart = PollClock::now();
-        poller.Cycle([] { return PollClock::now(); }, [&] { shared.Publish(poller); }, stop);
+        const bool read =
+            poller.Cycle([] { return PollClock::now(); }, [&] { shared.Publish(poller); }, stop);
         shared.Publish(poller);
         afterCycle();
         if (plan.cycles > 0 && poller.Cycles() >= static_cast<uint64_t>(plan.cycles)) break;
-        const auto next = cycleStart + std::chrono::milliseconds(intervalMs);
+        const auto next = cycleStart + std::max(std::chrono::milliseconds(intervalMs),
+                                                read ? std::chrono::milliseconds(0) : kIdleRest);
         while (!stop() && PollClock::now() < next)
             SleepUnlessStopped(static_cast<int>(
                 std::chrono::ceil<std::chrono::milliseconds>(next - PollClock::now()).count()));

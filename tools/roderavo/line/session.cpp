@@ -38,17 +38,22 @@ void SetJsonErrors(bool json) {
 
 namespace {
 
+inline const std::string kContinuousTimeout = "1000ms";
+
 // The poll interval and the read time-out; false with a message when one is wrong.
 bool ParseLineTimes(const CommonOptions& options, LineSettings* settings, LineTimes* times,
                     std::string* error) {
+    // 0: continuous, one cycle right after the other.
     const auto interval = ParseDurationMs(options.pollInterval, false);
-    if (!interval || *interval < 10 || *interval > 600000) {
-        *error =
-            "--poll-interval " + options.pollInterval + ": give 10ms .. 600s, e.g. 1000ms or 2s";
+    if (!interval || (*interval != 0 && *interval < 10) || *interval > 600000) {
+        *error = "--poll-interval " + options.pollInterval +
+                 ": give 0 (continuous) or 10ms .. 600s, e.g. 1000ms or 2s";
         return false;
     }
-    const std::string& timeoutText =
-        options.timeout.empty() ? options.pollInterval : options.timeout;
+    // The read time-out is the interval unless given; a continuous poll waits 1000 ms.
+    const std::string& timeoutText = !options.timeout.empty() ? options.timeout
+                                     : *interval == 0         ? kContinuousTimeout
+                                                              : options.pollInterval;
     const auto timeout = ParseDurationMs(timeoutText, false);
     if (!timeout || *timeout < 10 || *timeout > 600000) {
         *error = "--timeout " + timeoutText +

@@ -162,8 +162,9 @@ void Poller::Settle(MuxView& view, bool ok, PollClock::time_point now) {
     }
 }
 
-void Poller::Cycle(const std::function<PollClock::time_point()>& now,
+bool Poller::Cycle(const std::function<PollClock::time_point()>& now,
                    const std::function<void()>& progress, const std::function<bool()>& stop) {
+    bool readAny = false;
     ++cycles_;
     betweenReads_ = {};
     progress();  // the view says which cycle runs
@@ -185,6 +186,7 @@ void Poller::Cycle(const std::function<PollClock::time_point()>& now,
                 stopped = true;
                 return false;
             }
+            readAny = true;
             const bool answered = ReadOne(view, gate, now());
             ok = ok && answered;
             Age(now(), &view);
@@ -197,11 +199,12 @@ void Poller::Cycle(const std::function<PollClock::time_point()>& now,
         bool go = read(PollGate::Alarms) && read(PollGate::VideoLoss);
         if (go && now() >= view.clockDue) go = read(PollGate::Clock);
         if (go && now() >= view.versionDue) read(PollGate::Version);
-        if (stopped) return;
+        if (stopped) return readAny;
         Settle(view, ok, now());
         between();
     }
     lastCycle_ = std::chrono::duration_cast<std::chrono::milliseconds>(now() - start);
+    return readAny;
 }
 
 }  // namespace roderavo::tool

@@ -22,6 +22,7 @@
 namespace roderavo::tool {
 
 using PollClock = std::chrono::steady_clock;
+inline constexpr std::chrono::milliseconds kIdleRest{10};
 
 enum class PollGate { Version, Clock, Alarms, VideoLoss };
 
@@ -78,8 +79,10 @@ class Poller {
     Poller(PollSettings settings, GateReader reader, PollEventSink events = {});
 
     // One cycle: every multiplexer that is due is read. `progress` runs after each
-    // gate (so a view can redraw), `stop` is asked before each gate.
-    void Cycle(const std::function<PollClock::time_point()>& now,
+    // gate (so a view can redraw), `stop` is asked before each gate. False when no
+    // gate was due (every multiplexer demoted and resting): a continuous poll (an
+    // interval of 0) then rests kIdleRest before it asks again.
+    bool Cycle(const std::function<PollClock::time_point()>& now,
                const std::function<void()>& progress, const std::function<bool()>& stop);
 
     // The multiplexer's clock was written: it is read in its next turn.
