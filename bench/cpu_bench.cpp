@@ -104,18 +104,30 @@ Bytes AlsShortReply() {
     return WithChecksum({0xFF, 0x06, 0xF0, 0x49, 0x11, 0x10});
 }
 
+// The companion gate of a camera: SAC121 for camera 21, SAC4100 for camera 100.
+std::string CameraGate(const char* form, int camera) {
+    const int mux = (camera - 1) / 20;
+    const std::string number = camera < 10 ? "0" + std::to_string(camera) : std::to_string(camera);
+    return form + std::to_string(mux) + number;
+}
+
 // A driver instance on a fake line whose multiplexer answers every write at once
-// with the reply given, and the twenty SAC gates of multiplexer 1.
+// with the reply given, and the twenty SAC gates of multiplexer 1; with `gates`
+// 200, the SAC and TAS gates of all 100 cameras, as a full site configures them.
 class FakeInstance {
   public:
-    explicit FakeInstance(Bytes reply = AasReply()) : reply_(std::move(reply)) {
+    explicit FakeInstance(Bytes reply = AasReply(), int gates = 20) : reply_(std::move(reply)) {
         zanpro::Reset();
         zanpro::KeepLog(false);
         zanpro::SetLogSink([](int32_t, std::string_view) {});
         line_.OnWrite([this](const Bytes&) { line_.Send(reply_); });
         ok_ = instance_.Init(bench::MakeInit(line_.Name(), 9600, 10));
         for (int camera = 21; camera <= 40; ++camera)
-            zanpro::AddGate(bench::Instance::kInstanceNumber, "SAC1" + std::to_string(camera));
+            zanpro::AddGate(bench::Instance::kInstanceNumber, CameraGate("SAC", camera));
+        for (int camera = 1; gates > 20 && camera <= 100; ++camera) {
+            zanpro::AddGate(bench::Instance::kInstanceNumber, CameraGate("SAC", camera));
+            zanpro::AddGate(bench::Instance::kInstanceNumber, CameraGate("TAS", camera));
+        }
     }
     bool Ok() const { return ok_; }
     bench::Instance& Instance() { return instance_; }
@@ -128,8 +140,9 @@ class FakeInstance {
     bool ok_ = false;
 };
 
+// The decode of an AAS reply into its twenty gates, among 20 or 200 configured.
 void Decode(benchmark::State& state) {
-    FakeInstance fake;
+    FakeInstance fake(AasReply(), static_cast<int>(state.range(0)));
     if (!fake.Ok()) {
         state.SkipWithError("Init on the fake port failed");
         return;
@@ -156,7 +169,7 @@ void Decode(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * 20);  // camera gates stored
 }
-BENCHMARK(Decode);
+BENCHMARK(Decode)->Arg(20)->Arg(200);
 
 void SingleReadOnFakePort(benchmark::State& state) {
     FakeInstance fake;

@@ -14,9 +14,11 @@
 #include <zanpro/host.h>
 
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -154,6 +156,29 @@ struct Contender {
     std::vector<Nanos> samples;
 };
 
+// Every operator new of the process: the driver's and the host library's (the
+// responder is a process of its own).
+std::atomic<unsigned long> allocations{0};
+
+// The allocations of a read once the instance is set up, with the host library's
+// default log (kept in its ring, event lines to stderr).
+int Allocations(RoderavoClient& client) {
+    zanpro::KeepLog(true);
+    zanpro::SetLogSink(nullptr);
+    constexpr int kReads = 500;
+    for (int i = 0; i < 50; ++i)
+        if (!client.Exchange()) return 1;
+    const unsigned long before = allocations;
+    for (int i = 0; i < kReads; ++i)
+        if (!client.Exchange()) return 1;
+    const unsigned long made = allocations - before;
+    bench::Row("allocations (operator new), after set-up",
+               std::to_string(kReads) + " SingleReads ALS121 through KorMain, default log",
+               bench::Fixed(static_cast<double>(made) / kReads, 2) + " per read", "", "goal 0",
+               std::to_string(made) + " in all");
+    return 0;
+}
+
 int Once(const std::string& which, Client& client) {
     for (int i = 0; i < 50; ++i)
         if (!client.Exchange()) return 1;
@@ -173,6 +198,8 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--quick") {
             quick = true;
+        } else if (arg == "--allocations") {
+            once = "allocations";
         } else if (arg == "--once" && i + 1 < argc) {
             once = argv[++i];
         } else {
@@ -200,6 +227,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    if (once == "allocations") return Allocations(roderavo);
     if (once == "roderavo") return Once(once, roderavo);
     if (once == "modbus") return Once(once, modbusClient);
     if (once == "bare") return Once(once, bare);
@@ -246,4 +274,17 @@ int main(int argc, char** argv) {
                    "", ratio);
     }
     return 0;
+}
+
+// The counted allocations (every operator new of the process).
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
 }

@@ -22,6 +22,9 @@ gb=(--benchmark_format=csv --benchmark_repetitions=5 --benchmark_report_aggregat
         sub(/_median$/, "", name)
         rate = ($7 != "") ? sprintf("%.1f M items/s", $7 / 1e6) : ""
         if ($6 != "") rate = sprintf("%.0f MB/s", $6 / 1e6)
+        # The decode among 200 gates against the decode among 20.
+        if (name == "Decode/20") decode20 = $4
+        if (name == "Decode/200" && decode20 > 0) rate = sprintf("x%.2f Decode/20 (goal <= 1.1)", $4 / decode20)
         printf "ROW|CPU per call (Google Benchmark%s)|%s|%.0f ns||%s\n", quick ? ", quick" : ", median of 5", name, $4, rate
     }' >>"$rows"
 
@@ -29,6 +32,7 @@ gb=(--benchmark_format=csv --benchmark_repetitions=5 --benchmark_report_aggregat
 q=()
 [ "$quick" = 1 ] && q=(--quick)
 "$bin/exchange_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
+"$bin/exchange_bench" --allocations | grep '^ROW|' >>"$rows"
 "$bin/wire_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
 # The MQTT bridge: a camera's change to the message at a subscriber, against the cycle.
 "$bin/bridge_bench" "${q[@]}" | grep '^ROW|' >>"$rows"

@@ -134,7 +134,11 @@ extern "C" int16_t ZanPutGateStr(uint32_t clientId, uint32_t gateId, int32_t /*m
     std::lock_guard lock(s.mutex);
     zanpro::Gate* gate = zanpro::GateFor(s, clientId, gateId);
     if (gate == nullptr) return 1;
-    gate->text = std::string(text);
+    // The text's storage is reused: a store allocates only when a text grows.
+    if (gate->text)
+        gate->text->assign(text);
+    else
+        gate->text.emplace(text);
     ++gate->stores;
     return 0;
 }

@@ -1,5 +1,6 @@
 // The log: every err line is formatted like printf into a fixed buffer, kept with
 // its level in a bounded ring and handed to the host's sink.
+#include <algorithm>
 #include <array>
 #include <cstdarg>
 #include <cstdio>
@@ -16,9 +17,6 @@ namespace {
 // Lines up to this length are formatted without allocating; longer ones are kept
 // whole all the same.
 constexpr std::size_t kLineBuffer = 1024;
-// The room a new slot of the ring gets: a driver's lines fit, so that a slot
-// reused for another line does not grow.
-constexpr std::size_t kSlotText = 128;
 
 void DefaultSink(int32_t level, std::string_view text, bool showTraces) {
     if (level <= 8 && !showTraces) return;
@@ -29,26 +27,40 @@ void DefaultSink(int32_t level, std::string_view text, bool showTraces) {
 
 void LogRing::Push(int32_t level, std::string_view text) {
     if (capacity_ == 0) return;
-    LogLine* slot = nullptr;
-    if (count_ < slots_.size()) {
-        slot = &slots_[(start_ + count_) % slots_.size()];
-        ++count_;
-    } else if (slots_.size() < capacity_) {  // start_ is 0 while the ring grows
-        slot = &slots_.emplace_back();
-        slot->text.reserve(kSlotText);
+    if (slots_.empty()) {
+        cells_.assign(capacity_ * kCellText, '\0');
+        slots_.resize(capacity_);
+    }
+    std::size_t at = 0;
+    if (count_ < capacity_) {
+        at = (start_ + count_) % capacity_;
         ++count_;
     } else {
-        slot = &slots_[start_];
-        start_ = (start_ + 1) % slots_.size();
+        at = start_;
+        start_ = (start_ + 1) % capacity_;
     }
-    slot->level = level;
-    slot->text.assign(text);
+    Slot& slot = slots_[at];
+    slot.level = level;
+    if (text.size() <= kCellText) {
+        std::copy(text.begin(), text.end(),
+                  cells_.begin() + static_cast<std::ptrdiff_t>(at * kCellText));
+        slot.size = text.size();
+    } else {
+        slot.longer.assign(text);
+        slot.size = std::string::npos;
+    }
+}
+
+LogLine LogRing::LineAt(std::size_t at) const {
+    const Slot& slot = slots_[at];
+    if (slot.size == std::string::npos) return {slot.level, slot.longer};
+    return {slot.level, std::string(cells_.data() + at * kCellText, slot.size)};
 }
 
 std::vector<LogLine> LogRing::Lines() const {
     std::vector<LogLine> lines;
     lines.reserve(count_);
-    for (std::size_t i = 0; i < count_; ++i) lines.push_back(slots_[(start_ + i) % slots_.size()]);
+    for (std::size_t i = 0; i < count_; ++i) lines.push_back(LineAt((start_ + i) % capacity_));
     return lines;
 }
 
@@ -57,15 +69,17 @@ void LogRing::Clear() {
     count_ = 0;
 }
 
+// The newest lines that fit stay.
 void LogRing::SetCapacity(std::size_t lines) {
     std::vector<LogLine> kept = Lines();
     if (kept.size() > lines)
         kept.erase(kept.begin(), kept.end() - static_cast<std::ptrdiff_t>(lines));
-    slots_ = std::move(kept);
-    slots_.shrink_to_fit();
+    cells_ = {};
+    slots_ = {};
     start_ = 0;
-    count_ = slots_.size();
+    count_ = 0;
     capacity_ = lines;
+    for (const LogLine& line : kept) Push(line.level, line.text);
 }
 
 std::vector<LogLine> Log() {

@@ -58,10 +58,14 @@ struct GateKeyEqual {
 // differ above their low 8 bits).
 using GateIndex = std::unordered_map<GateKey, std::vector<uint32_t>, GateKeyHash, GateKeyEqual>;
 
-// The kept log: the last `capacity` lines, oldest first. Once full, a new line
-// takes the place of the oldest and reuses its storage.
+// The kept log: the last `capacity` lines, oldest first. Its storage is taken
+// once, at the first line: a cell of kCellText characters per line, so that
+// keeping a line costs no allocation (only a longer line, which is kept whole in
+// a text of its own). Once full, a new line takes the place of the oldest.
 class LogRing {
   public:
+    static constexpr std::size_t kCellText = 128;
+
     void Push(int32_t level, std::string_view text);
     std::vector<LogLine> Lines() const;
     void Clear();
@@ -69,8 +73,16 @@ class LogRing {
     std::size_t Capacity() const { return capacity_; }
 
   private:
-    std::vector<LogLine> slots_;  // grows up to the capacity, then is reused
-    std::size_t start_ = 0;       // the oldest line's slot
+    struct Slot {
+        int32_t level = 0;
+        std::size_t size = 0;  // in its cell; npos: in `longer`
+        std::string longer;
+    };
+    LogLine LineAt(std::size_t slot) const;
+
+    std::vector<char> cells_;  // capacity_ x kCellText, taken at the first line
+    std::vector<Slot> slots_;
+    std::size_t start_ = 0;  // the oldest line's slot
     std::size_t count_ = 0;
     std::size_t capacity_ = kDefaultLogCapacity;
 };
