@@ -14,15 +14,14 @@
 #include <zanpro/host.h>
 
 #include <array>
-#include <atomic>
 #include <cstdlib>
 #include <functional>
 #include <memory>
-#include <new>
 #include <string>
 #include <vector>
 
 #include "bench_common.h"
+#include "support/allocation_counter.h"
 
 namespace {
 
@@ -156,10 +155,6 @@ struct Contender {
     std::vector<Nanos> samples;
 };
 
-// Every operator new of the process: the driver's and the host library's (the
-// responder is a process of its own).
-std::atomic<unsigned long> allocations{0};
-
 // The allocations of a read once the instance is set up, with the host library's
 // default log (kept in its ring, event lines to stderr).
 int Allocations(RoderavoClient& client) {
@@ -168,10 +163,12 @@ int Allocations(RoderavoClient& client) {
     constexpr int kReads = 500;
     for (int i = 0; i < 50; ++i)
         if (!client.Exchange()) return 1;
-    const unsigned long before = allocations;
+    // Every operator new of the process: the driver's and the host library's (the
+    // responder is a process of its own).
+    const unsigned long before = roderavo_test::Allocations();
     for (int i = 0; i < kReads; ++i)
         if (!client.Exchange()) return 1;
-    const unsigned long made = allocations - before;
+    const unsigned long made = roderavo_test::Allocations() - before;
     bench::Row("allocations (operator new), after set-up",
                std::to_string(kReads) + " SingleReads ALS121 through KorMain, default log",
                bench::Fixed(static_cast<double>(made) / kReads, 2) + " per read", "", "goal 0",
@@ -274,17 +271,4 @@ int main(int argc, char** argv) {
                    "", ratio);
     }
     return 0;
-}
-
-// The counted allocations (every operator new of the process).
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
 }

@@ -10,24 +10,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <string>
 #include <vector>
 
-// Every operator new of the process, the host library's included.
-static unsigned long allocations = 0;
-
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "support/allocation_counter.h"
 
 namespace {
 
@@ -102,10 +88,10 @@ int main() {
     std::printf("err: %.0f ns per line\n", Seconds(start) * 1e9 / kLines);
     for (int i = 0; i < 20000; ++i)  // every slot of the ring has held such a line
         err(32, "VERODI: Failed to read reply from PLC,GAS:%s.", "VER1");
-    const unsigned long before = allocations;
+    const unsigned long before = roderavo_test::Allocations();
     for (int i = 0; i < 1000; ++i) err(32, "VERODI: Failed to read reply from PLC,GAS:%s.", "VER1");
     std::printf("err: %.2f allocations per line\n",
-                static_cast<double>(allocations - before) / 1000);
+                static_cast<double>(roderavo_test::Allocations() - before) / 1000);
     std::printf("heap in use at the end: %zu kB\n", HeapInUse() / 1024);
     return 0;
 }
