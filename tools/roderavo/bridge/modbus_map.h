@@ -1,0 +1,70 @@
+// The Modbus face's map of the polled multiplexers (0-based addresses), computed
+// from the poller's picture; a Modbus read is answered from it, never from the line.
+//
+//   discrete inputs   camera n (1..100) in alarm at n-1, in video loss at 99+n;
+//                     multiplexer m answering (ok) at 200+m
+//   input registers   camera n's state at n-1 (0 fine, 1 alarm, 2 video loss,
+//                     3 unknown); multiplexer m's state at 100+m (0 ok, 1 failing,
+//                     2 demoted, 3 absent); the seconds since its last good read at
+//                     105+m (65535 at most, and when never read); its clock at
+//                     110+6m..115+6m (year, month, day, hour, minute, second); its
+//                     version text at 140+16m..155+16m (two characters a register,
+//                     high byte first, padded with 0)
+//
+// A read that touches a value of a multiplexer that is demoted or absent, or not read
+// yet, is refused with "gateway target device failed to respond" (0x0B): never values
+// that look fine. The answering bits and the age registers are always readable. A
+// read outside the map is refused with "illegal data address" (0x02).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "address/camera_range.h"
+#include "poll/poller.h"
+
+namespace roderavo::tool::bridge {
+
+inline constexpr uint8_t kModbusIllegalFunction = 0x01;
+inline constexpr uint8_t kModbusIllegalAddress = 0x02;
+inline constexpr uint8_t kModbusIllegalValue = 0x03;
+inline constexpr uint8_t kModbusDeviceFailure = 0x04;
+inline constexpr uint8_t kModbusTargetFailed = 0x0B;
+
+inline constexpr int kDiscreteInputs = 2 * kLastCamera + kMuxCount;      // 205
+inline constexpr int kClockRegister = kLastCamera + 2 * kMuxCount;       // 110
+inline constexpr int kVersionRegister = kClockRegister + 6 * kMuxCount;  // 140
+inline constexpr int kVersionRegisters = 16;                             // 32 characters
+inline constexpr int kInputRegisters = kVersionRegister + kVersionRegisters * kMuxCount;  // 220
+
+// What a read gets: its values (bits as 0 and 1), or the exception code.
+struct ModbusAnswer {
+    std::vector<uint16_t> values;
+    uint8_t exception = 0;
+};
+
+class ModbusMap {
+  public:
+    // Takes the picture: the multiplexers polled, their state as shown at `now`.
+    void Update(const std::vector<MuxView>& muxes, PollClock::time_point now,
+                std::chrono::milliseconds staleAfter);
+
+    ModbusAnswer DiscreteInputs(int address, int count) const;
+    ModbusAnswer InputRegisters(int address, int count) const;
+
+  private:
+    // A value, and the multiplexer whose values it is (-1: always readable).
+    struct Cell {
+        uint16_t value = 0;
+        int mux = -1;
+    };
+    static ModbusAnswer Read(const std::vector<Cell>& cells, int address, int count,
+                             const std::array<bool, kMuxCount>& readable);
+
+    std::vector<Cell> discrete_ = std::vector<Cell>(kDiscreteInputs);
+    std::vector<Cell> registers_ = std::vector<Cell>(kInputRegisters);
+    std::array<bool, kMuxCount> readable_{};  // its values may be read
+};
+
+}  // namespace roderavo::tool::bridge
