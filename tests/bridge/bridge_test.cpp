@@ -20,6 +20,7 @@
 #include "bridge/broker.h"
 #include "support/other_program.h"
 
+using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 using namespace roderavo_test;
@@ -466,6 +467,36 @@ TEST_F(BridgeOnBroker, HomeAssistantButtonsClearTheAlarmsAndSetTheClock) {
     EXPECT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "fine")) << "the alarm stays";
     const auto frames = ControlFrames();
     ASSERT_EQ(frames.size(), 2u);
+}
+
+// The Modbus TCP face, read by two clients nobody here wrote: pymodbus (every table,
+// the exceptions) and mbpoll (the alarm bits). It answers from what the poll read.
+TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
+    StartBroker();
+    auto probe = Subscribe();
+    const int port = FreePort();
+    StartBridge({"--modbus", "127.0.0.1:" + std::to_string(port)});
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "alarm")) << bridge->Errors();
+    ChildProgram client("/usr/bin/python3", {MODBUS_CLIENT_SCRIPT, std::to_string(port)},
+                        ChildProgram::Stderr::Pipe);
+    const ProgramRun run = client.Collect(30s);
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::string bits = "0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0";
+    for (const std::string& line :
+         {"alarm-bits-21-40 " + bits, "alarm-bits-unit-255 " + bits,
+          std::string("camera-states-21-40 0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0"),
+          std::string("mux-states-0-1 0 0"), std::string("version-1 TEST V1"),
+          std::string("mux-2-not-polled exception 11"), std::string("outside-the-map exception 2"),
+          std::string("holding-registers exception 1"), std::string("write-register exception 1")})
+        EXPECT_THAT(run.out, HasSubstr(line + "\n")) << run.out;
+    ChildProgram mbpoll("/usr/bin/mbpoll",
+                        {"-m", "tcp", "-a", "1", "-t", "1", "-r", "21", "-c", "20", "-1", "-p",
+                         std::to_string(port), "127.0.0.1"},
+                        ChildProgram::Stderr::Pipe);
+    const ProgramRun polled = mbpoll.Collect(30s);
+    EXPECT_EQ(polled.exitCode, 0) << polled.err;
+    EXPECT_THAT(polled.out, ContainsRegex("\\[27\\]:[ \t]+1")) << polled.out;
+    EXPECT_THAT(polled.out, ContainsRegex("\\[26\\]:[ \t]+0")) << polled.out;
 }
 
 // What Home Assistant shows, derived from the retained messages with the discovery's own

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <thread>
 
 #include "address/address_fields.h"
@@ -17,6 +18,7 @@
 #include "bridge/bridge.h"
 #include "bridge/command_queue.h"
 #include "bridge/ha_discovery.h"
+#include "bridge/modbus_server.h"
 #include "bridge/mqtt_client.h"
 #include "bridge/state_publisher.h"
 #include "gates/gate_forms.h"
@@ -131,6 +133,21 @@ class Bridge {
                      }),
           poll_(std::move(poll)) {}
 
+    // The Modbus TCP face, when asked for; false (with the reason said) when its
+    // address cannot be served.
+    bool ServeModbus(const ModbusEndpoint& endpoint, milliseconds idle) {
+        modbus_ = std::make_unique<ModbusServer>([](const std::string& text) { Say(text); });
+        std::string error;
+        if (modbus_->Start(endpoint, idle, &error)) {
+            Say("Modbus TCP on " + endpoint.address + ":" + std::to_string(endpoint.port) +
+                " (reads only)");
+            return true;
+        }
+        Complain(error);
+        modbus_.reset();
+        return false;
+    }
+
     bool Connect() {
         std::string error;
         const bool started = client_.Start(
@@ -182,6 +199,13 @@ class Bridge {
         }
         finished = true;
         watcher.join();
+        // No Modbus client is answered once the driver is gone.
+        if (modbus_) {
+            modbus_->Stop();
+            Say("Modbus TCP: " + std::to_string(modbus_->Connections()) + " connections, " +
+                std::to_string(modbus_->Requests()) + " requests, " +
+                std::to_string(modbus_->Exceptions()) + " exceptions");
+        }
         const auto fatal = client_.Fatal();
         if (!fatal) {
             PublishStatistics(poller);
@@ -238,6 +262,7 @@ class Bridge {
         // A clock that a command set is read in its multiplexer's next turn.
         for (const int mux : clocksWritten_) poller.ClockWritten(mux);
         clocksWritten_.clear();
+        if (modbus_) modbus_->Update(poller.Muxes(), Clock::now(), poller.StaleAfter());
         const auto reports = publisher_.Publish(poller.Muxes(), Clock::now(), poller.StaleAfter());
         for (int camera : reports) {
             if (stop()) return;
@@ -380,6 +405,7 @@ class Bridge {
     SeenCommands seen_;
     std::map<int, BoundGate> alarmGates_;
     std::vector<int> clocksWritten_;  // by commands, since the last gate read
+    std::unique_ptr<ModbusServer> modbus_;
 };
 
 }  // namespace
@@ -410,6 +436,13 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling,
         return kExitRefused;
     const auto statisticsEvery = Duration("--statistics-every", options.statisticsEvery, 100);
     if (!statisticsEvery) return kExitRefused;
+    std::optional<ModbusEndpoint> modbus;
+    if (!options.modbus.empty() && !(modbus = ParseModbusEndpoint(options.modbus, &error))) {
+        Complain(error);
+        return kExitRefused;
+    }
+    const auto modbusIdle = Duration("--modbus-idle", options.modbusIdle, 1000);
+    if (!modbusIdle) return kExitRefused;
 
     Session session;
     int exitCode = kExitOk;
@@ -425,7 +458,7 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling,
     Bridge bridge(common, options, session, Topics(prefix), *broker, poll);
     Say("bridge on port " + session.PortLabel() + " to " + options.mqtt + ", topics under " +
         prefix + "/");
-    if (!bridge.Connect()) {
+    if ((modbus && !bridge.ServeModbus(*modbus, *modbusIdle)) || !bridge.Connect()) {
         session.CloseLine();
         return kExitRefused;
     }

@@ -50,6 +50,13 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
     cmd->add_option("--statistics-every", o.statisticsEvery,
                     "How often each multiplexer's statistics are published (e.g. 60s)")
         ->capture_default_str();
+    cmd->add_option("--modbus", o.modbus,
+                    "Also serve the multiplexers on Modbus TCP at ADDRESS[:PORT] (port 502 by "
+                    "default; 127.0.0.1 serves this host only, 0.0.0.0 every host): reads of "
+                    "what the poll last read (docs/guide.md, The Modbus TCP face)");
+    cmd->add_option("--modbus-idle", o.modbusIdle,
+                    "A Modbus connection that sends nothing this long is closed")
+        ->capture_default_str();
 }
 
 std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* error) {

@@ -34,6 +34,9 @@ struct BridgeOptions {
     bool haDiscovery = false;
     std::string haPrefix = "homeassistant";
     std::string statisticsEvery = "60s";  // how often mux/<m>/statistics is published
+    // The Modbus TCP face.
+    std::string modbus;              // ADDRESS[:PORT]; empty: none
+    std::string modbusIdle = "60s";  // a connection that says nothing this long is closed
 };
 
 // The options of the bridge on its sub-command (the line and driver options are the

@@ -156,6 +156,10 @@ const Key kKeys[] = {
      [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.haDiscovery); }},
     {"ha", "prefix", false, "--ha-prefix", "a text, Home Assistant's discovery prefix",
      [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.haPrefix); }},
+    {"modbus", "listen", false, "--modbus", "a text, ADDRESS[:PORT], e.g. \"127.0.0.1:502\"",
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbus); }},
+    {"modbus", "idle", false, "--modbus-idle", kTime,
+     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.bridge.modbusIdle); }},
 #endif
 };
 

@@ -1,0 +1,245 @@
+#include "bridge/modbus_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <modbus/modbus.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <charconv>
+
+namespace roderavo::tool::bridge {
+
+namespace {
+
+inline constexpr int kMostBits = 2000;      // of one read of discrete inputs
+inline constexpr int kMostRegisters = 125;  // of one read of input registers
+inline constexpr uint8_t kReadDiscreteInputs = 2;
+inline constexpr uint8_t kReadInputRegisters = 4;
+
+modbus_t* Context(void* context) {
+    return static_cast<modbus_t*>(context);
+}
+
+std::string PeerOf(const sockaddr_storage& address) {
+    std::array<char, INET6_ADDRSTRLEN> text{};
+    if (address.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+        inet_ntop(AF_INET, &v4.sin_addr, text.data(), text.size());
+        return std::string(text.data()) + ":" + std::to_string(ntohs(v4.sin_port));
+    }
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
+    inet_ntop(AF_INET6, &v6.sin6_addr, text.data(), text.size());
+    return "[" + std::string(text.data()) + "]:" + std::to_string(ntohs(v6.sin6_port));
+}
+
+}  // namespace
+
+std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error) {
+    ModbusEndpoint endpoint;
+    std::string host = text;
+    const auto colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        host = text.substr(0, colon);
+        const std::string port = text.substr(colon + 1);
+        int number = 0;
+        const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
+        if (ec != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) {
+            *error = "--modbus " + text + ": the port is a number 1..65535";
+            return std::nullopt;
+        }
+        endpoint.port = number;
+    }
+    in_addr probe{};
+    if (inet_pton(AF_INET, host.c_str(), &probe) != 1) {
+        *error = "--modbus " + text +
+                 ": give ADDRESS[:PORT] with an IPv4 address, e.g. 127.0.0.1:1502 or "
+                 "0.0.0.0:502";
+        return std::nullopt;
+    }
+    endpoint.address = host;
+    return endpoint;
+}
+
+bool ModbusServer::Start(const ModbusEndpoint& endpoint, std::chrono::milliseconds idle,
+                         std::string* error) {
+    idle_ = idle;
+    modbus_t* context = modbus_new_tcp(endpoint.address.c_str(), endpoint.port);
+    if (context == nullptr) {
+        *error = "modbus: " + std::string(modbus_strerror(errno));
+        return false;
+    }
+    context_ = context;
+    // A frame that stops coming ends its connection within its byte time-out.
+    modbus_set_byte_timeout(context, 1, 0);
+    listener_ = modbus_tcp_listen(context, kMaxClients);
+    if (listener_ < 0 || pipe2(wake_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = "cannot serve Modbus TCP on " + endpoint.address + ":" +
+                 std::to_string(endpoint.port) + ": " + modbus_strerror(errno);
+        Stop();
+        return false;
+    }
+    fcntl(listener_, F_SETFD, FD_CLOEXEC);
+    thread_ = std::thread([this] { Serve(); });
+    return true;
+}
+
+void ModbusServer::Stop() {
+    stopping_ = true;
+    if (wake_[1] >= 0) {
+        const char byte = 0;
+        [[maybe_unused]] const auto n = write(wake_[1], &byte, 1);
+    }
+    if (thread_.joinable()) thread_.join();
+    for (const Client& client : clients_) close(client.fd);
+    clients_.clear();
+    if (listener_ >= 0) close(listener_);
+    listener_ = -1;
+    for (int& fd : wake_) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    if (context_ != nullptr) modbus_free(Context(context_));
+    context_ = nullptr;
+}
+
+void ModbusServer::Update(const std::vector<MuxView>& muxes, PollClock::time_point now,
+                          std::chrono::milliseconds staleAfter) {
+    std::lock_guard lock(mutex_);
+    map_.Update(muxes, now, staleAfter);
+}
+
+void ModbusServer::Accept() {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    const std::string peer = PeerOf(address);
+    if (clients_.size() >= static_cast<std::size_t>(kMaxClients)) {
+        log_("modbus: " + peer + " refused: already " + std::to_string(kMaxClients) +
+             " connections");
+        close(fd);
+        return;
+    }
+    ++connections_;
+    clients_.push_back({fd, peer, PollClock::now()});
+}
+
+std::vector<uint8_t> ModbusServer::Reply(const uint8_t* request, int length, uint8_t& exception) {
+    const int header = modbus_get_header_length(Context(context_));
+    exception = 0;
+    if (length < header + 5) {
+        exception = kModbusIllegalFunction;
+        return {};
+    }
+    const uint8_t function = request[header];
+    const int address = request[header + 1] << 8 | request[header + 2];
+    const int count = request[header + 3] << 8 | request[header + 4];
+    if (function != kReadDiscreteInputs && function != kReadInputRegisters) {
+        // Writes (6, 16) too: the bridge does not take them in this version.
+        exception = kModbusIllegalFunction;
+        return {};
+    }
+    const bool bits = function == kReadDiscreteInputs;
+    if (count < 1 || count > (bits ? kMostBits : kMostRegisters)) {
+        exception = kModbusIllegalValue;
+        return {};
+    }
+    ModbusAnswer answer;
+    {
+        std::lock_guard lock(mutex_);
+        answer = bits ? map_.DiscreteInputs(address, count) : map_.InputRegisters(address, count);
+    }
+    exception = answer.exception;
+    std::vector<uint8_t> values;
+    if (exception != 0) return values;
+    if (bits) {
+        values.assign(static_cast<std::size_t>((count + 7) / 8), 0);
+        for (int i = 0; i < count; ++i)
+            if (answer.values[static_cast<std::size_t>(i)] != 0)
+                values[static_cast<std::size_t>(i / 8)] |= static_cast<uint8_t>(1U << (i % 8));
+    } else {
+        for (const uint16_t value : answer.values) {
+            values.push_back(static_cast<uint8_t>(value >> 8));
+            values.push_back(static_cast<uint8_t>(value & 0xFFU));
+        }
+    }
+    return values;
+}
+
+bool ModbusServer::Answer(Client& client) {
+    modbus_t* context = Context(context_);
+    modbus_set_socket(context, client.fd);
+    std::array<uint8_t, MODBUS_TCP_MAX_ADU_LENGTH> request{};
+    const int length = modbus_receive(context, request.data());
+    if (length < 0) {
+        if (errno != ECONNRESET)
+            log_("modbus: connection from " + client.peer + " closed: " + modbus_strerror(errno));
+        return false;
+    }
+    if (length == 0) return true;
+    client.lastHeard = PollClock::now();
+    ++requests_;
+    uint8_t exception = 0;
+    const std::vector<uint8_t> values = Reply(request.data(), length, exception);
+    if (exception != 0) {
+        ++exceptions_;
+        return modbus_reply_exception(context, request.data(), exception) >= 0;
+    }
+    // The answer: the request's MBAP header (its length set anew), its function, the
+    // byte count and the values.
+    const int header = modbus_get_header_length(context);
+    std::vector<uint8_t> frame(request.begin(), request.begin() + header + 1);
+    frame.push_back(static_cast<uint8_t>(values.size()));
+    frame.insert(frame.end(), values.begin(), values.end());
+    const std::size_t pdu = frame.size() - 6;  // from the unit id on
+    frame[4] = static_cast<uint8_t>(pdu >> 8);
+    frame[5] = static_cast<uint8_t>(pdu & 0xFFU);
+    std::size_t sent = 0;
+    while (sent < frame.size()) {
+        const ssize_t n = send(client.fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void ModbusServer::Serve() {
+    while (!stopping_) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(listener_, &readable);
+        FD_SET(wake_[0], &readable);
+        int highest = std::max(listener_, wake_[0]);
+        for (const Client& client : clients_) {
+            FD_SET(client.fd, &readable);
+            highest = std::max(highest, client.fd);
+        }
+        timeval wait{1, 0};  // the idle connections are looked at each second
+        const int ready = select(highest + 1, &readable, nullptr, nullptr, &wait);
+        if (ready < 0 && errno != EINTR) break;
+        if (stopping_ || (ready > 0 && FD_ISSET(wake_[0], &readable))) break;
+        const auto now = PollClock::now();
+        for (auto it = clients_.begin(); it != clients_.end();) {
+            bool keep = true;
+            if (ready > 0 && FD_ISSET(it->fd, &readable))
+                keep = Answer(*it);
+            else if (now - it->lastHeard > idle_)
+                keep = false;
+            if (keep) {
+                ++it;
+            } else {
+                close(it->fd);
+                it = clients_.erase(it);
+            }
+        }
+        if (ready > 0 && FD_ISSET(listener_, &readable)) Accept();
+    }
+}
+
+}  // namespace roderavo::tool::bridge
