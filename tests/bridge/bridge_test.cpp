@@ -499,6 +499,26 @@ TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
     EXPECT_THAT(polled.out, ContainsRegex("\\[26\\]:[ \t]+0")) << polled.out;
 }
 
+// A peer outside --modbus-allow is refused at once and named in the log.
+TEST_F(BridgeOnBroker, AModbusPeerNotAllowedIsRefusedAndNamed) {
+    StartBroker();
+    auto probe = Subscribe();
+    const int port = FreePort();
+    StartBridge({"--modbus", "127.0.0.1:" + std::to_string(port), "--modbus-allow", "10.0.0.0/8"});
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
+    ChildProgram mbpoll("/usr/bin/mbpoll",
+                        {"-m", "tcp", "-t", "1", "-r", "1", "-c", "8", "-1", "-p",
+                         std::to_string(port), "127.0.0.1"},
+                        ChildProgram::Stderr::Pipe);
+    const ProgramRun polled = mbpoll.Collect(30s);
+    EXPECT_NE(polled.exitCode, 0) << polled.out;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (bridge->Errors().find("refused: not in --modbus-allow") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_THAT(bridge->Errors(), HasSubstr("modbus: connection from 127.0.0.1:"));
+}
+
 // What Home Assistant shows, derived from the retained messages with the discovery's own
 // templates (tests/bridge/ha_states.py, Jinja2 as Home Assistant renders them).
 std::map<std::string, std::string> HomeAssistantStates(const Probe& probe) {
@@ -873,6 +893,10 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         {{"--simulate", "--mqtt-password", "p"}, "a password needs its user name"},
         {{"--simulate", "--mqtt-ca", "/nonexistent/ca.crt"},
          "TLS: cannot read /nonexistent/ca.crt"},
+        {{"--simulate", "--modbus", "localhost:70000"}, "--modbus localhost:70000: the port is"},
+        {{"--simulate", "--modbus", "host.example"}, "give ADDRESS[:PORT] with an IPv4 address"},
+        {{"--simulate", "--modbus", "127.0.0.1", "--modbus-allow", "10.0.0.0/33"},
+         "'10.0.0.0/33' is not an IPv4 network"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"bridge", "--driver", RODERAVO_DRIVER};

@@ -135,10 +135,11 @@ class Bridge {
 
     // The Modbus TCP face, when asked for; false (with the reason said) when its
     // address cannot be served.
-    bool ServeModbus(const ModbusEndpoint& endpoint, milliseconds idle) {
+    bool ServeModbus(const ModbusEndpoint& endpoint, milliseconds idle,
+                     std::vector<ModbusPeers> allowed) {
         modbus_ = std::make_unique<ModbusServer>([](const std::string& text) { Say(text); });
         std::string error;
-        if (modbus_->Start(endpoint, idle, &error)) {
+        if (modbus_->Start(endpoint, idle, std::move(allowed), &error)) {
             Say("Modbus TCP on " + endpoint.address + ":" + std::to_string(endpoint.port) +
                 " (reads only)");
             return true;
@@ -204,7 +205,8 @@ class Bridge {
             modbus_->Stop();
             Say("Modbus TCP: " + std::to_string(modbus_->Connections()) + " connections, " +
                 std::to_string(modbus_->Requests()) + " requests, " +
-                std::to_string(modbus_->Exceptions()) + " exceptions");
+                std::to_string(modbus_->Exceptions()) + " exceptions, " +
+                std::to_string(modbus_->Refused()) + " connections refused");
         }
         const auto fatal = client_.Fatal();
         if (!fatal) {
@@ -443,6 +445,12 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling,
     }
     const auto modbusIdle = Duration("--modbus-idle", options.modbusIdle, 1000);
     if (!modbusIdle) return kExitRefused;
+    std::optional<std::vector<ModbusPeers>> modbusPeers = std::vector<ModbusPeers>{};
+    if (!options.modbusAllow.empty() &&
+        !(modbusPeers = ParseModbusPeers(options.modbusAllow, &error))) {
+        Complain(error);
+        return kExitRefused;
+    }
 
     Session session;
     int exitCode = kExitOk;
@@ -458,7 +466,7 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling,
     Bridge bridge(common, options, session, Topics(prefix), *broker, poll);
     Say("bridge on port " + session.PortLabel() + " to " + options.mqtt + ", topics under " +
         prefix + "/");
-    if ((modbus && !bridge.ServeModbus(*modbus, *modbusIdle)) || !bridge.Connect()) {
+    if ((modbus && !bridge.ServeModbus(*modbus, *modbusIdle, *modbusPeers)) || !bridge.Connect()) {
         session.CloseLine();
         return kExitRefused;
     }

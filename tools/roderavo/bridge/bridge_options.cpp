@@ -54,6 +54,9 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
                     "Also serve the multiplexers on Modbus TCP at ADDRESS[:PORT] (port 502 by "
                     "default; 127.0.0.1 serves this host only, 0.0.0.0 every host): reads of "
                     "what the poll last read (docs/guide.md, The Modbus TCP face)");
+    cmd->add_option("--modbus-allow", o.modbusAllow,
+                    "Only these peers may connect to the Modbus face: IPv4 networks, e.g. "
+                    "10.1.2.0/24,10.9.9.9 (default: every peer that reaches the address)");
     cmd->add_option("--modbus-idle", o.modbusIdle,
                     "A Modbus connection that sends nothing this long is closed")
         ->capture_default_str();

@@ -37,6 +37,7 @@ struct BridgeOptions {
     // The Modbus TCP face.
     std::string modbus;              // ADDRESS[:PORT]; empty: none
     std::string modbusIdle = "60s";  // a connection that says nothing this long is closed
+    std::string modbusAllow;         // the networks that may connect; empty: every peer
 };
 
 // The options of the bridge on its sub-command (the line and driver options are the

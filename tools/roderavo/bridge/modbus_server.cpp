@@ -66,9 +66,41 @@ std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::
     return endpoint;
 }
 
+std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text,
+                                                         std::string* error) {
+    std::vector<ModbusPeers> peers;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        const std::size_t slash = item.find('/');
+        int bits = 32;
+        const std::string host = item.substr(0, slash);
+        in_addr address{};
+        bool ok = inet_pton(AF_INET, host.c_str(), &address) == 1;
+        if (ok && slash != std::string::npos) {
+            const std::string length = item.substr(slash + 1);
+            const auto [end, ec] =
+                std::from_chars(length.data(), length.data() + length.size(), bits);
+            ok = ec == std::errc() && end == length.data() + length.size() && bits >= 0 &&
+                 bits <= 32;
+        }
+        if (!ok) {
+            *error = "--modbus-allow " + text + ": '" + item +
+                     "' is not an IPv4 network (e.g. 10.1.2.0/24 or 10.1.2.3)";
+            return std::nullopt;
+        }
+        const uint32_t mask = bits == 0 ? 0 : ~uint32_t{0} << (32 - bits);
+        peers.push_back({ntohl(address.s_addr) & mask, mask});
+        at = comma + 1;
+    }
+    return peers;
+}
+
 bool ModbusServer::Start(const ModbusEndpoint& endpoint, std::chrono::milliseconds idle,
-                         std::string* error) {
+                         std::vector<ModbusPeers> allowed, std::string* error) {
     idle_ = idle;
+    allowed_ = std::move(allowed);
     modbus_t* context = modbus_new_tcp(endpoint.address.c_str(), endpoint.port);
     if (context == nullptr) {
         *error = "modbus: " + std::string(modbus_strerror(errno));
@@ -120,6 +152,19 @@ void ModbusServer::Accept() {
     const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
     if (fd < 0) return;
     const std::string peer = PeerOf(address);
+    const auto admitted = [&] {
+        if (allowed_.empty()) return true;
+        if (address.ss_family != AF_INET) return false;
+        const uint32_t ip = ntohl(reinterpret_cast<const sockaddr_in&>(address).sin_addr.s_addr);
+        return std::any_of(allowed_.begin(), allowed_.end(),
+                           [ip](const ModbusPeers& peers) { return peers.Admits(ip); });
+    };
+    if (!admitted()) {
+        ++refused_;
+        log_("modbus: connection from " + peer + " refused: not in --modbus-allow");
+        close(fd);
+        return;
+    }
     if (clients_.size() >= static_cast<std::size_t>(kMaxClients)) {
         log_("modbus: " + peer + " refused: already " + std::to_string(kMaxClients) +
              " connections");

@@ -25,6 +25,18 @@ struct ModbusEndpoint {
     int port = 502;
 };
 
+// An IPv4 network that may connect: a.b.c.d/n.
+struct ModbusPeers {
+    uint32_t network = 0;  // host order
+    uint32_t mask = 0;
+    bool Admits(uint32_t address) const { return (address & mask) == network; }
+};
+
+// "10.0.0.0/8,192.168.1.7" (a plain address is /32); nothing, with the reason, when
+// one is not an IPv4 network.
+std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text,
+                                                         std::string* error);
+
 // ADDRESS[:PORT] ("127.0.0.1", "0.0.0.0:1502"); nothing, with the reason, when it is
 // not one.
 std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error);
@@ -40,7 +52,9 @@ class ModbusServer {
     ModbusServer& operator=(const ModbusServer&) = delete;
 
     // Listens and serves; false with the reason when the address cannot be taken.
-    bool Start(const ModbusEndpoint& endpoint, std::chrono::milliseconds idle, std::string* error);
+    // `allowed` empty: every peer may connect.
+    bool Start(const ModbusEndpoint& endpoint, std::chrono::milliseconds idle,
+               std::vector<ModbusPeers> allowed, std::string* error);
     // Closes the listening socket and every connection.
     void Stop();
     // The picture the reads are answered from.
@@ -50,6 +64,7 @@ class ModbusServer {
     uint64_t Connections() const { return connections_; }
     uint64_t Requests() const { return requests_; }
     uint64_t Exceptions() const { return exceptions_; }
+    uint64_t Refused() const { return refused_; }
 
   private:
     struct Client {
@@ -68,6 +83,7 @@ class ModbusServer {
     int listener_ = -1;
     std::array<int, 2> wake_{-1, -1};
     std::chrono::milliseconds idle_{60000};
+    std::vector<ModbusPeers> allowed_;
     std::vector<Client> clients_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
@@ -76,6 +92,7 @@ class ModbusServer {
     std::atomic<uint64_t> connections_{0};
     std::atomic<uint64_t> requests_{0};
     std::atomic<uint64_t> exceptions_{0};
+    std::atomic<uint64_t> refused_{0};  // connections from peers not allowed
 };
 
 }  // namespace roderavo::tool::bridge

@@ -158,6 +158,8 @@ const Key kKeys[] = {
      [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.haPrefix); }},
     {"modbus", "listen", false, "--modbus", "a text, ADDRESS[:PORT], e.g. \"127.0.0.1:502\"",
      [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbus); }},
+    {"modbus", "allow", false, "--modbus-allow", "a text, IPv4 networks, e.g. \"10.1.2.0/24\"",
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbusAllow); }},
     {"modbus", "idle", false, "--modbus-idle", kTime,
      [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.bridge.modbusIdle); }},
 #endif
