@@ -499,6 +499,22 @@ TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
     EXPECT_THAT(polled.out, ContainsRegex("\\[26\\]:[ \t]+0")) << polled.out;
 }
 
+// Frames no client should send close their own connection only (or get an exception):
+// the bridge goes on and answers the next good client.
+TEST_F(BridgeOnBroker, HostileModbusFramesLeaveTheFaceServing) {
+    StartBroker();
+    auto probe = Subscribe();
+    const int port = FreePort();
+    StartBridge({"--modbus", "127.0.0.1:" + std::to_string(port)});
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
+    ChildProgram hostile("/usr/bin/python3", {MODBUS_HOSTILE_SCRIPT, std::to_string(port)},
+                         ChildProgram::Stderr::Pipe);
+    const ProgramRun run = hostile.Collect(120s);
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+    EXPECT_THAT(run.out, HasSubstr("ages "));
+    EXPECT_TRUE(probe->WaitFor(kPrefix + "/status", "online"));
+}
+
 // A peer outside --modbus-allow is refused at once and named in the log.
 TEST_F(BridgeOnBroker, AModbusPeerNotAllowedIsRefusedAndNamed) {
     StartBroker();

@@ -228,6 +228,12 @@ bool ModbusServer::Answer(Client& client) {
         return false;
     }
     if (length == 0) return true;
+    // The MBAP header's protocol id is 0 for Modbus; anything else is another protocol.
+    if (request[2] != 0 || request[3] != 0) {
+        log_("modbus: connection from " + client.peer + " closed: protocol id " +
+             std::to_string(request[2] << 8 | request[3]) + " is not Modbus");
+        return false;
+    }
     client.lastHeard = PollClock::now();
     ++requests_;
     uint8_t exception = 0;

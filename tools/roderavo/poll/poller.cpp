@@ -107,8 +107,11 @@ std::chrono::milliseconds Poller::StaleAfter() const {
     const auto unanswering = std::count_if(muxes_.begin(), muxes_.end(), [](const MuxView& view) {
         return view.state == MuxState::Failing || view.state == MuxState::Demoted;
     });
-    return 2 * std::max(settings_.interval, lastCycle_) +
-           static_cast<int>(unanswering) * settings_.failedRead + betweenReads_;
+    // Data younger than kLeastStaleAfter is never stale: a continuous poll of an
+    // instant line has cycles shorter than a millisecond.
+    return std::max(kLeastStaleAfter, 2 * std::max(settings_.interval, lastCycle_) +
+                                          static_cast<int>(unanswering) * settings_.failedRead +
+                                          betweenReads_);
 }
 
 void Poller::ClockWritten(int mux) {

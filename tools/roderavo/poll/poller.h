@@ -23,6 +23,7 @@ namespace roderavo::tool {
 
 using PollClock = std::chrono::steady_clock;
 inline constexpr std::chrono::milliseconds kIdleRest{10};
+inline constexpr std::chrono::milliseconds kLeastStaleAfter{1000};
 
 enum class PollGate { Version, Clock, Alarms, VideoLoss };
 

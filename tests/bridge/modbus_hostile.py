@@ -1,0 +1,70 @@
+#!/usr/bin/env python3
+"""Sends the bridge's Modbus face what no client should: random bytes, truncated MBAP
+headers, lengths that lie, unknown functions, each on a connection of its own, then
+reads with a good client.
+
+Usage: modbus_hostile.py PORT. Exit 0 when every bad connection was answered with an
+exception or closed within 3 s, and the good client then reads; else prints why.
+"""
+import random
+import socket
+import struct
+import sys
+import time
+
+from pymodbus.client import ModbusTcpClient
+
+
+def frames(rng):
+    yield b"\x00"  # one byte
+    yield b"\x00\x01\x00\x00\x00"  # a header cut short
+    yield struct.pack(">HHHB", 1, 0, 6, 1) + b"\x02"  # the length says 6, 2 come
+    yield struct.pack(">HHHB", 2, 0, 255, 1) + bytes(254)  # longer than any request
+    yield struct.pack(">HHHB", 3, 7, 6, 1) + b"\x02\x00\x00\x00\x08"  # a protocol id not 0
+    yield struct.pack(">HHHBB", 4, 0, 2, 1, 0x2B)  # a function without its data
+    yield struct.pack(">HHHBBHH", 5, 0, 6, 1, 0x41, 0, 1)  # a function nobody has
+    for _ in range(40):
+        yield bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 300)))
+
+
+def answered_or_closed(port, frame):
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.sendall(frame)
+        s.settimeout(3.5)
+        start = time.monotonic()
+        try:
+            while time.monotonic() - start < 3.5:
+                data = s.recv(512)
+                if not data:
+                    return True  # closed
+                if len(data) >= 9 and data[7] & 0x80:
+                    return True  # an exception answer
+        except socket.timeout:
+            return False
+        except ConnectionResetError:
+            return True
+    return False
+
+
+def main():
+    port = int(sys.argv[1])
+    rng = random.Random(20)
+    for number, frame in enumerate(frames(rng)):
+        if not answered_or_closed(port, frame):
+            print("frame", number, frame[:16].hex(), "was neither answered nor closed in 3 s")
+            return 1
+    client = ModbusTcpClient("127.0.0.1", port=port, timeout=5)
+    if not client.connect():
+        print("the good client could not connect")
+        return 1
+    answer = client.read_input_registers(105, 5, slave=1)
+    client.close()
+    if answer.isError():
+        print("the good client's read failed:", answer)
+        return 1
+    print("ages", " ".join(str(v) for v in answer.registers))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
