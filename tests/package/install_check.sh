@@ -51,8 +51,14 @@ echo "install_check: systemd-analyze security: exposure $exposure"
 # The example site file, as the service runs it (only --config), with the installed
 # muxsim on a pty and a local mosquitto; the bridge says online at the broker.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-mosquitto -p "$port" >"$work/mosquitto.log" 2>&1 &
+mosquitto -v -p "$port" >"$work/mosquitto.log" 2>&1 &
 pids+=($!)
+# Its ready line, before anyone connects.
+for ((wait = 0; wait < 100; wait++)); do
+    grep -q ' running$' "$work/mosquitto.log" && break
+    sleep 0.1
+done
+grep -q ' running$' "$work/mosquitto.log" || fail "mosquitto did not come up: $(cat "$work/mosquitto.log")"
 coproc SIM { muxsim 2>"$work/muxsim.log"; }
 pids+=("$SIM_PID")
 read -r -t 10 device <&"${SIM[0]}" || fail "muxsim did not come up"
