@@ -65,6 +65,21 @@ class BridgeOnBroker : public ::testing::Test {
         ASSERT_TRUE(bridge->Started());
     }
 
+    // The bridge with its Modbus face on a free port of this host; returns the port.
+    int StartModbusBridge(std::vector<std::string> extra = {}) {
+        const int port = FreePort();
+        extra.insert(extra.begin(), {"--modbus", "127.0.0.1:" + std::to_string(port)});
+        StartBridge(extra);
+        return port;
+    }
+
+    // A Python Modbus client of this folder against that port, to its end.
+    static ProgramRun RunModbusScript(const char* script, int port) {
+        ChildProgram client("/usr/bin/python3", {script, std::to_string(port)},
+                            ChildProgram::Stderr::Pipe);
+        return client.Collect(120s);
+    }
+
     std::unique_ptr<Probe> Subscribe(const std::string& filter = kPrefix + "/#") {
         auto probe = std::make_unique<Probe>(broker.Port(), filter);
         EXPECT_TRUE(probe->Connected(5s));
@@ -474,12 +489,9 @@ TEST_F(BridgeOnBroker, HomeAssistantButtonsClearTheAlarmsAndSetTheClock) {
 TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
     StartBroker();
     auto probe = Subscribe();
-    const int port = FreePort();
-    StartBridge({"--modbus", "127.0.0.1:" + std::to_string(port)});
+    const int port = StartModbusBridge();
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "alarm")) << bridge->Errors();
-    ChildProgram client("/usr/bin/python3", {MODBUS_CLIENT_SCRIPT, std::to_string(port)},
-                        ChildProgram::Stderr::Pipe);
-    const ProgramRun run = client.Collect(30s);
+    const ProgramRun run = RunModbusScript(MODBUS_CLIENT_SCRIPT, port);
     ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
     const std::string bits = "0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0";
     for (const std::string& line :
@@ -504,12 +516,9 @@ TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
 TEST_F(BridgeOnBroker, HostileModbusFramesLeaveTheFaceServing) {
     StartBroker();
     auto probe = Subscribe();
-    const int port = FreePort();
-    StartBridge({"--modbus", "127.0.0.1:" + std::to_string(port)});
+    const int port = StartModbusBridge();
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
-    ChildProgram hostile("/usr/bin/python3", {MODBUS_HOSTILE_SCRIPT, std::to_string(port)},
-                         ChildProgram::Stderr::Pipe);
-    const ProgramRun run = hostile.Collect(120s);
+    const ProgramRun run = RunModbusScript(MODBUS_HOSTILE_SCRIPT, port);
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_THAT(run.out, HasSubstr("ages "));
     EXPECT_TRUE(probe->WaitFor(kPrefix + "/status", "online"));
@@ -519,8 +528,7 @@ TEST_F(BridgeOnBroker, HostileModbusFramesLeaveTheFaceServing) {
 TEST_F(BridgeOnBroker, AModbusPeerNotAllowedIsRefusedAndNamed) {
     StartBroker();
     auto probe = Subscribe();
-    const int port = FreePort();
-    StartBridge({"--modbus", "127.0.0.1:" + std::to_string(port), "--modbus-allow", "10.0.0.0/8"});
+    const int port = StartModbusBridge({"--modbus-allow", "10.0.0.0/8"});
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
     ChildProgram mbpoll("/usr/bin/mbpoll",
                         {"-m", "tcp", "-t", "1", "-r", "1", "-c", "8", "-1", "-p",
