@@ -101,21 +101,24 @@ std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* e
         return std::nullopt;
     }
     if (!portText.empty() || (rest.find(':') != std::string_view::npos && portText.empty())) {
-        int port = 0;
-        for (char c : portText) {
-            if (!std::isdigit(static_cast<unsigned char>(c)) || port > 65535) {
-                port = -1;
-                break;
-            }
-            port = port * 10 + (c - '0');
-        }
-        if (port < 1 || port > 65535) {
+        const auto port = ParsePort(portText);
+        if (!port) {
             *error = "--mqtt " + std::string(url) + ": the port is a number 1..65535";
             return std::nullopt;
         }
-        address.port = port;
+        address.port = *port;
     }
     return address;
+}
+
+std::optional<int> ParsePort(std::string_view text) {
+    int port = 0;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c)) || port > 65535) return std::nullopt;
+        port = port * 10 + (c - '0');
+    }
+    if (port < 1 || port > 65535) return std::nullopt;
+    return port;
 }
 
 std::string DefaultSite() {

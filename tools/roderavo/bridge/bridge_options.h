@@ -54,6 +54,9 @@ struct BrokerAddress {
 // nothing, with the reason, when it is not one of those.
 std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* error);
 
+// A TCP port, 1..65535, written in decimal digits only; nothing otherwise.
+std::optional<int> ParsePort(std::string_view text);
+
 // The host name, cut at its first dot, as a topic level.
 std::string DefaultSite();
 

@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <charconv>
 
+#include "bridge/bridge_options.h"
+
 namespace roderavo::tool::bridge {
 
 namespace {
@@ -46,14 +48,12 @@ std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::
     const auto colon = text.rfind(':');
     if (colon != std::string::npos) {
         host = text.substr(0, colon);
-        const std::string port = text.substr(colon + 1);
-        int number = 0;
-        const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), number);
-        if (ec != std::errc() || end != port.data() + port.size() || number < 1 || number > 65535) {
+        const auto port = ParsePort(std::string_view(text).substr(colon + 1));
+        if (!port) {
             *error = "--modbus " + text + ": the port is a number 1..65535";
             return std::nullopt;
         }
-        endpoint.port = number;
+        endpoint.port = *port;
     }
     in_addr probe{};
     if (inet_pton(AF_INET, host.c_str(), &probe) != 1) {
