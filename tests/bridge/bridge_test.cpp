@@ -22,6 +22,7 @@
 
 using ::testing::ContainsRegex;
 using ::testing::HasSubstr;
+using ::testing::Not;
 using ::testing::StartsWith;
 using namespace roderavo_test;
 using namespace std::chrono_literals;
@@ -53,31 +54,43 @@ class BridgeOnBroker : public ::testing::Test {
     }
 
     // The bridge on the simulator's pty: multiplexers 0 and 1, cycles of 200 ms.
-    void StartBridge(std::vector<std::string> extra = {}, bool tls = false) {
+    void StartBridge(std::vector<std::string> extra = {}, bool tls = false, bool mqtt = true) {
         std::vector<std::string> args = {
             "bridge",       "--driver",        RODERAVO_DRIVER, "--port",
-            sim.PortName(), "--mqtt",          Url(tls),        "--site",
-            "test",         "--mux",           "0,1",           "--poll-interval",
-            interval,       "--timeout",       timeout,         "--reconnect-min",
-            "100ms",        "--reconnect-max", "400ms"};
+            sim.PortName(), "--site",          "test",          "--mux",
+            "0,1",          "--poll-interval", interval,        "--timeout",
+            timeout,        "--reconnect-min", "100ms",         "--reconnect-max",
+            "400ms"};
+        if (mqtt) args.insert(args.end(), {"--mqtt", Url(tls)});
         args.insert(args.end(), extra.begin(), extra.end());
         bridge = std::make_unique<ChildProgram>(RODERAVO_TOOL, args, ChildProgram::Stderr::File);
         ASSERT_TRUE(bridge->Started());
     }
 
     // The bridge with its Modbus face on a free port of this host; returns the port.
-    int StartModbusBridge(std::vector<std::string> extra = {}) {
+    int StartModbusBridge(std::vector<std::string> extra = {}, bool mqtt = true) {
         const int port = FreePort();
         extra.insert(extra.begin(), {"--modbus", "127.0.0.1:" + std::to_string(port)});
-        StartBridge(extra);
+        StartBridge(extra, false, mqtt);
         return port;
     }
 
     // A Python Modbus client of this folder against that port, to its end.
-    static ProgramRun RunModbusScript(const char* script, int port) {
-        ChildProgram client("/usr/bin/python3", {script, std::to_string(port)},
-                            ChildProgram::Stderr::Pipe);
+    static ProgramRun RunModbusScript(const char* script, int port,
+                                      std::vector<std::string> orders = {}) {
+        orders.insert(orders.begin(), {script, std::to_string(port)});
+        ChildProgram client("/usr/bin/python3", orders, ChildProgram::Stderr::Pipe);
         return client.Collect(120s);
+    }
+
+    // Waits until the bridge's log says `text`.
+    bool BridgeSays(const std::string& text, std::chrono::milliseconds timeout = 10s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (bridge->Errors().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return true;
     }
 
     std::unique_ptr<Probe> Subscribe(const std::string& filter = kPrefix + "/#") {
@@ -536,11 +549,60 @@ TEST_F(BridgeOnBroker, AModbusPeerNotAllowedIsRefusedAndNamed) {
                         ChildProgram::Stderr::Pipe);
     const ProgramRun polled = mbpoll.Collect(30s);
     EXPECT_NE(polled.exitCode, 0) << polled.out;
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (bridge->Errors().find("refused: not in --modbus-allow") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(BridgeSays("refused: not in --modbus-allow"));
     EXPECT_THAT(bridge->Errors(), HasSubstr("modbus: connection from 127.0.0.1:"));
+}
+
+// With --modbus-writable (and no broker at all) each holding register runs its command
+// through the write path, and the answer says how it ended on the line: refused
+// values, targets outside the map, a multiplexer that does not answer or refuses.
+TEST_F(BridgeOnBroker, ModbusWritesAnswerHowTheyEndedOnTheLine) {
+    sim.SetPresent(2, false);
+    const int port = StartModbusBridge({"--modbus-writable", "--json"}, false);
+    ASSERT_TRUE(BridgeSays("(reads and writes)")) << bridge->Errors();
+    struct Case {
+        std::string order, answer;
+        std::size_t frames;  // control frames on the line
+        uint8_t command = 0;
+        int mux = -1;
+        bool refusing = false;  // the multiplexers acknowledge with a refusal
+    };
+    const Case cases[] = {
+        {"6:1001=53", "ok", 1, muxsim::kCmdKey, 1},
+        {"6:1010=128", "ok", 1, muxsim::kCmdPtz, 0},
+        {"16:1020=9,13", "ok", 3, muxsim::kCmdKey, 0},
+        {"6:1030=1", "ok", 1, muxsim::kCmdCaa, 1},
+        {"6:1041=1", "ok", 1, muxsim::kCmdTad, 1},
+        {"6:1001=7", "exception 3", 0},
+        {"6:1041=2", "exception 3", 0},
+        {"6:1020=9", "exception 2", 0},
+        {"16:1000=53,53", "exception 2", 0},
+        {"6:1050=1", "exception 2", 0},
+        {"6:1002=53", "exception 11", 5, muxsim::kCmdKey, 2},
+        {"6:1001=53", "exception 4", 5, muxsim::kCmdKey, 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.order);
+        if (c.refusing) sim.QueueFault({muxsim::FaultKind::AckStatus}, 1000);
+        sim.ClearReceived();
+        const ProgramRun run = RunModbusScript(MODBUS_CLIENT_SCRIPT, port, {c.order});
+        sim.ClearFaults();
+        EXPECT_EQ(run.out, c.order + " " + c.answer + "\n") << run.err << bridge->Errors();
+        const auto frames = ControlFrames();
+        ASSERT_EQ(frames.size(), c.frames);
+        if (c.frames > 0) {
+            EXPECT_EQ(frames[0].command, c.command);
+            EXPECT_EQ(frames[0].mux, c.mux);
+        }
+    }
+    EXPECT_THAT(bridge->Errors(), HasSubstr("no MQTT broker"));
+    EXPECT_THAT(bridge->Errors(), Not(HasSubstr("connected to the broker")));
+    ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+    const std::string out = bridge->Output();
+    const auto statistics = nlohmann::json::parse(out.substr(out.rfind("\n{") + 1));
+    EXPECT_EQ(statistics["modbus"]["requests"], std::size(cases)) << out;
+    EXPECT_EQ(statistics["modbus"]["exceptions"],
+              nlohmann::json({{"01", 0}, {"02", 3}, {"03", 2}, {"04", 1}, {"06", 0}, {"0B", 1}}));
 }
 
 // What Home Assistant shows, derived from the retained messages with the discovery's own

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <tuple>
 
 #include "bridge/bridge_options.h"
 #include "bridge/command_queue.h"
 #include "bridge/modbus_map.h"
+#include "bridge/modbus_server.h"
 #include "bridge/state_publisher.h"
 
 using namespace roderavo::tool;
@@ -202,6 +204,44 @@ TEST(BridgeModbusMap, ValuesOfTheMultiplexersThatAnswerOtherwiseTargetFailed) {
                                                   : map.DiscreteInputs(row.address, row.count);
         EXPECT_EQ(answer.exception, row.exception);
         EXPECT_EQ(answer.values, row.values);
+    }
+}
+
+// What each write of holding registers asks, and the writes that hit no single target.
+TEST(BridgeModbusMap, HoldingRegistersAskOneAssignmentEach) {
+    const struct {
+        int address;
+        std::vector<uint16_t> values;
+        std::string assignment;
+        uint8_t exception = 0;
+    } rows[] = {
+        {1001, {53}, "KEY1=53"},
+        {1014, {128}, "PTZ4=128"},
+        {1022, {9, 13}, "PRESET1=(9,13)"},
+        {1030, {3}, "CAA=3"},
+        {1042, {1}, "TAD2=now"},
+        {1042, {2}, "", kModbusIllegalValue},
+        {1020, {9}, "", kModbusIllegalAddress},       // a preset register alone
+        {1021, {13, 9}, "", kModbusIllegalAddress},   // a pair across two presets
+        {1000, {53, 53}, "", kModbusIllegalAddress},  // two targets
+        {1005, {53}, "", kModbusIllegalAddress},
+        {0, {1}, "", kModbusIllegalAddress},
+    };
+    for (const auto& row : rows) {
+        const ModbusWrite write = HoldingWrite(row.address, row.values);
+        EXPECT_EQ(write.assignment, row.assignment) << row.address;
+        EXPECT_EQ(write.exception, row.exception) << row.address;
+    }
+    for (const auto& [text, address, port] :
+         std::vector<std::tuple<std::string, std::string, int>>{{"1502", "127.0.0.1", 1502},
+                                                                {":1502", "127.0.0.1", 1502},
+                                                                {"0.0.0.0", "0.0.0.0", 502},
+                                                                {"10.1.2.3:15", "10.1.2.3", 15}}) {
+        std::string error;
+        const auto endpoint = ParseModbusEndpoint(text, &error);
+        ASSERT_TRUE(endpoint) << text << ": " << error;
+        EXPECT_EQ(endpoint->address, address);
+        EXPECT_EQ(endpoint->port, port);
     }
 }
 

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Reads the bridge's Modbus TCP map with pymodbus, a client nobody here wrote.
 
-Usage: modbus_client.py PORT. Prints one line per probe: its name, then the values
-read, or "exception N" with the Modbus exception code the bridge answered.
+Usage: modbus_client.py PORT [WRITE...]. Without writes, prints one line per probe:
+its name, then the values read, or "exception N" with the Modbus exception code the
+bridge answered. A WRITE is FUNCTION:ADDRESS=VALUE[,VALUE...] (6 or 16); each prints
+itself, then "ok" or "exception N".
 """
 import sys
 
@@ -17,11 +19,30 @@ def show(name, answer, count=None):
     print(name, " ".join(str(int(v)) for v in values))
 
 
+def write(client, order):
+    function, target = order.split(":")
+    address, values = target.split("=")
+    values = [int(v) for v in values.split(",")]
+    if function == "6":
+        answer = client.write_register(int(address), values[0], slave=1)
+    else:
+        answer = client.write_registers(int(address), values, slave=1)
+    if answer.isError():
+        print(order, "exception", getattr(answer, "exception_code", "?"))
+    else:
+        print(order, "ok")
+
+
 def main():
-    client = ModbusTcpClient("127.0.0.1", port=int(sys.argv[1]), timeout=5)
+    client = ModbusTcpClient("127.0.0.1", port=int(sys.argv[1]), timeout=10)
     if not client.connect():
         print("no connection")
         return 2
+    if len(sys.argv) > 2:
+        for order in sys.argv[2:]:
+            write(client, order)
+        client.close()
+        return 0
     show("alarm-bits-21-40", client.read_discrete_inputs(20, 20, slave=1), 20)
     show("alarm-bits-unit-255", client.read_discrete_inputs(20, 20, slave=255), 20)
     show("camera-states-21-40", client.read_input_registers(20, 20, slave=1))

@@ -115,8 +115,43 @@ Json MuxNumber(const std::string& mux) {
 
 struct CommandResult {
     int32_t result = 0;
+    WriteFault fault = WriteFault::kNone;
     std::string gate, value, explanation;
 };
+
+std::string CodeText(std::size_t code) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "%02zX", code);
+    return text.data();
+}
+
+// The face's counts, said when the bridge ends and in its --json statistics.
+std::string ModbusCountsText(const ModbusCounts& counts) {
+    std::string text = std::to_string(counts.connections) + " connections, " +
+                       std::to_string(counts.requests) + " requests, ";
+    uint64_t exceptions = 0;
+    std::string byCode;
+    for (std::size_t code = 0; code < counts.exceptions.size(); ++code) {
+        if (counts.exceptions[code] == 0) continue;
+        exceptions += counts.exceptions[code];
+        byCode += std::string(byCode.empty() ? " (" : ", ") + CodeText(code) + ": " +
+                  std::to_string(counts.exceptions[code]);
+    }
+    return text + std::to_string(exceptions) + " exceptions" +
+           (byCode.empty() ? "" : byCode + ")") + ", " + std::to_string(counts.refused) +
+           " connections refused";
+}
+
+Json ModbusCountsRecord(const ModbusCounts& counts) {
+    Json exceptions = Json::object();
+    for (const uint8_t code : {kModbusIllegalFunction, kModbusIllegalAddress, kModbusIllegalValue,
+                               kModbusDeviceFailure, kModbusBusy, kModbusTargetFailed})
+        exceptions[CodeText(code)] = counts.exceptions[code];
+    return {{"connections", counts.connections},
+            {"refused", counts.refused},
+            {"requests", counts.requests},
+            {"exceptions", exceptions}};
+}
 
 class Bridge {
   public:
@@ -126,6 +161,7 @@ class Bridge {
           options_(options),
           session_(session),
           topics_(std::move(topics)),
+          mqtt_(!options.mqtt.empty()),
           client_(std::move(broker)),
           publisher_(topics_, common.json,
                      [this](const std::string& topic, const std::string& payload, bool retain) {
@@ -134,14 +170,22 @@ class Bridge {
           poll_(std::move(poll)) {}
 
     // The Modbus TCP face, when asked for; false (with the reason said) when its
-    // address cannot be served.
+    // address cannot be served. Its writes wait in the command queue with the broker's.
     bool ServeModbus(const ModbusEndpoint& endpoint, milliseconds idle,
                      std::vector<ModbusPeers> allowed) {
         modbus_ = std::make_unique<ModbusServer>([](const std::string& text) { Say(text); });
+        ModbusServer::Writer writer;
+        if (options_.modbusWritable)
+            writer = [this](const std::string& assignment, const std::string& peer,
+                            ModbusServer::Done done) {
+                Command command;
+                command.modbus = Command::Modbus{assignment, peer, std::move(done)};
+                return queue_.Push(std::move(command));
+            };
         std::string error;
-        if (modbus_->Start(endpoint, idle, std::move(allowed), &error)) {
+        if (modbus_->Start(endpoint, idle, std::move(allowed), std::move(writer), &error)) {
             Say("Modbus TCP on " + endpoint.address + ":" + std::to_string(endpoint.port) +
-                " (reads only)");
+                (options_.modbusWritable ? " (reads and writes)" : " (reads only)"));
             return true;
         }
         Complain(error);
@@ -150,6 +194,7 @@ class Bridge {
     }
 
     bool Connect() {
+        if (!mqtt_) return true;
         std::string error;
         const bool started = client_.Start(
             [this](const std::string& topic, const std::string& payload, bool retained) {
@@ -201,22 +246,22 @@ class Bridge {
         finished = true;
         watcher.join();
         // No Modbus client is answered once the driver is gone.
+        Json more = Json::object();
         if (modbus_) {
             modbus_->Stop();
-            Say("Modbus TCP: " + std::to_string(modbus_->Connections()) + " connections, " +
-                std::to_string(modbus_->Requests()) + " requests, " +
-                std::to_string(modbus_->Exceptions()) + " exceptions, " +
-                std::to_string(modbus_->Refused()) + " connections refused");
+            const ModbusCounts counts = modbus_->Counts();
+            Say("Modbus TCP: " + ModbusCountsText(counts));
+            more["modbus"] = ModbusCountsRecord(counts);
         }
         const auto fatal = client_.Fatal();
-        if (!fatal) {
+        if (!fatal && mqtt_) {
             PublishStatistics(poller);
             client_.Publish(topics_.Status(), "offline", true);
         }
         client_.Stop();
         session_.CloseLine();
         const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        PrintStatistics(common_, session_, poller.Muxes(), poller.Cycles(), seconds);
+        PrintStatistics(common_, session_, poller.Muxes(), poller.Cycles(), seconds, more);
         if (fatal) {
             Complain(*fatal);
             return kExitRefused;
@@ -265,6 +310,10 @@ class Bridge {
         for (const int mux : clocksWritten_) poller.ClockWritten(mux);
         clocksWritten_.clear();
         if (modbus_) modbus_->Update(poller.Muxes(), Clock::now(), poller.StaleAfter());
+        if (!mqtt_) {
+            RunCommands(stop, {});
+            return;
+        }
         const auto reports = publisher_.Publish(poller.Muxes(), Clock::now(), poller.StaleAfter());
         for (int camera : reports) {
             if (stop()) return;
@@ -319,6 +368,10 @@ class Bridge {
     }
 
     void Execute(const Command& command) {
+        if (command.modbus) {
+            ExecuteModbus(*command.modbus);
+            return;
+        }
         const CommandRequest request = InterpretCommand(command);
         const std::string topic = "mux/" + command.mux + "/set/" + command.word;
         if (!request.id.empty()) {
@@ -334,24 +387,51 @@ class Bridge {
             result.result = KOR_REFUSED;
             result.explanation = request.refusal;
         } else {
-            std::string refusal;
-            const auto write = PrepareWrite(session_, request.assignment, &refusal);
-            if (!write) {
-                result.result = KOR_REFUSED;
-                result.explanation = refusal;
-            } else {
-                const WriteOutcome outcome = SendPreparedWrite(session_, *write);
-                if (outcome.status == KOR_OK && write->gate.gate.address.starts_with("TAD"))
-                    clocksWritten_.push_back(write->gate.gate.parse.plcNum);
-                result.result = outcome.status;
-                result.gate = write->gate.gate.address;
-                result.value = write->valueText;
-                result.explanation = outcome.explanation.empty()
-                                         ? result.gate + "=" + result.value + " done"
-                                         : outcome.explanation;
-            }
+            result = Write(request.assignment);
         }
         Conclude(command, request, result, true);
+    }
+
+    // A write of the Modbus face, told its exception code: 03 for a value refused
+    // before the line, 04 when the multiplexer refused it, 0B when the line failed.
+    void ExecuteModbus(const Command::Modbus& write) {
+        const CommandResult result = Write(write.assignment);
+        Say("modbus: " + write.peer + " wrote " + write.assignment + ": " +
+            std::to_string(result.result) + " " + result.explanation);
+        switch (result.fault) {
+            case WriteFault::kNone:
+                return write.done(0);
+            case WriteFault::kValue:
+                return write.done(kModbusIllegalValue);
+            case WriteFault::kRefusedByMux:
+                return write.done(kModbusDeviceFailure);
+            case WriteFault::kLine:
+                return write.done(kModbusTargetFailed);
+        }
+    }
+
+    // The assignment through the write path: refused before the line, or sent.
+    CommandResult Write(const std::string& assignment) {
+        CommandResult result;
+        std::string refusal;
+        const auto write = PrepareWrite(session_, assignment, &refusal);
+        if (!write) {
+            result.result = KOR_REFUSED;
+            result.fault = WriteFault::kValue;
+            result.explanation = refusal;
+            return result;
+        }
+        const WriteOutcome outcome = SendPreparedWrite(session_, *write);
+        if (outcome.status == KOR_OK && write->gate.gate.address.starts_with("TAD"))
+            clocksWritten_.push_back(write->gate.gate.parse.plcNum);
+        result.result = outcome.status;
+        result.fault = outcome.fault;
+        result.gate = write->gate.gate.address;
+        result.value = write->valueText;
+        result.explanation = outcome.explanation.empty()
+                                 ? result.gate + "=" + result.value + " done"
+                                 : outcome.explanation;
+        return result;
     }
 
     // Logs and answers the command; what ran (or was refused for good) is remembered by
@@ -391,6 +471,7 @@ class Bridge {
     }
 
     void PublishStatistics(const Poller& poller) {
+        if (!mqtt_) return;
         std::vector<MuxView> muxes = poller.Muxes();
         for (MuxView& view : muxes) view.line = session_.LineCountsOf(view.mux);
         publisher_.Statistics(muxes);
@@ -400,6 +481,7 @@ class Bridge {
     const BridgeOptions& options_;
     Session& session_;
     Topics topics_;
+    bool mqtt_;  // a broker to connect to; else the Modbus face alone
     MqttClient client_;
     StatePublisher publisher_;
     PollSettings poll_;
@@ -412,9 +494,15 @@ class Bridge {
 
 }  // namespace
 
-int RunBridge(const CommonOptions& common, const PollOptions& polling,
-              const BridgeOptions& options) {
+int RunBridge(const CommonOptions& common, const PollOptions& polling, const BridgeOptions& given) {
     InstallStopSignals();
+    // The broker by default, unless the bridge serves Modbus TCP instead.
+    BridgeOptions options = given;
+    if (options.mqtt.empty() && options.modbus.empty()) options.mqtt = kDefaultBroker;
+    if (options.mqtt.empty() && options.haDiscovery) {
+        Complain("--ha-discovery publishes on MQTT: give --mqtt too");
+        return kExitRefused;
+    }
     // A service whose settings lost the port must not publish a simulator's cameras.
     if (common.port.empty() && !common.simulate) {
         Complain("bridge: give the line with --port NAME (e.g. ttyUSB0), or --simulate");
@@ -431,8 +519,8 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling,
                  ", e.g. homeassistant");
         return kExitRefused;
     }
-    auto broker = Broker(options, prefix);
-    if (!broker) return kExitRefused;
+    std::optional<BrokerSettings> broker = BrokerSettings{};
+    if (!options.mqtt.empty() && !(broker = Broker(options, prefix))) return kExitRefused;
     std::optional<milliseconds> duration;
     if (!polling.duration.empty() && !(duration = Duration("--duration", polling.duration, 0)))
         return kExitRefused;
@@ -464,8 +552,11 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling,
     TimePolling(session, &poll);
 
     Bridge bridge(common, options, session, Topics(prefix), *broker, poll);
-    Say("bridge on port " + session.PortLabel() + " to " + options.mqtt + ", topics under " +
-        prefix + "/");
+    if (options.mqtt.empty())
+        Say("bridge on port " + session.PortLabel() + ", no MQTT broker");
+    else
+        Say("bridge on port " + session.PortLabel() + " to " + options.mqtt + ", topics under " +
+            prefix + "/");
     if ((modbus && !bridge.ServeModbus(*modbus, *modbusIdle, *modbusPeers)) || !bridge.Connect()) {
         session.CloseLine();
         return kExitRefused;

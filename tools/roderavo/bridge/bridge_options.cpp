@@ -13,8 +13,10 @@ namespace roderavo::tool::bridge {
 
 void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
     cmd->add_option("--mqtt", o.mqtt,
-                    "The broker: mqtt://HOST[:PORT] (1883), mqtts://HOST[:PORT] (TLS, 8883)")
-        ->capture_default_str();
+                    "The broker: mqtt://HOST[:PORT] (1883), mqtts://HOST[:PORT] (TLS, 8883) "
+                    "(default: " +
+                        std::string(kDefaultBroker) +
+                        "; with --modbus and no --mqtt, no broker at all)");
     cmd->add_option("--mqtt-username", o.username, "User name at the broker");
     cmd->add_option("--mqtt-password", o.password,
                     "Password at the broker (better: RODERAVO_MQTT_PASSWORD or "
@@ -54,6 +56,9 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
                     "Also serve the multiplexers on Modbus TCP at ADDRESS[:PORT] (port 502 by "
                     "default; 127.0.0.1 serves this host only, 0.0.0.0 every host): reads of "
                     "what the poll last read (docs/guide.md, The Modbus TCP face)");
+    cmd->add_flag("--modbus-writable", o.modbusWritable,
+                  "Let Modbus clients write the holding registers: keys, PTZ, presets, clear "
+                  "alarms, set clocks (Modbus TCP has no authentication)");
     cmd->add_option("--modbus-allow", o.modbusAllow,
                     "Only these peers may connect to the Modbus face: IPv4 networks, e.g. "
                     "10.1.2.0/24,10.9.9.9 (default: every peer that reaches the address)");

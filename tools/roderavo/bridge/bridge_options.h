@@ -15,9 +15,13 @@ class App;
 
 namespace roderavo::tool::bridge {
 
+// The broker when none is given (and no Modbus face either).
+inline constexpr const char* kDefaultBroker = "mqtt://localhost:1883";
+
 struct BridgeOptions {
-    // The broker.
-    std::string mqtt = "mqtt://localhost:1883";  // mqtt://HOST[:PORT] or mqtts://HOST[:PORT]
+    // The broker: mqtt://HOST[:PORT] or mqtts://HOST[:PORT]; empty: kDefaultBroker, or
+    // none when the bridge serves Modbus TCP.
+    std::string mqtt;
     std::string username;
     std::string password;      // also from RODERAVO_MQTT_PASSWORD
     std::string passwordFile;  // the password in a file (its first line)
@@ -38,6 +42,7 @@ struct BridgeOptions {
     std::string modbus;              // ADDRESS[:PORT]; empty: none
     std::string modbusIdle = "60s";  // a connection that says nothing this long is closed
     std::string modbusAllow;         // the networks that may connect; empty: every peer
+    bool modbusWritable = false;     // holding registers run commands; else reads only
 };
 
 // The options of the bridge on its sub-command (the line and driver options are the

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <optional>
@@ -27,6 +29,13 @@ struct Command {
     std::string word;  // key, ptz, preset, caa, inhpair, joy, ihk, clock
     std::string payload;
     bool retained = false;  // handed over from the broker's retained store
+    // A write of the Modbus face instead: the assignment, the client that asked it, and
+    // whom to tell the Modbus exception code it ends with (0: done).
+    struct Modbus {
+        std::string assignment, peer;
+        std::function<void(uint8_t exception)> done;
+    };
+    std::optional<Modbus> modbus{};
 };
 
 class CommandQueue {

@@ -124,6 +124,34 @@ ModbusAnswer ModbusMap::Read(const std::vector<Cell>& cells, int address, int co
     return answer;
 }
 
+ModbusWrite HoldingWrite(int address, const std::vector<uint16_t>& values) {
+    ModbusWrite write;
+    const auto count = static_cast<int>(values.size());
+    const auto single = [&](int first) {
+        return count == 1 && address >= first && address < first + kMuxCount;
+    };
+    const auto value = [&](std::size_t at) { return std::to_string(values[at]); };
+    if (single(kKeyRegister)) {
+        write.assignment = "KEY" + std::to_string(address - kKeyRegister) + "=" + value(0);
+    } else if (single(kPtzRegister)) {
+        write.assignment = "PTZ" + std::to_string(address - kPtzRegister) + "=" + value(0);
+    } else if (count == 2 && address >= kPresetRegister &&
+               address < kPresetRegister + 2 * kMuxCount && (address - kPresetRegister) % 2 == 0) {
+        write.assignment = "PRESET" + std::to_string((address - kPresetRegister) / 2) + "=(" +
+                           value(0) + "," + value(1) + ")";
+    } else if (count == 1 && address == kClearAlarmsRegister) {
+        write.assignment = "CAA=" + value(0);
+    } else if (single(kSetClockRegister)) {
+        if (values[0] == 1)
+            write.assignment = "TAD" + std::to_string(address - kSetClockRegister) + "=now";
+        else
+            write.exception = kModbusIllegalValue;
+    } else {
+        write.exception = kModbusIllegalAddress;
+    }
+    return write;
+}
+
 ModbusAnswer ModbusMap::DiscreteInputs(int address, int count) const {
     return Read(discrete_, address, count, readable_);
 }

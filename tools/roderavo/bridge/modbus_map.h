@@ -10,6 +10,10 @@
 //                     110+6m..115+6m (year, month, day, hour, minute, second); its
 //                     version text at 140+16m..155+16m (two characters a register,
 //                     high byte first, padded with 0)
+//   holding registers (written only) a key code to multiplexer m at 1000+m; a PTZ
+//                     code at 1010+m; a preset (camera, preset) at 1020+2m and
+//                     1021+2m, written together; the value m at 1030 clears
+//                     multiplexer m's alarms; 1 at 1040+m sets its clock to now
 //
 // A read that touches a value of a multiplexer that is demoted or absent, or not read
 // yet, is refused with "gateway target device failed to respond" (0x0B): never values
@@ -19,6 +23,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "address/camera_range.h"
@@ -30,6 +35,7 @@ inline constexpr uint8_t kModbusIllegalFunction = 0x01;
 inline constexpr uint8_t kModbusIllegalAddress = 0x02;
 inline constexpr uint8_t kModbusIllegalValue = 0x03;
 inline constexpr uint8_t kModbusDeviceFailure = 0x04;
+inline constexpr uint8_t kModbusBusy = 0x06;
 inline constexpr uint8_t kModbusTargetFailed = 0x0B;
 
 inline constexpr int kDiscreteInputs = 2 * kLastCamera + kMuxCount;      // 205
@@ -43,6 +49,22 @@ struct ModbusAnswer {
     std::vector<uint16_t> values;
     uint8_t exception = 0;
 };
+
+inline constexpr int kKeyRegister = 1000;
+inline constexpr int kPtzRegister = 1010;
+inline constexpr int kPresetRegister = 1020;  // two a multiplexer
+inline constexpr int kClearAlarmsRegister = 1030;
+inline constexpr int kSetClockRegister = 1040;
+
+// What a write of holding registers asks: the assignment for the write path
+// (KEY1=53, PRESET0=(9,13), CAA=1, TAD1=now), or the exception: 02 when it does not
+// hit exactly one target (one register, or a preset's pair), 03 for a clock value
+// other than 1.
+struct ModbusWrite {
+    std::string assignment;
+    uint8_t exception = 0;
+};
+ModbusWrite HoldingWrite(int address, const std::vector<uint16_t>& values);
 
 class ModbusMap {
   public:

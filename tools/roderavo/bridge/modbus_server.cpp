@@ -23,6 +23,9 @@ inline constexpr int kMostBits = 2000;      // of one read of discrete inputs
 inline constexpr int kMostRegisters = 125;  // of one read of input registers
 inline constexpr uint8_t kReadDiscreteInputs = 2;
 inline constexpr uint8_t kReadInputRegisters = 4;
+inline constexpr uint8_t kWriteRegister = 6;
+inline constexpr uint8_t kWriteRegisters = 16;
+inline constexpr int kMostWritten = 123;  // registers of one write
 
 modbus_t* Context(void* context) {
     return static_cast<modbus_t*>(context);
@@ -40,21 +43,38 @@ std::string PeerOf(const sockaddr_storage& address) {
     return "[" + std::string(text.data()) + "]:" + std::to_string(ntohs(v6.sin6_port));
 }
 
+// Sends the frame whole, its MBAP length set to what follows it.
+bool SendFrame(int fd, std::vector<uint8_t> frame) {
+    const std::size_t length = frame.size() - 6;  // from the unit id on
+    frame[4] = static_cast<uint8_t>(length >> 8);
+    frame[5] = static_cast<uint8_t>(length & 0xFFU);
+    std::size_t sent = 0;
+    while (sent < frame.size()) {
+        const ssize_t n = send(fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace
 
 std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error) {
     ModbusEndpoint endpoint;
-    std::string host = text;
+    // PORT and :PORT serve this host only; ADDRESS alone takes port 502.
     const auto colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        host = text.substr(0, colon);
-        const auto port = ParsePort(std::string_view(text).substr(colon + 1));
+    const bool portOnly = colon == std::string::npos && !text.empty() &&
+                          std::all_of(text.begin(), text.end(), ::isdigit);
+    std::string host = portOnly ? endpoint.address : text.substr(0, colon);
+    if (portOnly || colon != std::string::npos) {
+        const auto port = ParsePort(std::string_view(text).substr(portOnly ? 0 : colon + 1));
         if (!port) {
             *error = "--modbus " + text + ": the port is a number 1..65535";
             return std::nullopt;
         }
         endpoint.port = *port;
     }
+    if (host.empty()) host = endpoint.address;
     in_addr probe{};
     if (inet_pton(AF_INET, host.c_str(), &probe) != 1) {
         *error = "--modbus " + text +
@@ -98,9 +118,10 @@ std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text
 }
 
 bool ModbusServer::Start(const ModbusEndpoint& endpoint, std::chrono::milliseconds idle,
-                         std::vector<ModbusPeers> allowed, std::string* error) {
+                         std::vector<ModbusPeers> allowed, Writer writer, std::string* error) {
     idle_ = idle;
     allowed_ = std::move(allowed);
+    writer_ = std::move(writer);
     modbus_t* context = modbus_new_tcp(endpoint.address.c_str(), endpoint.port);
     if (context == nullptr) {
         *error = "modbus: " + std::string(modbus_strerror(errno));
@@ -122,19 +143,25 @@ bool ModbusServer::Start(const ModbusEndpoint& endpoint, std::chrono::millisecon
 }
 
 void ModbusServer::Stop() {
-    stopping_ = true;
-    if (wake_[1] >= 0) {
-        const char byte = 0;
-        [[maybe_unused]] const auto n = write(wake_[1], &byte, 1);
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        if (wake_[1] >= 0) {
+            const char byte = 0;
+            [[maybe_unused]] const auto n = write(wake_[1], &byte, 1);
+        }
     }
     if (thread_.joinable()) thread_.join();
     for (const Client& client : clients_) close(client.fd);
     clients_.clear();
     if (listener_ >= 0) close(listener_);
     listener_ = -1;
-    for (int& fd : wake_) {
-        if (fd >= 0) close(fd);
-        fd = -1;
+    {
+        std::lock_guard lock(mutex_);
+        for (int& fd : wake_) {
+            if (fd >= 0) close(fd);
+            fd = -1;
+        }
     }
     if (context_ != nullptr) modbus_free(Context(context_));
     context_ = nullptr;
@@ -144,6 +171,11 @@ void ModbusServer::Update(const std::vector<MuxView>& muxes, PollClock::time_poi
                           std::chrono::milliseconds staleAfter) {
     std::lock_guard lock(mutex_);
     map_.Update(muxes, now, staleAfter);
+}
+
+ModbusCounts ModbusServer::Counts() const {
+    std::lock_guard lock(mutex_);
+    return counts_;
 }
 
 void ModbusServer::Accept() {
@@ -159,23 +191,24 @@ void ModbusServer::Accept() {
         return std::any_of(allowed_.begin(), allowed_.end(),
                            [ip](const ModbusPeers& peers) { return peers.Admits(ip); });
     };
-    if (!admitted()) {
-        ++refused_;
-        log_("modbus: connection from " + peer + " refused: not in --modbus-allow");
+    std::string refusal;
+    if (!admitted())
+        refusal = "not in --modbus-allow";
+    else if (clients_.size() >= static_cast<std::size_t>(kMaxClients))
+        refusal = "already " + std::to_string(kMaxClients) + " connections";
+    {
+        std::lock_guard lock(mutex_);
+        ++(refusal.empty() ? counts_.connections : counts_.refused);
+    }
+    if (!refusal.empty()) {
+        log_("modbus: connection from " + peer + " refused: " + refusal);
         close(fd);
         return;
     }
-    if (clients_.size() >= static_cast<std::size_t>(kMaxClients)) {
-        log_("modbus: " + peer + " refused: already " + std::to_string(kMaxClients) +
-             " connections");
-        close(fd);
-        return;
-    }
-    ++connections_;
-    clients_.push_back({fd, peer, PollClock::now()});
+    clients_.push_back({fd, nextId_++, peer, PollClock::now(), {}});
 }
 
-std::vector<uint8_t> ModbusServer::Reply(const uint8_t* request, int length, uint8_t& exception) {
+std::vector<uint8_t> ModbusServer::Read(const uint8_t* request, int length, uint8_t& exception) {
     const int header = modbus_get_header_length(Context(context_));
     exception = 0;
     if (length < header + 5) {
@@ -186,7 +219,6 @@ std::vector<uint8_t> ModbusServer::Reply(const uint8_t* request, int length, uin
     const int address = request[header + 1] << 8 | request[header + 2];
     const int count = request[header + 3] << 8 | request[header + 4];
     if (function != kReadDiscreteInputs && function != kReadInputRegisters) {
-        // Writes (6, 16) too: the bridge does not take them in this version.
         exception = kModbusIllegalFunction;
         return {};
     }
@@ -217,6 +249,49 @@ std::vector<uint8_t> ModbusServer::Reply(const uint8_t* request, int length, uin
     return values;
 }
 
+uint8_t ModbusServer::StartWrite(Client& client, const uint8_t* request, int length) {
+    const int header = modbus_get_header_length(Context(context_));
+    const bool many = request[header] == kWriteRegisters;
+    // Function 6: address, value. Function 16: address, count, byte count, values.
+    if (length < header + (many ? 6 : 5)) return kModbusIllegalValue;
+    const int address = request[header + 1] << 8 | request[header + 2];
+    std::vector<uint16_t> values;
+    if (!many) {
+        values.push_back(static_cast<uint16_t>(request[header + 3] << 8 | request[header + 4]));
+    } else {
+        const int count = request[header + 3] << 8 | request[header + 4];
+        const int bytes = request[header + 5];
+        if (count < 1 || count > kMostWritten || bytes != 2 * count || length < header + 6 + bytes)
+            return kModbusIllegalValue;
+        for (int i = 0; i < count; ++i)
+            values.push_back(static_cast<uint16_t>(request[header + 6 + 2 * i] << 8 |
+                                                   request[header + 7 + 2 * i]));
+    }
+    const ModbusWrite write = HoldingWrite(address, values);
+    if (write.exception != 0) return write.exception;
+    client.write.assign(request, request + length);
+    const bool taken = writer_(write.assignment, client.peer, [this, id = client.id](uint8_t code) {
+        std::lock_guard lock(mutex_);
+        ended_.emplace_back(id, code);
+        if (wake_[1] >= 0) {
+            const char byte = 1;
+            [[maybe_unused]] const auto n = ::write(wake_[1], &byte, 1);
+        }
+    });
+    if (taken) return 0;
+    client.write.clear();
+    return kModbusBusy;
+}
+
+bool ModbusServer::Refuse(const Client& client, const uint8_t* request, uint8_t exception) {
+    {
+        std::lock_guard lock(mutex_);
+        ++counts_.exceptions[exception];
+    }
+    modbus_set_socket(Context(context_), client.fd);
+    return modbus_reply_exception(Context(context_), request, exception) >= 0;
+}
+
 bool ModbusServer::Answer(Client& client) {
     modbus_t* context = Context(context_);
     modbus_set_socket(context, client.fd);
@@ -235,29 +310,49 @@ bool ModbusServer::Answer(Client& client) {
         return false;
     }
     client.lastHeard = PollClock::now();
-    ++requests_;
-    uint8_t exception = 0;
-    const std::vector<uint8_t> values = Reply(request.data(), length, exception);
-    if (exception != 0) {
-        ++exceptions_;
-        return modbus_reply_exception(context, request.data(), exception) >= 0;
+    {
+        std::lock_guard lock(mutex_);
+        ++counts_.requests;
     }
-    // The answer: the request's MBAP header (its length set anew), its function, the
-    // byte count and the values.
     const int header = modbus_get_header_length(context);
+    const uint8_t function = length > header ? request[header] : 0;
+    if (writer_ && (function == kWriteRegister || function == kWriteRegisters)) {
+        const uint8_t exception = StartWrite(client, request.data(), length);
+        return exception == 0 || Refuse(client, request.data(), exception);
+    }
+    uint8_t exception = 0;
+    const std::vector<uint8_t> values = Read(request.data(), length, exception);
+    if (exception != 0) return Refuse(client, request.data(), exception);
+    // The answer: the request's MBAP header, its function, the byte count and the values.
     std::vector<uint8_t> frame(request.begin(), request.begin() + header + 1);
     frame.push_back(static_cast<uint8_t>(values.size()));
     frame.insert(frame.end(), values.begin(), values.end());
-    const std::size_t pdu = frame.size() - 6;  // from the unit id on
-    frame[4] = static_cast<uint8_t>(pdu >> 8);
-    frame[5] = static_cast<uint8_t>(pdu & 0xFFU);
-    std::size_t sent = 0;
-    while (sent < frame.size()) {
-        const ssize_t n = send(client.fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
+    return SendFrame(client.fd, std::move(frame));
+}
+
+void ModbusServer::FinishWrites() {
+    std::vector<std::pair<uint64_t, uint8_t>> ended;
+    {
+        std::lock_guard lock(mutex_);
+        ended.swap(ended_);
     }
-    return true;
+    const int header = modbus_get_header_length(Context(context_));
+    for (const auto& [id, exception] : ended) {
+        const auto client = std::find_if(clients_.begin(), clients_.end(),
+                                         [id = id](const Client& c) { return c.id == id; });
+        if (client == clients_.end()) continue;  // it has gone meanwhile
+        const std::vector<uint8_t> request = std::move(client->write);
+        client->write.clear();
+        client->lastHeard = PollClock::now();
+        // Done: the request's header, function, address and value (6) or count (16).
+        const bool sent =
+            exception != 0 ? Refuse(*client, request.data(), exception)
+                           : SendFrame(client->fd, {request.begin(), request.begin() + header + 5});
+        if (!sent) {
+            close(client->fd);
+            clients_.erase(client);
+        }
+    }
 }
 
 void ModbusServer::Serve() {
@@ -268,17 +363,26 @@ void ModbusServer::Serve() {
         FD_SET(wake_[0], &readable);
         int highest = std::max(listener_, wake_[0]);
         for (const Client& client : clients_) {
+            if (!client.write.empty()) continue;  // its next request waits for the answer
             FD_SET(client.fd, &readable);
             highest = std::max(highest, client.fd);
         }
         timeval wait{1, 0};  // the idle connections are looked at each second
         const int ready = select(highest + 1, &readable, nullptr, nullptr, &wait);
         if (ready < 0 && errno != EINTR) break;
-        if (stopping_ || (ready > 0 && FD_ISSET(wake_[0], &readable))) break;
+        if (stopping_) break;
+        if (ready > 0 && FD_ISSET(wake_[0], &readable)) {
+            std::array<char, 64> drained{};
+            while (read(wake_[0], drained.data(), drained.size()) > 0) {
+            }
+            FinishWrites();
+        }
         const auto now = PollClock::now();
         for (auto it = clients_.begin(); it != clients_.end();) {
             bool keep = true;
-            if (ready > 0 && FD_ISSET(it->fd, &readable))
+            if (!it->write.empty())
+                keep = true;  // waits for its write, however long the line takes
+            else if (ready > 0 && FD_ISSET(it->fd, &readable))
                 keep = Answer(*it);
             else if (now - it->lastHeard > idle_)
                 keep = false;

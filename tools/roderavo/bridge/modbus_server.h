@@ -2,7 +2,9 @@
 // reads from the map of what the poll last read (ModbusMap), never from the line.
 // Several clients at once; each connection is closed after an idle time; a frame
 // libmodbus cannot take closes that connection only, logged once. Writes are
-// refused (illegal function) unless the bridge takes them: not in this version.
+// refused (illegal function) unless a writer is given: then each write of a holding
+// register is handed to it, and answered when the writer says how it ended (the
+// connection waits meanwhile; the other clients do not).
 #pragma once
 
 #include <array>
@@ -41,9 +43,24 @@ std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text
 // not one.
 std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error);
 
+// What the face counted: connections taken and refused, requests, and the
+// exceptions answered by their code.
+struct ModbusCounts {
+    uint64_t connections = 0;
+    uint64_t refused = 0;  // peers not allowed, or one too many
+    uint64_t requests = 0;
+    std::array<uint64_t, kModbusTargetFailed + 1> exceptions{};
+};
+
 class ModbusServer {
   public:
     using Log = std::function<void(const std::string&)>;
+    // Runs the assignment (ADDRESS=VALUE) asked by `peer` and calls `done` with the
+    // exception code (0: done) once the multiplexer acknowledged it or it failed, on
+    // any thread; false when it cannot be taken now (it is answered busy).
+    using Done = std::function<void(uint8_t exception)>;
+    using Writer =
+        std::function<bool(const std::string& assignment, const std::string& peer, Done done)>;
     static constexpr int kMaxClients = 32;
 
     explicit ModbusServer(Log log) : log_(std::move(log)) {}
@@ -53,30 +70,36 @@ class ModbusServer {
 
     // Listens and serves; false with the reason when the address cannot be taken.
     // `allowed` empty: every peer may connect.
+    // `writer` empty: read-only, every write is an illegal function.
     bool Start(const ModbusEndpoint& endpoint, std::chrono::milliseconds idle,
-               std::vector<ModbusPeers> allowed, std::string* error);
+               std::vector<ModbusPeers> allowed, Writer writer, std::string* error);
     // Closes the listening socket and every connection.
     void Stop();
     // The picture the reads are answered from.
     void Update(const std::vector<MuxView>& muxes, PollClock::time_point now,
                 std::chrono::milliseconds staleAfter);
 
-    uint64_t Connections() const { return connections_; }
-    uint64_t Requests() const { return requests_; }
-    uint64_t Exceptions() const { return exceptions_; }
-    uint64_t Refused() const { return refused_; }
+    ModbusCounts Counts() const;
 
   private:
     struct Client {
         int fd;
+        uint64_t id;  // unique while the server runs (a descriptor is used again)
         std::string peer;
         PollClock::time_point lastHeard;
+        std::vector<uint8_t> write;  // the request of the write in flight, if any
     };
     void Serve();
     void Accept();
     // Answers one request of the client; false when the connection is to close.
     bool Answer(Client& client);
-    std::vector<uint8_t> Reply(const uint8_t* request, int length, uint8_t& exception);
+    // The values a read asks for, or its exception.
+    std::vector<uint8_t> Read(const uint8_t* request, int length, uint8_t& exception);
+    // Hands a write to the writer; its exception when it is refused before.
+    uint8_t StartWrite(Client& client, const uint8_t* request, int length);
+    // Answers the writes that have ended; on the server's thread.
+    void FinishWrites();
+    bool Refuse(const Client& client, const uint8_t* request, uint8_t exception);
 
     Log log_;
     void* context_ = nullptr;  // modbus_t
@@ -84,15 +107,15 @@ class ModbusServer {
     std::array<int, 2> wake_{-1, -1};
     std::chrono::milliseconds idle_{60000};
     std::vector<ModbusPeers> allowed_;
+    Writer writer_;
     std::vector<Client> clients_;
+    uint64_t nextId_ = 0;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
-    std::mutex mutex_;
+    mutable std::mutex mutex_;  // the map, the writes ended, the counts
     ModbusMap map_;
-    std::atomic<uint64_t> connections_{0};
-    std::atomic<uint64_t> requests_{0};
-    std::atomic<uint64_t> exceptions_{0};
-    std::atomic<uint64_t> refused_{0};  // connections from peers not allowed
+    std::vector<std::pair<uint64_t, uint8_t>> ended_;  // client id, exception
+    ModbusCounts counts_;
 };
 
 }  // namespace roderavo::tool::bridge

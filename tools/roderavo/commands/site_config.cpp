@@ -162,6 +162,8 @@ const Key kKeys[] = {
      [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbusAllow); }},
     {"modbus", "idle", false, "--modbus-idle", kTime,
      [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.bridge.modbusIdle); }},
+    {"modbus", "writable", false, "--modbus-writable", "true or false",
+     [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.modbusWritable); }},
 #endif
 };
 

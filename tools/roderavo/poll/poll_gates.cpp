@@ -23,13 +23,14 @@ double Rounded(double value, double per) {
 }
 
 void PrintJsonStatistics(const std::vector<MuxView>& muxes, uint64_t cycles, double seconds,
-                         bool lineCounted) {
+                         bool lineCounted, const Json& more) {
     Json statistics = Json::array();
     for (const MuxView& view : muxes) statistics.push_back(StatisticsRecord(view, lineCounted));
     Json record = TimedRecord();
     record["statistics"] = statistics;
     record["cycles"] = cycles;
     record["seconds"] = Rounded(seconds, 1000);
+    for (const auto& [key, value] : more.items()) record[key] = value;
     PrintJsonLine(record);
 }
 
@@ -122,10 +123,11 @@ void TimePolling(const Session& session, PollSettings* settings) {
 }
 
 void PrintStatistics(const CommonOptions& options, const Session& session,
-                     std::vector<MuxView> muxes, uint64_t cycles, double seconds) {
+                     std::vector<MuxView> muxes, uint64_t cycles, double seconds,
+                     const Json& more) {
     for (MuxView& view : muxes) view.line = session.LineCountsOf(view.mux);
     if (options.json) {
-        PrintJsonStatistics(muxes, cycles, seconds, session.Tapped());
+        PrintJsonStatistics(muxes, cycles, seconds, session.Tapped(), more);
         return;
     }
     for (const auto& line :

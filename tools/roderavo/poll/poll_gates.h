@@ -46,8 +46,9 @@ void TimePolling(const Session& session, PollSettings* settings);
 Json StatisticsRecord(const MuxView& view, bool lineCounted = true);
 
 // The statistics, with what the protocol tap saw of each multiplexer: a table, or
-// one JSON record with --json.
+// one JSON record with --json (with the fields of `more` added).
 void PrintStatistics(const CommonOptions& options, const Session& session,
-                     std::vector<MuxView> muxes, uint64_t cycles, double seconds);
+                     std::vector<MuxView> muxes, uint64_t cycles, double seconds,
+                     const Json& more = Json::object());
 
 }  // namespace roderavo::tool

@@ -73,15 +73,18 @@ WriteOutcome SendPreparedWrite(Session& session, const PreparedWrite& write) {
             "works; check that the multiplexer accepts this command in its present mode "
             "(menu open, camera or key not available)";
         outcome.exitCode = kExitLine;
+        outcome.fault = WriteFault::kRefusedByMux;
     } else if (result.status == KOR_COMM_FAILURE || result.malformed) {
         outcome.explanation =
             LineFailureMessage("write", address + "=" + write.valueText, plc, session.PortLabel(),
                                session.TimeoutMs(), result.malformed, result.systemError);
         outcome.exitCode = kExitLine;
+        outcome.fault = WriteFault::kLine;
     } else {
         outcome.explanation = "write " + address + "=" + write.valueText +
                               ": the driver refused the value: " + ValueHint(address);
         outcome.exitCode = kExitRefused;
+        outcome.fault = WriteFault::kValue;
     }
     return outcome;
 }

@@ -27,8 +27,13 @@ std::optional<PreparedWrite> PrepareWrite(Session& session, const std::string& i
 // The multiplexer a write goes to: the value of CAA, else the address's plcNum.
 int WriteMux(const PreparedWrite& write);
 
+// Why a write failed: nothing failed, the driver refused the value, the multiplexer
+// refused the command (the line works), or the line failed (no answer, or no usable one).
+enum class WriteFault { kNone, kValue, kRefusedByMux, kLine };
+
 struct WriteOutcome {
-    int32_t status = 0;       // the driver's result
+    int32_t status = 0;  // the driver's result
+    WriteFault fault = WriteFault::kNone;
     int exitCode = kExitOk;   // what the tool would exit with
     std::string explanation;  // empty on success; else what the tool says of the failure
     std::string logLine;      // the driver's last event line of the call, if any
