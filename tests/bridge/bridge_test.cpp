@@ -4,6 +4,7 @@
 // with a test CA, SIGTERM.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <modbus/modbus.h>
 #include <muxsim/simulator.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <set>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "bridge/broker.h"
 #include "support/other_program.h"
@@ -524,6 +526,28 @@ TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
     EXPECT_THAT(polled.out, ContainsRegex("\\[26\\]:[ \t]+0")) << polled.out;
 }
 
+// A camera's change shows on both faces within one poll cycle: the Modbus map is taken
+// from the same picture, after the same gate read, just before the MQTT messages go out.
+TEST_F(BridgeOnBroker, AnAlarmShowsOnMqttAndModbusInTheSameCycle) {
+    StartBroker();
+    auto probe = Subscribe();
+    const int port = StartModbusBridge();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/25/state", "fine")) << bridge->Errors();
+    std::unique_ptr<modbus_t, decltype(&modbus_free)> client(modbus_new_tcp("127.0.0.1", port),
+                                                             &modbus_free);
+    ASSERT_EQ(modbus_connect(client.get()), 0) << modbus_strerror(errno);
+    for (const auto& [state, text, bit] :
+         std::vector<std::tuple<muxsim::CameraState, std::string, uint8_t>>{
+             {muxsim::CameraState::Alarm, "alarm", 1}, {muxsim::CameraState::None, "fine", 0}}) {
+        probe->Clear();
+        sim.SetCameraState(25, state);
+        ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/25/state", text));
+        uint8_t read = 2;
+        ASSERT_EQ(modbus_read_input_bits(client.get(), 24, 1, &read), 1);
+        EXPECT_EQ(read, bit) << text;
+    }
+}
+
 // Frames no client should send close their own connection only (or get an exception):
 // the bridge goes on and answers the next good client.
 TEST_F(BridgeOnBroker, HostileModbusFramesLeaveTheFaceServing) {
@@ -983,6 +1007,8 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         {{"--simulate", "--modbus", "host.example"}, "give ADDRESS[:PORT] with an IPv4 address"},
         {{"--simulate", "--modbus", "127.0.0.1", "--modbus-allow", "10.0.0.0/33"},
          "'10.0.0.0/33' is not an IPv4 network"},
+        {{"--simulate", "--modbus", "1502", "--ha-discovery"},
+         "--ha-discovery publishes on MQTT: give --mqtt too"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"bridge", "--driver", RODERAVO_DRIVER};
@@ -996,7 +1022,7 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
     ChildProgram help(RODERAVO_TOOL, {"bridge", "--help"}, ChildProgram::Stderr::Pipe);
     const std::string text = help.Collect(10s).out;
     EXPECT_THAT(text, HasSubstr("required unless --simulate is given"));
-    EXPECT_THAT(text, ::testing::Not(HasSubstr("simulator is used")));
+    EXPECT_THAT(text, Not(HasSubstr("simulator is used")));
 }
 
 }  // namespace
