@@ -36,6 +36,8 @@ q=()
 "$bin/wire_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
 # The MQTT bridge: a camera's change to the message at a subscriber, against the cycle.
 "$bin/bridge_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
+# The Modbus face: ten clients reading, the cycle with and without them.
+"$bin/modbus_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
 
 # The system calls of one exchange, counted by strace between the program's markers
 # (only the calling thread is traced: muxsim's thread and the responders are not).
