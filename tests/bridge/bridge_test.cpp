@@ -580,9 +580,10 @@ TEST_F(BridgeOnBroker, AModbusPeerNotAllowedIsRefusedAndNamed) {
 // With --modbus-writable (and no broker at all) each holding register runs its command
 // through the write path, and the answer says how it ended on the line: refused
 // values, targets outside the map, a multiplexer that does not answer or refuses.
+// SIGTERM closes the face before the driver's Exit; --json counts its exceptions.
 TEST_F(BridgeOnBroker, ModbusWritesAnswerHowTheyEndedOnTheLine) {
     sim.SetPresent(2, false);
-    const int port = StartModbusBridge({"--modbus-writable", "--json"}, false);
+    const int port = StartModbusBridge({"--modbus-writable", "--json", "-v"}, false);
     ASSERT_TRUE(BridgeSays("(reads and writes)")) << bridge->Errors();
     struct Case {
         std::string order, answer;
@@ -622,6 +623,9 @@ TEST_F(BridgeOnBroker, ModbusWritesAnswerHowTheyEndedOnTheLine) {
     EXPECT_THAT(bridge->Errors(), HasSubstr("no MQTT broker"));
     EXPECT_THAT(bridge->Errors(), Not(HasSubstr("connected to the broker")));
     ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+    // The face is closed before the driver's Exit (function 11, logged as 10).
+    const std::string log = bridge->Errors();
+    EXPECT_LT(log.find("roderavo: Modbus TCP: "), log.rfind("with function 10")) << log;
     const std::string out = bridge->Output();
     const auto statistics = nlohmann::json::parse(out.substr(out.rfind("\n{") + 1));
     EXPECT_EQ(statistics["modbus"]["requests"], std::size(cases)) << out;

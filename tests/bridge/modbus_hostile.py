@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Sends the bridge's Modbus face what no client should: random bytes, truncated MBAP
 headers, lengths that lie, unknown functions, each on a connection of its own, then
-reads with a good client.
+reads with sixteen good clients at once.
 
 Usage: modbus_hostile.py PORT. Exit 0 when every bad connection was answered with an
-exception or closed within 3 s, and the good client then reads; else prints why.
+exception or closed within 3 s, and the good clients then read; else prints why.
 """
 import random
 import socket
@@ -53,16 +53,19 @@ def main():
         if not answered_or_closed(port, frame):
             print("frame", number, frame[:16].hex(), "was neither answered nor closed in 3 s")
             return 1
-    client = ModbusTcpClient("127.0.0.1", port=port, timeout=5)
-    if not client.connect():
-        print("the good client could not connect")
+    # Then sixteen good clients, all connected at once, each read.
+    clients = [ModbusTcpClient("127.0.0.1", port=port, timeout=5) for _ in range(16)]
+    if not all(client.connect() for client in clients):
+        print("a good client could not connect")
         return 1
-    answer = client.read_input_registers(105, 5, slave=1)
-    client.close()
-    if answer.isError():
-        print("the good client's read failed:", answer)
+    answers = [client.read_input_registers(105, 5, slave=1) for client in clients]
+    for client in clients:
+        client.close()
+    failed = [answer for answer in answers if answer.isError()]
+    if failed:
+        print("a good client's read failed:", failed[0])
         return 1
-    print("ages", " ".join(str(v) for v in answer.registers))
+    print("ages", " ".join(str(v) for v in answers[0].registers))
     return 0
 
 
