@@ -3,7 +3,8 @@
 headers, lengths that lie, unknown functions, each on a connection of its own, then
 reads with sixteen good clients at once.
 
-Usage: modbus_hostile.py PORT. Exit 0 when every bad connection was answered with an
+Usage: modbus_hostile.py PORT (a bridge with --modbus-idle 1s). Exit 0 when a silent
+connection is closed, every bad connection was answered with an
 exception or closed within 3 s, and the good clients then read; else prints why.
 """
 import random
@@ -46,8 +47,21 @@ def answered_or_closed(port, frame):
     return False
 
 
+def closed_when_idle(port):
+    """A connection that sends nothing is closed (the bridge runs with --modbus-idle 1s)."""
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+        s.settimeout(10)
+        try:
+            return s.recv(16) == b""
+        except (socket.timeout, ConnectionResetError):
+            return False
+
+
 def main():
     port = int(sys.argv[1])
+    if not closed_when_idle(port):
+        print("a connection that sent nothing was still open after 10 s")
+        return 1
     rng = random.Random(20)
     for number, frame in enumerate(frames(rng)):
         if not answered_or_closed(port, frame):
