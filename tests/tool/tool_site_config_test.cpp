@@ -117,6 +117,7 @@ TEST_F(ToolSiteFile, AFileThatCannotBeUsedIsNamedWithLineAndKey) {
         {"port = ", "{file}:1:8: not a TOML file"},
         {"[mqtt]\nport = 1", "{file}:2:1: unknown key 'port' in [mqtt] (the keys are url,"},
         {"[ha]\ndiscovery = \"yes\"", "{file}:2:13: discovery takes true or false"},
+        {"[modbus]\nwritable = 1", "{file}:2:12: writable takes true or false"},
         {std::nullopt, "cannot read the site file {file}: No such file or directory"},
     };
     for (const Row& row : rows) {
