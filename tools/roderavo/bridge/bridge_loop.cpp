@@ -119,40 +119,6 @@ struct CommandResult {
     std::string gate, value, explanation;
 };
 
-std::string CodeText(std::size_t code) {
-    std::array<char, 8> text{};
-    std::snprintf(text.data(), text.size(), "%02zX", code);
-    return text.data();
-}
-
-// The face's counts, said when the bridge ends and in its --json statistics.
-std::string ModbusCountsText(const ModbusCounts& counts) {
-    std::string text = std::to_string(counts.connections) + " connections, " +
-                       std::to_string(counts.requests) + " requests, ";
-    uint64_t exceptions = 0;
-    std::string byCode;
-    for (std::size_t code = 0; code < counts.exceptions.size(); ++code) {
-        if (counts.exceptions[code] == 0) continue;
-        exceptions += counts.exceptions[code];
-        byCode += std::string(byCode.empty() ? " (" : ", ") + CodeText(code) + ": " +
-                  std::to_string(counts.exceptions[code]);
-    }
-    return text + std::to_string(exceptions) + " exceptions" +
-           (byCode.empty() ? "" : byCode + ")") + ", " + std::to_string(counts.refused) +
-           " connections refused";
-}
-
-Json ModbusCountsRecord(const ModbusCounts& counts) {
-    Json exceptions = Json::object();
-    for (const uint8_t code : {kModbusIllegalFunction, kModbusIllegalAddress, kModbusIllegalValue,
-                               kModbusDeviceFailure, kModbusBusy, kModbusTargetFailed})
-        exceptions[CodeText(code)] = counts.exceptions[code];
-    return {{"connections", counts.connections},
-            {"refused", counts.refused},
-            {"requests", counts.requests},
-            {"exceptions", exceptions}};
-}
-
 class Bridge {
   public:
     Bridge(const CommonOptions& common, const BridgeOptions& options, Session& session,

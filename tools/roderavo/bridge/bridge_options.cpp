@@ -53,9 +53,10 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
                     "How often each multiplexer's statistics are published (e.g. 60s)")
         ->capture_default_str();
     cmd->add_option("--modbus", o.modbus,
-                    "Also serve the multiplexers on Modbus TCP at ADDRESS[:PORT] (port 502 by "
-                    "default; 127.0.0.1 serves this host only, 0.0.0.0 every host): reads of "
-                    "what the poll last read (docs/guide.md, The Modbus TCP face)");
+                    "Serve the multiplexers on Modbus TCP at ADDRESS[:PORT] (port 502 by "
+                    "default; 127.0.0.1 serves this host only, 0.0.0.0 every host), beside MQTT "
+                    "or alone: reads of what the poll last read, writes with --modbus-writable "
+                    "(docs/guide.md, The Modbus TCP face)");
     cmd->add_flag("--modbus-writable", o.modbusWritable,
                   "Let Modbus clients write the holding registers: keys, PTZ, presets, clear "
                   "alarms, set clocks (Modbus TCP has no authentication)");

@@ -12,8 +12,10 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 
 #include "bridge/bridge_options.h"
+#include "output/json_out.h"
 
 namespace roderavo::tool::bridge {
 
@@ -57,7 +59,41 @@ bool SendFrame(int fd, std::vector<uint8_t> frame) {
     return true;
 }
 
+// An exception code as Modbus documents it: two hex digits.
+std::string CodeText(std::size_t code) {
+    std::array<char, 8> text{};
+    std::snprintf(text.data(), text.size(), "%02zX", code);
+    return text.data();
+}
+
 }  // namespace
+
+std::string ModbusCountsText(const ModbusCounts& counts) {
+    std::string text = std::to_string(counts.connections) + " connections, " +
+                       std::to_string(counts.requests) + " requests, ";
+    uint64_t exceptions = 0;
+    std::string byCode;
+    for (std::size_t code = 0; code < counts.exceptions.size(); ++code) {
+        if (counts.exceptions[code] == 0) continue;
+        exceptions += counts.exceptions[code];
+        byCode += std::string(byCode.empty() ? " (" : ", ") + CodeText(code) + ": " +
+                  std::to_string(counts.exceptions[code]);
+    }
+    return text + std::to_string(exceptions) + " exceptions" +
+           (byCode.empty() ? "" : byCode + ")") + ", " + std::to_string(counts.refused) +
+           " connections refused";
+}
+
+Json ModbusCountsRecord(const ModbusCounts& counts) {
+    Json exceptions = Json::object();
+    for (const uint8_t code : {kModbusIllegalFunction, kModbusIllegalAddress, kModbusIllegalValue,
+                               kModbusDeviceFailure, kModbusBusy, kModbusTargetFailed})
+        exceptions[CodeText(code)] = counts.exceptions[code];
+    return {{"connections", counts.connections},
+            {"refused", counts.refused},
+            {"requests", counts.requests},
+            {"exceptions", exceptions}};
+}
 
 std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error) {
     ModbusEndpoint endpoint;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "bridge/modbus_map.h"
+#include "output/json_out.h"
 
 namespace roderavo::tool::bridge {
 
@@ -51,6 +52,12 @@ struct ModbusCounts {
     uint64_t requests = 0;
     std::array<uint64_t, kModbusTargetFailed + 1> exceptions{};
 };
+
+// The counts as the bridge says them when it ends ("3 connections, 12 requests,
+// 2 exceptions (02: 1, 0B: 1), 0 connections refused"), and as its --json statistics
+// record has them (the exceptions by code, "01" .. "0B").
+std::string ModbusCountsText(const ModbusCounts& counts);
+Json ModbusCountsRecord(const ModbusCounts& counts);
 
 class ModbusServer {
   public:
