@@ -89,6 +89,7 @@ struct Key {
 };
 
 constexpr std::string_view kText = "a text";
+constexpr std::string_view kFlag = "true or false";
 constexpr std::string_view kTime = "a time, e.g. \"500ms\" or \"2s\", or a number of milliseconds";
 
 const Key kKeys[] = {
@@ -146,13 +147,13 @@ const Key kKeys[] = {
      [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.site); }},
     {"mqtt", "topic_prefix", false, "--topic-prefix", kText,
      [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.topicPrefix); }},
-    {"mqtt", "json", false, "--json", "true or false",
+    {"mqtt", "json", false, "--json", kFlag,
      [](const toml::node& v, Options& o) { return Put(Flag(v), o.payloadsInJson); }},
     {"mqtt", "statistics_every", false, "--statistics-every", kTime,
      [](const toml::node& v, Options& o) {
          return Put(NumberOrText(v), o.bridge.statisticsEvery);
      }},
-    {"ha", "discovery", false, "--ha-discovery", "true or false",
+    {"ha", "discovery", false, "--ha-discovery", kFlag,
      [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.haDiscovery); }},
     {"ha", "prefix", false, "--ha-prefix", "a text, Home Assistant's discovery prefix",
      [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.haPrefix); }},
@@ -162,7 +163,7 @@ const Key kKeys[] = {
      [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbusAllow); }},
     {"modbus", "idle", false, "--modbus-idle", kTime,
      [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.bridge.modbusIdle); }},
-    {"modbus", "writable", false, "--modbus-writable", "true or false",
+    {"modbus", "writable", false, "--modbus-writable", kFlag,
      [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.modbusWritable); }},
 #endif
 };
