@@ -498,7 +498,8 @@ TEST_F(BridgeOnBroker, HomeAssistantButtonsClearTheAlarmsAndSetTheClock) {
 }
 
 // The Modbus TCP face, read by two clients nobody here wrote: pymodbus (every table,
-// the exceptions) and mbpoll (the alarm bits). It answers from what the poll read.
+// the exceptions) and mbpoll (the alarm bits). It answers from what the poll read; the
+// state registers of multiplexers not polled read 3 (absent), their cameras unknown.
 TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
     StartBroker();
     auto probe = Subscribe();
@@ -510,9 +511,12 @@ TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
     for (const std::string& line :
          {"alarm-bits-21-40 " + bits, "alarm-bits-unit-255 " + bits,
           std::string("camera-states-21-40 0 0 0 0 0 0 1 0 0 0 0 0 0 0 0 0 0 0 0 0"),
-          std::string("mux-states-0-1 0 0"), std::string("version-1 TEST V1"),
-          std::string("mux-2-not-polled exception 11"), std::string("outside-the-map exception 2"),
-          std::string("holding-registers exception 1"), std::string("write-register exception 1")})
+          std::string("mux-states-0-4 0 0 3 3 3"), std::string("version-1 TEST V1"),
+          std::string("mux-2-not-polled-bits exception 11"),
+          std::string("mux-2-not-polled-states 3 3"), std::string("outside-the-map exception 2"),
+          std::string("holding-registers 0 0 0 0 0"),
+          std::string("heartbeat-and-before exception 2"),
+          std::string("write-register exception 1")})
         EXPECT_THAT(run.out, HasSubstr(line + "\n")) << run.out;
     ChildProgram mbpoll("/usr/bin/mbpoll",
                         {"-m", "tcp", "-a", "1", "-t", "1", "-r", "21", "-c", "20", "-1", "-p",
@@ -618,6 +622,9 @@ TEST_F(BridgeOnBroker, ModbusWritesAnswerHowTheyEndedOnTheLine) {
             EXPECT_EQ(frames[0].mux, c.mux);
         }
     }
+    // What was acknowledged reads back by function 3.
+    EXPECT_EQ(RunModbusScript(MODBUS_CLIENT_SCRIPT, port, {"3:1020=3"}).out,
+              "3:1020=3 9 13 0\n");
     EXPECT_THAT(bridge->Errors(), HasSubstr("no MQTT broker"));
     EXPECT_THAT(bridge->Errors(), Not(HasSubstr("connected to the broker")));
     ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
@@ -626,9 +633,72 @@ TEST_F(BridgeOnBroker, ModbusWritesAnswerHowTheyEndedOnTheLine) {
     EXPECT_LT(log.find("roderavo: Modbus TCP: "), log.rfind("with function 10")) << log;
     const std::string out = bridge->Output();
     const auto statistics = nlohmann::json::parse(out.substr(out.rfind("\n{") + 1));
-    EXPECT_EQ(statistics["modbus"]["requests"], std::size(cases)) << out;
+    EXPECT_EQ(statistics["modbus"]["requests"], std::size(cases) + 1) << out;
     EXPECT_EQ(statistics["modbus"]["exceptions"],
               nlohmann::json({{"01", 0}, {"02", 3}, {"03", 2}, {"04", 1}, {"06", 0}, {"0B", 1}}));
+}
+
+// Beside 28 hostile connections (trickling a frame, never reading the answers, half a
+// frame and silence) a good client is served at once; frames are cut by their MBAP
+// length; 40 silent connections do not lock a new client out; the lines about closed
+// connections are rate-limited; and SIGTERM ends the bridge within a second with the
+// siege still on.
+TEST_F(BridgeOnBroker, NoModbusClientCanHoldTheFaceOrTheBridgesEnd) {
+    const int port = StartModbusBridge({"--modbus-idle", "30s"}, false);
+    ASSERT_TRUE(BridgeSays("(reads only)")) << bridge->Errors();
+    ChildProgram siege("/usr/bin/python3", {MODBUS_SIEGE_SCRIPT, std::to_string(port)},
+                       ChildProgram::Stderr::Pipe);
+    const std::string reads = siege.ReadLine(90s);
+    double median = 0, slowest = 0;
+    ASSERT_EQ(std::sscanf(reads.c_str(), "good reads: median %lf ms, slowest %lf ms", &median,
+                          &slowest),
+              2)
+        << reads << siege.Collect(10s).out;
+    EXPECT_LT(median, 100) << reads;  // answered from memory: well under a millisecond
+    EXPECT_LT(slowest, 1000) << reads;
+    ASSERT_EQ(siege.ReadLine(90s), "besieged") << siege.Collect(10s).out;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    const ProgramRun rest = siege.Collect(90s);
+    EXPECT_EQ(rest.exitCode, 0) << rest.out << rest.err;
+    // Some 70 connections were closed: ten lines say so, one more the number of the rest.
+    const std::string log = bridge->Errors();
+    EXPECT_THAT(log, HasSubstr("closed: no whole frame within 1000 ms"));
+    EXPECT_THAT(log, ContainsRegex("modbus: [0-9]+ more lines about connections not logged"));
+    std::size_t lines = 0;
+    for (auto at = log.find("modbus: connection from"); at != std::string::npos;
+         at = log.find("modbus: connection from", at + 1))
+        ++lines;
+    EXPECT_LE(lines, 20u) << log;
+}
+
+// A write that waits in the queue when SIGTERM comes is answered 0B, never left
+// without an answer: four clients write at once to a line that answers slowly.
+TEST_F(BridgeOnBroker, AModbusWriteStillQueuedAtSigtermIsAnswered0B) {
+    timeout = "800ms";
+    sim.QueueFault({muxsim::FaultKind::Delay, 200}, 100000);
+    const int port = StartModbusBridge({"--modbus-writable"}, false);
+    ASSERT_TRUE(BridgeSays("(reads and writes)")) << bridge->Errors();
+    std::vector<int> answers(4, -1);
+    std::vector<std::thread> clients;
+    for (std::size_t i = 0; i < answers.size(); ++i)
+        clients.emplace_back([&, i] {
+            modbus_t* client = modbus_new_tcp("127.0.0.1", port);
+            modbus_set_response_timeout(client, 20, 0);
+            if (modbus_connect(client) == 0)
+                answers[i] = modbus_write_register(client, 1001, 53) == 1 ? 0 : errno;
+            modbus_close(client);
+            modbus_free(client);
+        });
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (ControlFrames().empty() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_FALSE(ControlFrames().empty()) << bridge->Errors();
+    EXPECT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+    for (std::thread& client : clients) client.join();
+    EXPECT_THAT(answers, ::testing::Each(::testing::AnyOf(0, EMBXGTAR)));
+    EXPECT_THAT(answers, ::testing::Contains(EMBXGTAR));
 }
 
 // What Home Assistant shows, derived from the retained messages with the discovery's own

@@ -8,8 +8,6 @@
 
 #include "bridge/bridge_options.h"
 #include "bridge/command_queue.h"
-#include "bridge/modbus_map.h"
-#include "bridge/modbus_server.h"
 #include "bridge/state_publisher.h"
 
 using namespace roderavo::tool;
@@ -142,107 +140,6 @@ TEST(BridgeStates, MultiplexerAndCameraStates) {
     EXPECT_EQ(PublishedCameraState(view, "failing", 3), "fine");
     EXPECT_EQ(PublishedCameraState(view, "ok", 4), "");
     EXPECT_EQ(PublishedCameraState(view, "demoted", 0), "unknown");
-}
-
-// The Modbus map of a picture: multiplexer 0 ok (camera 3 in alarm, camera 5 in
-// video loss, camera 7 in a state nobody knows), 1 demoted after answering, 3 polled but
-// never read, 2 and 4 not polled.
-TEST(BridgeModbusMap, ValuesOfTheMultiplexersThatAnswerOtherwiseTargetFailed) {
-    const auto now = PollClock::now();
-    MuxView ok;
-    ok.mux = 0;
-    ok.state = MuxState::Ok;
-    ok.lastGood = now - std::chrono::seconds(3);
-    for (auto& cell : ok.alarm) cell = 0;
-    for (auto& cell : ok.videoLoss) cell = 0;
-    ok.alarm[2] = 0x20;
-    ok.videoLoss[4] = 1;
-    ok.alarm[6] = 0xFE;
-    ok.version = "AMUX 20CD V2.10";
-    ok.clock = "07.12.2026 22:37:19 hrs";
-    MuxView demoted = ok;
-    demoted.mux = 1;
-    demoted.state = MuxState::Demoted;
-    demoted.lastGood = now - std::chrono::hours(30);
-    MuxView never;
-    never.mux = 3;
-    never.state = MuxState::Demoted;
-    ModbusMap map;
-    map.Update({ok, demoted, never}, now, std::chrono::seconds(10));
-    struct Row {
-        const char* what;
-        bool registers;  // input registers, else discrete inputs
-        int address, count;
-        std::vector<uint16_t> values;
-        uint8_t exception = 0;
-    };
-    const Row rows[] = {
-        {"alarm bits of mux 0", false, 0, 8, {0, 0, 1, 0, 0, 0, 0, 0}},
-        {"video-loss bits of mux 0", false, 100, 6, {0, 0, 0, 0, 1, 0}},
-        {"camera states of mux 0", true, 0, 8, {0, 0, 1, 0, 2, 0, 3, 0}},
-        {"answering bits", false, 200, 5, {1, 0, 0, 0, 0}},
-        {"mux states: ok, demoted", true, 100, 2, {0, 2}},
-        {"mux 3's state, never read", true, 103, 1, {}, kModbusTargetFailed},
-        {"ages, always readable", true, 105, 5, {3, 65535, 65535, 65535, 65535}},
-        {"clock of mux 0", true, 110, 6, {2026, 12, 7, 22, 37, 19}},
-        {"version of mux 0",
-         true,
-         140,
-         9,
-         {0x414D, 0x5558, 0x2032, 0x3043, 0x4420, 0x5632, 0x2E31, 0x3000, 0}},
-        {"a camera of demoted mux 1", false, 20, 1, {}, kModbusTargetFailed},
-        {"a read across into mux 1", true, 15, 10, {}, kModbusTargetFailed},
-        {"mux 2, not polled", true, 40, 1, {}, kModbusTargetFailed},
-        {"the clock of demoted mux 1", true, 116, 6, {}, kModbusTargetFailed},
-        {"past the discrete inputs", false, 204, 2, {}, kModbusIllegalAddress},
-        {"past the registers", true, 219, 2, {}, kModbusIllegalAddress},
-        {"no register", true, 0, 0, {}, kModbusIllegalAddress},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        const ModbusAnswer answer = row.registers ? map.InputRegisters(row.address, row.count)
-                                                  : map.DiscreteInputs(row.address, row.count);
-        EXPECT_EQ(answer.exception, row.exception);
-        EXPECT_EQ(answer.values, row.values);
-    }
-}
-
-// What each write of holding registers asks, and the writes that hit no single target.
-TEST(BridgeModbusMap, HoldingRegistersAskOneAssignmentEach) {
-    const struct {
-        int address;
-        std::vector<uint16_t> values;
-        std::string assignment;
-        uint8_t exception = 0;
-    } rows[] = {
-        {1001, {53}, "KEY1=53"},
-        {1014, {128}, "PTZ4=128"},
-        {1022, {9, 13}, "PRESET1=(9,13)"},
-        {1030, {3}, "CAA=3"},
-        {1042, {1}, "TAD2=now"},
-        {1042, {2}, "", kModbusIllegalValue},
-        {1020, {9}, "", kModbusIllegalAddress},       // a preset register alone
-        {1021, {13, 9}, "", kModbusIllegalAddress},   // a pair across two presets
-        {1000, {53, 53}, "", kModbusIllegalAddress},  // two targets
-        {1005, {53}, "", kModbusIllegalAddress},
-        {0, {1}, "", kModbusIllegalAddress},
-    };
-    for (const auto& row : rows) {
-        const ModbusWrite write = HoldingWrite(row.address, row.values);
-        EXPECT_EQ(write.assignment, row.assignment) << row.address;
-        EXPECT_EQ(write.exception, row.exception) << row.address;
-    }
-    for (const auto& [text, address, port] :
-         std::vector<std::tuple<std::string, std::string, int>>{{"1502", "127.0.0.1", 1502},
-                                                                {":1502", "127.0.0.1", 1502},
-                                                                {"0.0.0.0", "0.0.0.0", 502},
-                                                                {"10.1.2.3:15", "10.1.2.3", 15}}) {
-        std::string error;
-        const auto endpoint = ParseModbusEndpoint(text, &error);
-        ASSERT_TRUE(endpoint) << text << ": " << error;
-        EXPECT_EQ(endpoint->address, address);
-        EXPECT_EQ(endpoint->port, port);
-    }
 }
 
 TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {

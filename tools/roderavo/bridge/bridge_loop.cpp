@@ -275,7 +275,7 @@ class Bridge {
         // A clock that a command set is read in its multiplexer's next turn.
         for (const int mux : clocksWritten_) poller.ClockWritten(mux);
         clocksWritten_.clear();
-        if (modbus_) modbus_->Update(poller.Muxes(), Clock::now(), poller.StaleAfter());
+        if (modbus_) modbus_->Update(poller.Muxes(), poller.StaleAfter());
         if (!mqtt_) {
             RunCommands(stop, {});
             return;

@@ -23,7 +23,7 @@ uint16_t MuxStateCode(const std::string& state) {
     if (state == "ok") return 0;
     if (state == "failing") return 1;
     if (state == "demoted") return 2;
-    return 3;  // absent
+    return 3;  // absent, not polled, or not tried yet
 }
 
 // The clock's six fields from its text ("07.12.2026 22:37:19 hrs"); false when it
@@ -39,89 +39,135 @@ bool ClockFields(const std::string& text, std::array<uint16_t, 6>& fields) {
     return true;
 }
 
-}  // namespace
-
-void ModbusMap::Update(const std::vector<MuxView>& muxes, PollClock::time_point now,
-                       std::chrono::milliseconds staleAfter) {
-    for (Cell& cell : discrete_) cell = {};
-    for (Cell& cell : registers_) cell = {};
-    readable_.fill(false);
-    for (int m = 0; m < kMuxCount; ++m) {
-        // Until a multiplexer is polled and read its values are not there.
-        for (int i = 0; i < kCamerasPerMux; ++i) {
-            const int camera = FirstCamera(m) + i;
-            discrete_[static_cast<std::size_t>(camera - 1)].mux = m;
-            discrete_[static_cast<std::size_t>(kLastCamera + camera - 1)].mux = m;
-            registers_[static_cast<std::size_t>(camera - 1)] = {3, m};
-        }
-        registers_[static_cast<std::size_t>(kLastCamera + m)].mux = m;
-        registers_[static_cast<std::size_t>(kLastCamera + kMuxCount + m)].value = kNeverRead;
-        for (int f = 0; f < 6; ++f)
-            registers_[static_cast<std::size_t>(kClockRegister + 6 * m + f)].mux = m;
-        for (int r = 0; r < kVersionRegisters; ++r)
-            registers_[static_cast<std::size_t>(kVersionRegister + kVersionRegisters * m + r)].mux =
-                m;
-    }
-    for (const MuxView& view : muxes) {
-        const int m = view.mux;
-        if (m < 0 || m >= kMuxCount) continue;
-        const std::string state = PublishedMuxState(view, ShownState(view, now, staleAfter));
-        discrete_[static_cast<std::size_t>(2 * kLastCamera + m)].value = state == "ok" ? 1 : 0;
-        if (view.lastGood) {
-            const auto age = std::chrono::duration_cast<std::chrono::seconds>(now - *view.lastGood);
-            registers_[static_cast<std::size_t>(kLastCamera + kMuxCount + m)].value =
-                static_cast<uint16_t>(std::clamp<int64_t>(age.count(), 0, kNeverRead));
-        }
-        if (state.empty() || !view.lastGood) continue;  // not read yet
-        registers_[static_cast<std::size_t>(kLastCamera + m)] = {MuxStateCode(state), -1};
-        readable_[static_cast<std::size_t>(m)] = state != "demoted" && state != "absent";
-        for (int i = 0; i < kCamerasPerMux; ++i) {
-            const int camera = FirstCamera(m) + i;
-            const std::string look = PublishedCameraState(view, state, i);
-            const auto loss = view.videoLoss[static_cast<std::size_t>(i)];
-            discrete_[static_cast<std::size_t>(camera - 1)].value = look == "alarm" ? 1 : 0;
-            discrete_[static_cast<std::size_t>(kLastCamera + camera - 1)].value =
-                look == "video-loss" || (look != "unknown" && loss.value_or(0) != 0) ? 1 : 0;
-            registers_[static_cast<std::size_t>(camera - 1)].value = CameraStateCode(look);
-        }
-        std::array<uint16_t, 6> clock{};
-        const bool clockRead = ClockFields(view.clock, clock);
-        for (int f = 0; f < 6; ++f) {
-            Cell& cell = registers_[static_cast<std::size_t>(kClockRegister + 6 * m + f)];
-            cell.value = clock[static_cast<std::size_t>(f)];
-            if (!clockRead) cell.mux = kMuxCount;  // never readable: not read yet
-        }
-        for (int r = 0; r < kVersionRegisters; ++r) {
-            const auto at = static_cast<std::size_t>(2 * r);
-            const auto high = at < view.version.size() ? static_cast<uint8_t>(view.version[at]) : 0;
-            const auto low =
-                at + 1 < view.version.size() ? static_cast<uint8_t>(view.version[at + 1]) : 0;
-            Cell& cell =
-                registers_[static_cast<std::size_t>(kVersionRegister + kVersionRegisters * m + r)];
-            cell.value = static_cast<uint16_t>(high << 8 | low);
-            if (view.version.empty()) cell.mux = kMuxCount;
-        }
-    }
+std::size_t At(int address) {
+    return static_cast<std::size_t>(address);
 }
 
-ModbusAnswer ModbusMap::Read(const std::vector<Cell>& cells, int address, int count,
-                             const std::array<bool, kMuxCount>& readable) {
+// Readable when told, else "the target did not respond".
+uint8_t Unless(bool told) {
+    return told ? 0 : kModbusTargetFailed;
+}
+
+}  // namespace
+
+bool IsHoldingRegister(int address) {
+    const auto in = [address](int first, int count) {
+        return address >= first && address < first + count;
+    };
+    return in(kKeyRegister, kMuxCount) || in(kPtzRegister, kMuxCount) ||
+           in(kPresetRegister, 2 * kMuxCount) || address == kClearAlarmsRegister ||
+           in(kSetClockRegister, kMuxCount);
+}
+
+void ModbusMap::Update(const std::vector<MuxView>& muxes, std::chrono::milliseconds staleAfter) {
+    for (auto& mux : muxes_) mux.reset();
+    for (const MuxView& view : muxes)
+        if (view.mux >= 0 && view.mux < kMuxCount) muxes_[At(view.mux)] = view;
+    staleAfter_ = staleAfter;
+}
+
+std::array<std::string, kMuxCount> ModbusMap::States(PollClock::time_point now) const {
+    std::array<std::string, kMuxCount> states;
+    for (std::size_t m = 0; m < states.size(); ++m)
+        if (muxes_[m]) states[m] = PublishedMuxState(*muxes_[m], ShownState(*muxes_[m], now, staleAfter_));
+    return states;
+}
+
+std::vector<ModbusMap::Cell> ModbusMap::Discrete(PollClock::time_point now) const {
+    std::vector<Cell> cells(kDiscreteInputs);
+    const auto states = States(now);
+    for (int m = 0; m < kMuxCount; ++m) {
+        const std::string& state = states[At(m)];
+        cells[At(2 * kLastCamera + m)].value = state == "ok" ? 1 : 0;
+        for (int i = 0; i < kCamerasPerMux; ++i) {
+            const int camera = FirstCamera(m) + i;
+            Cell& alarm = cells[At(camera - 1)];
+            Cell& loss = cells[At(kLastCamera + camera - 1)];
+            // What is read of a multiplexer that does not answer now is not true now.
+            alarm.exception = loss.exception = state == "ok" ? 0 : kModbusTargetFailed;
+            if (state != "ok") continue;
+            const MuxView& view = *muxes_[At(m)];
+            const std::string look = PublishedCameraState(view, state, i);
+            const auto flag = view.videoLoss[At(i)];
+            alarm.value = look == "alarm" ? 1 : 0;
+            loss.value = look == "video-loss" || (look != "unknown" && flag.value_or(0) != 0) ? 1 : 0;
+        }
+    }
+    return cells;
+}
+
+std::vector<ModbusMap::Cell> ModbusMap::Registers(PollClock::time_point now) const {
+    // The registers between the multiplexers' blocks and the heartbeat are none.
+    std::vector<Cell> cells(kHeartbeatRegister + 1, Cell{0, kModbusIllegalAddress});
+    const auto states = States(now);
+    for (int m = 0; m < kMuxCount; ++m) {
+        const std::string& state = states[At(m)];
+        const MuxView* view = muxes_[At(m)] ? &*muxes_[At(m)] : nullptr;
+        const bool ok = state == "ok";
+        for (int i = 0; i < kCamerasPerMux; ++i)
+            cells[At(FirstCamera(m) + i - 1)] = {ok ? CameraStateCode(PublishedCameraState(*view, state, i)) : uint16_t{3}};
+        cells[At(kMuxStateRegister + m)] = {MuxStateCode(state)};
+        uint16_t age = kNeverRead;
+        if (view && view->lastGood) {
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - *view->lastGood);
+            age = static_cast<uint16_t>(std::clamp<int64_t>(seconds.count(), 0, kNeverRead));
+        }
+        cells[At(kAgeRegister + m)] = {age};
+        std::array<uint16_t, 6> clock{};
+        const bool clockRead = ok && ClockFields(view->clock, clock);
+        for (int f = 0; f < 6; ++f) cells[At(kClockRegister + 6 * m + f)] = {clock[At(f)], Unless(clockRead)};
+        const std::string version = ok ? view->version : std::string();
+        for (int r = 0; r < kVersionRegisters; ++r) {
+            const auto at = At(2 * r);
+            const auto high = at < version.size() ? static_cast<uint8_t>(version[at]) : 0;
+            const auto low = at + 1 < version.size() ? static_cast<uint8_t>(version[at + 1]) : 0;
+            cells[At(kVersionRegister + kVersionRegisters * m + r)] = {
+                static_cast<uint16_t>(high << 8 | low), Unless(!version.empty())};
+        }
+    }
+    const auto up = std::chrono::duration_cast<std::chrono::seconds>(now - started_).count();
+    cells[At(kHeartbeatRegister)] = {static_cast<uint16_t>(std::max<int64_t>(up, 0) % 65536)};
+    return cells;
+}
+
+ModbusAnswer ModbusMap::Read(const std::vector<Cell>& cells, int address, int count) {
     ModbusAnswer answer;
     if (count < 1 || address < 0 || address + count > static_cast<int>(cells.size())) {
         answer.exception = kModbusIllegalAddress;
         return answer;
     }
-    for (int at = address; at < address + count; ++at) {
-        const Cell& cell = cells[static_cast<std::size_t>(at)];
-        if (cell.mux >= 0 &&
-            (cell.mux >= kMuxCount || !readable[static_cast<std::size_t>(cell.mux)])) {
-            answer.values.clear();
-            answer.exception = kModbusTargetFailed;
-            return answer;
-        }
-        answer.values.push_back(cell.value);
-    }
+    // An address outside the map is told before a value that cannot be told now.
+    const auto first = cells.begin() + address;
+    const auto last = first + count;
+    for (const uint8_t exception : {kModbusIllegalAddress, kModbusTargetFailed})
+        if (std::any_of(first, last, [&](const Cell& cell) { return cell.exception == exception; }))
+            return {{}, exception};
+    for (auto cell = first; cell != last; ++cell) answer.values.push_back(cell->value);
     return answer;
+}
+
+ModbusAnswer ModbusMap::DiscreteInputs(int address, int count, PollClock::time_point now) const {
+    return Read(Discrete(now), address, count);
+}
+
+ModbusAnswer ModbusMap::InputRegisters(int address, int count, PollClock::time_point now) const {
+    return Read(Registers(now), address, count);
+}
+
+ModbusAnswer ModbusMap::HoldingRegisters(int address, int count) const {
+    ModbusAnswer answer;
+    for (int at = address; at < address + count; ++at) {
+        if (!IsHoldingRegister(at)) return {{}, kModbusIllegalAddress};
+        answer.values.push_back(holding_[At(at - kKeyRegister)]);
+    }
+    if (answer.values.empty()) answer.exception = kModbusIllegalAddress;
+    return answer;
+}
+
+void ModbusMap::Written(int address, const std::vector<uint16_t>& values) {
+    for (std::size_t i = 0; i < values.size(); ++i)
+        if (IsHoldingRegister(address + static_cast<int>(i)))
+            holding_[At(address + static_cast<int>(i) - kKeyRegister)] = values[i];
 }
 
 ModbusWrite HoldingWrite(int address, const std::vector<uint16_t>& values) {
@@ -150,14 +196,6 @@ ModbusWrite HoldingWrite(int address, const std::vector<uint16_t>& values) {
         write.exception = kModbusIllegalAddress;
     }
     return write;
-}
-
-ModbusAnswer ModbusMap::DiscreteInputs(int address, int count) const {
-    return Read(discrete_, address, count, readable_);
-}
-
-ModbusAnswer ModbusMap::InputRegisters(int address, int count) const {
-    return Read(registers_, address, count, readable_);
 }
 
 }  // namespace roderavo::tool::bridge

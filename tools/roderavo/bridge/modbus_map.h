@@ -1,5 +1,7 @@
-// The Modbus face's map of the polled multiplexers (0-based addresses), computed
-// from the poller's picture; a Modbus read is answered from it, never from the line.
+// The Modbus face's map of the polled multiplexers (0-based addresses), kept as the
+// poller's picture and computed at each read: a Modbus read is answered from it, never
+// from the line, and what depends on the time (the ages, staleness, the answering
+// bits, the heartbeat) is as true at the read as at the poll's last cycle.
 //
 //   discrete inputs   camera n (1..100) in alarm at n-1, in video loss at 99+n;
 //                     multiplexer m answering (ok) at 200+m
@@ -9,20 +11,26 @@
 //                     105+m (65535 at most, and when never read); its clock at
 //                     110+6m..115+6m (year, month, day, hour, minute, second); its
 //                     version text at 140+16m..155+16m (two characters a register,
-//                     high byte first, padded with 0)
-//   holding registers (written only) a key code to multiplexer m at 1000+m; a PTZ
-//                     code at 1010+m; a preset (camera, preset) at 1020+2m and
-//                     1021+2m, written together; the value m at 1030 clears
-//                     multiplexer m's alarms; 1 at 1040+m sets its clock to now
+//                     high byte first, padded with 0); the seconds since the bridge
+//                     started at 300 (wrapping at 65536)
+//   holding registers a key code to multiplexer m at 1000+m; a PTZ code at 1010+m;
+//                     a preset (two key codes) at 1020+2m and 1021+2m, written
+//                     together; the value m at 1030 clears multiplexer m's alarms; 1 at
+//                     1040+m sets its clock to now. Read back (function 3): the last
+//                     value written, 0 before any.
 //
-// A read that touches a value of a multiplexer that is demoted or absent, or not read
-// yet, is refused with "gateway target device failed to respond" (0x0B): never values
-// that look fine. The answering bits and the age registers are always readable. A
-// read outside the map is refused with "illegal data address" (0x02).
+// The camera values of a multiplexer that is not ok (failing, demoted, absent, not read
+// yet), and its clock and version until they are read, are refused with "gateway
+// target device failed to respond" (0x0B): never values that look fine. Its camera
+// state registers read 3 (unknown). The state registers, the answering bits, the ages
+// and the heartbeat are always readable. A read outside the map is refused with
+// "illegal data address" (0x02).
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,22 +47,26 @@ inline constexpr uint8_t kModbusBusy = 0x06;
 inline constexpr uint8_t kModbusTargetFailed = 0x0B;
 
 inline constexpr int kDiscreteInputs = 2 * kLastCamera + kMuxCount;      // 205
+inline constexpr int kMuxStateRegister = kLastCamera;                    // 100
+inline constexpr int kAgeRegister = kLastCamera + kMuxCount;             // 105
 inline constexpr int kClockRegister = kLastCamera + 2 * kMuxCount;       // 110
 inline constexpr int kVersionRegister = kClockRegister + 6 * kMuxCount;  // 140
 inline constexpr int kVersionRegisters = 16;                             // 32 characters
-inline constexpr int kInputRegisters = kVersionRegister + kVersionRegisters * kMuxCount;  // 220
-
-// What a read gets: its values (bits as 0 and 1), or the exception code.
-struct ModbusAnswer {
-    std::vector<uint16_t> values;
-    uint8_t exception = 0;
-};
+inline constexpr int kMuxRegisters = kVersionRegister + kVersionRegisters * kMuxCount;  // 220
+inline constexpr int kHeartbeatRegister = 300;
 
 inline constexpr int kKeyRegister = 1000;
 inline constexpr int kPtzRegister = 1010;
 inline constexpr int kPresetRegister = 1020;  // two a multiplexer
 inline constexpr int kClearAlarmsRegister = 1030;
 inline constexpr int kSetClockRegister = 1040;
+inline constexpr int kHoldingEnd = kSetClockRegister + kMuxCount;  // 1045
+
+// What a read gets: its values (bits as 0 and 1), or the exception code.
+struct ModbusAnswer {
+    std::vector<uint16_t> values;
+    uint8_t exception = 0;
+};
 
 // What a write of holding registers asks: the assignment for the write path
 // (KEY1=53, PRESET0=(9,13), CAA=1, TAD1=now), or the exception: 02 when it does not
@@ -66,27 +78,38 @@ struct ModbusWrite {
 };
 ModbusWrite HoldingWrite(int address, const std::vector<uint16_t>& values);
 
+// Whether a holding register is in the map (the gaps between the blocks are not).
+bool IsHoldingRegister(int address);
+
 class ModbusMap {
   public:
-    // Takes the picture: the multiplexers polled, their state as shown at `now`.
-    void Update(const std::vector<MuxView>& muxes, PollClock::time_point now,
-                std::chrono::milliseconds staleAfter);
+    explicit ModbusMap(PollClock::time_point started = PollClock::now()) : started_(started) {}
 
-    ModbusAnswer DiscreteInputs(int address, int count) const;
-    ModbusAnswer InputRegisters(int address, int count) const;
+    // Takes the poller's picture: the multiplexers polled and when data grows stale.
+    void Update(const std::vector<MuxView>& muxes, std::chrono::milliseconds staleAfter);
+
+    ModbusAnswer DiscreteInputs(int address, int count, PollClock::time_point now) const;
+    ModbusAnswer InputRegisters(int address, int count, PollClock::time_point now) const;
+    ModbusAnswer HoldingRegisters(int address, int count) const;
+    // A write the multiplexer acknowledged: read back by function 3.
+    void Written(int address, const std::vector<uint16_t>& values);
 
   private:
-    // A value, and the multiplexer whose values it is (-1: always readable).
+    // A value, or the exception that a read of it gets.
     struct Cell {
         uint16_t value = 0;
-        int mux = -1;
+        uint8_t exception = 0;
     };
-    static ModbusAnswer Read(const std::vector<Cell>& cells, int address, int count,
-                             const std::array<bool, kMuxCount>& readable);
+    static ModbusAnswer Read(const std::vector<Cell>& cells, int address, int count);
+    std::vector<Cell> Discrete(PollClock::time_point now) const;
+    std::vector<Cell> Registers(PollClock::time_point now) const;
+    // The state each multiplexer shows at `now` ("" when not polled or not yet tried).
+    std::array<std::string, kMuxCount> States(PollClock::time_point now) const;
 
-    std::vector<Cell> discrete_ = std::vector<Cell>(kDiscreteInputs);
-    std::vector<Cell> registers_ = std::vector<Cell>(kInputRegisters);
-    std::array<bool, kMuxCount> readable_{};  // its values may be read
+    PollClock::time_point started_;
+    std::array<std::optional<MuxView>, kMuxCount> muxes_{};
+    std::chrono::milliseconds staleAfter_{kLeastStaleAfter};
+    std::array<uint16_t, kHoldingEnd - kKeyRegister> holding_{};
 };
 
 }  // namespace roderavo::tool::bridge

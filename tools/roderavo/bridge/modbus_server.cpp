@@ -2,9 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <modbus/modbus.h>
 #include <netinet/in.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +12,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "bridge/bridge_options.h"
 #include "output/json_out.h"
@@ -21,17 +21,10 @@ namespace roderavo::tool::bridge {
 
 namespace {
 
-inline constexpr int kMostBits = 2000;      // of one read of discrete inputs
-inline constexpr int kMostRegisters = 125;  // of one read of input registers
-inline constexpr uint8_t kReadDiscreteInputs = 2;
-inline constexpr uint8_t kReadInputRegisters = 4;
-inline constexpr uint8_t kWriteRegister = 6;
-inline constexpr uint8_t kWriteRegisters = 16;
-inline constexpr int kMostWritten = 123;  // registers of one write
-
-modbus_t* Context(void* context) {
-    return static_cast<modbus_t*>(context);
-}
+inline constexpr int kMostAccepted = 64;  // connections taken in one turn of the loop
+inline constexpr int kNotesPerWindow = 10;  // lines about connections in ten seconds
+inline constexpr std::chrono::seconds kNoteWindow{10};
+inline constexpr int kSendBuffer = 16384;
 
 std::string PeerOf(const sockaddr_storage& address) {
     std::array<char, INET6_ADDRSTRLEN> text{};
@@ -43,20 +36,6 @@ std::string PeerOf(const sockaddr_storage& address) {
     const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
     inet_ntop(AF_INET6, &v6.sin6_addr, text.data(), text.size());
     return "[" + std::string(text.data()) + "]:" + std::to_string(ntohs(v6.sin6_port));
-}
-
-// Sends the frame whole, its MBAP length set to what follows it.
-bool SendFrame(int fd, std::vector<uint8_t> frame) {
-    const std::size_t length = frame.size() - 6;  // from the unit id on
-    frame[4] = static_cast<uint8_t>(length >> 8);
-    frame[5] = static_cast<uint8_t>(length & 0xFFU);
-    std::size_t sent = 0;
-    while (sent < frame.size()) {
-        const ssize_t n = send(fd, frame.data() + sent, frame.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        sent += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 // An exception code as Modbus documents it: two hex digits.
@@ -153,27 +132,46 @@ std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text
     return peers;
 }
 
+
+namespace {
+
+// Listens on the endpoint, non-blocking; the descriptor, or -1 with errno set.
+int Listen(const ModbusEndpoint& endpoint) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(endpoint.port));
+    if (inet_pton(AF_INET, endpoint.address.c_str(), &address.sin_addr) != 1) {
+        errno = EINVAL;
+        return -1;
+    }
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 64) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
 bool ModbusServer::Start(const ModbusEndpoint& endpoint, std::chrono::milliseconds idle,
                          std::vector<ModbusPeers> allowed, Writer writer, std::string* error) {
     idle_ = idle;
     allowed_ = std::move(allowed);
     writer_ = std::move(writer);
-    modbus_t* context = modbus_new_tcp(endpoint.address.c_str(), endpoint.port);
-    if (context == nullptr) {
-        *error = "modbus: " + std::string(modbus_strerror(errno));
-        return false;
-    }
-    context_ = context;
-    // A frame that stops coming ends its connection within its byte time-out.
-    modbus_set_byte_timeout(context, 1, 0);
-    listener_ = modbus_tcp_listen(context, kMaxClients);
+    listener_ = Listen(endpoint);
     if (listener_ < 0 || pipe2(wake_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
         *error = "cannot serve Modbus TCP on " + endpoint.address + ":" +
-                 std::to_string(endpoint.port) + ": " + modbus_strerror(errno);
+                 std::to_string(endpoint.port) + ": " + std::strerror(errno);
         Stop();
         return false;
     }
-    fcntl(listener_, F_SETFD, FD_CLOEXEC);
     thread_ = std::thread([this] { Serve(); });
     return true;
 }
@@ -188,25 +186,36 @@ void ModbusServer::Stop() {
         }
     }
     if (thread_.joinable()) thread_.join();
-    for (const Client& client : clients_) close(client.fd);
-    clients_.clear();
+    Drain();
     if (listener_ >= 0) close(listener_);
     listener_ = -1;
-    {
-        std::lock_guard lock(mutex_);
-        for (int& fd : wake_) {
-            if (fd >= 0) close(fd);
-            fd = -1;
-        }
+    std::lock_guard lock(mutex_);
+    for (int& fd : wake_) {
+        if (fd >= 0) close(fd);
+        fd = -1;
     }
-    if (context_ != nullptr) modbus_free(Context(context_));
-    context_ = nullptr;
 }
 
-void ModbusServer::Update(const std::vector<MuxView>& muxes, PollClock::time_point now,
-                          std::chrono::milliseconds staleAfter) {
+// The writes that wait are answered 0B (the bridge ends before they run), each client
+// is given what it can take at once, and every connection is closed.
+void ModbusServer::Drain() {
+    FinishWrites();
+    for (const auto& client : clients_) {
+        if (!client->write.empty()) {
+            const std::vector<uint8_t> answer = Refuse(client->write, kModbusTargetFailed);
+            client->out.insert(client->out.end(), answer.begin(), answer.end());
+            client->write.clear();
+        }
+        Flush(*client);
+        close(client->fd);
+    }
+    clients_.clear();
+    SayUnsaid();
+}
+
+void ModbusServer::Update(const std::vector<MuxView>& muxes, std::chrono::milliseconds staleAfter) {
     std::lock_guard lock(mutex_);
-    map_.Update(muxes, now, staleAfter);
+    map_.Update(muxes, staleAfter);
 }
 
 ModbusCounts ModbusServer::Counts() const {
@@ -214,98 +223,185 @@ ModbusCounts ModbusServer::Counts() const {
     return counts_;
 }
 
-void ModbusServer::Accept() {
-    sockaddr_storage address{};
-    socklen_t length = sizeof address;
-    const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&address), &length, SOCK_CLOEXEC);
-    if (fd < 0) return;
-    const std::string peer = PeerOf(address);
-    const auto admitted = [&] {
-        if (allowed_.empty()) return true;
-        if (address.ss_family != AF_INET) return false;
-        const uint32_t ip = ntohl(reinterpret_cast<const sockaddr_in&>(address).sin_addr.s_addr);
-        return std::any_of(allowed_.begin(), allowed_.end(),
-                           [ip](const ModbusPeers& peers) { return peers.Admits(ip); });
-    };
-    std::string refusal;
-    if (!admitted())
-        refusal = "not in --modbus-allow";
-    else if (clients_.size() >= static_cast<std::size_t>(kMaxClients))
-        refusal = "already " + std::to_string(kMaxClients) + " connections";
-    {
-        std::lock_guard lock(mutex_);
-        ++(refusal.empty() ? counts_.connections : counts_.refused);
+void ModbusServer::Note(const std::string& text) {
+    const auto now = PollClock::now();
+    if (now - noteWindow_ >= kNoteWindow) {
+        SayUnsaid();
+        noteWindow_ = now;
+        notes_ = 0;
     }
-    if (!refusal.empty()) {
-        log_("modbus: connection from " + peer + " refused: " + refusal);
-        close(fd);
-        return;
+    if (notes_ < kNotesPerWindow) {
+        ++notes_;
+        log_(text);
+    } else {
+        ++unsaid_;
     }
-    clients_.push_back({fd, nextId_++, peer, PollClock::now(), {}});
 }
 
-std::vector<uint8_t> ModbusServer::Read(const uint8_t* request, int length, uint8_t& exception) {
-    const int header = modbus_get_header_length(Context(context_));
-    exception = 0;
-    if (length < header + 5) {
-        exception = kModbusIllegalFunction;
-        return {};
+void ModbusServer::SayUnsaid() {
+    if (unsaid_ > 0)
+        log_("modbus: " + std::to_string(unsaid_) + " more " +
+             (unsaid_ == 1 ? "line" : "lines") + " about connections not logged");
+    unsaid_ = 0;
+}
+
+void ModbusServer::Close(std::size_t index, const std::string& why) {
+    const Client& client = *clients_[index];
+    if (!why.empty()) Note("modbus: connection from " + client.peer + " closed: " + why);
+    close(client.fd);
+    clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+void ModbusServer::Accept() {
+    for (int taken = 0; taken < kMostAccepted; ++taken) {
+        sockaddr_storage address{};
+        socklen_t length = sizeof address;
+        const int fd = accept4(listener_, reinterpret_cast<sockaddr*>(&address), &length,
+                               SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) return;
+        const std::string peer = PeerOf(address);
+        const bool admitted =
+            allowed_.empty() ||
+            (address.ss_family == AF_INET &&
+             std::any_of(allowed_.begin(), allowed_.end(), [&](const ModbusPeers& peers) {
+                 return peers.Admits(
+                     ntohl(reinterpret_cast<const sockaddr_in&>(address).sin_addr.s_addr));
+             }));
+        if (admitted && clients_.size() >= static_cast<std::size_t>(kMaxClients)) {
+            // Silent sockets must not lock a SCADA out: the one idle longest makes room.
+            const auto idlest = std::min_element(
+                clients_.begin(), clients_.end(), [](const auto& a, const auto& b) {
+                    return a->write.empty() > b->write.empty() ||
+                           (a->write.empty() == b->write.empty() && a->lastHeard < b->lastHeard);
+                });
+            if ((*idlest)->write.empty())
+                Close(static_cast<std::size_t>(idlest - clients_.begin()),
+                      "idle longest of " + std::to_string(kMaxClients) + ", to admit " + peer);
+        }
+        const bool room = clients_.size() < static_cast<std::size_t>(kMaxClients);
+        {
+            std::lock_guard lock(mutex_);
+            ++(admitted && room ? counts_.connections : counts_.refused);
+        }
+        if (!admitted || !room) {
+            Note("modbus: connection from " + peer + " refused: " +
+                 (admitted ? "already " + std::to_string(kMaxClients) + " connections, each waiting for a write"
+                           : std::string("not in --modbus-allow")));
+            close(fd);
+            continue;
+        }
+        // Answers are a few hundred bytes: a small send buffer bounds what a client that
+        // does not read can make the kernel keep, and shows it soon.
+        const int buffer = kSendBuffer;
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+        auto client = std::make_unique<Client>();
+        client->fd = fd;
+        client->id = nextId_++;
+        client->peer = peer;
+        client->lastHeard = PollClock::now();
+        clients_.push_back(std::move(client));
     }
-    const uint8_t function = request[header];
-    const int address = request[header + 1] << 8 | request[header + 2];
-    const int count = request[header + 3] << 8 | request[header + 4];
-    if (function != kReadDiscreteInputs && function != kReadInputRegisters) {
-        exception = kModbusIllegalFunction;
-        return {};
+}
+
+bool ModbusServer::Receive(Client& client) {
+    std::array<uint8_t, 1024> bytes{};
+    // Never more than a frame's worth ahead: the rest waits in the socket.
+    while (client.in.size() < 2 * kLongestAdu) {
+        const ssize_t n = recv(client.fd, bytes.data(), bytes.size(), MSG_DONTWAIT);
+        if (n > 0) {
+            client.in.insert(client.in.end(), bytes.begin(), bytes.begin() + n);
+            continue;
+        }
+        if (n == 0) client.ended = true;
+        if (n == 0 || errno == EAGAIN || errno == EWOULDBLOCK) break;
+        if (errno == EINTR) continue;
+        return false;
     }
-    const bool bits = function == kReadDiscreteInputs;
-    if (count < 1 || count > (bits ? kMostBits : kMostRegisters)) {
-        exception = kModbusIllegalValue;
-        return {};
+    return AnswerFrames(client);
+}
+
+bool ModbusServer::AnswerFrames(Client& client) {
+    const auto now = PollClock::now();
+    while (client.write.empty() && client.out.empty()) {
+        const FrameCut cut = CutFrame(client.in);
+        if (cut.kind == FrameCut::Kind::kBad) {
+            Note("modbus: connection from " + client.peer + " closed: " + cut.why);
+            return false;
+        }
+        if (cut.kind == FrameCut::Kind::kIncomplete) {
+            if (client.in.empty())
+                client.frameBegun.reset();
+            else if (!client.frameBegun)
+                client.frameBegun = now;
+            return Flush(client);
+        }
+        const std::vector<uint8_t> frame(client.in.begin(),
+                                         client.in.begin() + static_cast<std::ptrdiff_t>(cut.length));
+        client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(cut.length));
+        client.lastHeard = now;
+        client.frameBegun.reset();
+        if (auto answer = Answer(client, frame))
+            client.out.insert(client.out.end(), answer->begin(), answer->end());
+        if (!Flush(client)) return false;
+    }
+    // It waits for its write or for its answers to be taken: no frame deadline meanwhile.
+    client.frameBegun.reset();
+    return true;
+}
+
+bool ModbusServer::Flush(Client& client) {
+    while (!client.out.empty()) {
+        const ssize_t n = send(client.fd, client.out.data(), client.out.size(),
+                               MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            client.out.erase(client.out.begin(), client.out.begin() + n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!client.outSince) client.outSince = PollClock::now();
+            return true;
+        }
+        return false;
+    }
+    client.outSince.reset();
+    return true;
+}
+
+std::optional<std::vector<uint8_t>> ModbusServer::Answer(Client& client,
+                                                         std::span<const uint8_t> frame) {
+    {
+        std::lock_guard lock(mutex_);
+        ++counts_.requests;
+    }
+    const ModbusRequest request = ReadRequest(frame.subspan(kMbapLength));
+    // Read-only: every write is refused, whatever it asks.
+    if (request.IsWrite() && !writer_) return Refuse(frame, kModbusIllegalFunction);
+    if (request.exception != 0) return Refuse(frame, request.exception);
+    if (request.IsWrite()) {
+        const uint8_t exception = StartWrite(client, frame, request);
+        if (exception != 0) return Refuse(frame, exception);
+        return std::nullopt;
     }
     ModbusAnswer answer;
     {
         std::lock_guard lock(mutex_);
-        answer = bits ? map_.DiscreteInputs(address, count) : map_.InputRegisters(address, count);
+        const auto now = PollClock::now();
+        answer = request.function == kReadDiscreteInputs
+                     ? map_.DiscreteInputs(request.address, request.count, now)
+                 : request.function == kReadInputRegisters
+                     ? map_.InputRegisters(request.address, request.count, now)
+                     : map_.HoldingRegisters(request.address, request.count);
     }
-    exception = answer.exception;
-    std::vector<uint8_t> values;
-    if (exception != 0) return values;
-    if (bits) {
-        values.assign(static_cast<std::size_t>((count + 7) / 8), 0);
-        for (int i = 0; i < count; ++i)
-            if (answer.values[static_cast<std::size_t>(i)] != 0)
-                values[static_cast<std::size_t>(i / 8)] |= static_cast<uint8_t>(1U << (i % 8));
-    } else {
-        for (const uint16_t value : answer.values) {
-            values.push_back(static_cast<uint8_t>(value >> 8));
-            values.push_back(static_cast<uint8_t>(value & 0xFFU));
-        }
-    }
-    return values;
+    if (answer.exception != 0) return Refuse(frame, answer.exception);
+    return ReadAnswer(frame, request.function == kReadDiscreteInputs, answer.values);
 }
 
-uint8_t ModbusServer::StartWrite(Client& client, const uint8_t* request, int length) {
-    const int header = modbus_get_header_length(Context(context_));
-    const bool many = request[header] == kWriteRegisters;
-    // Function 6: address, value. Function 16: address, count, byte count, values.
-    if (length < header + (many ? 6 : 5)) return kModbusIllegalValue;
-    const int address = request[header + 1] << 8 | request[header + 2];
-    std::vector<uint16_t> values;
-    if (!many) {
-        values.push_back(static_cast<uint16_t>(request[header + 3] << 8 | request[header + 4]));
-    } else {
-        const int count = request[header + 3] << 8 | request[header + 4];
-        const int bytes = request[header + 5];
-        if (count < 1 || count > kMostWritten || bytes != 2 * count || length < header + 6 + bytes)
-            return kModbusIllegalValue;
-        for (int i = 0; i < count; ++i)
-            values.push_back(static_cast<uint16_t>(request[header + 6 + 2 * i] << 8 |
-                                                   request[header + 7 + 2 * i]));
-    }
-    const ModbusWrite write = HoldingWrite(address, values);
+uint8_t ModbusServer::StartWrite(Client& client, std::span<const uint8_t> frame,
+                                 const ModbusRequest& request) {
+    const ModbusWrite write = HoldingWrite(request.address, request.values);
     if (write.exception != 0) return write.exception;
-    client.write.assign(request, request + length);
+    client.write.assign(frame.begin(), frame.end());
     const bool taken = writer_(write.assignment, client.peer, [this, id = client.id](uint8_t code) {
         std::lock_guard lock(mutex_);
         ended_.emplace_back(id, code);
@@ -319,51 +415,12 @@ uint8_t ModbusServer::StartWrite(Client& client, const uint8_t* request, int len
     return kModbusBusy;
 }
 
-bool ModbusServer::Refuse(const Client& client, const uint8_t* request, uint8_t exception) {
+std::vector<uint8_t> ModbusServer::Refuse(std::span<const uint8_t> frame, uint8_t exception) {
     {
         std::lock_guard lock(mutex_);
         ++counts_.exceptions[exception];
     }
-    modbus_set_socket(Context(context_), client.fd);
-    return modbus_reply_exception(Context(context_), request, exception) >= 0;
-}
-
-bool ModbusServer::Answer(Client& client) {
-    modbus_t* context = Context(context_);
-    modbus_set_socket(context, client.fd);
-    std::array<uint8_t, MODBUS_TCP_MAX_ADU_LENGTH> request{};
-    const int length = modbus_receive(context, request.data());
-    if (length < 0) {
-        if (errno != ECONNRESET)
-            log_("modbus: connection from " + client.peer + " closed: " + modbus_strerror(errno));
-        return false;
-    }
-    if (length == 0) return true;
-    // The MBAP header's protocol id is 0 for Modbus; anything else is another protocol.
-    if (request[2] != 0 || request[3] != 0) {
-        log_("modbus: connection from " + client.peer + " closed: protocol id " +
-             std::to_string(request[2] << 8 | request[3]) + " is not Modbus");
-        return false;
-    }
-    client.lastHeard = PollClock::now();
-    {
-        std::lock_guard lock(mutex_);
-        ++counts_.requests;
-    }
-    const int header = modbus_get_header_length(context);
-    const uint8_t function = length > header ? request[header] : 0;
-    if (writer_ && (function == kWriteRegister || function == kWriteRegisters)) {
-        const uint8_t exception = StartWrite(client, request.data(), length);
-        return exception == 0 || Refuse(client, request.data(), exception);
-    }
-    uint8_t exception = 0;
-    const std::vector<uint8_t> values = Read(request.data(), length, exception);
-    if (exception != 0) return Refuse(client, request.data(), exception);
-    // The answer: the request's MBAP header, its function, the byte count and the values.
-    std::vector<uint8_t> frame(request.begin(), request.begin() + header + 1);
-    frame.push_back(static_cast<uint8_t>(values.size()));
-    frame.insert(frame.end(), values.begin(), values.end());
-    return SendFrame(client.fd, std::move(frame));
+    return ExceptionAnswer(frame, exception);
 }
 
 void ModbusServer::FinishWrites() {
@@ -372,64 +429,74 @@ void ModbusServer::FinishWrites() {
         std::lock_guard lock(mutex_);
         ended.swap(ended_);
     }
-    const int header = modbus_get_header_length(Context(context_));
     for (const auto& [id, exception] : ended) {
-        const auto client = std::find_if(clients_.begin(), clients_.end(),
-                                         [id = id](const Client& c) { return c.id == id; });
-        if (client == clients_.end()) continue;  // it has gone meanwhile
-        const std::vector<uint8_t> request = std::move(client->write);
-        client->write.clear();
-        client->lastHeard = PollClock::now();
-        // Done: the request's header, function, address and value (6) or count (16).
-        const bool sent =
-            exception != 0 ? Refuse(*client, request.data(), exception)
-                           : SendFrame(client->fd, {request.begin(), request.begin() + header + 5});
-        if (!sent) {
-            close(client->fd);
-            clients_.erase(client);
+        const auto found = std::find_if(clients_.begin(), clients_.end(),
+                                        [id = id](const auto& c) { return c->id == id; });
+        if (found == clients_.end() || (*found)->write.empty()) continue;  // it has gone
+        Client& client = **found;
+        const std::vector<uint8_t> frame = std::move(client.write);
+        client.write.clear();
+        std::vector<uint8_t> answer;
+        if (exception == 0) {
+            const ModbusRequest request = ReadRequest(std::span(frame).subspan(kMbapLength));
+            std::lock_guard lock(mutex_);
+            map_.Written(request.address, request.values);
+            answer = WriteAnswer(frame);
+        } else {
+            answer = Refuse(frame, exception);
         }
+        client.out.insert(client.out.end(), answer.begin(), answer.end());
+        client.lastHeard = PollClock::now();
+        if (!AnswerFrames(client)) client.broken = true;
     }
 }
 
+std::optional<std::string> ModbusServer::Expired(const Client& client,
+                                                 PollClock::time_point now) const {
+    if (client.broken || (client.ended && client.write.empty() && client.out.empty()))
+        return "";  // reset or closed by the peer: nothing to say
+    if (client.outSince && now - *client.outSince > kSendDeadline)
+        return "it does not read its answers";
+    if (client.frameBegun && now - *client.frameBegun > kFrameDeadline)
+        return "no whole frame within " + std::to_string(kFrameDeadline.count()) + " ms";
+    if (client.write.empty() && client.out.empty() && client.in.empty() &&
+        now - client.lastHeard > idle_)
+        return "";  // idle: closed without a word, as a client may expect
+    return std::nullopt;
+}
+
 void ModbusServer::Serve() {
+    std::vector<pollfd> fds;
     while (!stopping_) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(listener_, &readable);
-        FD_SET(wake_[0], &readable);
-        int highest = std::max(listener_, wake_[0]);
-        for (const Client& client : clients_) {
-            if (!client.write.empty()) continue;  // its next request waits for the answer
-            FD_SET(client.fd, &readable);
-            highest = std::max(highest, client.fd);
-        }
-        timeval wait{1, 0};  // the idle connections are looked at each second
-        const int ready = select(highest + 1, &readable, nullptr, nullptr, &wait);
+        fds.assign({{wake_[0], POLLIN, 0}, {listener_, POLLIN, 0}});
+        for (const auto& client : clients_)
+            fds.push_back({client->fd,
+                           static_cast<short>((client->Reading() ? POLLIN : 0) |
+                                              (client->out.empty() ? 0 : POLLOUT)),
+                           0});
+        // The deadlines (a frame's, the answers', the idle time) are looked at every 100 ms
+        // while there are clients.
+        const int ready = poll(fds.data(), fds.size(), clients_.empty() ? 1000 : 100);
         if (ready < 0 && errno != EINTR) break;
         if (stopping_) break;
-        if (ready > 0 && FD_ISSET(wake_[0], &readable)) {
+        if (fds[0].revents != 0) {
             std::array<char, 64> drained{};
             while (read(wake_[0], drained.data(), drained.size()) > 0) {
             }
             FinishWrites();
         }
         const auto now = PollClock::now();
-        for (auto it = clients_.begin(); it != clients_.end();) {
-            bool keep = true;
-            if (!it->write.empty())
-                keep = true;  // waits for its write, however long the line takes
-            else if (ready > 0 && FD_ISSET(it->fd, &readable))
-                keep = Answer(*it);
-            else if (now - it->lastHeard > idle_)
-                keep = false;
-            if (keep) {
-                ++it;
-            } else {
-                close(it->fd);
-                it = clients_.erase(it);
-            }
+        for (std::size_t i = clients_.size(); i-- > 0;) {
+            Client& client = *clients_[i];
+            const short events = fds[i + 2].revents;
+            bool ok = true;
+            if ((events & (POLLERR | POLLNVAL)) != 0) ok = false;
+            if (ok && (events & (POLLIN | POLLHUP)) != 0 && client.Reading()) ok = Receive(client);
+            if (ok && (events & POLLOUT) != 0) ok = Flush(client) && AnswerFrames(client);
+            if (!ok) client.broken = true;
+            if (const auto why = Expired(client, now)) Close(i, *why);
         }
-        if (ready > 0 && FD_ISSET(listener_, &readable)) Accept();
+        if ((fds[1].revents & POLLIN) != 0) Accept();
     }
 }
 
