@@ -3,11 +3,13 @@
 // settings of the face.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <tuple>
 
 #include "bridge/modbus_frame.h"
 #include "bridge/modbus_map.h"
 #include "bridge/modbus_server.h"
+#include "bridge/modbus_tags.h"
 
 using namespace roderavo::tool;
 using namespace roderavo::tool::bridge;
@@ -106,6 +108,36 @@ TEST(BridgeModbusMap, EveryFaceOfAMultiplexerAsTheReadFindsIt) {
     EXPECT_EQ(map.HoldingRegisters(1000, 2).values, (std::vector<uint16_t>{0, 53}));
     EXPECT_EQ(map.HoldingRegisters(1022, 9).values,
               (std::vector<uint16_t>{9, 13, 0, 0, 0, 0, 0, 0, 4}));
+}
+
+// The tag list a SCADA imports names every address the map serves, and no other.
+TEST(BridgeModbusMap, TheTagListIsTheMap) {
+    ModbusMap map;
+    std::map<std::pair<std::string, int>, int> listed;  // table, address: Modicon number
+    for (const ModbusTag& tag : ModbusTags()) listed[{tag.table, tag.address}] = tag.modicon;
+    const auto now = PollClock::now();
+    for (int address = 0; address < kHoldingEnd + 10; ++address) {
+        const struct {
+            const char* table;
+            bool served;
+            int modicon;
+        } tables[] = {
+            {"discrete input", map.DiscreteInputs(address, 1, now).exception != k02, 10001},
+            {"input register", map.InputRegisters(address, 1, now).exception != k02, 30001},
+            {"holding register", map.HoldingRegisters(address, 1).exception != k02, 40001},
+        };
+        for (const auto& table : tables) {
+            const auto found = listed.find({table.table, address});
+            EXPECT_EQ(found != listed.end(), table.served) << table.table << " " << address;
+            if (found != listed.end()) {
+                EXPECT_EQ(found->second, table.modicon + address);
+            }
+        }
+    }
+    const std::string csv = ModbusTagsCsv();
+    EXPECT_EQ(csv.substr(0, csv.find('\n')), "table,address,modicon,name,type,access,description");
+    EXPECT_NE(csv.find("\ninput register,300,30301,heartbeat,\"unsigned 16-bit, no scaling\","),
+              std::string::npos);
 }
 
 // What each write of holding registers asks, and the writes that hit no single target.

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "bridge/command_queue.h"
 #include "bridge/ha_discovery.h"
 #include "bridge/modbus_server.h"
+#include "bridge/modbus_tags.h"
 #include "bridge/mqtt_client.h"
 #include "bridge/state_publisher.h"
 #include "gates/gate_forms.h"
@@ -461,6 +463,10 @@ class Bridge {
 }  // namespace
 
 int RunBridge(const CommonOptions& common, const PollOptions& polling, const BridgeOptions& given) {
+    if (!given.modbusMap.empty()) {
+        std::cout << ModbusTagsCsv();  // the only format there is
+        return kExitOk;
+    }
     InstallStopSignals();
     // The broker by default, unless the bridge serves Modbus TCP instead.
     BridgeOptions options = given;

@@ -66,6 +66,10 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
     cmd->add_option("--modbus-idle", o.modbusIdle,
                     "A Modbus connection that sends nothing this long is closed")
         ->capture_default_str();
+    cmd->add_option("--modbus-map", o.modbusMap,
+                    "Print the Modbus map as a tag list to import into a SCADA (csv: table, "
+                    "address, Modicon number, name, type, access, description) and end")
+        ->check(CLI::IsMember({"csv"}));
 }
 
 std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* error) {

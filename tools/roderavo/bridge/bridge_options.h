@@ -43,6 +43,7 @@ struct BridgeOptions {
     std::string modbusIdle = "60s";  // a connection that says nothing this long is closed
     std::string modbusAllow;         // the networks that may connect; empty: every peer
     bool modbusWritable = false;     // holding registers run commands; else reads only
+    std::string modbusMap;           // "csv": print the map as a tag list and end
 };
 
 // The options of the bridge on its sub-command (the line and driver options are the
