@@ -397,7 +397,9 @@ TEST_F(BridgeOnBroker, ATlsBrokerOutageIsWaitedOutWithoutSpinning) {
     broker.Stop();
     const double before = CpuSeconds(bridge->Pid());
     std::this_thread::sleep_for(10s);  // the outage measured
-    EXPECT_LT(CpuSeconds(bridge->Pid()) - before, 0.5)
+    // Polling the line costs about 0.05 s of CPU in these 10 s (0.5 s under a sanitizer);
+    // a thread that spins takes most of a core even on a busy machine.
+    EXPECT_LT(CpuSeconds(bridge->Pid()) - before, 2.5)
         << "the bridge spins while the broker is away";
     EXPECT_THAT(bridge->Errors(), HasSubstr("next try in"));
     StartBroker(settings);
