@@ -242,6 +242,41 @@ TEST_F(ToolOnSimulator, APortLockedOrHeldExclusiveNamesTheProcess) {
     }
 }
 
+// A stale lock file that this user may not remove (a program of root's left it in
+// the sticky lock folder) is named as what it is, with the command that removes it,
+// not taken for a program that holds the port. Only root can make another user's
+// lock file: the tool runs as nobody beside one of root's.
+TEST_F(ToolOnSimulator, AStaleLockFileThisUserMayNotRemoveIsNamed) {
+    if (geteuid() != 0) GTEST_SKIP() << "making another user's lock file takes root";
+    const std::string lock = roderavo_test::LockFileOf(sim.DevicePath());
+    struct stat folder {};
+    ASSERT_EQ(stat(roderavo_test::LockFolder().c_str(), &folder), 0);
+    ASSERT_NE(folder.st_mode & S_ISVTX, 0U) << "the tests' lock folder is sticky, as /run/lock is";
+    const pid_t dead = roderavo_test::EndedPid();
+    const std::string stale = roderavo_test::HdbPid(dead);
+    ASSERT_TRUE(roderavo_test::WriteText(lock, stale));
+    ASSERT_EQ(chmod(sim.DevicePath().c_str(), 0666), 0);  // only the lock file keeps nobody out
+    for (const auto& command : kPortCommands) {
+        SCOPED_TRACE(Joined(command));
+        std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                         RODERAVO_TOOL,   command[0],      "--driver",
+                                         RODERAVO_DRIVER, "--port",        sim.PortName()};
+        args.insert(args.end(), command.begin() + 1, command.end());
+        roderavo_test::ChildProgram tool("/usr/bin/setpriv", args,
+                                         roderavo_test::ChildProgram::Stderr::Pipe);
+        const ToolRun run = tool.Collect(std::chrono::seconds(30));
+        EXPECT_EQ(run.exitCode, 2) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(sim.DevicePath() + " is free, but its lock file " + lock +
+                                       " names pid " + std::to_string(dead) +
+                                       ", which has ended, and this user may not remove it"));
+        EXPECT_THAT(run.err, HasSubstr("sudo rm " + lock));
+        EXPECT_THAT(run.err, Not(HasSubstr("held")));
+        EXPECT_EQ(roderavo_test::ReadFile(lock), stale);
+        EXPECT_TRUE(sim.Received().empty());
+    }
+    std::filesystem::remove(lock);
+}
+
 // Whether a child has ended (and waits to be reaped).
 bool Ended(pid_t pid) {
     const std::string stat = roderavo_test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
