@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -413,6 +415,51 @@ TEST_F(ToolOnSimulator, TheTapPutsBackWhatItChangedOnEveryWayOut) {
         EXPECT_EQ(read.exitCode, 0) << read.err;
     }
     std::filesystem::remove(lock);
+}
+
+// The number of the pseudo-terminal the system hands out next, as things stand.
+int NextPtyNumber() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) return -1;
+    const char* name = ptsname(master);
+    const int number = name != nullptr ? std::atoi(name + std::strlen("/dev/pts/")) : -1;
+    close(master);
+    return number;
+}
+
+// The protocol tap hands the driver a pseudo-terminal of its own, which the driver
+// takes by the lock files: one left naming its number (by a run that was killed, or a
+// program whose pty is gone) must not keep the driver from it. Lock files, in a lock
+// folder of this test's, name every number the tap may be given but the simulator's.
+TEST_F(ToolOnSimulator, ALockFileNamingTheTapsPtyIsPassedOver) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("roderavo-locks-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string saved = roderavo_test::LockFolder();
+    setenv("RODERAVO_LOCK_DIR", folder.c_str(), 1);
+    const int next = NextPtyNumber();
+    ASSERT_GE(next, 0);
+    const int simulators = std::atoi(sim.PortName().c_str() + std::strlen("pts/"));
+    for (const std::string& content : {roderavo_test::HdbPid(getpid()), std::string("in use\n")}) {
+        const auto lockOf = [&](int number) {
+            return (folder / ("LCK..pts_" + std::to_string(number))).string();
+        };
+        for (int number = 0; number <= next + 3; ++number) {
+            if (number == simulators) continue;
+            ASSERT_TRUE(roderavo_test::WriteText(lockOf(number), content));
+        }
+        for (const auto& command : kPortCommands) {
+            if (command.size() == 2 && command[0] == "read") continue;  // no tap
+            SCOPED_TRACE(Joined(command) + ", a lock file holding " + content);
+            const ToolRun run = Run(command[0], {command.begin() + 1, command.end()});
+            EXPECT_EQ(run.exitCode, 0) << run.err;
+            EXPECT_THAT(run.err, Not(HasSubstr("could not be set")));
+        }
+        EXPECT_EQ(roderavo_test::ReadFile(lockOf(next == simulators ? next + 1 : next)), content)
+            << "another's lock file was touched";
+    }
+    setenv("RODERAVO_LOCK_DIR", saved.c_str(), 1);
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(ToolOnSimulator, ALongLinkToTheDeviceIsResolved) {

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <span>
 #include <thread>
+#include <vector>
 
 #include <muxsim/raw_line.h>
 
@@ -33,6 +34,52 @@ using Clock = LineMonitor::Clock;
 constexpr int kFrameGapMs = 100;
 // How long one relayed write may wait for room before the rest is dropped.
 constexpr int kWriteWaitMs = 1000;
+
+// How many pseudo-terminals the tap is given before it finds one for the driver.
+constexpr int kPtyAttempts = 16;
+
+// Whether the driver can take the pty's lock file: taken and given back by the same
+// rules, so that a stale one is gone and anything the driver would refuse shows.
+// Without a lock folder the driver takes none.
+bool DriverCanLock(const posix::LockPath& lock) {
+    if (posix::TakeLock(lock) == posix::LockResult::HeldByOther) return false;
+    posix::ReleaseLock(lock);
+    return true;
+}
+
+// A new pty that no lock file keeps the driver from. A lock file left naming the
+// number the system hands out (by a run that was killed, or by a program whose pty
+// is gone) would refuse the driver the port; such a pty is held open while the next
+// one is made, so that its number is not handed out again, then let go. False with
+// the reason when none is found.
+bool OpenDriversPty(uint32_t baud, muxsim::RawPty* pty, posix::LockPath* lock, std::string* error) {
+    std::vector<muxsim::RawPty> passedOver;
+    bool found = false;
+    while (!found && passedOver.size() < static_cast<std::size_t>(kPtyAttempts)) {
+        muxsim::RawPty candidate;
+        if (!muxsim::OpenRawPty(baud, &candidate)) break;
+        posix::LockPath candidateLock{};
+        posix::LockPathFor(candidate.path.c_str(), candidateLock);
+        found = DriverCanLock(candidateLock);
+        if (found) {
+            *pty = candidate;
+            *lock = candidateLock;
+        } else {
+            passedOver.push_back(candidate);
+        }
+    }
+    if (!found && passedOver.empty())
+        *error = "no pseudo-terminal for the protocol tap (is /dev/ptmx there?)";
+    else if (!found)
+        *error = "no pseudo-terminal for the protocol tap: lock files name each of the " +
+                 std::to_string(passedOver.size()) + " it was given (" + passedOver.front().path +
+                 " to " + passedOver.back().path + ")";
+    for (const muxsim::RawPty& other : passedOver) {
+        close(other.master);
+        close(other.slave);
+    }
+    return found;
+}
 
 // What a tap changed on its device, kept where a signal handler can put it back
 // before the process ends at once: the claim (our lock file, flock, TIOCEXCL) and
@@ -156,16 +203,22 @@ class LineTap::Impl {
 bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line,
                          std::string* error) {
     taken = TakeSlot();
+    if (taken == nullptr) {
+        *error = "no room for another protocol tap";
+        return false;
+    }
     muxsim::RawPty pty;
-    const bool opened = taken != nullptr && muxsim::OpenRawPty(line.baudRate, &pty);
+    posix::LockPath ptyLock{};
+    const bool opened = OpenDriversPty(line.baudRate, &pty, &ptyLock, error);
     master = pty.master;  // closed by Stop, also after a failure
     slave = pty.slave;
-    if (!opened || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        *error = "no pseudo-terminal for the protocol tap (is /dev/ptmx there?)";
+    if (!opened) return false;
+    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = std::string("no pipe for the protocol tap: ") + std::strerror(errno);
         return false;
     }
     portName = pty.path.substr(std::strlen("/dev/"));
-    posix::LockPathFor(pty.path.c_str(), taken->ptyLock);
+    taken->ptyLock = ptyLock;
     // The device is taken by the driver's own rules: its lock files, flock and
     // TIOCEXCL, as PortOpenExclusive takes a port.
     if (posix::ClaimDevice(devicePath.c_str(), true, taken->claim) != posix::ClaimResult::Claimed) {
