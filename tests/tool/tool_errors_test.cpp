@@ -417,6 +417,33 @@ TEST_F(ToolOnSimulator, TheTapPutsBackWhatItChangedOnEveryWayOut) {
     std::filesystem::remove(lock);
 }
 
+// read holds the port through the driver, without the tap: a signal that ends it
+// while an exchange waits on a silent multiplexer must not leave the device in
+// exclusive mode (where another program's open meets it until the far side
+// restarts), nor its lock file.
+TEST_F(ToolOnSimulator, AReadEndedBySignalGivesThePortBack) {
+    const std::string device = sim.DevicePath();
+    const std::string lock = roderavo_test::LockFileOf(device);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        sim.ClearReceived();
+        sim.QueueFault({muxsim::FaultKind::NoAnswer, 0, 0}, 1000);
+        roderavo_test::ChildProgram tool(
+            RODERAVO_TOOL, {"read", "--driver", RODERAVO_DRIVER, "--port", sim.PortName(), "VER1"},
+            roderavo_test::ChildProgram::Stderr::File);
+        ASSERT_TRUE(sim.WaitForFrames(1, std::chrono::seconds(20))) << tool.Errors();
+        EXPECT_EQ(SeeLine(device).exclusive, 1) << "the driver holds the device exclusively";
+        if (roderavo_test::LockDirectoryWritable()) {
+            EXPECT_EQ(roderavo_test::ReadFile(lock), roderavo_test::HdbPid(tool.Pid()));
+        }
+        EXPECT_EQ(tool.Stop(signal, std::chrono::seconds(30)), 128 + signal) << tool.Errors();
+        sim.ClearFaults();
+        EXPECT_EQ(SeeLine(device).exclusive, 0) << "the device was left in exclusive mode";
+        EXPECT_FALSE(roderavo_test::Exists(lock)) << roderavo_test::ReadFile(lock);
+        std::filesystem::remove(lock);
+    }
+}
+
 // The number of the pseudo-terminal the system hands out next, as things stand.
 int NextPtyNumber() {
     const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);

@@ -202,9 +202,14 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         *exitCode = kExitLine;
         return false;
     }
+    if (!tap_ && !options.simulate && !options.port.empty()) guard_.Prepare(devicePath_);
     MarkLog();
     const int32_t status = driver_.Init(options.instance, settings);
-    if (status == KOR_OK) return true;
+    if (status == KOR_OK) {
+        guard_.Arm();
+        return true;
+    }
+    guard_.Disarm();
     if (status == KOR_COMM_FAILURE) {
         // Through the tap the device itself opened (the tap holds it): what failed is
         // the line settings, or the tap's own pty, taken by another program meanwhile.
@@ -272,6 +277,7 @@ void Session::CutLine() {
 }
 
 void Session::CloseLine() {
+    guard_.Disarm();  // the driver's close gives the port back
     if (driver_.Initialised()) {
         const int32_t status = driver_.Exit();
         if (status != KOR_OK) Complain("the port " + portLabel_ + " could not be closed cleanly");

@@ -2,14 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -20,9 +16,9 @@
 #include <muxsim/raw_line.h>
 
 #include "line/port.h"
+#include "line/posix/put_back_posix.h"
 #include "output/text.h"
 #include "serial/posix/device_claim.h"
-#include "system/terminal.h"
 
 namespace roderavo::tool {
 
@@ -81,98 +77,6 @@ bool OpenDriversPty(uint32_t baud, muxsim::RawPty* pty, posix::LockPath* lock, s
     return found;
 }
 
-// What a tap changed on its device, kept where a signal handler can put it back
-// before the process ends at once: the claim (our lock file, flock, TIOCEXCL) and
-// the line settings as the tap found them. A slot is published (state kHeld) only
-// when whole; whoever moves it from kHeld to kGivingBack puts it back, once.
-struct Taken {
-    static constexpr int kFree = 0, kFilling = 1, kHeld = 2, kGivingBack = 3;
-    std::atomic<int> state{kFree};
-    posix::DeviceClaim claim;
-    termios found{};
-    bool haveFound = false;
-    posix::LockPath ptyLock{};  // the driver's lock file on the tap's pty
-};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-constexpr std::size_t kMaxTaps = 4;
-std::array<Taken, kMaxTaps> gTaken;
-
-Taken* TakeSlot() {
-    for (Taken& slot : gTaken) {
-        int expected = Taken::kFree;
-        if (slot.state.compare_exchange_strong(expected, Taken::kFilling)) return &slot;
-    }
-    return nullptr;
-}
-
-// The line settings as found, then the claim (TIOCEXCL cleared, our lock file
-// removed); async-signal-safe.
-void PutBackAtOnce(const Taken& slot) {
-    if (slot.haveFound) tcsetattr(slot.claim.fd, TCSANOW, &slot.found);
-    posix::ReleaseClaimAtOnce(slot.claim);
-}
-
-// From a signal handler, before the process ends: every tap's device put back, and
-// the driver's lock file on the tap's pty removed (it would name a pid that has
-// ended). A slot that another thread is putting back is waited for a moment.
-void PutBackAllAtOnce() {
-    for (Taken& slot : gTaken) {
-        int expected = Taken::kHeld;
-        if (slot.state.compare_exchange_strong(expected, Taken::kGivingBack)) {
-            PutBackAtOnce(slot);
-            posix::ReleaseLock(slot.ptyLock);
-            continue;
-        }
-        for (int wait = 0; wait < 100 && slot.state.load() == Taken::kGivingBack; ++wait) {
-            const timespec pause{0, 10 * 1000 * 1000};
-            nanosleep(&pause, nullptr);
-        }
-    }
-}
-
-// The signals that would end the process where nothing else handles them.
-constexpr std::array<int, 5> kEndingSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
-
-void PutBackThenEnd(int signal) {
-    PutBackAllAtOnce();
-    ::signal(signal, SIG_DFL);
-    raise(signal);  // delivered as the default once the handler returns
-}
-
-// A signal that would end the process as it stands (a command that does not stop
-// gracefully, such as read --trace) first puts the tapped devices back; the stop
-// handlers of the commands that have them (terminal.h) do it on their quick way out.
-void GuardEndingSignals() {
-    stop::beforeQuickEnd = &PutBackAllAtOnce;
-    for (const int signal : kEndingSignals) {
-        struct sigaction current {};
-        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
-        struct sigaction guard {};
-        guard.sa_handler = PutBackThenEnd;
-        sigemptyset(&guard.sa_mask);
-        sigaction(signal, &guard, nullptr);
-    }
-}
-
-// Keeps the ending signals off this thread while it puts a device back, so that a
-// handler never interrupts it half way (a handler on another thread waits for it).
-class SignalsHeld {
-  public:
-    SignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int signal : kEndingSignals) sigaddset(&held, signal);
-        pthread_sigmask(SIG_BLOCK, &held, &saved_);
-    }
-    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-  private:
-    sigset_t saved_{};
-};
-
 }  // namespace
 
 class LineTap::Impl {
@@ -229,8 +133,7 @@ bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line
     }
     device = taken->claim.fd;
     taken->haveFound = tcgetattr(device, &taken->found) == 0;
-    taken->state.store(Taken::kHeld);  // from here a signal handler can put it back
-    GuardEndingSignals();
+    PublishSlot(*taken);  // from here a signal handler can put it back
     if (!muxsim::SetRawLine(device,
                             {line.baudRate, line.dataBits, line.parity, line.stopBits != 0})) {
         *error = devicePath + " could not be set to the line settings given";
@@ -252,16 +155,10 @@ void LineTap::Impl::Stop() {
     }
     if (taken != nullptr) {
         SignalsHeld held;
-        int expected = Taken::kHeld;
-        if (taken->state.compare_exchange_strong(expected, Taken::kGivingBack) ||
-            expected == Taken::kFilling) {
+        if (WithdrawSlot(*taken)) {  // else a handler has it: the process ends
             if (taken->haveFound) tcsetattr(taken->claim.fd, TCSANOW, &taken->found);
             posix::ReleaseClaim(taken->claim);  // TIOCEXCL, the lock file, the close
-        }
-        if (expected != Taken::kGivingBack) {  // else a handler has it: the process ends
-            taken->haveFound = false;
-            taken->ptyLock.fill('\0');
-            taken->state.store(Taken::kFree);
+            FreeSlot(*taken);
         }
         taken = nullptr;
         device = -1;
