@@ -93,6 +93,7 @@ TEST_F(Exclusivity, LockFiles) {
     ASSERT_TRUE(gone.Ready());
     const pid_t dead = gone.Pid();
     gone.Stop();
+    const roderavo_test::Zombie zombie;  // ended, not yet reaped by its parent
 
     struct Case {
         const char* what;
@@ -104,6 +105,7 @@ TEST_F(Exclusivity, LockFiles) {
         {"a live program's lock", HdbPid(alive.Pid()), false},
         {"a live program's lock, without the padding", std::to_string(alive.Pid()) + "\n", false},
         {"a stale lock", HdbPid(dead), true},
+        {"a zombie's lock", HdbPid(zombie.Pid()), true},
         {"a lock that names no pid", "modem in use\n", false},
     };
     for (const Case& c : cases) {

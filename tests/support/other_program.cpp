@@ -118,4 +118,15 @@ pid_t EndedPid() {
     return pid;
 }
 
+Zombie::Zombie() {
+    pid_ = fork();
+    if (pid_ == 0) _exit(0);
+    siginfo_t info{};
+    if (pid_ > 0) waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOWAIT);  // not reaped
+}
+
+Zombie::~Zombie() {
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+}
+
 }  // namespace roderavo_test

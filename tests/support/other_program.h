@@ -48,4 +48,17 @@ int ExclusiveFlag(const std::string& devicePath);
 // A pid that has ended (a child that was started and reaped).
 pid_t EndedPid();
 
+// A child that has ended but is not reaped yet (a zombie) while this lives.
+class Zombie {
+  public:
+    Zombie();
+    ~Zombie();
+    Zombie(const Zombie&) = delete;
+    Zombie& operator=(const Zombie&) = delete;
+    pid_t Pid() const { return pid_; }
+
+  private:
+    pid_t pid_ = -1;
+};
+
 }  // namespace roderavo_test

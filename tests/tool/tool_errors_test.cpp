@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -242,6 +244,42 @@ TEST_F(ToolOnSimulator, APortLockedOrHeldExclusiveNamesTheProcess) {
     }
 }
 
+// A stale lock file that this user may not remove (a program of root's left it in
+// the sticky lock folder) is named as what it is, with the command that removes it,
+// not taken for a program that holds the port. Only root can make another user's
+// lock file: the tool runs as nobody beside one of root's.
+TEST_F(ToolOnSimulator, AStaleLockFileThisUserMayNotRemoveIsNamed) {
+    if (geteuid() != 0) GTEST_SKIP() << "making another user's lock file takes root";
+    if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "no setpriv to run as nobody";
+    const std::string lock = roderavo_test::LockFileOf(sim.DevicePath());
+    struct stat folder {};
+    ASSERT_EQ(stat(roderavo_test::LockFolder().c_str(), &folder), 0);
+    ASSERT_NE(folder.st_mode & S_ISVTX, 0U) << "the tests' lock folder is sticky, as /run/lock is";
+    const pid_t dead = roderavo_test::EndedPid();
+    const std::string stale = roderavo_test::HdbPid(dead);
+    ASSERT_TRUE(roderavo_test::WriteText(lock, stale));
+    ASSERT_EQ(chmod(sim.DevicePath().c_str(), 0666), 0);  // only the lock file keeps nobody out
+    for (const auto& command : kPortCommands) {
+        SCOPED_TRACE(Joined(command));
+        std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                         RODERAVO_TOOL,   command[0],      "--driver",
+                                         RODERAVO_DRIVER, "--port",        sim.PortName()};
+        args.insert(args.end(), command.begin() + 1, command.end());
+        roderavo_test::ChildProgram tool("/usr/bin/setpriv", args,
+                                         roderavo_test::ChildProgram::Stderr::Pipe);
+        const ToolRun run = tool.Collect(std::chrono::seconds(30));
+        EXPECT_EQ(run.exitCode, 2) << run.err;
+        EXPECT_THAT(run.err, HasSubstr(sim.DevicePath() + " is free, but its lock file " + lock +
+                                       " names pid " + std::to_string(dead) +
+                                       ", which has ended, and this user may not remove it"));
+        EXPECT_THAT(run.err, HasSubstr("sudo rm " + lock));
+        EXPECT_THAT(run.err, Not(HasSubstr("held")));
+        EXPECT_EQ(roderavo_test::ReadFile(lock), stale);
+        EXPECT_TRUE(sim.Received().empty());
+    }
+    std::filesystem::remove(lock);
+}
+
 // Whether a child has ended (and waits to be reaped).
 bool Ended(pid_t pid) {
     const std::string stat = roderavo_test::ReadFile("/proc/" + std::to_string(pid) + "/stat");
@@ -378,6 +416,78 @@ TEST_F(ToolOnSimulator, TheTapPutsBackWhatItChangedOnEveryWayOut) {
         EXPECT_EQ(read.exitCode, 0) << read.err;
     }
     std::filesystem::remove(lock);
+}
+
+// read holds the port through the driver, without the tap: a signal that ends it
+// while an exchange waits on a silent multiplexer must not leave the device in
+// exclusive mode (where another program's open meets it until the far side
+// restarts), nor its lock file.
+TEST_F(ToolOnSimulator, AReadEndedBySignalGivesThePortBack) {
+    const std::string device = sim.DevicePath();
+    const std::string lock = roderavo_test::LockFileOf(device);
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(strsignal(signal));
+        sim.ClearReceived();
+        sim.QueueFault({muxsim::FaultKind::NoAnswer, 0, 0}, 1000);
+        roderavo_test::ChildProgram tool(
+            RODERAVO_TOOL, {"read", "--driver", RODERAVO_DRIVER, "--port", sim.PortName(), "VER1"},
+            roderavo_test::ChildProgram::Stderr::File);
+        ASSERT_TRUE(sim.WaitForFrames(1, std::chrono::seconds(20))) << tool.Errors();
+        EXPECT_EQ(SeeLine(device).exclusive, 1) << "the driver holds the device exclusively";
+        if (roderavo_test::LockDirectoryWritable()) {
+            EXPECT_EQ(roderavo_test::ReadFile(lock), roderavo_test::HdbPid(tool.Pid()));
+        }
+        EXPECT_EQ(tool.Stop(signal, std::chrono::seconds(30)), 128 + signal) << tool.Errors();
+        sim.ClearFaults();
+        EXPECT_EQ(SeeLine(device).exclusive, 0) << "the device was left in exclusive mode";
+        EXPECT_FALSE(roderavo_test::Exists(lock)) << roderavo_test::ReadFile(lock);
+        std::filesystem::remove(lock);
+    }
+}
+
+// The number of the pseudo-terminal the system hands out next, as things stand.
+int NextPtyNumber() {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) return -1;
+    const char* name = ptsname(master);
+    const int number = name != nullptr ? std::atoi(name + std::strlen("/dev/pts/")) : -1;
+    close(master);
+    return number;
+}
+
+// The protocol tap hands the driver a pseudo-terminal of its own, which the driver
+// takes by the lock files: one left naming its number (by a run that was killed, or a
+// program whose pty is gone) must not keep the driver from it. Lock files, in a lock
+// folder of this test's, name every number the tap may be given but the simulator's.
+TEST_F(ToolOnSimulator, ALockFileNamingTheTapsPtyIsPassedOver) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("roderavo-locks-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const std::string saved = roderavo_test::LockFolder();
+    setenv("RODERAVO_LOCK_DIR", folder.c_str(), 1);
+    const int next = NextPtyNumber();
+    ASSERT_GE(next, 0);
+    const int simulators = std::atoi(sim.PortName().c_str() + std::strlen("pts/"));
+    for (const std::string& content : {roderavo_test::HdbPid(getpid()), std::string("in use\n")}) {
+        const auto lockOf = [&](int number) {
+            return (folder / ("LCK..pts_" + std::to_string(number))).string();
+        };
+        for (int number = 0; number <= next + 3; ++number) {
+            if (number == simulators) continue;
+            ASSERT_TRUE(roderavo_test::WriteText(lockOf(number), content));
+        }
+        for (const auto& command : kPortCommands) {
+            if (command.size() == 2 && command[0] == "read") continue;  // no tap
+            SCOPED_TRACE(Joined(command) + ", a lock file holding " + content);
+            const ToolRun run = Run(command[0], {command.begin() + 1, command.end()});
+            EXPECT_EQ(run.exitCode, 0) << run.err;
+            EXPECT_THAT(run.err, Not(HasSubstr("could not be set")));
+        }
+        EXPECT_EQ(roderavo_test::ReadFile(lockOf(next == simulators ? next + 1 : next)), content)
+            << "another's lock file was touched";
+    }
+    setenv("RODERAVO_LOCK_DIR", saved.c_str(), 1);
+    std::filesystem::remove_all(folder);
 }
 
 TEST_F(ToolOnSimulator, ALongLinkToTheDeviceIsResolved) {

@@ -85,6 +85,26 @@ long LockOwnerAt(const char* path) {
     return owner;
 }
 
+// Whether the process has ended but is not yet reaped (its parent waits for nothing,
+// or died first, as in a container whose first process reaps nothing): kill still
+// finds it, but it holds nothing any more. Its state in /proc/PID/stat is 'Z'; the
+// state follows the name in parentheses, and the name may itself hold a ')', the
+// fields after it never do. Without /proc a process that kill finds runs.
+bool Zombie(long pid) {
+    std::array<char, 32> path{};
+    std::snprintf(path.data(), path.size(), "/proc/%ld/stat", pid);
+    const int fd = open(path.data(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::array<char, 128> text{};
+    const ssize_t size = read(fd, text.data(), text.size());
+    close(fd);
+    if (size <= 0) return false;
+    std::size_t state = 0;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(size); ++at)
+        if (text[at] == ')') state = at + 2;
+    return state > 0 && state < static_cast<std::size_t>(size) && text[state] == 'Z';
+}
+
 bool Stale(long owner) {
     return owner > 0 && !Running(owner);
 }
@@ -92,7 +112,8 @@ bool Stale(long owner) {
 }  // namespace
 
 bool Running(long pid) {
-    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    const bool exists = kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    return exists && !Zombie(pid);
 }
 
 long LockOwner(const LockPath& lock) {

@@ -2,7 +2,10 @@
 // that a serial device is in use. A program that takes a device creates
 // LCK..<name> in the lock folder (/var/lock) holding its pid as ten characters and
 // a line feed (the HDB format) and removes it when it lets go; a lock file whose
-// pid no longer runs is stale and may be removed by anyone.
+// pid no longer runs (or has ended and waits to be reaped) is stale and may be
+// removed by anyone the folder lets: where the folder is sticky, as it usually is,
+// only the file's owner and root, so that a stale lock file of root's keeps other
+// users out until root removes it.
 //
 // The lock folder is writable by everyone: anything found there may have been
 // planted. A link is never followed, only a regular file is read (and no more than
@@ -39,7 +42,8 @@ enum class LockResult {
 // cannot be read: a link, a FIFO, anything but a regular file), -1 when there is no
 // lock file.
 long LockOwner(const LockPath& lock);
-// Whether the process runs, whoever owns it.
+// Whether the process runs, whoever owns it; one that has ended but is not yet
+// reaped (a zombie) does not.
 bool Running(long pid);
 
 // Takes the lock: removes a stale lock file, then creates ours.

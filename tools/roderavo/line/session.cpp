@@ -3,6 +3,7 @@
 #include <muxsim/cli_options.h>
 #include <zanpro/host.h>
 
+#include <cerrno>
 #include <cmath>
 #include <iostream>
 
@@ -201,14 +202,22 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         *exitCode = kExitLine;
         return false;
     }
+    if (!tap_ && !options.simulate && !options.port.empty()) guard_.Prepare(devicePath_);
     MarkLog();
     const int32_t status = driver_.Init(options.instance, settings);
-    if (status == KOR_OK) return true;
+    if (status == KOR_OK) {
+        guard_.Arm();
+        return true;
+    }
+    guard_.Disarm();
     if (status == KOR_COMM_FAILURE) {
         // Through the tap the device itself opened (the tap holds it): what failed is
-        // the line settings.
-        std::string why =
-            tap_ ? std::string() : DiagnosePort(devicePath_, driver_.LastSystemError());
+        // the line settings, or the tap's own pty, taken by another program meanwhile.
+        const int error = driver_.LastSystemError();
+        std::string why = tap_ ? std::string() : DiagnosePort(devicePath_, error);
+        if (tap_ && error != 0 && error != EINVAL)
+            why = "the protocol tap's pseudo-terminal could not be opened: " +
+                  DiagnosePort("/dev/" + tap_->PortName(), error);
         if (why.empty())
             why = "the device is there but could not be set to " + std::to_string(options.baud) +
                   " baud, " + std::to_string(options.dataBits) + " data bits, parity " +
@@ -268,6 +277,7 @@ void Session::CutLine() {
 }
 
 void Session::CloseLine() {
+    guard_.Disarm();  // the driver's close gives the port back
     if (driver_.Initialised()) {
         const int32_t status = driver_.Exit();
         if (status != KOR_OK) Complain("the port " + portLabel_ + " could not be closed cleanly");

@@ -13,6 +13,7 @@
 #include "line/demo_simulator.h"
 #include "line/driver.h"
 #include "line/line_monitor.h"
+#include "line/port_guard.h"
 
 namespace roderavo::tool {
 class LineTap;
@@ -133,6 +134,7 @@ class Session {
     DemoSimulator simulator_;
     DemoLine simulatorLine_;
     std::unique_ptr<LineTap> tap_;
+    PortGuard guard_;  // a port the driver holds itself, given back at a signal
     bool useTap_ = false;
     int timeoutMs_ = 1000;
     std::string portLabel_;

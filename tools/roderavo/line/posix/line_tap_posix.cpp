@@ -2,26 +2,23 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
-#include <signal.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <span>
 #include <thread>
+#include <vector>
 
 #include <muxsim/raw_line.h>
 
 #include "line/port.h"
+#include "line/posix/put_back_posix.h"
 #include "output/text.h"
 #include "serial/posix/device_claim.h"
-#include "system/terminal.h"
 
 namespace roderavo::tool {
 
@@ -34,97 +31,51 @@ constexpr int kFrameGapMs = 100;
 // How long one relayed write may wait for room before the rest is dropped.
 constexpr int kWriteWaitMs = 1000;
 
-// What a tap changed on its device, kept where a signal handler can put it back
-// before the process ends at once: the claim (our lock file, flock, TIOCEXCL) and
-// the line settings as the tap found them. A slot is published (state kHeld) only
-// when whole; whoever moves it from kHeld to kGivingBack puts it back, once.
-struct Taken {
-    static constexpr int kFree = 0, kFilling = 1, kHeld = 2, kGivingBack = 3;
-    std::atomic<int> state{kFree};
-    posix::DeviceClaim claim;
-    termios found{};
-    bool haveFound = false;
-    posix::LockPath ptyLock{};  // the driver's lock file on the tap's pty
-};
-static_assert(std::atomic<int>::is_always_lock_free);
+// How many pseudo-terminals the tap is given before it finds one for the driver.
+constexpr int kPtyAttempts = 16;
 
-constexpr std::size_t kMaxTaps = 4;
-std::array<Taken, kMaxTaps> gTaken;
-
-Taken* TakeSlot() {
-    for (Taken& slot : gTaken) {
-        int expected = Taken::kFree;
-        if (slot.state.compare_exchange_strong(expected, Taken::kFilling)) return &slot;
-    }
-    return nullptr;
+// Whether the driver can take the pty's lock file: taken and given back by the same
+// rules, so that a stale one is gone and anything the driver would refuse shows.
+// Without a lock folder the driver takes none.
+bool DriverCanLock(const posix::LockPath& lock) {
+    if (posix::TakeLock(lock) == posix::LockResult::HeldByOther) return false;
+    posix::ReleaseLock(lock);
+    return true;
 }
 
-// The line settings as found, then the claim (TIOCEXCL cleared, our lock file
-// removed); async-signal-safe.
-void PutBackAtOnce(const Taken& slot) {
-    if (slot.haveFound) tcsetattr(slot.claim.fd, TCSANOW, &slot.found);
-    posix::ReleaseClaimAtOnce(slot.claim);
-}
-
-// From a signal handler, before the process ends: every tap's device put back, and
-// the driver's lock file on the tap's pty removed (it would name a pid that has
-// ended). A slot that another thread is putting back is waited for a moment.
-void PutBackAllAtOnce() {
-    for (Taken& slot : gTaken) {
-        int expected = Taken::kHeld;
-        if (slot.state.compare_exchange_strong(expected, Taken::kGivingBack)) {
-            PutBackAtOnce(slot);
-            posix::ReleaseLock(slot.ptyLock);
-            continue;
-        }
-        for (int wait = 0; wait < 100 && slot.state.load() == Taken::kGivingBack; ++wait) {
-            const timespec pause{0, 10 * 1000 * 1000};
-            nanosleep(&pause, nullptr);
+// A new pty that no lock file keeps the driver from. A lock file left naming the
+// number the system hands out (by a run that was killed, or by a program whose pty
+// is gone) would refuse the driver the port; such a pty is held open while the next
+// one is made, so that its number is not handed out again, then let go. False with
+// the reason when none is found.
+bool OpenDriversPty(uint32_t baud, muxsim::RawPty* pty, posix::LockPath* lock, std::string* error) {
+    std::vector<muxsim::RawPty> passedOver;
+    bool found = false;
+    while (!found && passedOver.size() < static_cast<std::size_t>(kPtyAttempts)) {
+        muxsim::RawPty candidate;
+        if (!muxsim::OpenRawPty(baud, &candidate)) break;
+        posix::LockPath candidateLock{};
+        posix::LockPathFor(candidate.path.c_str(), candidateLock);
+        found = DriverCanLock(candidateLock);
+        if (found) {
+            *pty = candidate;
+            *lock = candidateLock;
+        } else {
+            passedOver.push_back(candidate);
         }
     }
-}
-
-// The signals that would end the process where nothing else handles them.
-constexpr std::array<int, 5> kEndingSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
-
-void PutBackThenEnd(int signal) {
-    PutBackAllAtOnce();
-    ::signal(signal, SIG_DFL);
-    raise(signal);  // delivered as the default once the handler returns
-}
-
-// A signal that would end the process as it stands (a command that does not stop
-// gracefully, such as read --trace) first puts the tapped devices back; the stop
-// handlers of the commands that have them (terminal.h) do it on their quick way out.
-void GuardEndingSignals() {
-    stop::beforeQuickEnd = &PutBackAllAtOnce;
-    for (const int signal : kEndingSignals) {
-        struct sigaction current {};
-        if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
-        struct sigaction guard {};
-        guard.sa_handler = PutBackThenEnd;
-        sigemptyset(&guard.sa_mask);
-        sigaction(signal, &guard, nullptr);
+    if (!found && passedOver.empty())
+        *error = "no pseudo-terminal for the protocol tap (is /dev/ptmx there?)";
+    else if (!found)
+        *error = "no pseudo-terminal for the protocol tap: lock files name each of the " +
+                 std::to_string(passedOver.size()) + " it was given (" + passedOver.front().path +
+                 " to " + passedOver.back().path + ")";
+    for (const muxsim::RawPty& other : passedOver) {
+        close(other.master);
+        close(other.slave);
     }
+    return found;
 }
-
-// Keeps the ending signals off this thread while it puts a device back, so that a
-// handler never interrupts it half way (a handler on another thread waits for it).
-class SignalsHeld {
-  public:
-    SignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (const int signal : kEndingSignals) sigaddset(&held, signal);
-        pthread_sigmask(SIG_BLOCK, &held, &saved_);
-    }
-    ~SignalsHeld() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-  private:
-    sigset_t saved_{};
-};
 
 }  // namespace
 
@@ -156,16 +107,22 @@ class LineTap::Impl {
 bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line,
                          std::string* error) {
     taken = TakeSlot();
+    if (taken == nullptr) {
+        *error = "no room for another protocol tap";
+        return false;
+    }
     muxsim::RawPty pty;
-    const bool opened = taken != nullptr && muxsim::OpenRawPty(line.baudRate, &pty);
+    posix::LockPath ptyLock{};
+    const bool opened = OpenDriversPty(line.baudRate, &pty, &ptyLock, error);
     master = pty.master;  // closed by Stop, also after a failure
     slave = pty.slave;
-    if (!opened || pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
-        *error = "no pseudo-terminal for the protocol tap (is /dev/ptmx there?)";
+    if (!opened) return false;
+    if (pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        *error = std::string("no pipe for the protocol tap: ") + std::strerror(errno);
         return false;
     }
     portName = pty.path.substr(std::strlen("/dev/"));
-    posix::LockPathFor(pty.path.c_str(), taken->ptyLock);
+    taken->ptyLock = ptyLock;
     // The device is taken by the driver's own rules: its lock files, flock and
     // TIOCEXCL, as PortOpenExclusive takes a port.
     if (posix::ClaimDevice(devicePath.c_str(), true, taken->claim) != posix::ClaimResult::Claimed) {
@@ -176,8 +133,7 @@ bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line
     }
     device = taken->claim.fd;
     taken->haveFound = tcgetattr(device, &taken->found) == 0;
-    taken->state.store(Taken::kHeld);  // from here a signal handler can put it back
-    GuardEndingSignals();
+    PublishSlot(*taken);  // from here a signal handler can put it back
     if (!muxsim::SetRawLine(device,
                             {line.baudRate, line.dataBits, line.parity, line.stopBits != 0})) {
         *error = devicePath + " could not be set to the line settings given";
@@ -199,16 +155,10 @@ void LineTap::Impl::Stop() {
     }
     if (taken != nullptr) {
         SignalsHeld held;
-        int expected = Taken::kHeld;
-        if (taken->state.compare_exchange_strong(expected, Taken::kGivingBack) ||
-            expected == Taken::kFilling) {
+        if (WithdrawSlot(*taken)) {  // else a handler has it: the process ends
             if (taken->haveFound) tcsetattr(taken->claim.fd, TCSANOW, &taken->found);
             posix::ReleaseClaim(taken->claim);  // TIOCEXCL, the lock file, the close
-        }
-        if (expected != Taken::kGivingBack) {  // else a handler has it: the process ends
-            taken->haveFound = false;
-            taken->ptyLock.fill('\0');
-            taken->state.store(Taken::kFree);
+            FreeSlot(*taken);
         }
         taken = nullptr;
         device = -1;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -51,6 +52,43 @@ std::string ProcessText(const std::string& pid) {
     return "pid " + pid + (comm.empty() ? "" : " (" + comm + ")");
 }
 
+// The name of a user, or its number.
+std::string UserName(uid_t uid) {
+    const struct passwd* user = getpwuid(uid);
+    return user != nullptr ? user->pw_name : "user " + std::to_string(uid);
+}
+
+// Why this user may not remove the lock file; empty when it may.
+std::string WhyNotRemovable(const std::string& lockPath) {
+    const std::string folder = fs::path(lockPath).parent_path().string();
+    struct stat dir {};
+    struct stat file {};
+    if (stat(folder.c_str(), &dir) != 0 || lstat(lockPath.c_str(), &file) != 0) return {};
+    if (access(folder.c_str(), W_OK | X_OK) != 0)
+        return "this user may not write in the lock folder " + folder;
+    const uid_t us = geteuid();
+    if ((dir.st_mode & S_ISVTX) != 0 && us != 0 && file.st_uid != us && dir.st_uid != us)
+        return "the lock folder " + folder + " is sticky, and the file is " +
+               UserName(file.st_uid) + "'s";
+    return {};
+}
+
+// A stale lock file that this user may not remove (a program of root's that ended
+// left it in the sticky lock folder) keeps the device from this user until someone
+// who may removes it; one that it may remove the driver (and the tap) removes.
+std::string StaleLockKept(const std::string& devicePath) {
+    posix::LockPath lock{};
+    if (!posix::LockPathFor(devicePath.c_str(), lock)) return {};
+    const long owner = posix::LockOwner(lock);
+    if (owner <= 0 || posix::Running(owner)) return {};
+    const std::string path = lock.data();
+    const std::string why = WhyNotRemovable(path);
+    if (why.empty()) return {};
+    return devicePath + " is free, but its lock file " + path + " names pid " +
+           std::to_string(owner) + ", which has ended, and this user may not remove it (" + why +
+           "); remove it with  sudo rm " + path;
+}
+
 // The running process that a UUCP lock file of the device names, as "pid 1234
 // (minicom)", with the lock file; empty when none. The lock file and its reading are
 // the driver's own (serial/posix/uucp_lock.h): the same name (the real path below
@@ -62,7 +100,7 @@ std::string LockHolder(const std::string& devicePath) {
     const std::string path = lock.data();
     if (owner < 0) return {};
     if (owner == 0) return "its lock file " + path + " names no process";
-    if (!posix::Running(owner)) return {};  // stale: the driver (and the tap) removes it
+    if (!posix::Running(owner)) return {};  // stale: see StaleLockKept
     return "it is locked by " + ProcessText(std::to_string(owner)) + " (lock file " + path + ")";
 }
 
@@ -295,6 +333,7 @@ std::string DiagnosePort(const std::string& devicePath, int error) {
             // A lock file, else the tty's exclusive mode (which a user's open meets as EBUSY).
             const std::string locked = LockHolder(devicePath);
             if (!locked.empty()) return devicePath + " is busy: " + locked;
+            if (std::string kept = StaleLockKept(devicePath); !kept.empty()) return kept;
             std::string held = HeldBy(" in exclusive mode", devicePath, true);
             if (held.starts_with("another")) held += " (fuser -v " + devicePath + " tells which)";
             return devicePath + " is busy: " + held;
