@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <tuple>
 
@@ -279,6 +280,34 @@ TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {
                 ::testing::ElementsAre("p/camera/1/state alarm r", "p/mux/0/availability online r",
                                        "p/mux/0/state ok r", "p/mux/0/version V r",
                                        "p/camera/1/alarm 06.11.2000 08:12:33 hrs Alarm"));
+}
+
+// With JSON payloads a camera carries both flags; one whose multiplexer no longer
+// answers is unknown, and so is its video loss: nothing old is shown as true now.
+TEST(BridgeStates, JsonCameraStatesCarryOnlyWhatIsKnown) {
+    std::map<std::string, std::string> sent;
+    StatePublisher publisher(Topics("p"), true,
+                             [&](const std::string& topic, const std::string& payload, bool) {
+                                 sent[topic] = payload;
+                                 return true;
+                             });
+    MuxView view;
+    view.mux = 0;
+    view.lastGood = PollClock::now();
+    view.alarm[0] = 0;
+    view.videoLoss[0] = 1;
+    const struct {
+        MuxState state;
+        const char* camera;
+    } steps[] = {
+        {MuxState::Ok, R"("state":"video-loss","alarm":false,"videoLoss":true)"},
+        {MuxState::Demoted, R"("state":"unknown","alarm":false,"videoLoss":false)"},
+    };
+    for (const auto& step : steps) {
+        view.state = step.state;
+        publisher.Publish({view}, PollClock::now(), std::chrono::hours(1));
+        EXPECT_THAT(sent["p/camera/1/state"], HasSubstr(step.camera));
+    }
 }
 
 }  // namespace
