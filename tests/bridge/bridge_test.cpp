@@ -231,20 +231,41 @@ TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
     }
 }
 
-TEST_F(BridgeOnBroker, ARetainedCommandIsNotRun) {
+// A command left retained on the broker is refused, showing what it carried, and
+// removed from the broker, so that the next start finds none. The empty message that
+// removes it comes back to the bridge and is no command (an empty set/caa would clear
+// the alarms).
+TEST_F(BridgeOnBroker, ARetainedCommandIsRefusedAndRemoved) {
     StartBroker();
     {
         auto sender = Subscribe("nothing");
-        ASSERT_TRUE(sender->Publish(kPrefix + "/mux/1/set/key", "53", true));
+        ASSERT_TRUE(sender->Publish(kPrefix + "/mux/1/set/key", R"({"value":"53","id":"r1"})", true));
+        ASSERT_TRUE(sender->Publish(kPrefix + "/mux/1/set/caa", "1", true));
     }
     auto probe = Subscribe();
-    StartBridge();
-    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/result", "")) << bridge->Errors();
-    EXPECT_THAT(probe->On(kPrefix + "/mux/1/result")[0].payload,
-                StartsWith("1 a retained command is not run"));
-    ASSERT_TRUE(LinePolled(8));
-    EXPECT_TRUE(ControlFrames().empty());
-    probe->Publish(kPrefix + "/mux/1/set/key", "", true);  // the retained message removed
+    const std::string results = kPrefix + "/mux/1/result";
+    for (const int run : {1, 2}) {
+        SCOPED_TRACE(run);
+        probe->Clear();
+        StartBridge({"--json"});
+        ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/state", "")) << bridge->Errors();
+        if (run == 1) {
+            ASSERT_TRUE(probe->WaitUntil(
+                [&](const std::vector<Message>&) { return probe->On(results).size() == 2; }, 10s))
+                << bridge->Errors();
+        }
+        ASSERT_TRUE(LinePolled(8));
+        EXPECT_TRUE(ControlFrames().empty());
+        const auto answers = probe->On(results);
+        ASSERT_EQ(answers.size(), run == 1 ? 2u : 0u);
+        if (run == 1) {
+            EXPECT_THAT(answers[0].payload, HasSubstr(R"("value":"53","id":"r1","result":1,)"));
+            EXPECT_THAT(answers[0].payload, HasSubstr("a retained command is not run"));
+            EXPECT_THAT(answers[1].payload, HasSubstr(R"("command":"caa","value":"1")"));
+            EXPECT_THAT(bridge->Errors(), HasSubstr("command mux/1/set/key 53: 1 a retained"));
+        }
+        ASSERT_EQ(bridge->Stop(SIGTERM, 5s), 0);
+    }
 }
 
 TEST_F(BridgeOnBroker, ABrokerRestartIsWaitedOutAndTheStatesPublishedAgain) {

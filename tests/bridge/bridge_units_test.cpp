@@ -95,6 +95,7 @@ TEST(BridgeCommands, WhatEachCommandAsks) {
         {"4", "caa", "2", false, "", "", "clears the alarms of multiplexer 4"},
         {"2", "ihk", "(9,13)", false, "", "", "set/ihk takes SUBCOMMAND=(key codes)"},
         {"1", "key", "53", true, "", "", "a retained command is not run"},
+        {"1", "key", R"({"value":53,"id":"r1"})", true, "", "r1", "a retained command is not"},
         {"1", "reboot", "1", false, "", "", "set/reboot: no such command"},
         {"x", "key", "53", false, "", "", "the multiplexer is a number"},
         {"1", "key", R"({"value":53,)", false, "", "", "not a JSON object"},

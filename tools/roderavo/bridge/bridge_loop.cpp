@@ -20,6 +20,7 @@
 #include "bridge/ha_discovery.h"
 #include "bridge/modbus_server.h"
 #include "bridge/mqtt_client.h"
+#include "bridge/retained_commands.h"
 #include "bridge/state_publisher.h"
 #include "gates/gate_forms.h"
 #include "output/host_log.h"
@@ -133,6 +134,9 @@ class Bridge {
                      [this](const std::string& topic, const std::string& payload, bool retain) {
                          return client_.Publish(topic, payload, retain);
                      }),
+          retained_([this](const std::string& topic, const std::string& payload, bool retain) {
+              return client_.Publish(topic, payload, retain);
+          }),
           poll_(std::move(poll)) {}
 
     // The Modbus TCP face, when asked for; false (with the reason said) when its
@@ -164,7 +168,8 @@ class Bridge {
         std::string error;
         const bool started = client_.Start(
             [this](const std::string& topic, const std::string& payload, bool retained) {
-                if (auto parsed = topics_.ParseCommand(topic))
+                const auto parsed = topics_.ParseCommand(topic);
+                if (parsed && retained_.IsCommand(topic, payload, retained))
                     Admit(Command{parsed->mux, parsed->word, payload, retained});
             },
             [this] { OnConnected(); }, [](const std::string& text) { Say(text); }, &error);
@@ -240,6 +245,7 @@ class Bridge {
     void OnConnected() {
         Say("connected to the broker " + options_.mqtt + " (connection " +
             std::to_string(client_.Connections()) + "); topics under " + topics_.Prefix() + "/");
+        retained_.Reset();
         client_.Subscribe(topics_.CommandFilter());
         client_.Publish(topics_.Status(), "online", true);
         if (options_.haDiscovery)
@@ -450,6 +456,7 @@ class Bridge {
     bool mqtt_;  // a broker to connect to; else the Modbus face alone
     MqttClient client_;
     StatePublisher publisher_;
+    RetainedCommands retained_;  // on the MQTT client's thread
     PollSettings poll_;
     CommandQueue queue_;
     SeenCommands seen_;
