@@ -8,6 +8,7 @@
 #include <muxsim/simulator.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -748,6 +749,40 @@ TEST_F(BridgeOnBroker, KilledWithoutAWordTheBrokerSaysOffline) {
     auto later = Subscribe(kPrefix + "/status");
     ASSERT_TRUE(later->WaitFor(kPrefix + "/status", "offline"));
     EXPECT_TRUE(later->On(kPrefix + "/status")[0].retained);
+}
+
+// The statistics keep their period whatever the poll does: between the cycles of a
+// long poll interval, and beside a multiplexer that is demoted.
+TEST_F(BridgeOnBroker, StatisticsKeepTheirPeriod) {
+    sim.SetPresent(0, false);
+    interval = "2s";
+    StartBroker();
+    const std::string topic = kPrefix + "/mux/1/statistics";
+    auto probe = Subscribe(topic);
+    StartBridge({"--statistics-every", "200ms"});
+    // The reads of multiplexer 1 that each publication counts.
+    auto reads = [&] {
+        std::vector<int> counts;
+        for (const Message& m : probe->On(topic))
+            counts.push_back(nlohmann::json::parse(m.payload)["requests"].get<int>());
+        return counts;
+    };
+    // From the end of its first cycle (VER, TAD, AAS, VLS) three more cycles, each with
+    // one read of each list: one publication each 200 ms makes about ten a cycle.
+    std::size_t first = 0;
+    ASSERT_TRUE(probe->WaitUntil(
+        [&](const std::vector<Message>&) {
+            const auto counts = reads();
+            first = std::find_if(counts.begin(), counts.end(), [](int n) { return n >= 4; }) -
+                    counts.begin();
+            return first < counts.size() && counts.back() >= counts[first] + 6;
+        },
+        30s))
+        << bridge->Errors();
+    const auto counts = reads();
+    const auto published = counts.size() - 1 - first;
+    const int cycles = (counts.back() - counts[first]) / 2;
+    EXPECT_GE(published, 3u * static_cast<unsigned>(cycles)) << bridge->Errors();
 }
 
 // The line fails under a running bridge (the adapter pulled, the cable cut): every

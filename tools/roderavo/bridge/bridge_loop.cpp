@@ -197,21 +197,19 @@ class Bridge {
         };
         std::atomic<bool> finished{false};
         std::thread watcher([&] { Watch(finished); });
-        auto nextStatistics = start + statisticsEvery;
+        statisticsEvery_ = statisticsEvery;
+        nextStatistics_ = start + statisticsEvery;
         while (!stop()) {
             const auto cycleStart = Clock::now();
             const bool read =
                 poller.Cycle([] { return Clock::now(); }, [&] { Between(poller, stop); }, stop);
             Between(poller, stop);
-            if (Clock::now() >= nextStatistics) {
-                PublishStatistics(poller);
-                nextStatistics = Clock::now() + statisticsEvery;
-            }
             const auto next = cycleStart + std::max(milliseconds(session_.PollIntervalMs()),
                                                     read ? milliseconds(0) : kIdleRest);
             while (!stop() && Clock::now() < next) {
                 RunCommands(stop, next);
-                queue_.WaitUntil(std::min(next, Clock::now() + milliseconds(50)));
+                StatisticsWhenDue(poller);
+                queue_.WaitUntil(std::min({next, nextStatistics_, Clock::now() + milliseconds(50)}));
             }
         }
         finished = true;
@@ -278,6 +276,7 @@ class Bridge {
     // that a burst of commands slows the poll by no more than one command per read.
     void Between(Poller& poller, const std::function<bool()>& stop) {
         if (stop()) return;
+        StatisticsWhenDue(poller);
         // A clock that a command set is read in its multiplexer's next turn.
         for (const int mux : clocksWritten_) poller.ClockWritten(mux);
         clocksWritten_.clear();
@@ -442,6 +441,15 @@ class Bridge {
         publisher_.Result(topics_.MuxResult(command.mux), text);
     }
 
+    // Each --statistics-every, counted from the start: one that a long read delayed
+    // does not put off the ones after it.
+    void StatisticsWhenDue(const Poller& poller) {
+        const auto now = Clock::now();
+        if (now < nextStatistics_) return;
+        PublishStatistics(poller);
+        nextStatistics_ += statisticsEvery_ * ((now - nextStatistics_) / statisticsEvery_ + 1);
+    }
+
     void PublishStatistics(const Poller& poller) {
         if (!mqtt_) return;
         std::vector<MuxView> muxes = poller.Muxes();
@@ -462,6 +470,8 @@ class Bridge {
     SeenCommands seen_;
     std::map<int, BoundGate> alarmGates_;
     std::vector<int> clocksWritten_;  // by commands, since the last gate read
+    milliseconds statisticsEvery_{0};
+    Clock::time_point nextStatistics_{};
     std::unique_ptr<ModbusServer> modbus_;
 };
 
