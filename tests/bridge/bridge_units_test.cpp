@@ -68,10 +68,19 @@ TEST(BridgeOptions, PrefixesAndCommandTopics) {
     // Two bridges with different prefixes never share a client id (and knock each
     // other off the broker); a prefix of letters, digits, - and / keeps its plain id.
     EXPECT_EQ(ClientId("roderavo/north-1"), "roderavo-roderavo_north-1");
+    // x/y-ac68fa54: ac68fa54 is the hash an earlier scheme appended to x_y. Long prefixes
+    // differ in their last character only.
+    const std::string longPrefix = "roderavo/" + std::string(200, 'n');
     std::set<std::string> ids;
-    for (const char* prefix : {"roderavo/north.1", "roderavo/north_1", "roderavo/north 1",
-                               "roderavo_north/1", "roderavo/north/1"})
-        EXPECT_TRUE(ids.insert(ClientId(prefix)).second) << prefix << " " << ClientId(prefix);
+    for (const std::string& prefix :
+         {std::string("roderavo/north.1"), std::string("roderavo/north_1"), longPrefix + "1",
+          std::string("roderavo/north 1"), std::string("roderavo_north/1"), longPrefix + "2",
+          std::string("roderavo/north/1"), std::string("roderavo/x_y"),
+          std::string("roderavo/x/y-ac68fa54"), std::string("roderavo/x/y.5Fy")}) {
+        const std::string id = ClientId(prefix);
+        EXPECT_TRUE(ids.insert(id).second) << prefix << " " << id;
+        EXPECT_LE(id.size(), 64u) << prefix;
+    }
 }
 
 TEST(BridgeCommands, WhatEachCommandAsks) {

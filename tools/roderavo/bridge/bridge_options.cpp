@@ -164,17 +164,28 @@ std::string TopicLevelsProblem(std::string_view levels) {
 }
 
 std::string ClientId(std::string_view prefix) {
-    std::string id = "roderavo-" + NodeName(prefix);
-    // NodeName writes _ for every other character: north.1 and north_1 would meet.
-    const bool plain = std::all_of(prefix.begin(), prefix.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '/';
-    });
-    if (plain) return id;
-    uint32_t hash = 2166136261u;  // FNV-1a of the prefix
-    for (char c : prefix) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "-%08x", static_cast<unsigned>(hash));
-    return id + text.data();
+    // Letters, digits and - stay, / becomes _, any other byte .XX: no two prefixes meet,
+    // and a prefix of the first kind keeps the id it always had.
+    std::string id = "roderavo-";
+    for (const char c : prefix) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') {
+            id += c;
+        } else if (c == '/') {
+            id += '_';
+        } else {
+            std::array<char, 4> escaped{};
+            std::snprintf(escaped.data(), escaped.size(), ".%02X", static_cast<unsigned char>(c));
+            id += escaped.data();
+        }
+    }
+    if (id.size() <= kLongestClientId) return id;
+    // Too long for some brokers: its beginning, ~ (which no escaped id has) and a hash
+    // of the whole prefix.
+    uint64_t hash = 14695981039346656037u;  // FNV-1a, 64 bits
+    for (const char c : prefix) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    std::array<char, 18> text{};
+    std::snprintf(text.data(), text.size(), "~%016llx", static_cast<unsigned long long>(hash));
+    return id.substr(0, kLongestClientId - 17) + text.data();
 }
 
 std::string NodeName(std::string_view prefix) {
