@@ -240,7 +240,8 @@ TEST_F(BridgeOnBroker, ARetainedCommandIsRefusedAndRemoved) {
     StartBroker();
     {
         auto sender = Subscribe("nothing");
-        ASSERT_TRUE(sender->Publish(kPrefix + "/mux/1/set/key", R"({"value":"53","id":"r1"})", true));
+        ASSERT_TRUE(
+            sender->Publish(kPrefix + "/mux/1/set/key", R"({"value":"53","id":"r1"})", true));
         ASSERT_TRUE(sender->Publish(kPrefix + "/mux/1/set/caa", "1", true));
     }
     auto probe = Subscribe();
@@ -666,17 +667,23 @@ std::map<std::string, std::string> HomeAssistantStates(const Probe& probe) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     std::map<std::string, std::string> states;
     std::istringstream lines(run.out);
-    for (std::string id, state; lines >> id >> state;) states[id] = state;
+    for (std::string line; std::getline(lines, line);) {  // a state may have spaces
+        const auto space = line.find(' ');
+        states[line.substr(0, space)] = line.substr(space + 1);
+    }
     return states;
 }
 
 TEST_F(BridgeOnBroker, HomeAssistantNeverShowsACameraNobodySeesAsSafe) {
     sim.SetCameraState(5, muxsim::CameraState::Alarm);
+    sim.SetVersion(0, "TEST V0");
     sim.SetPresent(1, false);  // its cameras 21..40 (27 in alarm) cannot be seen
     StartBroker();
     const std::map<std::string, std::string> whileRunning = {
         {"roderavo_test_mux0_state", "ok"},
         {"roderavo_test_mux1_state", "absent"},
+        {"roderavo_test_mux0_version", "TEST V0"},
+        {"roderavo_test_bridge_status", "on"},
         {"roderavo_test_camera5_alarm", "on"},
         {"roderavo_test_camera5_video_loss", "off"},
         {"roderavo_test_camera6_alarm", "off"},
@@ -717,6 +724,7 @@ TEST_F(BridgeOnBroker, HomeAssistantNeverShowsACameraNobodySeesAsSafe) {
         ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "offline"));
         states = HomeAssistantStates(*probe);
         EXPECT_EQ(states["roderavo_test_camera5_alarm"], "unavailable");
+        EXPECT_EQ(states["roderavo_test_bridge_status"], "off");
         probe->Publish(kPrefix + "/status", "online", true);
         probe->Publish(
             kPrefix + "/camera/5/state",

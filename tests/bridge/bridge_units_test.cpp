@@ -9,9 +9,11 @@
 
 #include "bridge/bridge_options.h"
 #include "bridge/command_queue.h"
+#include "bridge/ha_discovery.h"
 #include "bridge/modbus_map.h"
 #include "bridge/modbus_server.h"
 #include "bridge/state_publisher.h"
+#include "output/json_out.h"
 
 using namespace roderavo::tool;
 using namespace roderavo::tool::bridge;
@@ -317,6 +319,57 @@ TEST(BridgeStates, JsonCameraStatesCarryOnlyWhatIsKnown) {
         view.state = step.state;
         publisher.Publish({view}, PollClock::now(), std::chrono::hours(1));
         EXPECT_THAT(sent["p/camera/1/state"], HasSubstr(step.camera));
+    }
+}
+
+// The discovery of a bridge: a device of its own, the multiplexers' devices linked to
+// it, and entity names that Home Assistant puts after the device's name.
+TEST(BridgeDiscovery, DevicesAndEntities) {
+    const Topics topics("roderavo/north");
+    const auto messages = DiscoveryMessages(topics, "ha", "north", {1}, true);
+    std::map<std::string, Json> configs;
+    for (const auto& message : messages) configs[message.topic] = Json::parse(message.payload);
+    const struct {
+        std::string topic, name;
+        Json fields;  // besides the name: what the entity must say
+    } rows[] = {
+        {"sensor/mux1_state",
+         "state",
+         {{"device_class", "enum"}, {"options", {"ok", "failing", "demoted", "absent"}}}},
+        {"sensor/mux1_version", "version", {{"entity_category", "diagnostic"}}},
+        {"sensor/mux1_clock", "clock", {{"entity_category", "diagnostic"}}},
+        {"sensor/mux1_statistics",
+         "statistics",
+         {{"entity_category", "diagnostic"},
+          {"json_attributes_topic", "roderavo/north/mux/1/statistics"}}},
+        {"binary_sensor/camera27_alarm", "camera 27 alarm", {{"device_class", "safety"}}},
+        {"button/mux1_clear_alarms", "clear alarms", {{"payload_press", "1"}}},
+        {"binary_sensor/bridge_status",
+         "status",
+         {{"entity_category", "diagnostic"}, {"device_class", "connectivity"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.topic);
+        const auto slash = row.topic.find('/');
+        const std::string topic = "ha/" + row.topic.substr(0, slash) + "/roderavo_north/" +
+                                  row.topic.substr(slash + 1) + "/config";
+        ASSERT_EQ(configs.count(topic), 1u);
+        const Json& config = configs[topic];
+        EXPECT_EQ(config["name"], row.name);
+        for (const auto& [key, value] : row.fields.items()) EXPECT_EQ(config[key], value) << key;
+    }
+    const Json& bridgeDevice =
+        configs["ha/binary_sensor/roderavo_north/bridge_status/config"]["device"];
+    EXPECT_EQ(bridgeDevice["identifiers"], Json({"roderavo_north"}));
+    EXPECT_THAT(bridgeDevice["sw_version"].get<std::string>(), ::testing::MatchesRegex("[0-9.]+"));
+    for (const auto& [topic, config] : configs) {
+        const std::string device = config["device"]["name"];
+        EXPECT_EQ(config["name"].get<std::string>().find("multiplexer"), std::string::npos)
+            << topic;
+        if (topic.find("bridge_status") == std::string::npos) {
+            EXPECT_EQ(device, "north multiplexer 1") << topic;
+            EXPECT_EQ(config["device"]["via_device"], "roderavo_north") << topic;
+        }
     }
 }
 

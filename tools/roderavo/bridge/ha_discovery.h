@@ -1,7 +1,10 @@
-// Home Assistant MQTT discovery: each multiplexer a device with a sensor of its state,
-// each of its cameras a binary sensor for alarm and one for video loss, all available
-// while the bridge's status is online. Retained configuration messages under the
-// discovery prefix (homeassistant/…).
+// Home Assistant MQTT discovery: the bridge a device of its own (its version, its
+// status as a diagnostic sensor), each multiplexer a device linked to it with a
+// sensor of its state, diagnostic sensors of its version, clock and statistics, and
+// two buttons; each of its cameras a binary sensor for alarm and one for video loss,
+// available while the bridge's status is online. Retained configuration messages
+// under the discovery prefix (homeassistant/…). Entity names are what Home Assistant
+// puts after the device's name ("north multiplexer 1" "state").
 #pragma once
 
 #include <string>
