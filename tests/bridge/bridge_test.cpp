@@ -759,6 +759,31 @@ TEST_F(BridgeOnBroker, KilledWithoutAWordTheBrokerSaysOffline) {
     EXPECT_TRUE(later->On(kPrefix + "/status")[0].retained);
 }
 
+// A bridge that no longer publishes discovery, or publishes it for fewer
+// multiplexers, removes what an earlier run left retained: Home Assistant would read
+// the JSON states through the plain templates (a camera in alarm shown unknown).
+TEST_F(BridgeOnBroker, DiscoveryLeftByAnEarlierRunIsRemoved) {
+    StartBroker();
+    auto probe = Subscribe("#");
+    const std::string config = "homeassistant/binary_sensor/roderavo_test/camera27_alarm/config";
+    StartBridge({"--ha-discovery"});
+    ASSERT_TRUE(probe->WaitFor(config, "")) << bridge->Errors();
+    ASSERT_EQ(bridge->Stop(SIGTERM, 5s), 0);
+    StartBridge({"--json"});
+    ASSERT_TRUE(probe->WaitUntil(
+        [&](const std::vector<Message>& all) {
+            std::map<std::string, std::string> configs;
+            for (const Message& m : all)
+                if (m.topic.starts_with("homeassistant/")) configs[m.topic] = m.payload;
+            return configs.count(config) == 1 &&
+                   std::all_of(configs.begin(), configs.end(),
+                               [](const auto& entry) { return entry.second.empty(); });
+        },
+        10s))
+        << bridge->Errors();
+    EXPECT_EQ(HomeAssistantStates(*probe), (std::map<std::string, std::string>{}));
+}
+
 // The statistics keep their period whatever the poll does: between the cycles of a
 // long poll interval, and beside a multiplexer that is demoted.
 TEST_F(BridgeOnBroker, StatisticsKeepTheirPeriod) {

@@ -323,8 +323,9 @@ TEST(BridgeStates, JsonCameraStatesCarryOnlyWhatIsKnown) {
 }
 
 // The discovery of a bridge: a device of its own, the multiplexers' devices linked to
-// it, and entity names that Home Assistant puts after the device's name.
-TEST(BridgeDiscovery, DevicesAndEntities) {
+// it, entity names that Home Assistant puts after the device's name, and the topics
+// of its node that it does not publish now emptied (Home Assistant then drops them).
+TEST(BridgeDiscovery, DevicesEntitiesAndWhatIsRemoved) {
     const Topics topics("roderavo/north");
     const auto messages = DiscoveryMessages(topics, "ha", "north", {1}, true);
     std::map<std::string, Json> configs;
@@ -370,6 +371,18 @@ TEST(BridgeDiscovery, DevicesAndEntities) {
             EXPECT_EQ(device, "north multiplexer 1") << topic;
             EXPECT_EQ(config["device"]["via_device"], "roderavo_north") << topic;
         }
+    }
+    // What a connection publishes: the configurations, or every topic of the node emptied.
+    for (const bool enabled : {true, false}) {
+        std::map<std::string, std::string> sent;
+        for (const auto& message : DiscoveryAtConnection(topics, "ha", "north", {1}, true, enabled))
+            EXPECT_TRUE(sent.emplace(message.topic, message.payload).second) << message.topic;
+        for (const auto& [topic, config] : configs)
+            EXPECT_EQ(sent[topic].empty(), !enabled) << topic;
+        const std::string elsewhere = "ha/binary_sensor/roderavo_north/camera1_alarm/config";
+        ASSERT_EQ(sent.count(elsewhere), 1u) << "multiplexer 0, not polled";
+        EXPECT_EQ(sent[elsewhere], "");
+        EXPECT_EQ(sent.size(), 5 * (configs.size() - 1) + 1);
     }
 }
 

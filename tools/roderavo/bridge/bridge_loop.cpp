@@ -209,7 +209,8 @@ class Bridge {
             while (!stop() && Clock::now() < next) {
                 RunCommands(stop, next);
                 StatisticsWhenDue(poller);
-                queue_.WaitUntil(std::min({next, nextStatistics_, Clock::now() + milliseconds(50)}));
+                queue_.WaitUntil(
+                    std::min({next, nextStatistics_, Clock::now() + milliseconds(50)}));
             }
         }
         finished = true;
@@ -246,10 +247,10 @@ class Bridge {
         retained_.Reset();
         client_.Subscribe(topics_.CommandFilter());
         client_.Publish(topics_.Status(), "online", true);
-        if (options_.haDiscovery)
-            for (const auto& message :
-                 DiscoveryMessages(topics_, options_.haPrefix, Site(), poll_.muxes, common_.json))
-                client_.Publish(message.topic, message.payload, true);
+        for (const auto& message :
+             DiscoveryAtConnection(topics_, options_.haPrefix, Site(), poll_.muxes, common_.json,
+                                   options_.haDiscovery))
+            client_.Publish(message.topic, message.payload, true);
         publisher_.Republish();
     }
 

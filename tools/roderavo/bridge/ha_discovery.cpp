@@ -1,6 +1,8 @@
 #include "bridge/ha_discovery.h"
 
 #include <array>
+#include <numeric>
+#include <set>
 
 #include "address/camera_range.h"
 #include "output/json_out.h"
@@ -174,6 +176,22 @@ std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std:
     const Node node{topics, haPrefix, NodeName(topics.Prefix()), site, json, &messages};
     AddBridge(node);
     for (int m : muxes) AddMux(node, m);
+    return messages;
+}
+
+std::vector<DiscoveryMessage> DiscoveryAtConnection(const Topics& topics,
+                                                    const std::string& haPrefix,
+                                                    const std::string& site,
+                                                    const std::vector<int>& muxes, bool json,
+                                                    bool enabled) {
+    std::vector<DiscoveryMessage> messages;
+    if (enabled) messages = DiscoveryMessages(topics, haPrefix, site, muxes, json);
+    std::set<std::string> published;
+    for (const auto& message : messages) published.insert(message.topic);
+    std::vector<int> every(static_cast<std::size_t>(kMuxCount));
+    std::iota(every.begin(), every.end(), 0);
+    for (const auto& message : DiscoveryMessages(topics, haPrefix, site, every, json))
+        if (published.count(message.topic) == 0) messages.push_back({message.topic, ""});
     return messages;
 }
 

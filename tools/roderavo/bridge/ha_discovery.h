@@ -25,4 +25,15 @@ std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std:
                                                 const std::string& site,
                                                 const std::vector<int>& muxes, bool json);
 
+// What each connection publishes: the configurations when discovery is `enabled`, and
+// an empty retained message on every other configuration topic of the bridge's node
+// (the multiplexers not polled now; all of them with discovery off). The node's
+// topics are a fixed set, so whatever an earlier run left there is removed without
+// knowing what it was; a change of payload style rewrites the same topics.
+std::vector<DiscoveryMessage> DiscoveryAtConnection(const Topics& topics,
+                                                    const std::string& haPrefix,
+                                                    const std::string& site,
+                                                    const std::vector<int>& muxes, bool json,
+                                                    bool enabled);
+
 }  // namespace roderavo::tool::bridge
