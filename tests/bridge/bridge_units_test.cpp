@@ -70,6 +70,7 @@ TEST(BridgeOptions, PrefixesAndCommandTopics) {
     // Two bridges with different prefixes never share a client id (and knock each
     // other off the broker); a prefix of letters, digits, - and / keeps its plain id.
     EXPECT_EQ(ClientId("roderavo/north-1"), "roderavo-roderavo_north-1");
+    EXPECT_EQ(ClientId("roderavo/x_y"), "roderavo-roderavo_x.5Fy");
     // x/y-ac68fa54: ac68fa54 is the hash an earlier scheme appended to x_y. Long prefixes
     // differ in their last character only.
     const std::string longPrefix = "roderavo/" + std::string(200, 'n');
@@ -82,6 +83,9 @@ TEST(BridgeOptions, PrefixesAndCommandTopics) {
         const std::string id = ClientId(prefix);
         EXPECT_TRUE(ids.insert(id).second) << prefix << " " << id;
         EXPECT_LE(id.size(), 64u) << prefix;
+        if (prefix.size() > 64) {
+            EXPECT_THAT(id, ::testing::MatchesRegex(".*~[0-9a-f]{16}"));
+        }
     }
 }
 

@@ -29,9 +29,9 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
     cmd->add_option("--mqtt-cert", o.certFile, "TLS: this client's certificate (PEM)");
     cmd->add_option("--mqtt-key", o.keyFile, "TLS: the key of the client certificate (PEM)");
     cmd->add_option("--mqtt-client-id", o.clientId,
-                    "Client id at the broker (default: roderavo-<the prefix with _ for />, and a "
-                    "hash of the prefix when it has other characters than letters, digits, - "
-                    "and /)");
+                    "Client id at the broker (default: roderavo- and the prefix, / as _ and "
+                    "characters other than letters, digits and - as .XX; one longer than 64 "
+                    "characters ends in ~ and a hash of the prefix)");
     cmd->add_option("--mqtt-keepalive", o.keepAlive, "Keep-alive in seconds")
         ->check(CLI::Range(5, 3600))
         ->capture_default_str();
@@ -45,12 +45,14 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
     cmd->add_option("--topic-prefix", o.topicPrefix,
                     "Every topic under this prefix (default: roderavo/<site>)");
     cmd->add_flag("--ha-discovery", o.haDiscovery,
-                  "Publish Home Assistant MQTT discovery: each multiplexer a device, each camera "
-                  "a binary sensor for alarm and one for video loss");
+                  "Publish Home Assistant MQTT discovery: the bridge and each multiplexer a "
+                  "device, each camera a binary sensor for alarm and one for video loss "
+                  "(without it, what an earlier run published is removed)");
     cmd->add_option("--ha-prefix", o.haPrefix, "Home Assistant's discovery prefix")
         ->capture_default_str();
     cmd->add_option("--statistics-every", o.statisticsEvery,
-                    "How often each multiplexer's statistics are published (e.g. 60s)")
+                    "How often each multiplexer's statistics are published, counted from the "
+                    "start (e.g. 60s)")
         ->capture_default_str();
     cmd->add_option("--modbus", o.modbus,
                     "Serve the multiplexers on Modbus TCP at ADDRESS[:PORT] (port 502 by "
