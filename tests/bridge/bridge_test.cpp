@@ -8,6 +8,7 @@
 #include <muxsim/simulator.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -231,20 +232,42 @@ TEST_F(BridgeOnBroker, CommandsRunOnTheLineOrAreRefusedBeforeIt) {
     }
 }
 
-TEST_F(BridgeOnBroker, ARetainedCommandIsNotRun) {
+// A command left retained on the broker is refused, showing what it carried, and
+// removed from the broker, so that the next start finds none. The empty message that
+// removes it comes back to the bridge and is no command (an empty set/caa would clear
+// the alarms).
+TEST_F(BridgeOnBroker, ARetainedCommandIsRefusedAndRemoved) {
     StartBroker();
     {
         auto sender = Subscribe("nothing");
-        ASSERT_TRUE(sender->Publish(kPrefix + "/mux/1/set/key", "53", true));
+        ASSERT_TRUE(
+            sender->Publish(kPrefix + "/mux/1/set/key", R"({"value":"53","id":"r1"})", true));
+        ASSERT_TRUE(sender->Publish(kPrefix + "/mux/1/set/caa", "1", true));
     }
     auto probe = Subscribe();
-    StartBridge();
-    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/result", "")) << bridge->Errors();
-    EXPECT_THAT(probe->On(kPrefix + "/mux/1/result")[0].payload,
-                StartsWith("1 a retained command is not run"));
-    ASSERT_TRUE(LinePolled(8));
-    EXPECT_TRUE(ControlFrames().empty());
-    probe->Publish(kPrefix + "/mux/1/set/key", "", true);  // the retained message removed
+    const std::string results = kPrefix + "/mux/1/result";
+    for (const int run : {1, 2}) {
+        SCOPED_TRACE(run);
+        probe->Clear();
+        StartBridge({"--json"});
+        ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/state", "")) << bridge->Errors();
+        if (run == 1) {
+            ASSERT_TRUE(probe->WaitUntil(
+                [&](const std::vector<Message>&) { return probe->On(results).size() == 2; }, 10s))
+                << bridge->Errors();
+        }
+        ASSERT_TRUE(LinePolled(8));
+        EXPECT_TRUE(ControlFrames().empty());
+        const auto answers = probe->On(results);
+        ASSERT_EQ(answers.size(), run == 1 ? 2u : 0u);
+        if (run == 1) {
+            EXPECT_THAT(answers[0].payload, HasSubstr(R"("value":"53","id":"r1","result":1,)"));
+            EXPECT_THAT(answers[0].payload, HasSubstr("a retained command is not run"));
+            EXPECT_THAT(answers[1].payload, HasSubstr(R"("command":"caa","value":"1")"));
+            EXPECT_THAT(bridge->Errors(), HasSubstr("command mux/1/set/key 53: 1 a retained"));
+        }
+        ASSERT_EQ(bridge->Stop(SIGTERM, 5s), 0);
+    }
 }
 
 TEST_F(BridgeOnBroker, ABrokerRestartIsWaitedOutAndTheStatesPublishedAgain) {
@@ -716,17 +739,23 @@ std::map<std::string, std::string> HomeAssistantStates(const Probe& probe) {
     EXPECT_EQ(run.exitCode, 0) << run.err;
     std::map<std::string, std::string> states;
     std::istringstream lines(run.out);
-    for (std::string id, state; lines >> id >> state;) states[id] = state;
+    for (std::string line; std::getline(lines, line);) {  // a state may have spaces
+        const auto space = line.find(' ');
+        states[line.substr(0, space)] = line.substr(space + 1);
+    }
     return states;
 }
 
 TEST_F(BridgeOnBroker, HomeAssistantNeverShowsACameraNobodySeesAsSafe) {
     sim.SetCameraState(5, muxsim::CameraState::Alarm);
+    sim.SetVersion(0, "TEST V0");
     sim.SetPresent(1, false);  // its cameras 21..40 (27 in alarm) cannot be seen
     StartBroker();
     const std::map<std::string, std::string> whileRunning = {
         {"roderavo_test_mux0_state", "ok"},
         {"roderavo_test_mux1_state", "absent"},
+        {"roderavo_test_mux0_version", "TEST V0"},
+        {"roderavo_test_bridge_status", "on"},
         {"roderavo_test_camera5_alarm", "on"},
         {"roderavo_test_camera5_video_loss", "off"},
         {"roderavo_test_camera6_alarm", "off"},
@@ -767,6 +796,7 @@ TEST_F(BridgeOnBroker, HomeAssistantNeverShowsACameraNobodySeesAsSafe) {
         ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "offline"));
         states = HomeAssistantStates(*probe);
         EXPECT_EQ(states["roderavo_test_camera5_alarm"], "unavailable");
+        EXPECT_EQ(states["roderavo_test_bridge_status"], "off");
         probe->Publish(kPrefix + "/status", "online", true);
         probe->Publish(
             kPrefix + "/camera/5/state",
@@ -799,6 +829,65 @@ TEST_F(BridgeOnBroker, KilledWithoutAWordTheBrokerSaysOffline) {
     auto later = Subscribe(kPrefix + "/status");
     ASSERT_TRUE(later->WaitFor(kPrefix + "/status", "offline"));
     EXPECT_TRUE(later->On(kPrefix + "/status")[0].retained);
+}
+
+// A bridge that no longer publishes discovery, or publishes it for fewer
+// multiplexers, removes what an earlier run left retained: Home Assistant would read
+// the JSON states through the plain templates (a camera in alarm shown unknown).
+TEST_F(BridgeOnBroker, DiscoveryLeftByAnEarlierRunIsRemoved) {
+    StartBroker();
+    auto probe = Subscribe("#");
+    const std::string config = "homeassistant/binary_sensor/roderavo_test/camera27_alarm/config";
+    StartBridge({"--ha-discovery"});
+    ASSERT_TRUE(probe->WaitFor(config, "")) << bridge->Errors();
+    ASSERT_EQ(bridge->Stop(SIGTERM, 5s), 0);
+    StartBridge({"--json"});
+    ASSERT_TRUE(probe->WaitUntil(
+        [&](const std::vector<Message>& all) {
+            std::map<std::string, std::string> configs;
+            for (const Message& m : all)
+                if (m.topic.starts_with("homeassistant/")) configs[m.topic] = m.payload;
+            return configs.count(config) == 1 &&
+                   std::all_of(configs.begin(), configs.end(),
+                               [](const auto& entry) { return entry.second.empty(); });
+        },
+        10s))
+        << bridge->Errors();
+    EXPECT_EQ(HomeAssistantStates(*probe), (std::map<std::string, std::string>{}));
+}
+
+// The statistics keep their period whatever the poll does: between the cycles of a
+// long poll interval, and beside a multiplexer that is demoted.
+TEST_F(BridgeOnBroker, StatisticsKeepTheirPeriod) {
+    sim.SetPresent(0, false);
+    interval = "2s";
+    StartBroker();
+    const std::string topic = kPrefix + "/mux/1/statistics";
+    auto probe = Subscribe(topic);
+    StartBridge({"--statistics-every", "200ms"});
+    // The reads of multiplexer 1 that each publication counts.
+    auto reads = [&] {
+        std::vector<int> counts;
+        for (const Message& m : probe->On(topic))
+            counts.push_back(nlohmann::json::parse(m.payload)["requests"].get<int>());
+        return counts;
+    };
+    // From the end of its first cycle (VER, TAD, AAS, VLS) three more cycles, each with
+    // one read of each list: one publication each 200 ms makes about ten a cycle.
+    std::size_t first = 0;
+    ASSERT_TRUE(probe->WaitUntil(
+        [&](const std::vector<Message>&) {
+            const auto counts = reads();
+            first = std::find_if(counts.begin(), counts.end(), [](int n) { return n >= 4; }) -
+                    counts.begin();
+            return first < counts.size() && counts.back() >= counts[first] + 6;
+        },
+        30s))
+        << bridge->Errors();
+    const auto counts = reads();
+    const auto published = counts.size() - 1 - first;
+    const int cycles = (counts.back() - counts[first]) / 2;
+    EXPECT_GE(published, 3u * static_cast<unsigned>(cycles)) << bridge->Errors();
 }
 
 // The line fails under a running bridge (the adapter pulled, the cable cut): every

@@ -3,12 +3,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 #include <tuple>
 
 #include "bridge/bridge_options.h"
 #include "bridge/command_queue.h"
+#include "bridge/ha_discovery.h"
 #include "bridge/state_publisher.h"
+#include "output/json_out.h"
 
 using namespace roderavo::tool;
 using namespace roderavo::tool::bridge;
@@ -65,10 +68,23 @@ TEST(BridgeOptions, PrefixesAndCommandTopics) {
     // Two bridges with different prefixes never share a client id (and knock each
     // other off the broker); a prefix of letters, digits, - and / keeps its plain id.
     EXPECT_EQ(ClientId("roderavo/north-1"), "roderavo-roderavo_north-1");
+    EXPECT_EQ(ClientId("roderavo/x_y"), "roderavo-roderavo_x.5Fy");
+    // x/y-ac68fa54: ac68fa54 is the hash an earlier scheme appended to x_y. Long prefixes
+    // differ in their last character only.
+    const std::string longPrefix = "roderavo/" + std::string(200, 'n');
     std::set<std::string> ids;
-    for (const char* prefix : {"roderavo/north.1", "roderavo/north_1", "roderavo/north 1",
-                               "roderavo_north/1", "roderavo/north/1"})
-        EXPECT_TRUE(ids.insert(ClientId(prefix)).second) << prefix << " " << ClientId(prefix);
+    for (const std::string& prefix :
+         {std::string("roderavo/north.1"), std::string("roderavo/north_1"), longPrefix + "1",
+          std::string("roderavo/north 1"), std::string("roderavo_north/1"), longPrefix + "2",
+          std::string("roderavo/north/1"), std::string("roderavo/x_y"),
+          std::string("roderavo/x/y-ac68fa54"), std::string("roderavo/x/y.5Fy")}) {
+        const std::string id = ClientId(prefix);
+        EXPECT_TRUE(ids.insert(id).second) << prefix << " " << id;
+        EXPECT_LE(id.size(), 64u) << prefix;
+        if (prefix.size() > 64) {
+            EXPECT_THAT(id, ::testing::MatchesRegex(".*~[0-9a-f]{16}"));
+        }
+    }
 }
 
 TEST(BridgeCommands, WhatEachCommandAsks) {
@@ -92,6 +108,7 @@ TEST(BridgeCommands, WhatEachCommandAsks) {
         {"4", "caa", "2", false, "", "", "clears the alarms of multiplexer 4"},
         {"2", "ihk", "(9,13)", false, "", "", "set/ihk takes SUBCOMMAND=(key codes)"},
         {"1", "key", "53", true, "", "", "a retained command is not run"},
+        {"1", "key", R"({"value":53,"id":"r1"})", true, "", "r1", "a retained command is not"},
         {"1", "reboot", "1", false, "", "", "set/reboot: no such command"},
         {"x", "key", "53", false, "", "", "the multiplexer is a number"},
         {"1", "key", R"({"value":53,)", false, "", "", "not a JSON object"},
@@ -176,6 +193,98 @@ TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {
                 ::testing::ElementsAre("p/camera/1/state alarm r", "p/mux/0/availability online r",
                                        "p/mux/0/state ok r", "p/mux/0/version V r",
                                        "p/camera/1/alarm 06.11.2000 08:12:33 hrs Alarm"));
+}
+
+// With JSON payloads a camera carries both flags; one whose multiplexer no longer
+// answers is unknown, and so is its video loss: nothing old is shown as true now.
+TEST(BridgeStates, JsonCameraStatesCarryOnlyWhatIsKnown) {
+    std::map<std::string, std::string> sent;
+    StatePublisher publisher(Topics("p"), true,
+                             [&](const std::string& topic, const std::string& payload, bool) {
+                                 sent[topic] = payload;
+                                 return true;
+                             });
+    MuxView view;
+    view.mux = 0;
+    view.lastGood = PollClock::now();
+    view.alarm[0] = 0;
+    view.videoLoss[0] = 1;
+    const struct {
+        MuxState state;
+        const char* camera;
+    } steps[] = {
+        {MuxState::Ok, R"("state":"video-loss","alarm":false,"videoLoss":true)"},
+        {MuxState::Demoted, R"("state":"unknown","alarm":false,"videoLoss":false)"},
+    };
+    for (const auto& step : steps) {
+        view.state = step.state;
+        publisher.Publish({view}, PollClock::now(), std::chrono::hours(1));
+        EXPECT_THAT(sent["p/camera/1/state"], HasSubstr(step.camera));
+    }
+}
+
+// The discovery of a bridge: a device of its own, the multiplexers' devices linked to
+// it, entity names that Home Assistant puts after the device's name, and the topics
+// of its node that it does not publish now emptied (Home Assistant then drops them).
+TEST(BridgeDiscovery, DevicesEntitiesAndWhatIsRemoved) {
+    const Topics topics("roderavo/north");
+    const auto messages = DiscoveryMessages(topics, "ha", "north", {1}, true);
+    std::map<std::string, Json> configs;
+    for (const auto& message : messages) configs[message.topic] = Json::parse(message.payload);
+    const struct {
+        std::string topic, name;
+        Json fields;  // besides the name: what the entity must say
+    } rows[] = {
+        {"sensor/mux1_state",
+         "state",
+         {{"device_class", "enum"}, {"options", {"ok", "failing", "demoted", "absent"}}}},
+        {"sensor/mux1_version", "version", {{"entity_category", "diagnostic"}}},
+        {"sensor/mux1_clock", "clock", {{"entity_category", "diagnostic"}}},
+        {"sensor/mux1_statistics",
+         "statistics",
+         {{"entity_category", "diagnostic"},
+          {"json_attributes_topic", "roderavo/north/mux/1/statistics"}}},
+        {"binary_sensor/camera27_alarm", "camera 27 alarm", {{"device_class", "safety"}}},
+        {"button/mux1_clear_alarms", "clear alarms", {{"payload_press", "1"}}},
+        {"binary_sensor/bridge_status",
+         "status",
+         {{"entity_category", "diagnostic"}, {"device_class", "connectivity"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.topic);
+        const auto slash = row.topic.find('/');
+        const std::string topic = "ha/" + row.topic.substr(0, slash) + "/roderavo_north/" +
+                                  row.topic.substr(slash + 1) + "/config";
+        ASSERT_EQ(configs.count(topic), 1u);
+        const Json& config = configs[topic];
+        EXPECT_EQ(config["name"], row.name);
+        for (const auto& [key, value] : row.fields.items()) EXPECT_EQ(config[key], value) << key;
+    }
+    const Json& bridgeDevice =
+        configs["ha/binary_sensor/roderavo_north/bridge_status/config"]["device"];
+    EXPECT_EQ(bridgeDevice["identifiers"], Json({"roderavo_north"}));
+    EXPECT_THAT(bridgeDevice["sw_version"].get<std::string>(), ::testing::MatchesRegex("[0-9.]+"));
+    for (const auto& [topic, config] : configs) {
+        const std::string device = config["device"]["name"];
+        EXPECT_EQ(config["name"].get<std::string>().find("multiplexer"), std::string::npos)
+            << topic;
+        if (topic.find("bridge_status") == std::string::npos) {
+            EXPECT_EQ(device, "north multiplexer 1") << topic;
+            EXPECT_EQ(config["device"]["via_device"], "roderavo_north") << topic;
+        }
+    }
+    // What a connection publishes: the configurations, or every topic of the node emptied.
+    for (const bool enabled : {true, false}) {
+        std::map<std::string, std::string> sent;
+        for (const auto& message : DiscoveryAtConnection(topics, "ha", "north", {1}, true, enabled))
+            EXPECT_TRUE(sent.emplace(message.topic, message.payload).second) << message.topic;
+        for (const auto& [topic, config] : configs)
+            EXPECT_EQ(sent[topic].empty(), !enabled) << topic;
+        const std::string elsewhere = "ha/binary_sensor/roderavo_north/camera1_alarm/config";
+        ASSERT_EQ(sent.count(elsewhere), 1u) << "multiplexer 0, not polled";
+        EXPECT_EQ(sent[elsewhere], "");
+        EXPECT_EQ(sent.size(), 5 * (configs.size() - 1) + 1);
+    }
 }
 
 }  // namespace

@@ -7,7 +7,8 @@ derives it: its availability topics first (mode all: every one must say its
 available payload, a topic never published counts as not available), then the
 state topic's payload through the value template, rendered with Jinja2 as Home
 Assistant renders it (value, value_json). A binary sensor is on for "ON", off for
-"OFF" and unknown for "None" or anything else; a sensor shows what was rendered; a
+"OFF" and unknown for "None" or anything else; a sensor shows what was rendered (an
+enum sensor unknown for what is not one of its options); a
 button, which has no state topic, is unknown (never pressed) while available.
 """
 import json
@@ -44,6 +45,9 @@ def state_of(component, config, retained):
         return "unknown"
     shown = render(config.get("value_template"), payload)
     if component != "binary_sensor":
+        # An enum sensor takes only a state of its options.
+        if config.get("device_class") == "enum" and shown not in config["options"]:
+            return "unknown"
         return shown
     if shown == config.get("payload_on", "ON"):
         return "on"

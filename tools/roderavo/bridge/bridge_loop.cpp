@@ -22,6 +22,7 @@
 #include "bridge/modbus_server.h"
 #include "bridge/modbus_tags.h"
 #include "bridge/mqtt_client.h"
+#include "bridge/retained_commands.h"
 #include "bridge/state_publisher.h"
 #include "gates/gate_forms.h"
 #include "output/host_log.h"
@@ -135,6 +136,9 @@ class Bridge {
                      [this](const std::string& topic, const std::string& payload, bool retain) {
                          return client_.Publish(topic, payload, retain);
                      }),
+          retained_([this](const std::string& topic, const std::string& payload, bool retain) {
+              return client_.Publish(topic, payload, retain);
+          }),
           poll_(std::move(poll)) {}
 
     // The Modbus TCP face, when asked for; false (with the reason said) when its
@@ -166,7 +170,8 @@ class Bridge {
         std::string error;
         const bool started = client_.Start(
             [this](const std::string& topic, const std::string& payload, bool retained) {
-                if (auto parsed = topics_.ParseCommand(topic))
+                const auto parsed = topics_.ParseCommand(topic);
+                if (parsed && retained_.IsCommand(topic, payload, retained))
                     Admit(Command{parsed->mux, parsed->word, payload, retained});
             },
             [this] { OnConnected(); }, [](const std::string& text) { Say(text); }, &error);
@@ -194,21 +199,20 @@ class Bridge {
         };
         std::atomic<bool> finished{false};
         std::thread watcher([&] { Watch(finished); });
-        auto nextStatistics = start + statisticsEvery;
+        statisticsEvery_ = statisticsEvery;
+        nextStatistics_ = start + statisticsEvery;
         while (!stop()) {
             const auto cycleStart = Clock::now();
             const bool read =
                 poller.Cycle([] { return Clock::now(); }, [&] { Between(poller, stop); }, stop);
             Between(poller, stop);
-            if (Clock::now() >= nextStatistics) {
-                PublishStatistics(poller);
-                nextStatistics = Clock::now() + statisticsEvery;
-            }
             const auto next = cycleStart + std::max(milliseconds(session_.PollIntervalMs()),
                                                     read ? milliseconds(0) : kIdleRest);
             while (!stop() && Clock::now() < next) {
                 RunCommands(stop, next);
-                queue_.WaitUntil(std::min(next, Clock::now() + milliseconds(50)));
+                StatisticsWhenDue(poller);
+                queue_.WaitUntil(
+                    std::min({next, nextStatistics_, Clock::now() + milliseconds(50)}));
             }
         }
         finished = true;
@@ -242,12 +246,13 @@ class Bridge {
     void OnConnected() {
         Say("connected to the broker " + options_.mqtt + " (connection " +
             std::to_string(client_.Connections()) + "); topics under " + topics_.Prefix() + "/");
+        retained_.Reset();
         client_.Subscribe(topics_.CommandFilter());
         client_.Publish(topics_.Status(), "online", true);
-        if (options_.haDiscovery)
-            for (const auto& message :
-                 DiscoveryMessages(topics_, options_.haPrefix, Site(), poll_.muxes, common_.json))
-                client_.Publish(message.topic, message.payload, true);
+        for (const auto& message :
+             DiscoveryAtConnection(topics_, options_.haPrefix, Site(), poll_.muxes, common_.json,
+                                   options_.haDiscovery))
+            client_.Publish(message.topic, message.payload, true);
         publisher_.Republish();
     }
 
@@ -274,6 +279,7 @@ class Bridge {
     // that a burst of commands slows the poll by no more than one command per read.
     void Between(Poller& poller, const std::function<bool()>& stop) {
         if (stop()) return;
+        StatisticsWhenDue(poller);
         // A clock that a command set is read in its multiplexer's next turn.
         for (const int mux : clocksWritten_) poller.ClockWritten(mux);
         clocksWritten_.clear();
@@ -438,6 +444,15 @@ class Bridge {
         publisher_.Result(topics_.MuxResult(command.mux), text);
     }
 
+    // Each --statistics-every, counted from the start: one that a long read delayed
+    // does not put off the ones after it.
+    void StatisticsWhenDue(const Poller& poller) {
+        const auto now = Clock::now();
+        if (now < nextStatistics_) return;
+        PublishStatistics(poller);
+        nextStatistics_ += statisticsEvery_ * ((now - nextStatistics_) / statisticsEvery_ + 1);
+    }
+
     void PublishStatistics(const Poller& poller) {
         if (!mqtt_) return;
         std::vector<MuxView> muxes = poller.Muxes();
@@ -452,11 +467,14 @@ class Bridge {
     bool mqtt_;  // a broker to connect to; else the Modbus face alone
     MqttClient client_;
     StatePublisher publisher_;
+    RetainedCommands retained_;  // on the MQTT client's thread
     PollSettings poll_;
     CommandQueue queue_;
     SeenCommands seen_;
     std::map<int, BoundGate> alarmGates_;
     std::vector<int> clocksWritten_;  // by commands, since the last gate read
+    milliseconds statisticsEvery_{0};
+    Clock::time_point nextStatistics_{};
     std::unique_ptr<ModbusServer> modbus_;
 };
 

@@ -29,9 +29,9 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
     cmd->add_option("--mqtt-cert", o.certFile, "TLS: this client's certificate (PEM)");
     cmd->add_option("--mqtt-key", o.keyFile, "TLS: the key of the client certificate (PEM)");
     cmd->add_option("--mqtt-client-id", o.clientId,
-                    "Client id at the broker (default: roderavo-<the prefix with _ for />, and a "
-                    "hash of the prefix when it has other characters than letters, digits, - "
-                    "and /)");
+                    "Client id at the broker (default: roderavo- and the prefix, / as _ and "
+                    "characters other than letters, digits and - as .XX; one longer than 64 "
+                    "characters ends in ~ and a hash of the prefix)");
     cmd->add_option("--mqtt-keepalive", o.keepAlive, "Keep-alive in seconds")
         ->check(CLI::Range(5, 3600))
         ->capture_default_str();
@@ -45,12 +45,14 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
     cmd->add_option("--topic-prefix", o.topicPrefix,
                     "Every topic under this prefix (default: roderavo/<site>)");
     cmd->add_flag("--ha-discovery", o.haDiscovery,
-                  "Publish Home Assistant MQTT discovery: each multiplexer a device, each camera "
-                  "a binary sensor for alarm and one for video loss");
+                  "Publish Home Assistant MQTT discovery: the bridge and each multiplexer a "
+                  "device, each camera a binary sensor for alarm and one for video loss "
+                  "(without it, what an earlier run published is removed)");
     cmd->add_option("--ha-prefix", o.haPrefix, "Home Assistant's discovery prefix")
         ->capture_default_str();
     cmd->add_option("--statistics-every", o.statisticsEvery,
-                    "How often each multiplexer's statistics are published (e.g. 60s)")
+                    "How often each multiplexer's statistics are published, counted from the "
+                    "start (e.g. 60s)")
         ->capture_default_str();
     cmd->add_option("--modbus", o.modbus,
                     "Serve the multiplexers on Modbus TCP at ADDRESS[:PORT] (port 502 by "
@@ -168,17 +170,28 @@ std::string TopicLevelsProblem(std::string_view levels) {
 }
 
 std::string ClientId(std::string_view prefix) {
-    std::string id = "roderavo-" + NodeName(prefix);
-    // NodeName writes _ for every other character: north.1 and north_1 would meet.
-    const bool plain = std::all_of(prefix.begin(), prefix.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '/';
-    });
-    if (plain) return id;
-    uint32_t hash = 2166136261u;  // FNV-1a of the prefix
-    for (char c : prefix) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
-    std::array<char, 16> text{};
-    std::snprintf(text.data(), text.size(), "-%08x", static_cast<unsigned>(hash));
-    return id + text.data();
+    // Letters, digits and - stay, / becomes _, any other byte .XX: no two prefixes meet,
+    // and a prefix of the first kind keeps the id it always had.
+    std::string id = "roderavo-";
+    for (const char c : prefix) {
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '-') {
+            id += c;
+        } else if (c == '/') {
+            id += '_';
+        } else {
+            std::array<char, 4> escaped{};
+            std::snprintf(escaped.data(), escaped.size(), ".%02X", static_cast<unsigned char>(c));
+            id += escaped.data();
+        }
+    }
+    if (id.size() <= kLongestClientId) return id;
+    // Too long for some brokers: its beginning, ~ (which no escaped id has) and a hash
+    // of the whole prefix.
+    uint64_t hash = 14695981039346656037u;  // FNV-1a, 64 bits
+    for (const char c : prefix) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211u;
+    std::array<char, 18> text{};
+    std::snprintf(text.data(), text.size(), "~%016llx", static_cast<unsigned long long>(hash));
+    return id.substr(0, kLongestClientId - 17) + text.data();
 }
 
 std::string NodeName(std::string_view prefix) {

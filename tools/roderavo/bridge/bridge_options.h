@@ -72,8 +72,9 @@ std::string TopicPrefix(const BridgeOptions& options, std::string* error);
 
 // The prefix made into a name for client ids and discovery ids: [A-Za-z0-9_-] only.
 std::string NodeName(std::string_view prefix);
-// The default client id at the broker: roderavo-<NodeName>, and a hash of the prefix
-// when NodeName changed more than its slashes, so that no two prefixes share an id.
+// The default client id at the broker: roderavo- and the prefix escaped so that no
+// two prefixes share an id; at most kLongestClientId characters.
+inline constexpr std::size_t kLongestClientId = 64;
 std::string ClientId(std::string_view prefix);
 // Why topic levels (a prefix) cannot be used: wildcards, empty levels, or $ (the
 // broker's own topics); empty when they can.

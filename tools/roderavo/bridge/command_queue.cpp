@@ -161,18 +161,19 @@ void Assign(const std::string& mux, const std::string& commandWord, const std::s
 
 CommandRequest InterpretCommand(const Command& command) {
     CommandRequest request;
+    std::string value;
+    if (command.payload.size() > kLongestPayload)
+        RefuseOversized(command.payload, request);
+    else
+        ReadPayload(command.payload, value, request);
+    // Read all the same, so that the answer and the log show what it carried.
     if (command.retained) {
         request.refusal =
             "a retained command is not run (it would run again at every connection): publish "
             "commands without the retain flag";
         return request;
     }
-    if (command.payload.size() > kLongestPayload) {
-        RefuseOversized(command.payload, request);
-        return request;
-    }
-    std::string value;
-    if (!ReadPayload(command.payload, value, request)) return request;
+    if (!request.refusal.empty()) return request;
     const std::string& mux = command.mux;
     if (mux.size() != 1 || !std::isdigit(static_cast<unsigned char>(mux[0]))) {
         request.refusal =

@@ -1,6 +1,8 @@
 #include "bridge/ha_discovery.h"
 
 #include <array>
+#include <numeric>
+#include <set>
 
 #include "address/camera_range.h"
 #include "output/json_out.h"
@@ -51,71 +53,145 @@ constexpr std::array<Button, 2> kButtons = {
     Button{"clear_alarms", "clear alarms", "caa", "mdi:alarm-off"},
     Button{"set_clock", "set clock to now", "clock", "mdi:clock-check-outline"}};
 
+// The diagnostic sensors of a multiplexer: what it last answered of itself, and the
+// statistics of its line (the loss in %, every figure an attribute).
+struct Diagnostic {
+    const char* what;  // its topic's leaf, its name
+    const char* fromJson;
+    const char* icon;
+};
+
+constexpr std::array<Diagnostic, 3> kDiagnostics = {
+    Diagnostic{"version", "{{ value_json.version }}", "mdi:information-outline"},
+    Diagnostic{"clock", "{{ value_json.clock }}", "mdi:clock-outline"},
+    Diagnostic{"statistics", "{{ value_json.loss }}", "mdi:chart-line"}};
+
+// What the configurations of one node share.
+struct Node {
+    const Topics& topics;
+    std::string haPrefix, name, site;
+    bool json;
+    std::vector<DiscoveryMessage>* out;
+
+    // A configuration: its own fields, the availability and the device.
+    void Add(const std::string& component, const std::string& what, Json fields,
+             const Json& availability, const Json& device) const {
+        const std::string id = name + "_" + what;
+        fields["unique_id"] = id;
+        fields["object_id"] = id;
+        if (!availability.empty()) {
+            fields["availability"] = availability;
+            fields["availability_mode"] = "all";
+        }
+        fields["device"] = device;
+        out->push_back(
+            {haPrefix + "/" + component + "/" + name + "/" + what + "/config", JsonText(fields)});
+    }
+};
+
+// The bridge's own device, and its status as a diagnostic sensor (off when stopped or
+// lost, never unavailable).
+void AddBridge(const Node& node) {
+    const Json device{{"identifiers", {node.name}},
+                      {"name", node.site + " bridge"},
+                      {"manufacturer", "roderavo"},
+                      {"model", "roderavo bridge"},
+                      {"sw_version", RODERAVO_VERSION}};
+    node.Add("binary_sensor", "bridge_status",
+             {{"name", "status"},
+              {"state_topic", node.topics.Status()},
+              {"payload_on", "online"},
+              {"payload_off", "offline"},
+              {"device_class", "connectivity"},
+              {"entity_category", "diagnostic"}},
+             Json::array(), device);
+}
+
+void AddCameras(const Node& node, int m, const Json& whileItAnswers, const Json& device) {
+    for (int camera = FirstCamera(m); camera <= LastCamera(m); ++camera) {
+        const std::string n = std::to_string(camera);
+        for (const Sensor& sensor : kSensors)
+            node.Add("binary_sensor", "camera" + n + "_" + sensor.what,
+                     {{"name", "camera " + n + " " + sensor.name},
+                      {"state_topic", node.topics.Camera(camera, "state")},
+                      {"value_template", node.json ? sensor.fromJson : sensor.plain},
+                      {"device_class", sensor.deviceClass}},
+                     whileItAnswers, device);
+    }
+}
+
+void AddMux(const Node& node, int m) {
+    const std::string mux = std::to_string(m);
+    const Json device{{"identifiers", {node.name + "_mux" + mux}},
+                      {"name", node.site + " multiplexer " + mux},
+                      {"manufacturer", "Vision Systems"},
+                      {"model", "Amux 20CD"},
+                      {"via_device", node.name}};
+    // What the bridge says of the multiplexer is known while the bridge runs, also when
+    // it is absent.
+    const Json whileRunning = Json::array({Available(node.topics.Status())});
+    Json state{{"name", "state"},
+               {"state_topic", node.topics.Mux(m, "state")},
+               {"device_class", "enum"},
+               {"options", {"ok", "failing", "demoted", "absent"}},
+               {"icon", "mdi:cctv"}};
+    if (node.json) state["value_template"] = "{{ value_json.state }}";
+    node.Add("sensor", "mux" + mux + "_state", state, whileRunning, device);
+    for (const Diagnostic& diagnostic : kDiagnostics) {
+        const std::string topic = node.topics.Mux(m, diagnostic.what);
+        Json fields{{"name", diagnostic.what},
+                    {"state_topic", topic},
+                    {"entity_category", "diagnostic"},
+                    {"icon", diagnostic.icon}};
+        // The statistics are JSON always.
+        const bool statistics = std::string(diagnostic.what) == "statistics";
+        if (node.json || statistics) fields["value_template"] = diagnostic.fromJson;
+        if (statistics) {
+            fields["unit_of_measurement"] = "%";
+            fields["json_attributes_topic"] = topic;
+        }
+        node.Add("sensor", "mux" + mux + "_" + diagnostic.what, fields, whileRunning, device);
+    }
+    // Its cameras and buttons only while the bridge runs and the multiplexer answers.
+    const Json whileItAnswers = Json::array(
+        {Available(node.topics.Status()), Available(node.topics.Mux(m, "availability"))});
+    // Its buttons: clear its alarms (CAA with its number), set its clock to the host's
+    // time (TAD now).
+    for (const Button& button : kButtons)
+        node.Add("button", "mux" + mux + "_" + button.what,
+                 {{"name", button.name},
+                  {"command_topic", node.topics.Mux(m, std::string("set/") + button.command)},
+                  {"payload_press", std::string(button.command) == "caa" ? mux : "now"},
+                  {"icon", button.icon}},
+                 whileItAnswers, device);
+    AddCameras(node, m, whileItAnswers, device);
+}
+
 }  // namespace
 
 std::vector<DiscoveryMessage> DiscoveryMessages(const Topics& topics, const std::string& haPrefix,
                                                 const std::string& site,
                                                 const std::vector<int>& muxes, bool json) {
-    const std::string node = NodeName(topics.Prefix());
-    // A configuration: its own fields, the availability and the device.
-    auto config = [](Json fields, Json availability, const Json& device) {
-        fields["availability"] = std::move(availability);
-        fields["availability_mode"] = "all";
-        fields["device"] = device;
-        return JsonText(fields);
-    };
     std::vector<DiscoveryMessage> messages;
-    for (int m : muxes) {
-        const std::string mux = std::to_string(m);
-        const Json device{{"identifiers", {node + "_mux" + mux}},
-                          {"name", site + " multiplexer " + mux},
-                          {"manufacturer", "Vision Systems"},
-                          {"model", "Amux 20CD"}};
-        const std::string stateId = node + "_mux" + mux + "_state";
-        Json state{{"name", "Multiplexer " + mux + " state"},
-                   {"unique_id", stateId},
-                   {"object_id", stateId},
-                   {"state_topic", topics.Mux(m, "state")}};
-        if (json) state["value_template"] = "{{ value_json.state }}";
-        state["icon"] = "mdi:cctv";
-        // The multiplexer's state is known while the bridge runs, also when it is absent.
-        messages.push_back({haPrefix + "/sensor/" + node + "/mux" + mux + "_state/config",
-                            config(state, Json::array({Available(topics.Status())}), device)});
-        // Its cameras and buttons only while the bridge runs and the multiplexer answers.
-        const Json whileItAnswers =
-            Json::array({Available(topics.Status()), Available(topics.Mux(m, "availability"))});
-        // Its buttons, while it answers: clear its alarms (CAA with its number), set its
-        // clock to the host's time (TAD now).
-        for (const Button& button : kButtons) {
-            const std::string id = node + "_mux" + mux + "_" + button.what;
-            const std::string press = std::string(button.command) == "caa" ? mux : "now";
-            const Json fields{
-                {"name", "Multiplexer " + mux + " " + button.name},
-                {"unique_id", id},
-                {"object_id", id},
-                {"command_topic", topics.Mux(m, std::string("set/") + button.command)},
-                {"payload_press", press},
-                {"icon", button.icon}};
-            messages.push_back(
-                {haPrefix + "/button/" + node + "/mux" + mux + "_" + button.what + "/config",
-                 config(fields, whileItAnswers, device)});
-        }
-        for (int camera = FirstCamera(m); camera <= LastCamera(m); ++camera) {
-            const std::string n = std::to_string(camera);
-            for (const Sensor& sensor : kSensors) {
-                const std::string id = node + "_camera" + n + "_" + sensor.what;
-                const Json fields{{"name", "Camera " + n + " " + sensor.name},
-                                  {"unique_id", id},
-                                  {"object_id", id},
-                                  {"state_topic", topics.Camera(camera, "state")},
-                                  {"value_template", json ? sensor.fromJson : sensor.plain},
-                                  {"device_class", sensor.deviceClass}};
-                messages.push_back({haPrefix + "/binary_sensor/" + node + "/camera" + n + "_" +
-                                        sensor.what + "/config",
-                                    config(fields, whileItAnswers, device)});
-            }
-        }
-    }
+    const Node node{topics, haPrefix, NodeName(topics.Prefix()), site, json, &messages};
+    AddBridge(node);
+    for (int m : muxes) AddMux(node, m);
+    return messages;
+}
+
+std::vector<DiscoveryMessage> DiscoveryAtConnection(const Topics& topics,
+                                                    const std::string& haPrefix,
+                                                    const std::string& site,
+                                                    const std::vector<int>& muxes, bool json,
+                                                    bool enabled) {
+    std::vector<DiscoveryMessage> messages;
+    if (enabled) messages = DiscoveryMessages(topics, haPrefix, site, muxes, json);
+    std::set<std::string> published;
+    for (const auto& message : messages) published.insert(message.topic);
+    std::vector<int> every(static_cast<std::size_t>(kMuxCount));
+    std::iota(every.begin(), every.end(), 0);
+    for (const auto& message : DiscoveryMessages(topics, haPrefix, site, every, json))
+        if (published.count(message.topic) == 0) messages.push_back({message.topic, ""});
     return messages;
 }
 
