@@ -332,11 +332,14 @@ TEST_F(ToolOnSimulator, TheTapPutsBackWhatItChangedOnEveryWayOut) {
                                          sim.PortName()};
         args.insert(args.end(), c.command.begin() + 1, c.command.end());
         if (c.end == End::Error) {
-            // The tap holds the device; the driver then refuses the line settings.
-            args.insert(args.end(), {"--stop-bits", "1.5"});
+            // The tap holds the device; then the line fails: no answer is usable.
+            sim.QueueFault({muxsim::FaultKind::BadChecksum, 0, 0}, 1000);
+            args.insert(args.end(), {"--timeout", "20ms"});
+            if (c.command[0] == "poll") args.insert(args.end(), {"--cycles", "1", "--mux", "1"});
             const ToolRun run = RunTool(args);
+            sim.ClearFaults();
             EXPECT_EQ(run.exitCode, 2) << run.err;
-            EXPECT_THAT(run.err, HasSubstr("1.5 stop bits"));
+            EXPECT_THAT(run.err, HasSubstr("VERODI: wrong receive"));
         } else if (c.end == End::Normal) {
             const ToolRun run = RunTool(args);
             EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -405,17 +408,18 @@ TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {
     EXPECT_EQ(write.exitCode, 0) << write.err;
 }
 
-// Line settings that the port refuses are named as such, also when the protocol tap
-// holds the device (poll) and the port itself is not to blame.
-TEST(ToolLine, RefusedLineSettingsAreNamedNotABusyPort) {
+// Line settings that no port here can take (termios has no 1.5 stop bits) are refused
+// before the line, as a wrong option, also when the protocol tap would hold the device
+// (poll); never as a busy port or a failed line.
+TEST(ToolLine, LineSettingsNoPortTakesAreRefusedBeforeTheLine) {
     for (const std::string command : {"read", "poll"}) {
         const ToolRun run = RunTool({command, "--simulate", "--stop-bits", "1.5",
                                      command == "poll" ? "--cycles=1" : "VER1"});
-        EXPECT_EQ(run.exitCode, 2) << command << run.err;
-        EXPECT_THAT(run.err, HasSubstr("could not be set to 9600 baud, 8 data bits, parity none, "
-                                       "1.5 stop bits"))
+        EXPECT_EQ(run.exitCode, 1) << command << run.err;
+        EXPECT_THAT(run.err, HasSubstr("--stop-bits 1.5: serial ports here take 1 or 2 stop bits"))
             << command;
         EXPECT_THAT(run.err, Not(HasSubstr("busy"))) << command;
+        EXPECT_THAT(run.err, Not(HasSubstr("could not be set"))) << command;
     }
 }
 

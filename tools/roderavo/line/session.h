@@ -146,6 +146,15 @@ struct LineTimes {
     int timeoutMs = 1000;
 };
 
+// The rules of the line options, shared by the command line and the site file: why
+// a value is refused, after the option's name ("--parity takes none, ..."), or empty.
+std::string BaudProblem(uint32_t baud);
+std::string DataBitsProblem(int64_t dataBits);
+std::string ParityProblem(const std::string& parity);
+std::string StopBitsProblem(const std::string& stopBits);
+std::string PollIntervalProblem(const std::string& text);
+std::string TimeoutProblem(const std::string& text);
+
 // Line settings from the options; false with a message when one is wrong.
 bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, LineTimes* times,
                       std::string* error);
