@@ -209,6 +209,16 @@ TEST(BridgeModbusMap, ValuesOfTheMultiplexersThatAnswerOtherwiseTargetFailed) {
 }
 
 // What each write of holding registers asks, and the writes that hit no single target.
+// What the face did, as the bridge says it at the end: one of a thing is singular.
+TEST(BridgeModbusMap, CountsAreSaidInWords) {
+    ModbusCounts counts;
+    counts.connections = 1;
+    counts.requests = 2;
+    counts.refused = 1;
+    EXPECT_EQ(ModbusCountsText(counts),
+              "1 connection, 2 requests, 0 exceptions, 1 connection refused");
+}
+
 TEST(BridgeModbusMap, HoldingRegistersAskOneAssignmentEach) {
     const struct {
         int address;

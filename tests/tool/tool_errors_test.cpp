@@ -37,7 +37,7 @@ TEST_F(ToolOnSimulator, RefusedAddressesAndValuesExitWithOne) {
         {"write", "AAS1=1", "AAS1 is a read only gate and cannot be written"},
         {"write", "KEY9=1", "KEY9 is not a valid gate address"},
         {"write", "KEY1=840", "write KEY1=840: the driver refused the value: KEY takes a key code"},
-        {"write", "KEY1=abc", "'abc' is not a number 0..65535"},
+        {"write", "KEY1=abc", "'abc' is not a value KEY1 takes; KEY takes a key code"},
         {"write", "JOY3=(101,0,0)", "JOY takes three numbers -100..100"},
         {"write", "PRESET2=9,13", "PRESET takes two key codes, e.g. (9,13)"},
         {"write", "TAD0=(32,12,2000,23,59,59)", "TAD takes (dd,mm,yyyy,hh,mm,ss)"},
@@ -506,6 +506,47 @@ TEST(ToolUsage, BadOptionsAndAMissingDriverAreReported) {
     const ToolRun help = RunTool({"poll", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_THAT(help.out, HasSubstr("--demote-after"));
+}
+
+// Each mistake gets its exit code (a wrong command line 1, a failed line 2) and a
+// message in the tool's words that is true of what the user gave; with --json also
+// the error record on stdout.
+TEST(ToolUsage, EachMistakeGetsItsExitCodeAndATrueMessage) {
+    const std::string driver = RODERAVO_DRIVER;
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string says;
+        std::string saysOnStdout = "";
+    };
+    const std::vector<Case> cases = {
+        {{"poll", "--simulate", "--sim-fault", "foo", "--cycles", "1"},
+         1,
+         "--sim-fault foo: give KIND[:N][@P], KIND one of no-answer"},
+        {{"poll", "--json", "--mux", "9"},
+         1,
+         "--mux: takes a whole number from 0 to 4, not 9",
+         R"(","error":"--mux: takes a whole number from 0 to 4, not 9"})"},
+        {{"read", "--baud", "abc", "VER1"}, 1, "--baud takes a number, not abc"},
+        {{}, 1, "give a command: info, parse, read, write, tagformat, poll, simulate"},
+        {{"bridge", "--simulate", "--mqtt-keepalive", "1"},
+         1,
+         "--mqtt-keepalive: takes 5..3600 seconds, not 1"},
+        {{"write", "--simulate", "--driver", driver, "KEY1=99999"},
+         1,
+         "write KEY1=99999: '99999' is not a value KEY1 takes; KEY takes a key code, e.g. 53"},
+        {{"read", "--driver", driver, "--port", "NUL", "VER1"},
+         2,
+         "read VER1: no answer from multiplexer 1 on port NUL: the null device has no line"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << Joined(c.args) << "\n" << run.err;
+        EXPECT_THAT(run.err, HasSubstr("roderavo: " + c.says)) << Joined(c.args);
+        for (const char* raw : {"Could not convert", "is required", "0..65535", "attempts"})
+            EXPECT_THAT(run.err, Not(HasSubstr(raw))) << Joined(c.args);
+        EXPECT_THAT(run.out, HasSubstr(c.saysOnStdout)) << Joined(c.args);
+    }
 }
 
 }  // namespace

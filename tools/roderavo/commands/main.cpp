@@ -15,6 +15,7 @@
 #endif
 #include "commands/commands.h"
 #include "commands/site_config.h"
+#include "output/json_out.h"
 #include "roderavo/product.h"
 #include "system/platform.h"
 
@@ -272,7 +273,15 @@ int main(int argc, char** argv) {
         ".\n"
         "Exit codes: 0 success, 1 an address or value refused or a wrong command line, 2 the "
         "line failed."};
-    roderavo::cli::UseStyle(app, "roderavo");
+    // A script that asked for JSON gets a wrong command line as a record on stdout too.
+    bool json = false;
+    for (int i = 1; i < argc; ++i) json = json || std::string_view(argv[i]) == "--json";
+    roderavo::cli::UseStyle(app, "roderavo", [json](const std::string& message) {
+        if (!json) return;
+        Json record = TimedRecord();
+        record["error"] = message;
+        PrintJsonLine(record);
+    });
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("roderavo ") + RODERAVO_VERSION);
     app.footer(std::string("See the guide, ") + kGuideLocation +

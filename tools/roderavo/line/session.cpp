@@ -181,6 +181,13 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         *exitCode = kExitRefused;
         return false;
     }
+    for (const std::string& text : options.simFaults) {
+        if (!muxsim::ParseFaultSpec(text)) {
+            Complain("--sim-fault " + text + ": " + kFaultHelp);
+            *exitCode = kExitRefused;
+            return false;
+        }
+    }
     if (options.trace && !kHasPseudoTerminals) {
         Complain(kNoPseudoTerminals);
         *exitCode = kExitRefused;
@@ -219,7 +226,9 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         if (why.empty())
             why = "the device is there but could not be set to " + std::to_string(options.baud) +
                   " baud, " + std::to_string(options.dataBits) + " data bits, parity " +
-                  options.parity + ", " + options.stopBits + " stop bits; check the line options";
+                  options.parity + ", " + options.stopBits +
+                  (options.stopBits == "1" ? " stop bit" : " stop bits") +
+                  "; check the line options";
         Complain("cannot open port " + portLabel_ + ": " + why);
     } else {
         Complain("the driver refused to start instance " + std::to_string(options.instance) +

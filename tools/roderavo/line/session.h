@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <muxsim/cli_options.h>
+
 #include "line/demo_simulator.h"
 #include "line/driver.h"
 #include "line/line_monitor.h"
@@ -46,11 +48,8 @@ struct CommonOptions {
     std::string siteFile;                // --config: the site file read under these options
 };
 
-// How a simulator fault is written.
-inline constexpr const char* kFaultHelp =
-    "give KIND[:N][@P], KIND one of no-answer, bad-checksum, wrong-source, wrong-command, "
-    "ack-status, split, delay, trickle (N ms), garbage (N bytes); P the probability per answer, "
-    "e.g. no-answer@0.1 or delay:300@0.5";
+// How a simulator fault is written (as muxsim says it).
+inline constexpr const char* kFaultHelp = muxsim::kFaultHelp;
 
 // A message for the user on stderr, prefixed "roderavo: "; in --json mode also an
 // error object on stdout ({"time":...,"error":...}), so that stdout stays parseable.
