@@ -391,11 +391,16 @@ TEST_F(ToolOnSimulator, ALongLinkToTheDeviceIsResolved) {
     std::filesystem::create_symlink(sim.DevicePath(), link);
     const ToolRun run =
         RunTool({"read", "--driver", RODERAVO_DRIVER, "--port", link.string(), "-v", "VER1"});
+    // The tool's messages name the port as the user gave it.
+    sim.QueueFault({muxsim::FaultKind::NoAnswer, 0, 0}, 1000);
+    const ToolRun silent = RunTool(
+        {"poll", "--driver", RODERAVO_DRIVER, "--port", link.string(), "--cycles=1", "--mux=1"});
     std::filesystem::remove_all(dir);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("VER1 = TEST V1"));
     EXPECT_THAT(run.err, HasSubstr("the driver opens it as " + sim.PortName()));
     EXPECT_THAT(run.err, HasSubstr("VERODI: Entered KorMain(), with function 4"));  // -v traces
+    EXPECT_THAT(silent.err, HasSubstr("not every multiplexer answered on port " + link.string()));
 }
 
 TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {

@@ -251,7 +251,7 @@ bool Session::UsePort(const CommonOptions& options, LineSettings* settings) {
     }
     settings->portName = port.driverName;
     devicePath_ = port.devicePath;
-    portLabel_ = port.driverName;
+    portLabel_ = options.port;  // the messages name the port as the user gave it
     if (port.driverName != options.port && options.verbose)
         Complain("port " + options.port + " is the device " + port.devicePath +
                  "; the driver opens it as " + port.driverName);
