@@ -17,7 +17,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
 
 #ifndef _WIN32
 #include "bridge/modbus_server.h"
@@ -116,6 +115,7 @@ constexpr std::string_view kFlag = "true or false";
 constexpr std::string_view kMilliseconds =
     "a time, e.g. \"500ms\" or \"2s\", or a number of milliseconds";
 constexpr std::string_view kSeconds = "a time, e.g. \"500ms\" or \"2s\", or a number of seconds";
+// The rule of an option that takes every value of its kind.
 std::string Fine(O) {
     return {};
 }
