@@ -18,9 +18,11 @@
 namespace {
 
 template <typename Parser>
-std::function<std::string(const std::string&)> Checked(Parser parse, std::string what) {
-    return [parse, what](const std::string& text) -> std::string {
-        return parse(text) ? std::string() : "not a valid " + what + ": " + text;
+std::function<std::string(const std::string&)> Checked(Parser parse, std::string what,
+                                                       std::string help = "") {
+    return [parse, what, help](const std::string& text) -> std::string {
+        if (parse(text)) return {};
+        return "not a valid " + what + ": " + text + (help.empty() ? "" : "; " + help);
     };
 }
 
@@ -76,7 +78,7 @@ void AddOptions(CLI::App& app, Settings& s) {
                    "KIND[:N][@P]: KIND is no-answer, bad-checksum, wrong-source, wrong-command, "
                    "ack-status, split, delay, trickle (N ms) or garbage (N bytes); it strikes "
                    "each answer with probability P (default 1)")
-        ->check(Checked(ParseFaultSpec, "fault"));
+        ->check(Checked(ParseFaultSpec, "fault", kFaultHelp));
     app.add_option("--seed", s.seed, "Seed of the random faults");
 }
 

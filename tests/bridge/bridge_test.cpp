@@ -1170,6 +1170,10 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         {{"--simulate", "--modbus", "host.example"}, "give ADDRESS[:PORT] with an IPv4 address"},
         {{"--simulate", "--modbus", "127.0.0.1", "--modbus-allow", "10.0.0.0/33"},
          "'10.0.0.0/33' is not an IPv4 network"},
+        // An empty list would let every peer in: that is what leaving it out says.
+        {{"--simulate", "--modbus", "127.0.0.1", "--modbus-allow", ""},
+         "--modbus-allow: takes IPv4 networks"},
+        {{"--simulate", "--mqtt", "tcp://localhost"}, "--mqtt tcp://localhost: give mqtt://"},
         {{"--simulate", "--modbus", "1502", "--ha-discovery"},
          "--ha-discovery publishes on MQTT: give --mqtt too"},
     };

@@ -28,7 +28,7 @@ TEST(BridgeOptions, BrokerUrls) {
     for (const Case& c : std::vector<Case>{{"mqtt://localhost", "localhost", 1883, false},
                                            {"mqtt://10.1.2.3:1884", "10.1.2.3", 1884, false},
                                            {"mqtts://broker.example", "broker.example", 8883, true},
-                                           {"ssl://b:9000/", "b", 9000, true},
+                                           {"mqtts://b:9000/", "b", 9000, true},
                                            {"mqtt://[::1]:1883", "::1", 1883, false}}) {
         std::string error;
         const auto address = ParseBrokerUrl(c.url, &error);
@@ -37,8 +37,9 @@ TEST(BridgeOptions, BrokerUrls) {
         EXPECT_EQ(address->port, c.port) << c.url;
         EXPECT_EQ(address->tls, c.tls) << c.url;
     }
-    for (const std::string bad : {"localhost:1883", "http://x", "mqtt://", "mqtt://h:0",
-                                  "mqtt://h:99999", "mqtt://u:p@h", "mqtt://h:"}) {
+    for (const std::string bad :
+         {"localhost:1883", "http://x", "mqtt://", "mqtt://h:0", "mqtt://h:99999", "mqtt://u:p@h",
+          "mqtt://h:", "tcp://h", "ssl://h:8883"}) {
         std::string error;
         EXPECT_FALSE(ParseBrokerUrl(bad, &error)) << bad;
         EXPECT_THAT(error, HasSubstr("--mqtt")) << bad;

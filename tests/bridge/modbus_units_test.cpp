@@ -242,8 +242,14 @@ TEST(BridgeModbusFrames, CutByTheirLengthAndReadIntoWhatTheyAsk) {
               (std::vector<uint8_t>{0, 7, 0, 0, 0, 6, 1, 16, 0x03, 0xFC, 0, 2}));
 }
 
-// The face's address and the peers it admits.
-TEST(BridgeModbusSettings, EndpointsAndPeers) {
+// The face's address, the peers it admits, and its counts said in words (one of a thing
+// singular).
+TEST(BridgeModbusSettings, EndpointsPeersAndCounts) {
+    ModbusCounts counts;
+    counts.connections = 1;
+    counts.requests = 2;
+    counts.refused = 1;
+    EXPECT_EQ(ModbusCountsText(counts), "1 connection, 2 requests, 0 exceptions, 1 connection refused");
     for (const auto& [text, address, port] :
          std::vector<std::tuple<std::string, std::string, int>>{{"1502", "127.0.0.1", 1502},
                                                                 {":1502", "127.0.0.1", 1502},

@@ -95,7 +95,9 @@ TEST(MuxsimProgram, HelpAndBadArguments) {
     };
     const Case cases[] = {
         {{"--alarm", "101"}, 1, "muxsim: --alarm: not a valid camera"},
-        {{"--fault", "fire"}, 1, "muxsim: --fault: not a valid fault: fire"},
+        {{"--fault", "fire"},
+         1,
+         "muxsim: --fault: not a valid fault: fire; give KIND[:N][@P], KIND one of no-answer"},
         {{"--video-loss", "0"}, 1, "takes a whole number from 1 to 100, not 0"},
         {{"--bogus"}, 1, "muxsim: The following argument was not expected: --bogus"},
         {{"--device", "/nonexistent/tty"}, 2, "cannot serve /nonexistent/tty: No such file"},

@@ -39,7 +39,7 @@ TEST_F(ToolOnSimulator, RefusedAddressesAndValuesExitWithOne) {
         {"write", "AAS1=1", "AAS1 is a read only gate and cannot be written"},
         {"write", "KEY9=1", "KEY9 is not a valid gate address"},
         {"write", "KEY1=840", "write KEY1=840: the driver refused the value: KEY takes a key code"},
-        {"write", "KEY1=abc", "'abc' is not a number 0..65535"},
+        {"write", "KEY1=abc", "'abc' is not a value KEY1 takes; KEY takes a key code"},
         {"write", "JOY3=(101,0,0)", "JOY takes three numbers -100..100"},
         {"write", "PRESET2=9,13", "PRESET takes two key codes, e.g. (9,13)"},
         {"write", "TAD0=(32,12,2000,23,59,59)", "TAD takes (dd,mm,yyyy,hh,mm,ss)"},
@@ -370,11 +370,14 @@ TEST_F(ToolOnSimulator, TheTapPutsBackWhatItChangedOnEveryWayOut) {
                                          sim.PortName()};
         args.insert(args.end(), c.command.begin() + 1, c.command.end());
         if (c.end == End::Error) {
-            // The tap holds the device; the driver then refuses the line settings.
-            args.insert(args.end(), {"--stop-bits", "1.5"});
+            // The tap holds the device; then the line fails: no answer is usable.
+            sim.QueueFault({muxsim::FaultKind::BadChecksum, 0, 0}, 1000);
+            args.insert(args.end(), {"--timeout", "20ms"});
+            if (c.command[0] == "poll") args.insert(args.end(), {"--cycles", "1", "--mux", "1"});
             const ToolRun run = RunTool(args);
+            sim.ClearFaults();
             EXPECT_EQ(run.exitCode, 2) << run.err;
-            EXPECT_THAT(run.err, HasSubstr("1.5 stop bits"));
+            EXPECT_THAT(run.err, HasSubstr("VERODI: wrong receive"));
         } else if (c.end == End::Normal) {
             const ToolRun run = RunTool(args);
             EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -498,11 +501,16 @@ TEST_F(ToolOnSimulator, ALongLinkToTheDeviceIsResolved) {
     std::filesystem::create_symlink(sim.DevicePath(), link);
     const ToolRun run =
         RunTool({"read", "--driver", RODERAVO_DRIVER, "--port", link.string(), "-v", "VER1"});
+    // The tool's messages name the port as the user gave it.
+    sim.QueueFault({muxsim::FaultKind::NoAnswer, 0, 0}, 1000);
+    const ToolRun silent = RunTool(
+        {"poll", "--driver", RODERAVO_DRIVER, "--port", link.string(), "--cycles=1", "--mux=1"});
     std::filesystem::remove_all(dir);
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("VER1 = TEST V1"));
     EXPECT_THAT(run.err, HasSubstr("the driver opens it as " + sim.PortName()));
     EXPECT_THAT(run.err, HasSubstr("VERODI: Entered KorMain(), with function 4"));  // -v traces
+    EXPECT_THAT(silent.err, HasSubstr("not every multiplexer answered on port " + link.string()));
 }
 
 TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {
@@ -515,17 +523,18 @@ TEST(ToolLine, WithoutAPortTheToolRunsOnTheSimulator) {
     EXPECT_EQ(write.exitCode, 0) << write.err;
 }
 
-// Line settings that the port refuses are named as such, also when the protocol tap
-// holds the device (poll) and the port itself is not to blame.
-TEST(ToolLine, RefusedLineSettingsAreNamedNotABusyPort) {
+// Line settings that no port here can take (termios has no 1.5 stop bits) are refused
+// before the line, as a wrong option, also when the protocol tap would hold the device
+// (poll); never as a busy port or a failed line.
+TEST(ToolLine, LineSettingsNoPortTakesAreRefusedBeforeTheLine) {
     for (const std::string command : {"read", "poll"}) {
         const ToolRun run = RunTool({command, "--simulate", "--stop-bits", "1.5",
                                      command == "poll" ? "--cycles=1" : "VER1"});
-        EXPECT_EQ(run.exitCode, 2) << command << run.err;
-        EXPECT_THAT(run.err, HasSubstr("could not be set to 9600 baud, 8 data bits, parity none, "
-                                       "1.5 stop bits"))
+        EXPECT_EQ(run.exitCode, 1) << command << run.err;
+        EXPECT_THAT(run.err, HasSubstr("--stop-bits 1.5: serial ports here take 1 or 2 stop bits"))
             << command;
         EXPECT_THAT(run.err, Not(HasSubstr("busy"))) << command;
+        EXPECT_THAT(run.err, Not(HasSubstr("could not be set"))) << command;
     }
 }
 
@@ -612,6 +621,47 @@ TEST(ToolUsage, BadOptionsAndAMissingDriverAreReported) {
     const ToolRun help = RunTool({"poll", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_THAT(help.out, HasSubstr("--demote-after"));
+}
+
+// Each mistake gets its exit code (a wrong command line 1, a failed line 2) and a
+// message in the tool's words that is true of what the user gave; with --json also
+// the error record on stdout.
+TEST(ToolUsage, EachMistakeGetsItsExitCodeAndATrueMessage) {
+    const std::string driver = RODERAVO_DRIVER;
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string says;
+        std::string saysOnStdout = "";
+    };
+    const std::vector<Case> cases = {
+        {{"poll", "--simulate", "--sim-fault", "foo", "--cycles", "1"},
+         1,
+         "--sim-fault foo: give KIND[:N][@P], KIND one of no-answer"},
+        {{"poll", "--json", "--mux", "9"},
+         1,
+         "--mux: takes a whole number from 0 to 4, not 9",
+         R"(","error":"--mux: takes a whole number from 0 to 4, not 9"})"},
+        {{"read", "--baud", "abc", "VER1"}, 1, "--baud takes a number, not abc"},
+        {{}, 1, "give a command: info, parse, read, write, tagformat, poll, simulate"},
+        {{"bridge", "--simulate", "--mqtt-keepalive", "1"},
+         1,
+         "--mqtt-keepalive: takes 5..3600 seconds, not 1"},
+        {{"write", "--simulate", "--driver", driver, "KEY1=99999"},
+         1,
+         "write KEY1=99999: '99999' is not a value KEY1 takes; KEY takes a key code, e.g. 53"},
+        {{"read", "--driver", driver, "--port", "NUL", "VER1"},
+         2,
+         "read VER1: no answer from multiplexer 1 on port NUL: the null device has no line"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = RunTool(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << Joined(c.args) << "\n" << run.err;
+        EXPECT_THAT(run.err, HasSubstr("roderavo: " + c.says)) << Joined(c.args);
+        for (const char* raw : {"Could not convert", "is required", "0..65535", "attempts"})
+            EXPECT_THAT(run.err, Not(HasSubstr(raw))) << Joined(c.args);
+        EXPECT_THAT(run.out, HasSubstr(c.saysOnStdout)) << Joined(c.args);
+    }
 }
 
 }  // namespace

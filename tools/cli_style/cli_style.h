@@ -7,6 +7,7 @@
 
 #include <charconv>
 #include <climits>
+#include <functional>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -15,10 +16,34 @@ namespace roderavo::cli {
 
 inline constexpr int kExitUsage = 1;
 
-// "program: what went wrong" and where help is, for every error of the command line.
-inline void UseStyle(CLI::App& app, const std::string& program) {
-    app.failure_message([program](const CLI::App*, const CLI::Error& e) {
-        return program + ": " + e.what() + "\n" + program + ": run '" + program +
+// The texts of the parser that are not in the programs' voice, said again in it:
+// "Could not convert: --baud = abc", "A subcommand is required". (Ranges have their
+// own words: WholeNumber below.)
+inline std::string InOurWords(const CLI::App* app, const std::string& text) {
+    const std::string convert = "Could not convert: ";
+    if (text.starts_with(convert)) {
+        const std::string rest = text.substr(convert.size());
+        const auto equals = rest.find(" = ");
+        if (equals != std::string::npos)
+            return rest.substr(0, equals) + " takes a number, not " + rest.substr(equals + 3);
+    }
+    if (text == "A subcommand is required" && app != nullptr) {
+        std::string names;
+        for (const CLI::App* sub : app->get_subcommands([](const CLI::App*) { return true; }))
+            names += (names.empty() ? "" : ", ") + sub->get_name();
+        return "give a command: " + names;
+    }
+    return text;
+}
+
+// "program: what went wrong" and where help is, for every error of the command line;
+// `alsoTell` hears the message too (the JSON record of --json).
+inline void UseStyle(CLI::App& app, const std::string& program,
+                     std::function<void(const std::string&)> alsoTell = {}) {
+    app.failure_message([program, alsoTell](const CLI::App* at, const CLI::Error& e) {
+        const std::string message = InOurWords(at, e.what());
+        if (alsoTell) alsoTell(message);
+        return program + ": " + message + "\n" + program + ": run '" + program +
                " --help' for the options\n";
     });
 }

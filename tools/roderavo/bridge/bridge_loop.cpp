@@ -45,12 +45,11 @@ void Say(const std::string& text) {
 
 std::optional<milliseconds> Duration(const std::string& option, const std::string& text,
                                      double minimumMs) {
-    const auto ms = ParseDurationMs(text, true);
-    if (!ms || *ms < minimumMs) {
-        Complain(option + " " + text + ": give a time such as 500ms or 30s");
+    if (const std::string problem = DurationProblem(text, minimumMs); !problem.empty()) {
+        Complain(option + " " + problem);
         return std::nullopt;
     }
-    return milliseconds(std::llround(*ms));
+    return milliseconds(std::llround(ParseDurationMs(text, true).value_or(0)));
 }
 
 // The broker's settings from the options; nothing (with a message) when one is wrong.
@@ -94,8 +93,8 @@ std::optional<BrokerSettings> Broker(const BridgeOptions& options, const std::st
     // shown offline by the broker.
     broker.willTopic = Topics(prefix).Status();
     broker.willPayload = "offline";
-    const auto low = Duration("--reconnect-min", options.backoffMin, 10);
-    const auto high = Duration("--reconnect-max", options.backoffMax, 10);
+    const auto low = Duration("--reconnect-min", options.backoffMin, kReconnectLeastMs);
+    const auto high = Duration("--reconnect-max", options.backoffMax, kReconnectLeastMs);
     if (!low || !high) return std::nullopt;
     broker.backoffMin = *low;
     broker.backoffMax = std::max(*low, *high);
@@ -514,14 +513,15 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling, const Bri
     std::optional<milliseconds> duration;
     if (!polling.duration.empty() && !(duration = Duration("--duration", polling.duration, 0)))
         return kExitRefused;
-    const auto statisticsEvery = Duration("--statistics-every", options.statisticsEvery, 100);
+    const auto statisticsEvery =
+        Duration("--statistics-every", options.statisticsEvery, kStatisticsLeastMs);
     if (!statisticsEvery) return kExitRefused;
     std::optional<ModbusEndpoint> modbus;
     if (!options.modbus.empty() && !(modbus = ParseModbusEndpoint(options.modbus, &error))) {
         Complain(error);
         return kExitRefused;
     }
-    const auto modbusIdle = Duration("--modbus-idle", options.modbusIdle, 1000);
+    const auto modbusIdle = Duration("--modbus-idle", options.modbusIdle, kModbusIdleLeastMs);
     if (!modbusIdle) return kExitRefused;
     std::optional<std::vector<ModbusPeers>> modbusPeers = std::vector<ModbusPeers>{};
     if (!options.modbusAllow.empty() &&

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
+
+#include "output/text.h"
 
 namespace roderavo::tool::bridge {
 
@@ -32,8 +35,19 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
                     "Client id at the broker (default: roderavo- and the prefix, / as _ and "
                     "characters other than letters, digits and - as .XX; one longer than 64 "
                     "characters ends in ~ and a hash of the prefix)");
-    cmd->add_option("--mqtt-keepalive", o.keepAlive, "Keep-alive in seconds")
-        ->check(CLI::Range(5, 3600))
+    cmd->add_option("--mqtt-keepalive", o.keepAlive, "Keep-alive in seconds (5..3600)")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                long long seconds = 0;
+                const auto [end, ec] =
+                    std::from_chars(text.data(), text.data() + text.size(), seconds);
+                if (ec == std::errc() && end == text.data() + text.size() &&
+                    KeepAliveProblem(seconds).empty())
+                    return std::string();
+                return "takes " + std::to_string(kKeepAliveLeast) + ".." +
+                       std::to_string(kKeepAliveMost) + " seconds, not " + text;
+            },
+            "SECONDS"))
         ->capture_default_str();
     cmd->add_option("--reconnect-min", o.backoffMin,
                     "The first wait before a new connection to the broker, doubled after each "
@@ -64,7 +78,8 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
                   "alarms, set clocks (Modbus TCP has no authentication)");
     cmd->add_option("--modbus-allow", o.modbusAllow,
                     "Only these peers may connect to the Modbus face: IPv4 networks, e.g. "
-                    "10.1.2.0/24,10.9.9.9 (default: every peer that reaches the address)");
+                    "10.1.2.0/24,10.9.9.9 (default: every peer that reaches the address)")
+        ->check(CLI::Validator(ModbusAllowProblem, "NETWORKS"));
     cmd->add_option("--modbus-idle", o.modbusIdle,
                     "A Modbus connection that sends nothing this long is closed")
         ->capture_default_str();
@@ -74,14 +89,31 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
         ->check(CLI::IsMember({"csv"}));
 }
 
+std::string KeepAliveProblem(long long seconds) {
+    if (seconds >= kKeepAliveLeast && seconds <= kKeepAliveMost) return {};
+    return std::to_string(seconds) + ": give " + std::to_string(kKeepAliveLeast) + ".." +
+           std::to_string(kKeepAliveMost) + " seconds";
+}
+
+std::string DurationProblem(const std::string& text, double leastMs) {
+    const auto ms = ParseDurationMs(text, true);
+    if (ms && *ms >= leastMs) return {};
+    return text + ": give a time such as 500ms or 30s";
+}
+
+std::string ModbusAllowProblem(const std::string& text) {
+    if (!text.empty()) return {};
+    return "takes IPv4 networks, e.g. 10.1.2.0/24 (every peer may connect when it is left out)";
+}
+
 std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* error) {
     BrokerAddress address;
     const auto scheme = url.find("://");
     const std::string_view name = scheme == std::string_view::npos ? "" : url.substr(0, scheme);
-    if (name == "mqtts" || name == "ssl") {
+    if (name == "mqtts") {
         address.tls = true;
         address.port = 8883;
-    } else if (name != "mqtt" && name != "tcp") {
+    } else if (name != "mqtt") {
         *error = "--mqtt " + std::string(url) +
                  ": give mqtt://HOST[:PORT] or mqtts://HOST[:PORT], e.g. mqtt://localhost:1883";
         return std::nullopt;

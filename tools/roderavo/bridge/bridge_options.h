@@ -46,6 +46,19 @@ struct BridgeOptions {
     std::string modbusMap;           // "csv": print the map as a tag list and end
 };
 
+// The rules of the bridge's options, shared by the command line and the site file.
+inline constexpr int kKeepAliveLeast = 5;  // seconds
+inline constexpr int kKeepAliveMost = 3600;
+inline constexpr double kReconnectLeastMs = 10;
+inline constexpr double kStatisticsLeastMs = 100;
+inline constexpr double kModbusIdleLeastMs = 1000;
+// Why a value is refused, after the option's name ("--mqtt-keepalive 3: give ..."),
+// or empty.
+std::string KeepAliveProblem(long long seconds);
+std::string DurationProblem(const std::string& text, double leastMs);
+// An empty --modbus-allow would let every peer in: leaving it out says that.
+std::string ModbusAllowProblem(const std::string& text);
+
 // The options of the bridge on its sub-command (the line and driver options are the
 // tool's common ones, the polling ones poll's).
 void AddBridgeOptions(CLI::App* command, BridgeOptions& options);
@@ -56,7 +69,7 @@ struct BrokerAddress {
     bool tls = false;
 };
 
-// mqtt://HOST[:PORT], mqtts://HOST[:PORT] (also tcp:// and ssl://, [::1] for IPv6);
+// mqtt://HOST[:PORT], mqtts://HOST[:PORT] ([::1] for IPv6);
 // nothing, with the reason, when it is not one of those.
 std::optional<BrokerAddress> ParseBrokerUrl(std::string_view url, std::string* error);
 

@@ -48,8 +48,11 @@ std::string CodeText(std::size_t code) {
 }  // namespace
 
 std::string ModbusCountsText(const ModbusCounts& counts) {
-    std::string text = std::to_string(counts.connections) + " connections, " +
-                       std::to_string(counts.requests) + " requests, ";
+    const auto count = [](uint64_t n, const std::string& what) {
+        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+    };
+    std::string text =
+        count(counts.connections, "connection") + ", " + count(counts.requests, "request") + ", ";
     uint64_t exceptions = 0;
     std::string byCode;
     for (std::size_t code = 0; code < counts.exceptions.size(); ++code) {
@@ -58,9 +61,8 @@ std::string ModbusCountsText(const ModbusCounts& counts) {
         byCode += std::string(byCode.empty() ? " (" : ", ") + CodeText(code) + ": " +
                   std::to_string(counts.exceptions[code]);
     }
-    return text + std::to_string(exceptions) + " exceptions" +
-           (byCode.empty() ? "" : byCode + ")") + ", " + std::to_string(counts.refused) +
-           " connections refused";
+    return text + count(exceptions, "exception") + (byCode.empty() ? "" : byCode + ")") + ", " +
+           count(counts.refused, "connection") + " refused";
 }
 
 Json ModbusCountsRecord(const ModbusCounts& counts) {

@@ -15,6 +15,7 @@
 #endif
 #include "commands/commands.h"
 #include "commands/site_config.h"
+#include "output/json_out.h"
 #include "roderavo/product.h"
 #include "system/platform.h"
 
@@ -54,7 +55,7 @@ void AddLineOptions(CLI::App* sub, CommonOptions& common) {
     sub->add_option("--data-bits", common.dataBits, "5..8")->capture_default_str();
     sub->add_option("--parity", common.parity, "none, odd, even, mark, space")
         ->capture_default_str();
-    sub->add_option("--stop-bits", common.stopBits, "1, 1.5 or 2")->capture_default_str();
+    sub->add_option("--stop-bits", common.stopBits, kStopBitsHelp)->capture_default_str();
     sub->add_option("--poll-interval", common.pollInterval,
                     "How often poll reads the multiplexers (e.g. 500ms, 2s; plain numbers are "
                     "milliseconds); also the read time-out unless --timeout is given")
@@ -218,6 +219,30 @@ bool ApplySiteFile(const CLI::App& command, Invocation& in) {
     return false;
 }
 
+// check-config FILE: the whole site file judged, every table, as the commands judge it,
+// without the port or the broker.
+Command AddCheckConfigCommand(CLI::App& app, Invocation& in) {
+    auto* cmd = app.add_subcommand(
+        "check-config",
+        "Check a site file (TOML): every key of every table, as read, write, poll and bridge "
+        "judge it, without opening the port or the broker");
+    cmd->add_option("FILE", in.common.siteFile, "The site file")->required();
+    return {cmd, [&in] {
+                std::string error;
+                SiteOptions into{&in.common, &in.poll};
+#ifndef _WIN32
+                into.bridge = &in.bridge;
+#endif
+                const OptionGiven none = [](std::string_view) { return false; };
+                if (!LoadSiteConfig(in.common.siteFile, none, into, &error)) {
+                    Complain(error);
+                    return kExitRefused;
+                }
+                std::cout << in.common.siteFile << ": every key is good\n";
+                return kExitOk;
+            }};
+}
+
 #ifndef _WIN32  // the MQTT bridge: Linux only (libmosquitto)
 Command AddBridgeCommand(CLI::App& app, Invocation& in) {
     auto* cmd = app.add_subcommand(
@@ -248,7 +273,15 @@ int main(int argc, char** argv) {
         ".\n"
         "Exit codes: 0 success, 1 an address or value refused or a wrong command line, 2 the "
         "line failed."};
-    roderavo::cli::UseStyle(app, "roderavo");
+    // A script that asked for JSON gets a wrong command line as a record on stdout too.
+    bool json = false;
+    for (int i = 1; i < argc; ++i) json = json || std::string_view(argv[i]) == "--json";
+    roderavo::cli::UseStyle(app, "roderavo", [json](const std::string& message) {
+        if (!json) return;
+        Json record = TimedRecord();
+        record["error"] = message;
+        PrintJsonLine(record);
+    });
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("roderavo ") + RODERAVO_VERSION);
     app.footer(std::string("See the guide, ") + kGuideLocation +
@@ -258,6 +291,7 @@ int main(int argc, char** argv) {
     std::vector<Command> commands = AddGateCommands(app, in);
     commands.push_back(AddPollCommand(app, in));
     commands.push_back(AddSimulateCommand(app, in));
+    commands.push_back(AddCheckConfigCommand(app, in));
 #ifndef _WIN32
     commands.push_back(AddBridgeCommand(app, in));
 #endif
@@ -267,7 +301,9 @@ int main(int argc, char** argv) {
     try {
         for (const Command& command : commands)
             if (command.app->parsed())
-                return ApplySiteFile(*command.app, in) ? command.run() : kExitRefused;
+                return command.app->get_name() == "check-config" || ApplySiteFile(*command.app, in)
+                           ? command.run()
+                           : kExitRefused;
     } catch (const std::exception& e) {
         Complain(std::string("unexpected failure: ") + e.what());
         return kExitLine;

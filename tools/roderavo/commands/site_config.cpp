@@ -7,7 +7,9 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -15,7 +17,12 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <sstream>
+
+#ifndef _WIN32
+#include "bridge/modbus_server.h"
+#endif
+#include "poll/poll_gates.h"
+#include "system/platform.h"
 
 namespace roderavo::tool {
 
@@ -41,15 +48,21 @@ std::optional<int64_t> Whole(const toml::node& value, int64_t low, int64_t high)
     return number->get();
 }
 
-// A number or a text, as the command line would have it: 1.5 is "1.5", 300 is "300".
-std::optional<std::string> NumberOrText(const toml::node& value) {
+// A number as the command line would have it, every digit kept: 1234567 is
+// "1234567", 1.5 is "1.5".
+std::optional<std::string> Number(const toml::node& value) {
+    if (const auto* whole = value.as_integer()) return std::to_string(whole->get());
+    const auto* real = value.as_floating_point();
+    if (real == nullptr) return std::nullopt;
+    std::array<char, 64> text{};
+    const auto end = std::to_chars(text.data(), text.data() + text.size(), real->get()).ptr;
+    return std::string(text.data(), end);
+}
+
+// A time: a text ("500ms", "2s") or a number in the option's own unit.
+std::optional<std::string> Time(const toml::node& value) {
     if (value.is_string()) return Text(value);
-    if (const auto number = value.value<double>(); number && value.is_number()) {
-        std::ostringstream text;
-        text << *number;
-        return text.str();
-    }
-    return std::nullopt;
+    return Number(value);
 }
 
 std::optional<std::vector<int>> Muxes(const toml::node& value) {
@@ -76,9 +89,16 @@ bool Put(const std::optional<Value>& value, Target& target) {
     return true;
 }
 
+// A reason given after an option's name ("--mqtt URL: give ..."), without the name.
+[[maybe_unused]] std::string Without(std::string_view option, std::string reason) {
+    const std::string head = std::string(option) + " ";
+    return reason.starts_with(head) ? reason.substr(head.size()) : reason;
+}
+
 // A key of the file: the table it belongs to ("" the top), whether it may also stand
 // at the top (the flat keys of the first site files), the command-line option it
-// stands for, what it takes, and how it is set (false: not a value of that kind).
+// stands for, what it takes, how it is set (false: not a value of that kind), and the
+// option's own rule on what was set: why it is refused, empty when it is not.
 struct Key {
     std::string_view table;
     std::string_view name;
@@ -86,85 +106,136 @@ struct Key {
     std::string_view option;
     std::string_view takes;
     bool (*set)(const toml::node& value, Options& into);
+    std::string (*rule)(const Options& set);
 };
 
+using O = const Options&;
 constexpr std::string_view kText = "a text";
 constexpr std::string_view kFlag = "true or false";
-constexpr std::string_view kTime = "a time, e.g. \"500ms\" or \"2s\", or a number of milliseconds";
+constexpr std::string_view kMilliseconds =
+    "a time, e.g. \"500ms\" or \"2s\", or a number of milliseconds";
+constexpr std::string_view kSeconds = "a time, e.g. \"500ms\" or \"2s\", or a number of seconds";
+// The rule of an option that takes every value of its kind.
+std::string Fine(O) {
+    return {};
+}
+#ifndef _WIN32
+// Why topic levels (a prefix, a site) cannot be used, after the key: "a/#: give ...".
+std::string Levels(const std::string& levels) {
+    const std::string why = bridge::TopicLevelsProblem(levels);
+    return why.empty() ? why : levels + ": " + why;
+}
+#endif
 
 const Key kKeys[] = {
     {"line", "port", true, "--port", "a text, the port name, e.g. \"ttyUSB0\"",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.common.port); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.common.port); },
+     [](O o) { return o.common.port.empty() ? std::string("takes a port name") : ""; }},
     {"line", "baud", true, "--baud", "a whole number, e.g. 9600",
-     [](const toml::node& v, Options& o) { return Put(Whole(v, 0, UINT32_MAX), o.common.baud); }},
+     [](const toml::node& v, Options& o) { return Put(Whole(v, 0, UINT32_MAX), o.common.baud); },
+     [](O o) { return BaudProblem(o.common.baud); }},
     {"line", "data_bits", true, "--data-bits", "a whole number 5..8",
-     [](const toml::node& v, Options& o) {
-         return Put(Whole(v, INT_MIN, INT_MAX), o.common.dataBits);
-     }},
+     [](const toml::node& v, Options& o) { return Put(Whole(v, 0, 99), o.common.dataBits); },
+     [](O o) { return DataBitsProblem(o.common.dataBits); }},
     {"line", "parity", true, "--parity",
      "a text: \"none\", \"odd\", \"even\", \"mark\" or \"space\"",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.common.parity); }},
-    {"line", "stop_bits", true, "--stop-bits", "1, 1.5 or 2",
-     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.common.stopBits); }},
-    {"line", "timeout", true, "--timeout", kTime,
-     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.common.timeout); }},
-    {"poll", "interval", false, "--poll-interval", kTime,
-     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.common.pollInterval); }},
-    {"", "poll_interval", true, "--poll-interval", kTime,
-     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.common.pollInterval); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.common.parity); },
+     [](O o) { return ParityProblem(o.common.parity); }},
+    {"line", "stop_bits", true, "--stop-bits", kStopBitsHelp,
+     [](const toml::node& v, Options& o) { return Put(Number(v), o.common.stopBits); },
+     [](O o) { return StopBitsProblem(o.common.stopBits); }},
+    {"line", "timeout", true, "--timeout", kMilliseconds,
+     [](const toml::node& v, Options& o) { return Put(Time(v), o.common.timeout); },
+     [](O o) { return TimeoutProblem(o.common.timeout); }},
+    {"poll", "interval", false, "--poll-interval", kMilliseconds,
+     [](const toml::node& v, Options& o) { return Put(Time(v), o.common.pollInterval); },
+     [](O o) { return PollIntervalProblem(o.common.pollInterval); }},
+    {"", "poll_interval", true, "--poll-interval", kMilliseconds,
+     [](const toml::node& v, Options& o) { return Put(Time(v), o.common.pollInterval); },
+     [](O o) { return PollIntervalProblem(o.common.pollInterval); }},
     {"poll", "muxes", true, "--mux", "an array of multiplexer numbers 0..4, e.g. [0, 1, 2]",
-     [](const toml::node& v, Options& o) { return Put(Muxes(v), o.poll.muxes); }},
-    {"poll", "clock_every", false, "--clock-every", kTime,
-     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.poll.clockEvery); }},
+     [](const toml::node& v, Options& o) { return Put(Muxes(v), o.poll.muxes); }, Fine},
+    {"poll", "clock_every", false, "--clock-every", kSeconds,
+     [](const toml::node& v, Options& o) { return Put(Time(v), o.poll.clockEvery); },
+     [](O o) { return ClockEveryProblem(o.poll.clockEvery); }},
     {"", "log", true, "--log", "a text, the file name",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.common.logFile); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.common.logFile); }, Fine},
     {"", "instance", true, "--instance", "a whole number 0..255",
-     [](const toml::node& v, Options& o) { return Put(Whole(v, 0, 255), o.common.instance); }},
+     [](const toml::node& v, Options& o) { return Put(Whole(v, 0, 255), o.common.instance); },
+     Fine},
     {"", "driver", true, "--driver", "a text, the driver library's file name",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.common.driverPath); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.common.driverPath); }, Fine},
 #ifndef _WIN32
     {"mqtt", "url", false, "--mqtt", "a text, the broker, e.g. \"mqtt://localhost:1883\"",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.mqtt); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.mqtt); },
+     [](O o) {
+         std::string why;
+         return bridge::ParseBrokerUrl(o.bridge.mqtt, &why) ? "" : Without("--mqtt", why);
+     }},
     {"mqtt", "username", false, "--mqtt-username", kText,
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.username); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.username); }, Fine},
     {"mqtt", "password_file", false, "--mqtt-password-file", "a text, the file with the password",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.passwordFile); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.passwordFile); }, Fine},
     {"mqtt", "ca", false, "--mqtt-ca", "a text, the CA file (PEM)",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.caFile); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.caFile); }, Fine},
     {"mqtt", "cert", false, "--mqtt-cert", "a text, the client certificate file (PEM)",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.certFile); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.certFile); }, Fine},
     {"mqtt", "key", false, "--mqtt-key", "a text, the client key file (PEM)",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.keyFile); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.keyFile); }, Fine},
     {"mqtt", "client_id", false, "--mqtt-client-id", kText,
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.clientId); }},
-    {"mqtt", "keepalive", false, "--mqtt-keepalive", "a whole number of seconds",
-     [](const toml::node& v, Options& o) { return Put(Whole(v, 0, INT_MAX), o.bridge.keepAlive); }},
-    {"mqtt", "reconnect_min", false, "--reconnect-min", kTime,
-     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.bridge.backoffMin); }},
-    {"mqtt", "reconnect_max", false, "--reconnect-max", kTime,
-     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.bridge.backoffMax); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.clientId); }, Fine},
+    {"mqtt", "keepalive", false, "--mqtt-keepalive", "a whole number of seconds 5..3600",
+     [](const toml::node& v, Options& o) { return Put(Whole(v, 0, INT_MAX), o.bridge.keepAlive); },
+     [](O o) { return bridge::KeepAliveProblem(o.bridge.keepAlive); }},
+    {"mqtt", "reconnect_min", false, "--reconnect-min", kSeconds,
+     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.backoffMin); },
+     [](O o) { return bridge::DurationProblem(o.bridge.backoffMin, bridge::kReconnectLeastMs); }},
+    {"mqtt", "reconnect_max", false, "--reconnect-max", kSeconds,
+     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.backoffMax); },
+     [](O o) { return bridge::DurationProblem(o.bridge.backoffMax, bridge::kReconnectLeastMs); }},
     {"mqtt", "site", false, "--site", "a text, the site's name in the topics",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.site); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.site); },
+     [](O o) {
+         return o.bridge.site.find('/') != std::string::npos
+                    ? o.bridge.site + ": a site name is one topic level, without /"
+                    : Levels(o.bridge.site);
+     }},
     {"mqtt", "topic_prefix", false, "--topic-prefix", kText,
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.topicPrefix); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.topicPrefix); },
+     [](O o) { return Levels(o.bridge.topicPrefix); }},
     {"mqtt", "json", false, "--json", kFlag,
-     [](const toml::node& v, Options& o) { return Put(Flag(v), o.payloadsInJson); }},
-    {"mqtt", "statistics_every", false, "--statistics-every", kTime,
-     [](const toml::node& v, Options& o) {
-         return Put(NumberOrText(v), o.bridge.statisticsEvery);
+     [](const toml::node& v, Options& o) { return Put(Flag(v), o.payloadsInJson); }, Fine},
+    {"mqtt", "statistics_every", false, "--statistics-every", kSeconds,
+     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.statisticsEvery); },
+     [](O o) {
+         return bridge::DurationProblem(o.bridge.statisticsEvery, bridge::kStatisticsLeastMs);
      }},
     {"ha", "discovery", false, "--ha-discovery", kFlag,
-     [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.haDiscovery); }},
+     [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.haDiscovery); }, Fine},
     {"ha", "prefix", false, "--ha-prefix", "a text, Home Assistant's discovery prefix",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.haPrefix); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.haPrefix); },
+     [](O o) { return Levels(o.bridge.haPrefix); }},
     {"modbus", "listen", false, "--modbus", "a text, ADDRESS[:PORT], e.g. \"127.0.0.1:502\"",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbus); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbus); },
+     [](O o) {
+         std::string why = "takes ADDRESS[:PORT], e.g. \"127.0.0.1:502\"";
+         return !o.bridge.modbus.empty() && bridge::ParseModbusEndpoint(o.bridge.modbus, &why)
+                    ? ""
+                    : Without("--modbus", why);
+     }},
     {"modbus", "allow", false, "--modbus-allow", "a text, IPv4 networks, e.g. \"10.1.2.0/24\"",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbusAllow); }},
-    {"modbus", "idle", false, "--modbus-idle", kTime,
-     [](const toml::node& v, Options& o) { return Put(NumberOrText(v), o.bridge.modbusIdle); }},
+     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbusAllow); },
+     [](O o) {
+         std::string why = bridge::ModbusAllowProblem(o.bridge.modbusAllow);
+         return !why.empty() || bridge::ParseModbusPeers(o.bridge.modbusAllow, &why)
+                    ? Without("--modbus-allow", why)
+                    : "";
+     }},
+    {"modbus", "idle", false, "--modbus-idle", kSeconds,
+     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.modbusIdle); },
+     [](O o) { return bridge::DurationProblem(o.bridge.modbusIdle, bridge::kModbusIdleLeastMs); }},
     {"modbus", "writable", false, "--modbus-writable", kFlag,
-     [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.modbusWritable); }},
+     [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.modbusWritable); }, Fine},
 #endif
 };
 
@@ -220,31 +291,77 @@ bool ReadFile(const std::string& path, std::string* text, std::string* error) {
 
 namespace {
 
-// Sets the keys of one table (or of the top) into `result`, those the command line
-// gave into `overridden`; false with the message on the first key it cannot take.
-bool SetKeys(const std::string& path, std::string_view table, const toml::table& keys,
-             const OptionGiven& given, Options& result, Options& overridden, std::string* error) {
-    for (const auto& [name, value] : keys) {
-        if (table.empty() && value.is_table() && IsTable(name.str())) {
-            if (!SetKeys(path, name.str(), *value.as_table(), given, result, overridden, error))
-                return false;
-            continue;
-        }
+// The keys of a file read so far, by their option: a flat key and its table's twin
+// ([line] port, port at the top) give one option, and only one of them may stand.
+struct Seen {
+    const Key* key;
+    std::string_view table;
+    toml::source_region where;
+};
+
+std::string Label(std::string_view table, std::string_view name) {
+    return table.empty() ? std::string(name) + " at the top"
+                         : "[" + std::string(table) + "] " + std::string(name);
+}
+
+// Reads the keys of a file into `result`, those the command line gave into
+// `overridden`; false with the message on the first key it cannot take.
+struct Reader {
+    const std::string& path;
+    const OptionGiven& given;
+    Options& result;
+    Options& overridden;
+    std::string* error;
+    std::vector<Seen> seen;
+
+    bool Fail(const toml::source_region& where, const std::string& text) {
+        *error = Where(path, where) + text;
+        return false;
+    }
+
+    // A second key for an option already given: named at the later of the two.
+    bool Twice(const Seen& first, std::string_view table, const toml::key& name) {
+        const bool later = name.source().begin.line > first.where.begin.line;
+        const std::string here = Label(table, name.str());
+        const std::string there = Label(first.table, first.key->name);
+        const toml::source_region& other = later ? first.where : name.source();
+        return Fail(later ? name.source() : first.where,
+                    (later ? here : there) + " and " + (later ? there : here) + " (line " +
+                        std::to_string(other.begin.line) + ") both give " +
+                        std::string(first.key->option) + ": keep one");
+    }
+
+    bool Take(std::string_view table, const toml::key& name, const toml::node& value) {
         const Key* key = FindKey(table, name.str());
         if (key == nullptr) {
             const std::string place = table.empty() ? "" : " in [" + std::string(table) + "]";
-            *error = Where(path, name.source()) + "unknown key '" + std::string(name.str()) + "'" +
-                     place + " (the keys are " + KeysOf(table) + ")";
-            return false;
+            return Fail(name.source(), "unknown key '" + std::string(name.str()) + "'" + place +
+                                           " (the keys are " + KeysOf(table) + ")");
         }
-        if (!key->set(value, given(key->option) ? overridden : result)) {
-            *error = Where(path, value.source()) + std::string(key->name) + " takes " +
-                     std::string(key->takes);
-            return false;
-        }
+        for (const Seen& other : seen)
+            if (other.key->option == key->option) return Twice(other, table, name);
+        seen.push_back({key, table, name.source()});
+        // What the command line gave wins: the file's value is only judged by its kind.
+        const bool overruled = given(key->option);
+        Options& into = overruled ? overridden : result;
+        if (!key->set(value, into))
+            return Fail(value.source(),
+                        std::string(key->name) + " takes " + std::string(key->takes));
+        if (const std::string why = overruled ? "" : key->rule(into); !why.empty())
+            return Fail(value.source(), std::string(key->name) + " " + why);
+        return true;
     }
-    return true;
-}
+
+    bool Table(std::string_view table, const toml::table& keys) {
+        for (const auto& [name, value] : keys) {
+            const bool ok = table.empty() && value.is_table() && IsTable(name.str())
+                                ? Table(name.str(), *value.as_table())
+                                : Take(table, name, value);
+            if (!ok) return false;
+        }
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -271,7 +388,8 @@ bool LoadSiteConfig(const std::string& path, const OptionGiven& given, SiteOptio
     if (options.bridge != nullptr) result.bridge = *options.bridge;
 #endif
     Options overridden;
-    if (!SetKeys(path, "", parsed.table(), given, result, overridden, error)) return false;
+    Reader reader{path, given, result, overridden, error, {}};
+    if (!reader.Table("", parsed.table())) return false;
     *options.common = result.common;
     *options.poll = result.poll;
 #ifndef _WIN32

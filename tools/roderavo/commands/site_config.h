@@ -32,10 +32,12 @@ struct SiteOptions {
 
 // Reads the site file at `path` and sets every option it holds that the command line
 // did not give: the flat keys of the first site files, and the tables [line], [poll],
-// [mqtt] and [ha]. False with a message naming the file (and the line and key) when
-// the file cannot be read, is not TOML, or holds an unknown key or a value of the
-// wrong kind; then nothing is set. The values are judged further where the command
-// line's are (ParseLineOptions, the bridge's settings).
+// [mqtt], [ha] and [modbus]. Every key is judged by its option's own rule (the line's,
+// the polling's, the bridge's), in every table, whichever command runs; a value the
+// command line overrides by its kind only. False with a message naming the file, the
+// line and the key when the file cannot be read, is not TOML, or holds an unknown
+// key, a value of the wrong kind or one its option refuses, or a flat key beside its
+// table's twin; then nothing is set.
 bool LoadSiteConfig(const std::string& path, const OptionGiven& given, SiteOptions options,
                     std::string* error);
 

@@ -25,6 +25,11 @@ std::string LineFailureMessage(const std::string& action, const std::string& add
                "(--baud, --parity, --data-bits, --stop-bits must match the multiplexer), that "
                "no other device on the line uses address " +
                std::to_string(plcNum) + ", and the cable for noise";
+    // The null device takes every frame and never answers, at once: no attempt waits.
+    if (port == "NUL")
+        return action + " " + address + ": no answer from " + mux +
+               " on port NUL: the null device has no line, so nothing answers there; give the "
+               "multiplexers' port with --port";
     return action + " " + address + ": no answer from " + mux + " on port " + port + " (" +
            Attempts() + ", " + std::to_string(pollIntervalMs) +
            " ms each): check that the multiplexer is switched on, set to address " +

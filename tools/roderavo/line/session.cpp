@@ -3,6 +3,7 @@
 #include <muxsim/cli_options.h>
 #include <zanpro/host.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <iostream>
@@ -41,79 +42,85 @@ namespace {
 
 inline const std::string kContinuousTimeout = "1000ms";
 
+bool Fails(const std::string& problem, std::string_view option, std::string* error) {
+    if (problem.empty()) return false;
+    *error = std::string(option) + " " + problem;
+    return true;
+}
+
 // The poll interval and the read time-out; false with a message when one is wrong.
 bool ParseLineTimes(const CommonOptions& options, LineSettings* settings, LineTimes* times,
                     std::string* error) {
-    // 0: continuous, one cycle right after the other.
-    const auto interval = ParseDurationMs(options.pollInterval, false);
-    if (!interval || (*interval != 0 && *interval < 10) || *interval > 600000) {
-        *error = "--poll-interval " + options.pollInterval +
-                 ": give 0 (continuous) or 10ms .. 600s, e.g. 1000ms or 2s";
-        return false;
-    }
+    if (Fails(PollIntervalProblem(options.pollInterval), "--poll-interval", error)) return false;
+    const double interval = ParseDurationMs(options.pollInterval, false).value_or(0);
     // The read time-out is the interval unless given; a continuous poll waits 1000 ms.
     const std::string& timeoutText = !options.timeout.empty() ? options.timeout
-                                     : *interval == 0         ? kContinuousTimeout
+                                     : interval == 0          ? kContinuousTimeout
                                                               : options.pollInterval;
-    const auto timeout = ParseDurationMs(timeoutText, false);
-    if (!timeout || *timeout < 10 || *timeout > 600000) {
-        *error = "--timeout " + timeoutText +
-                 ": give 10ms .. 600s, e.g. 500ms (the driver waits this long for each reply)";
-        return false;
-    }
+    if (Fails(TimeoutProblem(timeoutText), "--timeout", error)) return false;
+    const double timeout = ParseDurationMs(timeoutText, false).value_or(0);
     // The driver takes the poll interval in units of 10 ms; its read time-out is ten
     // times that in milliseconds. So the time-out is given to the driver that way, and
     // the tool keeps its own cadence.
-    settings->pollInterval = static_cast<int32_t>(std::lround(*timeout / 10.0));
+    settings->pollInterval = static_cast<int32_t>(std::lround(timeout / 10.0));
     times->timeoutMs = settings->pollInterval * 10;
-    times->pollIntervalMs = static_cast<int>(std::lround(*interval));
+    times->pollIntervalMs = static_cast<int>(std::lround(interval));
     return true;
 }
 
-bool ParseFraming(const CommonOptions& options, LineSettings* settings, std::string* error) {
-    const std::string parity = Upper(options.parity);
-    const std::vector<std::string> parities = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
-    bool found = false;
-    for (std::size_t i = 0; i < parities.size(); ++i) {
-        if (parity == parities[i] || parity == parities[i].substr(0, 1)) {
-            settings->parity = static_cast<uint16_t>(i);
-            found = true;
-        }
-    }
-    if (!found) {
-        *error = "--parity takes none, odd, even, mark or space";
-        return false;
-    }
-    if (options.stopBits == "1") {
-        settings->stopBits = 0;
-    } else if (options.stopBits == "1.5") {
-        settings->stopBits = 1;
-    } else if (options.stopBits == "2") {
-        settings->stopBits = 2;
-    } else {
-        *error = "--stop-bits takes 1, 1.5 or 2";
-        return false;
-    }
-    return true;
-}
+const std::vector<std::string> kParities = {"NONE", "ODD", "EVEN", "MARK", "SPACE"};
 
 }  // namespace
 
+std::string BaudProblem(uint32_t baud) {
+    if (baud >= 1 && baud <= 65535) return {};
+    return std::to_string(baud) +
+           ": the driver takes 1..65535 bits per second (9600 for the multiplexer)";
+}
+
+std::string DataBitsProblem(int64_t dataBits) {
+    return dataBits >= 5 && dataBits <= 8 ? std::string() : "takes 5..8";
+}
+
+std::string ParityProblem(const std::string& parity) {
+    const bool known =
+        std::find(kParities.begin(), kParities.end(), Upper(parity)) != kParities.end();
+    return known ? std::string() : "takes none, odd, even, mark or space";
+}
+
+std::string StopBitsProblem(const std::string& stopBits) {
+    if (stopBits == "1" || stopBits == "2") return {};
+    if (stopBits != "1.5") return std::string("takes ") + kStopBitsHelp;
+    if (kHasOneAndHalfStopBits) return {};
+    // termios has no 1.5 stop bits: no serial port here can be set to them.
+    return "1.5: serial ports here take 1 or 2 stop bits (1.5 only on Windows)";
+}
+
+std::string PollIntervalProblem(const std::string& text) {
+    const auto interval = ParseDurationMs(text, false);  // 0: continuous
+    if (interval && (*interval == 0 || *interval >= 10) && *interval <= 600000) return {};
+    return text + ": give 0 (continuous) or 10ms .. 600s, e.g. 1000ms or 2s";
+}
+
+std::string TimeoutProblem(const std::string& text) {
+    const auto timeout = ParseDurationMs(text, false);
+    if (timeout && *timeout >= 10 && *timeout <= 600000) return {};
+    return text + ": give 10ms .. 600s, e.g. 500ms (the driver waits this long for each reply)";
+}
+
 bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, LineTimes* times,
                       std::string* error) {
-    if (options.baud == 0 || options.baud > 65535) {
-        *error = "--baud " + std::to_string(options.baud) +
-                 ": the driver takes 1..65535 bits per second (9600 for the multiplexer)";
+    if (Fails(BaudProblem(options.baud), "--baud", error) ||
+        Fails(DataBitsProblem(options.dataBits), "--data-bits", error) ||
+        Fails(ParityProblem(options.parity), "--parity", error) ||
+        Fails(StopBitsProblem(options.stopBits), "--stop-bits", error))
         return false;
-    }
     settings->baudRate = static_cast<uint16_t>(options.baud);
-    if (options.dataBits < 5 || options.dataBits > 8) {
-        *error = "--data-bits takes 5..8";
-        return false;
-    }
     settings->dataBits = static_cast<uint16_t>(options.dataBits);
-    return ParseFraming(options, settings, error) &&
-           ParseLineTimes(options, settings, times, error);
+    const auto parity = std::find(kParities.begin(), kParities.end(), Upper(options.parity));
+    settings->parity = static_cast<uint16_t>(parity - kParities.begin());
+    settings->stopBits = options.stopBits == "1" ? 0 : options.stopBits == "1.5" ? 1 : 2;
+    return ParseLineTimes(options, settings, times, error);
 }
 
 Session::Session() = default;
@@ -175,6 +182,13 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         *exitCode = kExitRefused;
         return false;
     }
+    for (const std::string& text : options.simFaults) {
+        if (!muxsim::ParseFaultSpec(text)) {
+            Complain("--sim-fault " + text + ": " + kFaultHelp);
+            *exitCode = kExitRefused;
+            return false;
+        }
+    }
     if (options.trace && !kHasPseudoTerminals) {
         Complain(kNoPseudoTerminals);
         *exitCode = kExitRefused;
@@ -221,7 +235,9 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
         if (why.empty())
             why = "the device is there but could not be set to " + std::to_string(options.baud) +
                   " baud, " + std::to_string(options.dataBits) + " data bits, parity " +
-                  options.parity + ", " + options.stopBits + " stop bits; check the line options";
+                  options.parity + ", " + options.stopBits +
+                  (options.stopBits == "1" ? " stop bit" : " stop bits") +
+                  "; check the line options";
         Complain("cannot open port " + portLabel_ + ": " + why);
     } else {
         Complain("the driver refused to start instance " + std::to_string(options.instance) +
@@ -244,7 +260,7 @@ bool Session::UsePort(const CommonOptions& options, LineSettings* settings) {
     }
     settings->portName = port.driverName;
     devicePath_ = port.devicePath;
-    portLabel_ = port.driverName;
+    portLabel_ = options.port;  // the messages name the port as the user gave it
     if (port.driverName != options.port && options.verbose)
         Complain("port " + options.port + " is the device " + port.devicePath +
                  "; the driver opens it as " + port.driverName);

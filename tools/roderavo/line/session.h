@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <muxsim/cli_options.h>
+
 #include "line/demo_simulator.h"
 #include "line/driver.h"
 #include "line/line_monitor.h"
@@ -47,11 +49,8 @@ struct CommonOptions {
     std::string siteFile;                // --config: the site file read under these options
 };
 
-// How a simulator fault is written.
-inline constexpr const char* kFaultHelp =
-    "give KIND[:N][@P], KIND one of no-answer, bad-checksum, wrong-source, wrong-command, "
-    "ack-status, split, delay, trickle (N ms), garbage (N bytes); P the probability per answer, "
-    "e.g. no-answer@0.1 or delay:300@0.5";
+// How a simulator fault is written (as muxsim says it).
+inline constexpr const char* kFaultHelp = muxsim::kFaultHelp;
 
 // A message for the user on stderr, prefixed "roderavo: "; in --json mode also an
 // error object on stdout ({"time":...,"error":...}), so that stdout stays parseable.
@@ -147,6 +146,15 @@ struct LineTimes {
     int pollIntervalMs = 1000;
     int timeoutMs = 1000;
 };
+
+// The rules of the line options, shared by the command line and the site file: why
+// a value is refused, after the option's name ("--parity takes none, ..."), or empty.
+std::string BaudProblem(uint32_t baud);
+std::string DataBitsProblem(int64_t dataBits);
+std::string ParityProblem(const std::string& parity);
+std::string StopBitsProblem(const std::string& stopBits);
+std::string PollIntervalProblem(const std::string& text);
+std::string TimeoutProblem(const std::string& text);
 
 // Line settings from the options; false with a message when one is wrong.
 bool ParseLineOptions(const CommonOptions& options, LineSettings* settings, LineTimes* times,

@@ -105,14 +105,18 @@ bool PlanPolling(const PollOptions& options, PollSettings* settings) {
         return false;
     }
     settings->demotedInterval = std::chrono::milliseconds(std::llround(*demoteMs));
-    const auto clockMs = ParseDurationMs(options.clockEvery, true);
-    if (!clockMs || *clockMs < 0) {
-        Complain("--clock-every " + options.clockEvery +
-                 ": give a time such as 60s (0: every cycle)");
+    if (const std::string problem = ClockEveryProblem(options.clockEvery); !problem.empty()) {
+        Complain("--clock-every " + problem);
         return false;
     }
-    settings->clockEvery = std::chrono::milliseconds(std::llround(*clockMs));
+    const double clockMs = ParseDurationMs(options.clockEvery, true).value_or(0);
+    settings->clockEvery = std::chrono::milliseconds(std::llround(clockMs));
     return true;
+}
+
+std::string ClockEveryProblem(const std::string& text) {
+    if (ParseDurationMs(text, true)) return {};
+    return text + ": give a time such as 60s (0: every cycle)";
 }
 
 void TimePolling(const Session& session, PollSettings* settings) {

@@ -36,6 +36,8 @@ GateOutcome ReadPollGate(Session& session, const BoundGate& gate);
 // The multiplexers to poll (sorted, once each), the demotion settings and how often
 // the clocks are read, from the options; false (with a message) when one is wrong.
 bool PlanPolling(const PollOptions& options, PollSettings* settings);
+// Why --clock-every refuses a value (after the option's name), or empty.
+std::string ClockEveryProblem(const std::string& text);
 
 // The cadence of the cycles and the cost of a read that gets no answer, from the
 // line's poll interval and read time-out.

@@ -43,6 +43,10 @@ extern const char* const kGuideLocation;
 // WriteConsoleW, win32/console_win32.cpp; elsewhere nothing to do).
 void PrepareConsole();
 
+// The stop bits a serial port takes here: 1.5 on Windows only (termios has none).
+extern const bool kHasOneAndHalfStopBits;
+extern const char* const kStopBitsHelp;  // "1 or 2", or "1, 1.5 or 2"
+
 // The built-in simulator and the protocol tap: POSIX only.
 extern const bool kHasPseudoTerminals;
 inline constexpr const char* kNoPseudoTerminals =

@@ -34,8 +34,8 @@ std::optional<PreparedWrite> PrepareWrite(Session& session, const std::string& i
     if (bound->gate.valueKind == KOR_VALUE_NUMBER) {
         const auto number = ParseNumberValue(write.valueText);
         if (!number) {
-            *refusal = "write " + item + ": '" + write.valueText + "' is not a number 0..65535; " +
-                       ValueHint(address);
+            *refusal = "write " + item + ": '" + write.valueText + "' is not a value " +
+                       Upper(address) + " takes; " + ValueHint(address);
             return std::nullopt;
         }
         write.number = *number;

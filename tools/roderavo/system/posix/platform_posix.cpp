@@ -16,6 +16,8 @@ const char* const kPortHelp =
     "ttyUSB0, ttyS1, pts/3, /dev/ttyUSB0 or a /dev/serial/by-id/... link (without --port the "
     "built-in simulator is used)";
 const bool kHasPseudoTerminals = true;
+const bool kHasOneAndHalfStopBits = false;
+const char* const kStopBitsHelp = "1 or 2";
 const char kShellQuote = '\'';
 const char* const kGuideLocation =
     "guide.md in /usr/share/doc/roderavo (docs/guide.md in the source)";

@@ -16,6 +16,8 @@ const char* const kDriverFileName = "RODERAVO.DLL";
 const char* const kDriverFolderFromProgram = ".";
 const char* const kPortHelp = "COM1 ... COM9, COM10 and above (the driver is given \\\\.\\COM10)";
 const bool kHasPseudoTerminals = false;
+const bool kHasOneAndHalfStopBits = true;
+const char* const kStopBitsHelp = "1, 1.5 or 2";
 const char kShellQuote = '"';
 const char* const kGuideLocation = "docs\\guide.md beside the bin folder";
 
