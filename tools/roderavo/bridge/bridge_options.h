@@ -38,6 +38,7 @@ struct BridgeOptions {
     bool haDiscovery = false;
     std::string haPrefix = "homeassistant";
     std::string statisticsEvery = "60s";  // how often mux/<m>/statistics is published
+    std::string commandDeadline = "2s";   // a command not started by then is not sent
     // The Modbus TCP face.
     std::string modbus;              // ADDRESS[:PORT]; empty: none
     std::string modbusIdle = "60s";  // a connection that says nothing this long is closed

@@ -153,6 +153,10 @@ const Key kKeys[] = {
      [](const toml::node& v, Options& o) {
          return Put(NumberOrText(v), o.bridge.statisticsEvery);
      }},
+    {"mqtt", "command_deadline", false, "--command-deadline", kTime,
+     [](const toml::node& v, Options& o) {
+         return Put(NumberOrText(v), o.bridge.commandDeadline);
+     }},
     {"ha", "discovery", false, "--ha-discovery", kFlag,
      [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.haDiscovery); }},
     {"ha", "prefix", false, "--ha-prefix", "a text, Home Assistant's discovery prefix",
