@@ -1104,6 +1104,7 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         {{"--simulate", "--mqtt-password", "p"}, "a password needs its user name"},
         {{"--simulate", "--mqtt-ca", "/nonexistent/ca.crt"},
          "TLS: cannot read /nonexistent/ca.crt"},
+        {{"--simulate", "--command-deadline", "0s"}, "--command-deadline 0s: give a time"},
         {{"--simulate", "--modbus", "localhost:70000"}, "--modbus localhost:70000: the port is"},
         {{"--simulate", "--modbus", "host.example"}, "give ADDRESS[:PORT] with an IPv4 address"},
         {{"--simulate", "--modbus", "127.0.0.1", "--modbus-allow", "10.0.0.0/33"},
