@@ -62,6 +62,8 @@ TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
         const MuxState expected = cycle < 3 ? MuxState::Failing : MuxState::Demoted;
         EXPECT_EQ(poller.Muxes()[1].state, expected) << cycle;
     }
+    // Commands are not sent to it while it is demoted.
+    EXPECT_EQ(poller.Unreachable(), (std::map<int, std::string>{{3, "demoted"}}));
     const MuxView& good = poller.Muxes()[0];
     EXPECT_EQ(good.state, MuxState::Ok);
     EXPECT_EQ(good.requests, 16u);
@@ -94,6 +96,7 @@ TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
         clock, [] {}, never);
     EXPECT_EQ(poller.Muxes()[1].state, MuxState::Ok);
     EXPECT_EQ(poller.Muxes()[1].consecutiveFailures, 0);
+    EXPECT_TRUE(poller.Unreachable().empty());
 }
 
 // The scan classes: the alarms every cycle, the clock every clockEvery and after a
@@ -244,6 +247,7 @@ TEST(Poller, AnAbsentMultiplexerLeavesTheOthersOk) {
     }
     EXPECT_EQ(notOk, 0);
     EXPECT_EQ(poller.Muxes()[4].state, MuxState::Demoted);
+    EXPECT_EQ(poller.Unreachable(), (std::map<int, std::string>{{4, "absent"}}));
     EXPECT_THAT(
         events,
         ::testing::ElementsAre(
