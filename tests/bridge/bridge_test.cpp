@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <csignal>
 #include <fstream>
 #include <iostream>
@@ -928,7 +929,7 @@ TEST_F(BridgeOnBroker, APortHeldByAnotherProgramIsRefusedNamingIt) {
 
 // Most sites have fewer than five multiplexers. With the default times and multiplexer 4
 // absent (each try of it waits out five time-outs), the others stay ok, and a command
-// waits at most for the read in flight.
+// waits at most for the read in flight, or is answered at its deadline and never sent.
 TEST_F(BridgeOnBroker, AnAbsentMultiplexerLeavesTheOthersOkAndCommandsPrompt) {
     sim.SetPresent(4, false);
     timeout = "1000ms";
@@ -937,7 +938,9 @@ TEST_F(BridgeOnBroker, AnAbsentMultiplexerLeavesTheOthersOkAndCommandsPrompt) {
     auto probe = Subscribe();
     StartBridge({"--mux", "0,1,2,3,4"});
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/3/state", "ok")) << bridge->Errors();
+    sim.ClearReceived();
     std::vector<double> waits;
+    std::size_t done = 0;
     const auto end = std::chrono::steady_clock::now() + 25s;
     for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
         const std::string id = "w" + std::to_string(i);
@@ -950,8 +953,9 @@ TEST_F(BridgeOnBroker, AnAbsentMultiplexerLeavesTheOthersOkAndCommandsPrompt) {
             },
             10s))
             << bridge->Errors();
-        EXPECT_THAT(probe->On(kPrefix + "/mux/1/result").back().payload,
-                    StartsWith("0 KEY1=53 done"));
+        const std::string result = probe->On(kPrefix + "/mux/1/result").back().payload;
+        done += result.starts_with("0 KEY1=53 done");
+        EXPECT_THAT(result, ContainsRegex("^0 KEY1=53 done|^1 not started within 2.0 s"));
         waits.push_back(
             std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count());
         std::this_thread::sleep_until(sent + 1s);
@@ -965,12 +969,103 @@ TEST_F(BridgeOnBroker, AnAbsentMultiplexerLeavesTheOthersOkAndCommandsPrompt) {
             << m.payload;
     }
     EXPECT_EQ(probe->On(kPrefix + "/mux/4/state").back().payload, "absent");
+    ASSERT_TRUE(LinePolled(8));
+    EXPECT_EQ(ControlFrames().size(), done) << "a command ran after it was answered";
     std::sort(waits.begin(), waits.end());
     ASSERT_GE(waits.size(), 15u);
     std::cout << "command answers: median " << waits[waits.size() / 2] << " s, latest "
               << waits.back() << " s of " << waits.size() << "\n";
     EXPECT_LE(waits[waits.size() / 2], 0.5);
     EXPECT_LE(waits.back(), 5 * 1.05 + 1.0);
+}
+
+// With multiplexer 4 absent, each try of it holds the line for five time-outs. A
+// command to it is answered at once and never sent; one to another multiplexer that
+// has not started within --command-deadline is answered (a Modbus write with 0B) and
+// never sent late, so that a client that gives up and sends again does not press the
+// key twice. What still waits when the bridge stops is answered too.
+TEST_F(BridgeOnBroker, CommandsRunOnTimeOrNotAtAll) {
+    sim.SetPresent(4, false);
+    timeout = "1000ms";
+    StartBroker();
+    auto probe = Subscribe();
+    const std::string results = kPrefix + "/mux/1/result";
+    const auto start = [&](std::vector<std::string> deadline) {
+        deadline.insert(deadline.end(),
+                        {"--mux", "1,4", "--demote-for", "1s", "--modbus-writable"});
+        return StartModbusBridge(deadline);
+    };
+    const auto probing = [&] {  // a try of multiplexer 4 has begun: the line is held 4 s more
+        sim.ClearReceived();
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        for (; std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(10ms))
+            for (const auto& frame : sim.Received())
+                if (frame.mux == 4) return true;
+        return false;
+    };
+    int port = start({"--command-deadline", "500ms"});
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/4/state", "absent")) << bridge->Errors();
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/state", "ok")) << bridge->Errors();
+    struct Case {
+        bool duringTry;  // sent while multiplexer 4 holds the line
+        std::string topic, payload, modbus, answer;
+    };
+    const Case cases[] = {
+        {false, "mux/4/set/joy", "(1,2,3)", "", "1 multiplexer 4 is absent: not sent"},
+        {false, "", "", "6:1004=53", "exception 11"},
+        {true, "mux/1/set/key", "53", "",
+         "1 not started within 500 ms (--command-deadline): not sent"},
+        {true, "", "", "6:1001=53", "exception 11"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.topic + c.modbus);
+        if (c.duringTry) {
+            ASSERT_TRUE(probing());
+        }
+        if (!c.modbus.empty()) {
+            const ProgramRun run = RunModbusScript(MODBUS_CLIENT_SCRIPT, port, {c.modbus});
+            EXPECT_EQ(run.out, c.modbus + " " + c.answer + "\n") << run.err << bridge->Errors();
+            continue;
+        }
+        const std::string result = kPrefix + "/" + c.topic.substr(0, 5) + "/result";
+        probe->Clear();
+        ASSERT_TRUE(probe->Publish(kPrefix + "/" + c.topic, c.payload));
+        ASSERT_TRUE(probe->WaitFor(result, "")) << bridge->Errors();
+        EXPECT_EQ(probe->On(result)[0].payload, c.answer);
+    }
+    ASSERT_TRUE(LinePolled(12));  // the try's attempts, then what would have waited for it
+    EXPECT_TRUE(ControlFrames().empty()) << "a command ran after it was answered as not sent";
+
+    // Stopped while a Modbus write and an MQTT command wait: 0B, and a result.
+    ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+    TempFolder folder;
+    const std::string site = folder.File("site.toml");
+    std::ofstream(site) << "[mqtt]\ncommand_deadline = \"60s\"\n";
+    port = start({"--config", site});
+    ASSERT_TRUE(probing()) << bridge->Errors();
+    probe->Clear();
+    ASSERT_TRUE(probe->Publish(kPrefix + "/mux/1/set/key", "53"));
+    modbus_t* writer = modbus_new_tcp("127.0.0.1", port);
+    modbus_t* reader = modbus_new_tcp("127.0.0.1", port);
+    ASSERT_EQ(modbus_connect(writer), 0);
+    ASSERT_EQ(modbus_connect(reader), 0);
+    modbus_set_response_timeout(writer, 10, 0);
+    const uint8_t key[] = {1, 6, 0x03, 0xE9, 0, 53};  // unit 1, register 1001 = 53
+    ASSERT_GT(modbus_send_raw_request(writer, key, sizeof key), 0);
+    uint16_t age = 0;  // answered after the write was taken
+    ASSERT_EQ(modbus_read_input_registers(reader, 106, 1, &age), 1);
+    EXPECT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+    std::array<uint8_t, MODBUS_TCP_MAX_ADU_LENGTH> answer{};
+    EXPECT_EQ(modbus_receive_confirmation(writer, answer.data()), 9);
+    EXPECT_EQ(answer[7], 0x86);
+    EXPECT_EQ(answer[8], 0x0B);
+    for (modbus_t* client : {writer, reader}) {
+        modbus_close(client);
+        modbus_free(client);
+    }
+    ASSERT_TRUE(probe->WaitFor(results, "")) << bridge->Errors();
+    EXPECT_EQ(probe->On(results)[0].payload, "1 the bridge stops: not sent");
+    EXPECT_TRUE(ControlFrames().empty());
 }
 
 // Alarm reports are read with the camera's own ALS address (camera 9 is ALS009, camera
@@ -1015,12 +1110,14 @@ TEST_F(BridgeOnBroker, AlarmReportsOfTheFirstAndLastCameras) {
 // A burst of commands, more than the bridge queues: the poll goes on between them (an
 // alarm that comes during the burst is published while it runs, no multiplexer is
 // shown failing), what cannot be queued is answered busy at once, an outsized payload
-// is refused before it is kept, and every command gets exactly one result.
+// is refused before it is kept, every command gets exactly one result, and one that
+// waited past its deadline (on a slow machine) is not sent.
 TEST_F(BridgeOnBroker, ABurstOfCommandsLeavesThePollRunning) {
     StartBroker();
     StartBridge();
     auto probe = Subscribe();
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/1/state", "ok")) << bridge->Errors();
+    sim.ClearReceived();
     std::vector<std::string> payloads(600, "53");
     payloads.insert(payloads.end(), 20, std::string(100000, '5'));
     ASSERT_TRUE(probe->PublishAll(kPrefix + "/mux/1/set/key", payloads));
@@ -1037,7 +1134,9 @@ TEST_F(BridgeOnBroker, ABurstOfCommandsLeavesThePollRunning) {
     EXPECT_EQ(probe->On(results).size(), payloads.size());
     EXPECT_EQ(kinds["1 the value is "], 20);
     EXPECT_GT(kinds["1 busy"], 0);
-    EXPECT_EQ(kinds["0 KEY"] + kinds["1 busy"], 600) << ::testing::PrintToString(kinds);
+    EXPECT_EQ(kinds["0 KEY"] + kinds["1 busy"] + kinds["1 not started within "], 600)
+        << ::testing::PrintToString(kinds);
+    EXPECT_EQ(ControlFrames().size(), static_cast<std::size_t>(kinds["0 KEY"]));
     const auto alarm = probe->On(kPrefix + "/camera/25/state");
     ASSERT_FALSE(alarm.empty());
     EXPECT_LT(alarm.back().at, probe->On(results).back().at) << "the alarm waited for the burst";
@@ -1052,7 +1151,7 @@ TEST_F(BridgeOnBroker, EveryCommandThatRanIsAnsweredAfterABrokerOutage) {
     TestBroker::Settings settings;
     settings.persistent = true;
     StartBroker(settings);
-    StartBridge({"--json"});
+    StartBridge({"--json", "--command-deadline", "60s"});  // all 256 queued run, however slowly
     const std::string results = kPrefix + "/mux/1/result";
     auto probe = std::make_unique<Probe>(broker.Port(), results, ClientTls{}, "", "", "results");
     ASSERT_TRUE(probe->Connected(5s));
@@ -1166,6 +1265,7 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         {{"--simulate", "--mqtt-password", "p"}, "a password needs its user name"},
         {{"--simulate", "--mqtt-ca", "/nonexistent/ca.crt"},
          "TLS: cannot read /nonexistent/ca.crt"},
+        {{"--simulate", "--command-deadline", "0s"}, "--command-deadline 0s: give a time"},
         {{"--simulate", "--modbus", "localhost:70000"}, "--modbus localhost:70000: the port is"},
         {{"--simulate", "--modbus", "host.example"}, "give ADDRESS[:PORT] with an IPv4 address"},
         {{"--simulate", "--modbus", "127.0.0.1", "--modbus-allow", "10.0.0.0/33"},

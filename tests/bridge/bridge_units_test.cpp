@@ -135,6 +135,58 @@ TEST(BridgeCommands, IdsAreRememberedUpToTheCapacity) {
     EXPECT_EQ(seen.ResultOf("b"), "1 refused");
 }
 
+// A command waits for the line only while it can still run on time: one to a
+// multiplexer that cannot be reached is refused at once, one past its deadline is
+// refused instead of run late, the rest keep their order, and all are answered when
+// the queue closes. The bound counts the results that wait for the broker too.
+TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
+    using Clock = CommandQueue::Clock;
+    const Clock::time_point start{std::chrono::hours(1)};
+    CommandQueue queue(std::chrono::seconds(2));
+    queue.SetUnreachable({{3, "absent"}, {4, "demoted"}});
+    const auto modbus = [](const std::string& assignment) {
+        Command command;
+        command.modbus = Command::Modbus{assignment, "peer", [](uint8_t) {}};
+        return command;
+    };
+    struct Row {
+        Command command;
+        int target;
+        std::chrono::milliseconds arrived;  // after the start
+        std::string refusal;                // looked at 1 s after the start, and again at 2.5 s
+    };
+    Row rows[] = {
+        {{"1", "key", "53"}, 1, {}, "not started within 2.0 s (--command-deadline): not sent"},
+        {{"3", "joy", "(1,2,3)"}, 3, {}, "multiplexer 3 is absent: not sent"},
+        {modbus("KEY4=53"), 4, {}, "multiplexer 4 is demoted: not sent"},
+        {modbus("CAA=3"), 3, {}, "multiplexer 3 is absent: not sent"},
+        {modbus("IHK2075=(9,13)"), 2, std::chrono::milliseconds(600), ""},
+        {{"x", "key", "53"}, -1, std::chrono::milliseconds(1000), ""},
+        {{"0", "caa", ""}, 0, std::chrono::milliseconds(2000), ""},
+    };
+    for (Row& row : rows) {
+        EXPECT_EQ(TargetMux(row.command), row.target);
+        row.command.arrived = start + row.arrived;
+        ASSERT_TRUE(queue.Push(row.command));
+    }
+    std::vector<std::string> refused, taken;
+    for (const TakenCommand& t : queue.TakeRefused(start + std::chrono::seconds(1)))
+        refused.push_back(t.refusal);
+    while (auto t = queue.TryPop(start + std::chrono::milliseconds(2500)))
+        taken.push_back(t->refusal);
+    EXPECT_THAT(refused, ::testing::ElementsAre(rows[1].refusal, rows[2].refusal, rows[3].refusal));
+    EXPECT_THAT(taken, ::testing::ElementsAre(rows[0].refusal, "", "", ""));
+
+    // The bound: what is queued and the results that wait.
+    ASSERT_TRUE(queue.Push({"1", "key", "53"}, kQueuedCommands - 2));
+    EXPECT_FALSE(queue.Push({"1", "key", "53"}, kQueuedCommands - 1));
+    EXPECT_FALSE(queue.Push({"1", "key", std::string(kLongestPayload + 1, '5')}));
+    const auto closed = queue.Close("the bridge stops: not sent");
+    ASSERT_EQ(closed.size(), 1u);
+    EXPECT_EQ(closed[0].refusal, "the bridge stops: not sent");
+    EXPECT_FALSE(queue.Push({"1", "key", "53"}));
+}
+
 TEST(BridgeStates, MultiplexerAndCameraStates) {
     MuxView view;
     view.mux = 1;

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "poll/poller.h"
 
@@ -13,11 +14,16 @@ using namespace roderavo::tool;
 namespace {
 
 struct FakeLine {
-    std::map<int, bool> answers;  // per multiplexer
+    std::map<int, bool> answers;      // per multiplexer
+    std::optional<PollGate> refused;  // answered with a refusal (the line works)
     std::vector<std::pair<int, PollGate>> asked;
     GateOutcome Read(int mux, PollGate gate) {
         asked.emplace_back(mux, gate);
         GateOutcome outcome;
+        if (refused == gate) {
+            outcome.status = KOR_REFUSED;
+            return outcome;
+        }
         if (!answers[mux]) {
             outcome.status = KOR_COMM_FAILURE;
             outcome.logLine =
@@ -56,6 +62,8 @@ TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
         const MuxState expected = cycle < 3 ? MuxState::Failing : MuxState::Demoted;
         EXPECT_EQ(poller.Muxes()[1].state, expected) << cycle;
     }
+    // Commands are not sent to it while it is demoted.
+    EXPECT_EQ(poller.Unreachable(), (std::map<int, std::string>{{3, "demoted"}}));
     const MuxView& good = poller.Muxes()[0];
     EXPECT_EQ(good.state, MuxState::Ok);
     EXPECT_EQ(good.requests, 16u);
@@ -88,10 +96,12 @@ TEST(Poller, ReadsFourGatesOfEachMultiplexerAndDemotesOneThatFails) {
         clock, [] {}, never);
     EXPECT_EQ(poller.Muxes()[1].state, MuxState::Ok);
     EXPECT_EQ(poller.Muxes()[1].consecutiveFailures, 0);
+    EXPECT_TRUE(poller.Unreachable().empty());
 }
 
 // The scan classes: the alarms every cycle, the clock every clockEvery and after a
-// write, the version at the start, after a failure and every versionEvery.
+// write, the version at the start, after a failure and every versionEvery. A refused
+// reply ends only that gate's read, a silent multiplexer its turn.
 TEST(Poller, AlarmsEveryCycleClockAndVersionWhenDue) {
     FakeLine line;
     line.answers = {{1, true}};
@@ -119,6 +129,7 @@ TEST(Poller, AlarmsEveryCycleClockAndVersionWhenDue) {
         {"silent", std::chrono::seconds(1), [&] { line.answers[1] = false; }, {G::Alarms}},
         {"answers again", std::chrono::seconds(1), [&] { line.answers[1] = true; }, all},
         {"an hour later", std::chrono::hours(1), [] {}, all},
+        {"refuses its alarms", std::chrono::seconds(1), [&] { line.refused = G::Alarms; }, alarms},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.what);
@@ -236,6 +247,7 @@ TEST(Poller, AnAbsentMultiplexerLeavesTheOthersOk) {
     }
     EXPECT_EQ(notOk, 0);
     EXPECT_EQ(poller.Muxes()[4].state, MuxState::Demoted);
+    EXPECT_EQ(poller.Unreachable(), (std::map<int, std::string>{{4, "absent"}}));
     EXPECT_THAT(
         events,
         ::testing::ElementsAre(

@@ -1,7 +1,8 @@
 // The bridge's main loop: the poller's cycles on this thread, the commands taken from
 // the queue between gate reads and between cycles, what changed published after each
-// gate. The broker's connection lives on the MQTT client's thread, and a watcher ends
-// the run quickly on a signal: it cuts the line so that no exchange waits out its
+// gate. The broker's connection lives on the MQTT client's thread, and a watcher
+// answers the commands that may no longer run while the line is busy, and ends the
+// run quickly on a signal: it cuts the line so that no exchange waits out its
 // time-outs.
 #include <algorithm>
 #include <atomic>
@@ -124,7 +125,7 @@ struct CommandResult {
 class Bridge {
   public:
     Bridge(const CommonOptions& common, const BridgeOptions& options, Session& session,
-           Topics topics, BrokerSettings broker, PollSettings poll)
+           Topics topics, BrokerSettings broker, PollSettings poll, milliseconds commandDeadline)
         : common_(common),
           options_(options),
           session_(session),
@@ -138,7 +139,8 @@ class Bridge {
           retained_([this](const std::string& topic, const std::string& payload, bool retain) {
               return client_.Publish(topic, payload, retain);
           }),
-          poll_(std::move(poll)) {}
+          poll_(std::move(poll)),
+          queue_(commandDeadline) {}
 
     // The Modbus TCP face, when asked for; false (with the reason said) when its
     // address cannot be served. Its writes wait in the command queue with the broker's.
@@ -261,17 +263,23 @@ class Bridge {
         return DefaultSite();
     }
 
-    // Ends the run quickly on a signal or a fatal refusal of the broker: the exchange in
-    // flight fails at once, and the loop sees the stop before the next gate.
+    // Answers the commands that wait past their deadline or for a multiplexer that
+    // cannot be reached, while the line is busy. Ends the run quickly on a signal or a
+    // fatal refusal of the broker: the exchange in flight fails at once, and the loop
+    // sees the stop before the next gate. The commands that still wait are answered
+    // then, or at the end of the run.
     void Watch(const std::atomic<bool>& finished) {
         while (!finished) {
             if (StopRequested() || client_.Fatal()) {
                 session_.CutLine();
-                queue_.Wake();
-                return;
+                break;
             }
+            for (const TakenCommand& taken : queue_.TakeRefused(Clock::now()))
+                Refuse(taken.command, taken.refusal);
             std::this_thread::sleep_for(milliseconds(20));
         }
+        EndCommands();
+        queue_.Wake();
     }
 
     // Between two gate reads: what changed is published, then one command runs, so
@@ -282,6 +290,7 @@ class Bridge {
         // A clock that a command set is read in its multiplexer's next turn.
         for (const int mux : clocksWritten_) poller.ClockWritten(mux);
         clocksWritten_.clear();
+        queue_.SetUnreachable(poller.Unreachable());
         if (modbus_) modbus_->Update(poller.Muxes(), poller.StaleAfter());
         if (!mqtt_) {
             RunCommands(stop, {});
@@ -317,14 +326,41 @@ class Bridge {
                                report);
     }
 
-    // Runs queued commands until `until` (one command when it has passed already).
+    // Runs queued commands until `until` (one command when it has passed already); one
+    // that may not run is answered and costs no turn.
     void RunCommands(const std::function<bool()>& stop, Clock::time_point until) {
-        do {
+        for (bool ran = false; !ran || Clock::now() < until;) {
             if (stop()) return;
-            auto command = queue_.TryPop();
-            if (!command) return;
-            Execute(*command);
-        } while (Clock::now() < until);
+            auto taken = queue_.TryPop(Clock::now());
+            if (!taken) return;
+            ran = taken->refusal.empty();
+            if (ran)
+                Execute(taken->command);
+            else
+                Refuse(taken->command, taken->refusal);
+        }
+    }
+
+    // Every command that waits is answered when the bridge ends; none is taken after.
+    void EndCommands() {
+        for (const TakenCommand& taken : queue_.Close("the bridge stops: not sent"))
+            Refuse(taken.command, taken.refusal);
+    }
+
+    // A command answered without running (on whichever thread finds it so): a Modbus
+    // write with 0B, an MQTT command with its refusal.
+    void Refuse(const Command& command, const std::string& why) {
+        if (command.modbus) {
+            Say("modbus: " + command.modbus->peer + " wrote " + command.modbus->assignment + ": " +
+                std::to_string(KOR_REFUSED) + " " + why);
+            return command.modbus->done(kModbusTargetFailed);
+        }
+        const CommandRequest request = InterpretCommand(command);
+        CommandResult result;
+        result.result = KOR_REFUSED;
+        result.value = request.value;
+        result.explanation = request.refusal.empty() ? why : request.refusal;
+        Conclude(command, request, result, false);
     }
 
     // On the MQTT client's thread, as each command arrives: queued, or answered at
@@ -515,7 +551,8 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling, const Bri
         return kExitRefused;
     const auto statisticsEvery =
         Duration("--statistics-every", options.statisticsEvery, kStatisticsLeastMs);
-    if (!statisticsEvery) return kExitRefused;
+    const auto commandDeadline = Duration("--command-deadline", options.commandDeadline, kCommandDeadlineLeastMs);
+    if (!statisticsEvery || !commandDeadline) return kExitRefused;
     std::optional<ModbusEndpoint> modbus;
     if (!options.modbus.empty() && !(modbus = ParseModbusEndpoint(options.modbus, &error))) {
         Complain(error);
@@ -541,7 +578,7 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling, const Bri
     if (!session.OpenLine(common, &exitCode)) return exitCode;
     TimePolling(session, &poll);
 
-    Bridge bridge(common, options, session, Topics(prefix), *broker, poll);
+    Bridge bridge(common, options, session, Topics(prefix), *broker, poll, *commandDeadline);
     if (options.mqtt.empty())
         Say("bridge on port " + session.PortLabel() + ", no MQTT broker");
     else

@@ -68,6 +68,11 @@ void AddBridgeOptions(CLI::App* cmd, BridgeOptions& o) {
                     "How often each multiplexer's statistics are published, counted from the "
                     "start (e.g. 60s)")
         ->capture_default_str();
+    cmd->add_option("--command-deadline", o.commandDeadline,
+                    "A command (MQTT, or a Modbus write) that has not started this long after "
+                    "it came is answered as not sent (Modbus: 0B) and dropped; keep it below "
+                    "the senders' time-outs")
+        ->capture_default_str();
     cmd->add_option("--modbus", o.modbus,
                     "Serve the multiplexers on Modbus TCP at ADDRESS[:PORT] (port 502 by "
                     "default; 127.0.0.1 serves this host only, 0.0.0.0 every host), beside MQTT "

@@ -38,6 +38,7 @@ struct BridgeOptions {
     bool haDiscovery = false;
     std::string haPrefix = "homeassistant";
     std::string statisticsEvery = "60s";  // how often mux/<m>/statistics is published
+    std::string commandDeadline = "2s";   // a command not started by then is not sent
     // The Modbus TCP face.
     std::string modbus;              // ADDRESS[:PORT]; empty: none
     std::string modbusIdle = "60s";  // a connection that says nothing this long is closed
@@ -52,6 +53,7 @@ inline constexpr int kKeepAliveMost = 3600;
 inline constexpr double kReconnectLeastMs = 10;
 inline constexpr double kStatisticsLeastMs = 100;
 inline constexpr double kModbusIdleLeastMs = 1000;
+inline constexpr double kCommandDeadlineLeastMs = 100;
 // Why a value is refused, after the option's name ("--mqtt-keepalive 3: give ..."),
 // or empty.
 std::string KeepAliveProblem(long long seconds);

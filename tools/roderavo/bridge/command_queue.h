@@ -1,7 +1,8 @@
-// The commands that arrive from the broker: queued in arrival order by the network
-// thread and taken by the polling thread between gate reads; what a command asks
-// (the assignment that `roderavo write` would take); and the command ids already
-// run, so that a command sent again under the same id is not run twice.
+// The commands that arrive from the broker and the Modbus face: queued in arrival
+// order by the network threads and taken by the polling thread between gate reads,
+// each on time or not at all; what a command asks (the assignment that `roderavo
+// write` would take); and the command ids already run, so that a command sent again
+// under the same id is not run twice.
 #pragma once
 
 #include <chrono>
@@ -11,10 +12,12 @@
 #include <deque>
 #include <functional>
 #include <list>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace roderavo::tool::bridge {
 
@@ -23,6 +26,10 @@ namespace roderavo::tool::bridge {
 // it is kept; so the queue holds at most 256 kB of payloads.
 inline constexpr std::size_t kQueuedCommands = 256;
 inline constexpr std::size_t kLongestPayload = 1024;
+// How long a command may wait for the line by default (--command-deadline): one
+// that has not started by then is answered and dropped, so that it never runs after
+// its sender has given it up (and sent it again).
+inline constexpr std::chrono::milliseconds kCommandDeadline{2000};
 
 struct Command {
     std::string mux;   // as the topic has it
@@ -36,24 +43,54 @@ struct Command {
         std::function<void(uint8_t exception)> done;
     };
     std::optional<Modbus> modbus{};
+    std::chrono::steady_clock::time_point arrived{};  // stamped when queued, unless set
+};
+
+// The multiplexer a command goes to: the topic's, or for a Modbus write the digit of
+// its gate (CAA: its value); -1 when it names none.
+int TargetMux(const Command& command);
+
+// A command taken from the queue: to run, or (a refusal) to answer without running.
+struct TakenCommand {
+    Command command;
+    std::string refusal;  // "multiplexer 3 is absent: not sent", ...
 };
 
 class CommandQueue {
   public:
+    using Clock = std::chrono::steady_clock;
+    explicit CommandQueue(std::chrono::milliseconds deadline = kCommandDeadline)
+        : deadline_(deadline) {}
+
     // Queues the command unless `kQueuedCommands` are counted already: those queued
-    // and the `unanswered` ones (run, their results not yet delivered).
+    // and the `unanswered` ones (run, their results not yet delivered); or once the
+    // queue is closed.
     bool Push(Command command, std::size_t unanswered = 0);
-    std::optional<Command> TryPop();
+    // The multiplexers that commands are not sent to, each with the word for why
+    // ("absent", "demoted"): their time-outs would hold every command behind.
+    void SetUnreachable(std::map<int, std::string> muxes);
+    // The oldest command, refused when it waited past the deadline or goes to a
+    // multiplexer that cannot be reached.
+    std::optional<TakenCommand> TryPop(Clock::time_point now);
+    // Every queued command that may not run any more, while the line is busy.
+    std::vector<TakenCommand> TakeRefused(Clock::time_point now);
+    // Every queued command, refused for `why`; the queue takes no more.
+    std::vector<TakenCommand> Close(const std::string& why);
     // Waits until a command is queued, Wake() is called or the time is up.
-    void WaitUntil(std::chrono::steady_clock::time_point until);
+    void WaitUntil(Clock::time_point until);
     void Wake();
     std::size_t Size() const;
 
   private:
+    std::string RefusalOf(const Command& command, Clock::time_point now) const;
+
+    std::chrono::milliseconds deadline_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Command> commands_;
+    std::map<int, std::string> unreachable_;
     bool woken_ = false;
+    bool closed_ = false;
 };
 
 // What a command asks for.

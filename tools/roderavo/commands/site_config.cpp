@@ -210,6 +210,11 @@ const Key kKeys[] = {
      [](O o) {
          return bridge::DurationProblem(o.bridge.statisticsEvery, bridge::kStatisticsLeastMs);
      }},
+    {"mqtt", "command_deadline", false, "--command-deadline", kSeconds,
+     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.commandDeadline); },
+     [](O o) {
+         return bridge::DurationProblem(o.bridge.commandDeadline, bridge::kCommandDeadlineLeastMs);
+     }},
     {"ha", "discovery", false, "--ha-discovery", kFlag,
      [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.haDiscovery); }, Fine},
     {"ha", "prefix", false, "--ha-prefix", "a text, Home Assistant's discovery prefix",

@@ -114,6 +114,14 @@ std::chrono::milliseconds Poller::StaleAfter() const {
                                           betweenReads_);
 }
 
+std::map<int, std::string> Poller::Unreachable() const {
+    std::map<int, std::string> unreachable;
+    for (const MuxView& view : muxes_)
+        if (view.state == MuxState::Demoted)
+            unreachable[view.mux] = view.lastGood ? "demoted" : "absent";
+    return unreachable;
+}
+
 void Poller::ClockWritten(int mux) {
     for (MuxView& view : muxes_)
         if (view.mux == mux) view.clockDue = {};

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,6 +100,9 @@ class Poller {
     std::chrono::milliseconds StaleAfter() const;
 
     const std::vector<MuxView>& Muxes() const { return muxes_; }
+    // The demoted multiplexers, each "absent" (it has not answered since the start) or
+    // "demoted": a write to one would wait out its time-outs, and hold the line.
+    std::map<int, std::string> Unreachable() const;
     uint64_t Cycles() const { return cycles_; }
     const std::string& LastError() const { return lastError_; }
 
