@@ -116,6 +116,14 @@ Json MuxNumber(const std::string& mux) {
     return std::stoi(mux);
 }
 
+// The Modbus face's settings: where it listens (none: no face), the idle time, the peers
+// admitted (none named: every peer).
+struct ModbusSettings {
+    std::optional<ModbusEndpoint> endpoint;
+    milliseconds idle{};
+    std::vector<ModbusPeers> peers;
+};
+
 struct CommandResult {
     int32_t result = 0;
     WriteFault fault = WriteFault::kNone;
@@ -144,8 +152,8 @@ class Bridge {
 
     // The Modbus TCP face, when asked for; false (with the reason said) when its
     // address cannot be served. Its writes wait in the command queue with the broker's.
-    bool ServeModbus(const ModbusEndpoint& endpoint, milliseconds idle,
-                     std::vector<ModbusPeers> allowed) {
+    bool ServeModbus(const ModbusSettings& settings) {
+        const ModbusEndpoint& endpoint = *settings.endpoint;
         modbus_ = std::make_unique<ModbusServer>([](const std::string& text) { Say(text); });
         ModbusServer::Writer writer;
         if (options_.modbusWritable)
@@ -156,7 +164,7 @@ class Bridge {
                 return queue_.Push(std::move(command));
             };
         std::string error;
-        if (modbus_->Start(endpoint, idle, std::move(allowed), std::move(writer), &error)) {
+        if (modbus_->Start(endpoint, settings.idle, settings.peers, std::move(writer), &error)) {
             Say("Modbus TCP on " + endpoint.address + ":" + std::to_string(endpoint.port) +
                 (options_.modbusWritable ? " (reads and writes)" : " (reads only)"));
             return true;
@@ -513,6 +521,46 @@ class Bridge {
     std::unique_ptr<ModbusServer> modbus_;
 };
 
+// The topic prefix, once the line is named and the prefixes are sound; "" (said) else.
+std::string JudgeLineAndTopics(const CommonOptions& common, const BridgeOptions& options) {
+    // A service whose settings lost the port must not publish a simulator's cameras.
+    if (common.port.empty() && !common.simulate) {
+        Complain("bridge: give the line with --port NAME (e.g. ttyUSB0), or --simulate");
+        return {};
+    }
+    std::string error;
+    const std::string prefix = TopicPrefix(options, &error);
+    if (prefix.empty()) {
+        Complain(error);
+        return {};
+    }
+    if (const std::string why = TopicLevelsProblem(options.haPrefix); !why.empty()) {
+        Complain("--ha-prefix '" + options.haPrefix + "' cannot be used: " + why +
+                 ", e.g. homeassistant");
+        return {};
+    }
+    return prefix;
+}
+
+// The Modbus face's settings, judged before the line is opened; false (said) when one
+// is wrong.
+bool JudgeModbus(const BridgeOptions& options, ModbusSettings* settings) {
+    std::string error;
+    if (!options.modbus.empty() &&
+        !(settings->endpoint = ParseModbusEndpoint(options.modbus, &error))) {
+        Complain(error);
+        return false;
+    }
+    const auto idle = Duration("--modbus-idle", options.modbusIdle, kModbusIdleLeastMs);
+    if (!idle) return false;
+    settings->idle = *idle;
+    if (options.modbusAllow.empty()) return true;
+    auto peers = ParseModbusPeers(options.modbusAllow, &error);
+    if (!peers) Complain(error);
+    if (peers) settings->peers = std::move(*peers);
+    return peers.has_value();
+}
+
 }  // namespace
 
 int RunBridge(const CommonOptions& common, const PollOptions& polling, const BridgeOptions& given) {
@@ -528,22 +576,8 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling, const Bri
         Complain("--ha-discovery publishes on MQTT: give --mqtt too");
         return kExitRefused;
     }
-    // A service whose settings lost the port must not publish a simulator's cameras.
-    if (common.port.empty() && !common.simulate) {
-        Complain("bridge: give the line with --port NAME (e.g. ttyUSB0), or --simulate");
-        return kExitRefused;
-    }
-    std::string error;
-    const std::string prefix = TopicPrefix(options, &error);
-    if (prefix.empty()) {
-        Complain(error);
-        return kExitRefused;
-    }
-    if (const std::string why = TopicLevelsProblem(options.haPrefix); !why.empty()) {
-        Complain("--ha-prefix '" + options.haPrefix + "' cannot be used: " + why +
-                 ", e.g. homeassistant");
-        return kExitRefused;
-    }
+    const std::string prefix = JudgeLineAndTopics(common, options);
+    if (prefix.empty()) return kExitRefused;
     std::optional<BrokerSettings> broker = BrokerSettings{};
     if (!options.mqtt.empty() && !(broker = Broker(options, prefix))) return kExitRefused;
     std::optional<milliseconds> duration;
@@ -551,21 +585,11 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling, const Bri
         return kExitRefused;
     const auto statisticsEvery =
         Duration("--statistics-every", options.statisticsEvery, kStatisticsLeastMs);
-    const auto commandDeadline = Duration("--command-deadline", options.commandDeadline, kCommandDeadlineLeastMs);
+    const auto commandDeadline =
+        Duration("--command-deadline", options.commandDeadline, kCommandDeadlineLeastMs);
     if (!statisticsEvery || !commandDeadline) return kExitRefused;
-    std::optional<ModbusEndpoint> modbus;
-    if (!options.modbus.empty() && !(modbus = ParseModbusEndpoint(options.modbus, &error))) {
-        Complain(error);
-        return kExitRefused;
-    }
-    const auto modbusIdle = Duration("--modbus-idle", options.modbusIdle, kModbusIdleLeastMs);
-    if (!modbusIdle) return kExitRefused;
-    std::optional<std::vector<ModbusPeers>> modbusPeers = std::vector<ModbusPeers>{};
-    if (!options.modbusAllow.empty() &&
-        !(modbusPeers = ParseModbusPeers(options.modbusAllow, &error))) {
-        Complain(error);
-        return kExitRefused;
-    }
+    ModbusSettings modbus;
+    if (!JudgeModbus(options, &modbus)) return kExitRefused;
 
     Session session;
     int exitCode = kExitOk;
@@ -584,7 +608,7 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling, const Bri
     else
         Say("bridge on port " + session.PortLabel() + " to " + options.mqtt + ", topics under " +
             prefix + "/");
-    if ((modbus && !bridge.ServeModbus(*modbus, *modbusIdle, *modbusPeers)) || !bridge.Connect()) {
+    if ((modbus.endpoint && !bridge.ServeModbus(modbus)) || !bridge.Connect()) {
         session.CloseLine();
         return kExitRefused;
     }
