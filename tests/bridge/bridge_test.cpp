@@ -1041,10 +1041,17 @@ TEST_F(BridgeOnBroker, CommandsRunOnTimeOrNotAtAll) {
     TempFolder folder;
     const std::string site = folder.File("site.toml");
     std::ofstream(site) << "[mqtt]\ncommand_deadline = \"60s\"\n";
+    probe->Clear();
     port = start({"--config", site});
+    // Online comes after the bridge's subscription: what is published now reaches it.
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/status", "online")) << bridge->Errors();
     ASSERT_TRUE(probing()) << bridge->Errors();
     probe->Clear();
     ASSERT_TRUE(probe->Publish(kPrefix + "/mux/1/set/key", "53"));
+    // The broker hands one sender's messages over in order: once a payload too long to
+    // keep is answered (at once, on arrival), the key waits in the queue.
+    ASSERT_TRUE(probe->Publish(kPrefix + "/mux/0/set/key", std::string(2000, '5')));
+    ASSERT_TRUE(probe->WaitFor(kPrefix + "/mux/0/result", "")) << bridge->Errors();
     modbus_t* writer = modbus_new_tcp("127.0.0.1", port);
     modbus_t* reader = modbus_new_tcp("127.0.0.1", port);
     ASSERT_EQ(modbus_connect(writer), 0);
