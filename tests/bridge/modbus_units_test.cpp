@@ -50,6 +50,7 @@ TEST(BridgeModbusMap, EveryFaceOfAMultiplexerAsTheReadFindsIt) {
     failing.state = MuxState::Failing;
     ModbusMap map(start);
     map.Update({ok, demoted, noClock, never, failing}, 10s);
+    ModbusHolding holding;
     struct Row {
         const char* what;
         PollClock::time_point at;
@@ -97,16 +98,16 @@ TEST(BridgeModbusMap, EveryFaceOfAMultiplexerAsTheReadFindsIt) {
         const ModbusAnswer answer = row.table == 2 ? map.DiscreteInputs(row.address, row.count, row.at)
                                     : row.table == 4
                                         ? map.InputRegisters(row.address, row.count, row.at)
-                                        : map.HoldingRegisters(row.address, row.count);
+                                        : holding.Read(row.address, row.count);
         EXPECT_EQ(answer.exception, row.exception);
         EXPECT_EQ(answer.values, row.values);
     }
     // What was written is read back: a key, a preset's pair and the clear-alarms value.
-    map.Written(1001, {53});
-    map.Written(1022, {9, 13});
-    map.Written(1030, {4});
-    EXPECT_EQ(map.HoldingRegisters(1000, 2).values, (std::vector<uint16_t>{0, 53}));
-    EXPECT_EQ(map.HoldingRegisters(1022, 9).values,
+    holding.Written(1001, {53});
+    holding.Written(1022, {9, 13});
+    holding.Written(1030, {4});
+    EXPECT_EQ(holding.Read(1000, 2).values, (std::vector<uint16_t>{0, 53}));
+    EXPECT_EQ(holding.Read(1022, 9).values,
               (std::vector<uint16_t>{9, 13, 0, 0, 0, 0, 0, 0, 4}));
 }
 
@@ -124,7 +125,7 @@ TEST(BridgeModbusMap, TheTagListIsTheMap) {
         } tables[] = {
             {"discrete input", map.DiscreteInputs(address, 1, now).exception != k02, 10001},
             {"input register", map.InputRegisters(address, 1, now).exception != k02, 30001},
-            {"holding register", map.HoldingRegisters(address, 1).exception != k02, 40001},
+            {"holding register", ModbusHolding().Read(address, 1).exception != k02, 40001},
         };
         for (const auto& table : tables) {
             const auto found = listed.find({table.table, address});

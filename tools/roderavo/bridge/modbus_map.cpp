@@ -154,20 +154,20 @@ ModbusAnswer ModbusMap::InputRegisters(int address, int count, PollClock::time_p
     return Read(Registers(now), address, count);
 }
 
-ModbusAnswer ModbusMap::HoldingRegisters(int address, int count) const {
+ModbusAnswer ModbusHolding::Read(int address, int count) const {
     ModbusAnswer answer;
     for (int at = address; at < address + count; ++at) {
         if (!IsHoldingRegister(at)) return {{}, kModbusIllegalAddress};
-        answer.values.push_back(holding_[At(at - kKeyRegister)]);
+        answer.values.push_back(values_[At(at - kKeyRegister)]);
     }
     if (answer.values.empty()) answer.exception = kModbusIllegalAddress;
     return answer;
 }
 
-void ModbusMap::Written(int address, const std::vector<uint16_t>& values) {
+void ModbusHolding::Written(int address, const std::vector<uint16_t>& values) {
     for (std::size_t i = 0; i < values.size(); ++i)
         if (IsHoldingRegister(address + static_cast<int>(i)))
-            holding_[At(address + static_cast<int>(i) - kKeyRegister)] = values[i];
+            values_[At(address + static_cast<int>(i) - kKeyRegister)] = values[i];
 }
 
 ModbusWrite HoldingWrite(int address, const std::vector<uint16_t>& values) {

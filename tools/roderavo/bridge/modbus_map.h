@@ -81,6 +81,18 @@ ModbusWrite HoldingWrite(int address, const std::vector<uint16_t>& values);
 // Whether a holding register is in the map (the gaps between the blocks are not).
 bool IsHoldingRegister(int address);
 
+// The holding registers as read back (function 3): the last value the multiplexer
+// acknowledged for each, 0 before any.
+class ModbusHolding {
+  public:
+    ModbusAnswer Read(int address, int count) const;
+    void Written(int address, const std::vector<uint16_t>& values);
+
+  private:
+    std::array<uint16_t, kHoldingEnd - kKeyRegister> values_{};
+};
+
+// One picture of the poll, read by any number of threads at once.
 class ModbusMap {
   public:
     explicit ModbusMap(PollClock::time_point started = PollClock::now()) : started_(started) {}
@@ -90,9 +102,6 @@ class ModbusMap {
 
     ModbusAnswer DiscreteInputs(int address, int count, PollClock::time_point now) const;
     ModbusAnswer InputRegisters(int address, int count, PollClock::time_point now) const;
-    ModbusAnswer HoldingRegisters(int address, int count) const;
-    // A write the multiplexer acknowledged: read back by function 3.
-    void Written(int address, const std::vector<uint16_t>& values);
 
   private:
     // A value, or the exception that a read of it gets.
@@ -109,7 +118,6 @@ class ModbusMap {
     PollClock::time_point started_;
     std::array<std::optional<MuxView>, kMuxCount> muxes_{};
     std::chrono::milliseconds staleAfter_{kLeastStaleAfter};
-    std::array<uint16_t, kHoldingEnd - kKeyRegister> holding_{};
 };
 
 }  // namespace roderavo::tool::bridge

@@ -216,8 +216,10 @@ void ModbusServer::Drain() {
 }
 
 void ModbusServer::Update(const std::vector<MuxView>& muxes, std::chrono::milliseconds staleAfter) {
+    auto next = std::make_shared<ModbusMap>(started_);
+    next->Update(muxes, staleAfter);
     std::lock_guard lock(mutex_);
-    map_.Update(muxes, staleAfter);
+    map_ = std::move(next);
 }
 
 ModbusCounts ModbusServer::Counts() const {
@@ -385,16 +387,17 @@ std::optional<std::vector<uint8_t>> ModbusServer::Answer(Client& client,
         if (exception != 0) return Refuse(frame, exception);
         return std::nullopt;
     }
-    ModbusAnswer answer;
+    std::shared_ptr<const ModbusMap> map;
     {
         std::lock_guard lock(mutex_);
-        const auto now = PollClock::now();
-        answer = request.function == kReadDiscreteInputs
-                     ? map_.DiscreteInputs(request.address, request.count, now)
-                 : request.function == kReadInputRegisters
-                     ? map_.InputRegisters(request.address, request.count, now)
-                     : map_.HoldingRegisters(request.address, request.count);
+        map = map_;
     }
+    const auto now = PollClock::now();
+    const ModbusAnswer answer = request.function == kReadDiscreteInputs
+                                    ? map->DiscreteInputs(request.address, request.count, now)
+                                : request.function == kReadInputRegisters
+                                    ? map->InputRegisters(request.address, request.count, now)
+                                    : holding_.Read(request.address, request.count);
     if (answer.exception != 0) return Refuse(frame, answer.exception);
     return ReadAnswer(frame, request.function == kReadDiscreteInputs, answer.values);
 }
@@ -441,8 +444,7 @@ void ModbusServer::FinishWrites() {
         std::vector<uint8_t> answer;
         if (exception == 0) {
             const ModbusRequest request = ReadRequest(std::span(frame).subspan(kMbapLength));
-            std::lock_guard lock(mutex_);
-            map_.Written(request.address, request.values);
+            holding_.Written(request.address, request.values);
             answer = WriteAnswer(frame);
         } else {
             answer = Refuse(frame, exception);

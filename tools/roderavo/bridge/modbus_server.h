@@ -149,8 +149,12 @@ class ModbusServer {
     uint64_t unsaid_ = 0;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
-    mutable std::mutex mutex_;  // the map, the writes ended, the counts
-    ModbusMap map_;
+    mutable std::mutex mutex_;  // the picture's pointer, the writes ended, the counts
+    // The poll's latest picture: swapped whole by Update, so that a read computes from
+    // it without holding the lock the poll's thread takes.
+    PollClock::time_point started_ = PollClock::now();  // the heartbeat counts from here
+    std::shared_ptr<const ModbusMap> map_ = std::make_shared<const ModbusMap>(started_);
+    ModbusHolding holding_;  // the server's thread only
     std::vector<std::pair<uint64_t, uint8_t>> ended_;  // client id, exception
     ModbusCounts counts_;
 };
