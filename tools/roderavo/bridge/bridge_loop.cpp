@@ -140,10 +140,12 @@ class Bridge {
           topics_(std::move(topics)),
           mqtt_(!options.mqtt.empty()),
           client_(std::move(broker)),
-          publisher_(topics_, common.json,
-                     [this](const std::string& topic, const std::string& payload, bool retain) {
-                         return client_.Publish(topic, payload, retain);
-                     }),
+          publisher_(
+              topics_, common.json,
+              [this](const std::string& topic, const std::string& payload, bool retain) {
+                  return client_.Publish(topic, payload, retain);
+              },
+              [this] { return client_.Connections(); }),
           retained_([this](const std::string& topic, const std::string& payload, bool retain) {
               return client_.Publish(topic, payload, retain);
           }),

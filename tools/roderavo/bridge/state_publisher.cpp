@@ -63,16 +63,20 @@ std::string PublishedCameraState(const MuxView& view, const std::string& muxStat
     return LookName(LookOf(view.alarm[i], view.videoLoss[i]));
 }
 
-StatePublisher::StatePublisher(Topics topics, bool json, Sender send)
-    : topics_(std::move(topics)), json_(json), send_(std::move(send)) {}
+StatePublisher::StatePublisher(Topics topics, bool json, Sender send, Connection connection)
+    : topics_(std::move(topics)),
+      json_(json),
+      send_(std::move(send)),
+      connection_(connection ? std::move(connection) : [] { return uint64_t{0}; }) {}
 
 bool StatePublisher::Set(const std::string& topic, const std::string& key,
                          const std::string& payload) {
     std::lock_guard lock(mutex_);
     auto found = retained_.find(topic);
     if (found != retained_.end() && found->second.key == key) return false;
-    retained_[topic] = Kept{key, payload};
-    send_(topic, payload, true);  // when the broker is away, Republish sends it later
+    const uint64_t on = connection_();
+    // When the broker is away, Republish sends it later.
+    retained_[topic] = Kept{key, payload, send_(topic, payload, true) ? on : 0};
     return true;
 }
 
@@ -180,7 +184,11 @@ void StatePublisher::Statistics(const std::vector<MuxView>& muxes) {
 
 void StatePublisher::Republish() {
     std::lock_guard lock(mutex_);
-    for (const auto& [topic, kept] : retained_) send_(topic, kept.payload, true);
+    const uint64_t on = connection_();
+    for (auto& [topic, kept] : retained_) {
+        if (on != 0 && kept.sentOn == on) continue;  // out on this connection already
+        if (send_(topic, kept.payload, true)) kept.sentOn = on;
+    }
     SendKept(results_);
     SendKept(backlog_);
 }

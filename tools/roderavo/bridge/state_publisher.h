@@ -38,7 +38,10 @@ class StatePublisher {
     using Sender =
         std::function<bool(const std::string& topic, const std::string& payload, bool retain)>;
 
-    StatePublisher(Topics topics, bool json, Sender send);
+    // The number of the broker connection a message goes out on now (1, 2, ...).
+    using Connection = std::function<uint64_t()>;
+
+    StatePublisher(Topics topics, bool json, Sender send, Connection connection = {});
 
     // Everything the picture changed; returns the cameras (1..100) that have just gone
     // into alarm or video loss, whose alarm report is to be read.
@@ -57,8 +60,9 @@ class StatePublisher {
     // The statistics of each multiplexer: on …/mux/<m>/statistics, retained.
     void Statistics(const std::vector<MuxView>& muxes);
 
-    // After a new connection: every retained state again, then the results and the
-    // events kept while the broker was away.
+    // After a new connection: every retained state that has not gone out on it yet
+    // (a state published between the connection and this call is not sent twice),
+    // then the results and the events kept while the broker was away.
     void Republish();
     // The retained states as they stand, topic by topic.
     std::map<std::string, std::string> Retained() const;
@@ -76,7 +80,9 @@ class StatePublisher {
     mutable std::mutex mutex_;
     struct Kept {
         std::string key, payload;
+        uint64_t sentOn = 0;  // the connection it last went out on; 0: none
     };
+    Connection connection_;
     std::map<std::string, Kept> retained_;
     std::deque<std::pair<std::string, std::string>> backlog_;  // events while away
     std::deque<std::pair<std::string, std::string>> results_;  // results while away
