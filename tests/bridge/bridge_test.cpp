@@ -652,8 +652,7 @@ TEST_F(BridgeOnBroker, ModbusWritesAnswerHowTheyEndedOnTheLine) {
         }
     }
     // What was acknowledged reads back by function 3.
-    EXPECT_EQ(RunModbusScript(MODBUS_CLIENT_SCRIPT, port, {"3:1020=3"}).out,
-              "3:1020=3 9 13 0\n");
+    EXPECT_EQ(RunModbusScript(MODBUS_CLIENT_SCRIPT, port, {"3:1020=3"}).out, "3:1020=3 9 13 0\n");
     EXPECT_THAT(bridge->Errors(), HasSubstr("no MQTT broker"));
     EXPECT_THAT(bridge->Errors(), Not(HasSubstr("connected to the broker")));
     ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
@@ -679,9 +678,9 @@ TEST_F(BridgeOnBroker, NoModbusClientCanHoldTheFaceOrTheBridgesEnd) {
                        ChildProgram::Stderr::Pipe);
     const std::string reads = siege.ReadLine(90s);
     double median = 0, slowest = 0;
-    ASSERT_EQ(std::sscanf(reads.c_str(), "good reads: median %lf ms, slowest %lf ms", &median,
-                          &slowest),
-              2)
+    ASSERT_EQ(
+        std::sscanf(reads.c_str(), "good reads: median %lf ms, slowest %lf ms", &median, &slowest),
+        2)
         << reads << siege.Collect(10s).out;
     EXPECT_LT(median, 100) << reads;  // answered from memory: well under a millisecond
     EXPECT_LT(slowest, 1000) << reads;

@@ -69,7 +69,11 @@ TEST(BridgeModbusMap, EveryFaceOfAMultiplexerAsTheReadFindsIt) {
         {"ages, always readable", now, 4, 105, 5, {3, 65535, 3, 65535, 3}},
         {"ages count between cycles", now + 14s, 4, 105, 1, {17}},
         {"clock of mux 0", now, 4, 110, 6, {2026, 12, 7, 22, 37, 19}},
-        {"version of mux 0", now, 4, 140, 9,
+        {"version of mux 0",
+         now,
+         4,
+         140,
+         9,
          {0x414D, 0x5558, 0x2032, 0x3043, 0x4420, 0x5632, 0x2E31, 0x3000, 0}},
         {"heartbeat", now, 4, 300, 1, {100}},
         {"heartbeat wraps", start + 65537s, 4, 300, 1, {1}},
@@ -95,10 +99,10 @@ TEST(BridgeModbusMap, EveryFaceOfAMultiplexerAsTheReadFindsIt) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        const ModbusAnswer answer = row.table == 2 ? map.DiscreteInputs(row.address, row.count, row.at)
-                                    : row.table == 4
-                                        ? map.InputRegisters(row.address, row.count, row.at)
-                                        : holding.Read(row.address, row.count);
+        const ModbusAnswer answer =
+            row.table == 2   ? map.DiscreteInputs(row.address, row.count, row.at)
+            : row.table == 4 ? map.InputRegisters(row.address, row.count, row.at)
+                             : holding.Read(row.address, row.count);
         EXPECT_EQ(answer.exception, row.exception);
         EXPECT_EQ(answer.values, row.values);
     }
@@ -107,8 +111,7 @@ TEST(BridgeModbusMap, EveryFaceOfAMultiplexerAsTheReadFindsIt) {
     holding.Written(1022, {9, 13});
     holding.Written(1030, {4});
     EXPECT_EQ(holding.Read(1000, 2).values, (std::vector<uint16_t>{0, 53}));
-    EXPECT_EQ(holding.Read(1022, 9).values,
-              (std::vector<uint16_t>{9, 13, 0, 0, 0, 0, 0, 0, 4}));
+    EXPECT_EQ(holding.Read(1022, 9).values, (std::vector<uint16_t>{9, 13, 0, 0, 0, 0, 0, 0, 4}));
 }
 
 // The tag list a SCADA imports names every address the map serves, and no other.
@@ -149,17 +152,12 @@ TEST(BridgeModbusMap, HoldingRegistersAskOneAssignmentEach) {
         std::string assignment;
         uint8_t exception = 0;
     } rows[] = {
-        {1001, {53}, "KEY1=53"},
-        {1014, {128}, "PTZ4=128"},
-        {1022, {9, 13}, "PRESET1=(9,13)"},
-        {1030, {3}, "CAA=3"},
-        {1042, {1}, "TAD2=now"},
-        {1042, {2}, "", kModbusIllegalValue},
+        {1001, {53}, "KEY1=53"},   {1014, {128}, "PTZ4=128"}, {1022, {9, 13}, "PRESET1=(9,13)"},
+        {1030, {3}, "CAA=3"},      {1042, {1}, "TAD2=now"},   {1042, {2}, "", kModbusIllegalValue},
         {1020, {9}, "", k02},       // a preset register alone
         {1021, {13, 9}, "", k02},   // a pair across two presets
         {1000, {53, 53}, "", k02},  // two targets
-        {1005, {53}, "", k02},
-        {0, {1}, "", k02},
+        {1005, {53}, "", k02},     {0, {1}, "", k02},
     };
     for (const auto& row : rows) {
         const ModbusWrite write = HoldingWrite(row.address, row.values);
@@ -170,10 +168,9 @@ TEST(BridgeModbusMap, HoldingRegistersAskOneAssignmentEach) {
 
 std::vector<uint8_t> Frame(std::vector<uint8_t> pdu, uint16_t transaction = 7) {
     const auto length = static_cast<uint16_t>(pdu.size() + 1);
-    std::vector<uint8_t> frame{static_cast<uint8_t>(transaction >> 8),
-                               static_cast<uint8_t>(transaction & 0xFF), 0, 0,
-                               static_cast<uint8_t>(length >> 8),
-                               static_cast<uint8_t>(length & 0xFF), 1};
+    std::vector<uint8_t> frame{
+        static_cast<uint8_t>(transaction >> 8), static_cast<uint8_t>(transaction & 0xFF), 0, 0,
+        static_cast<uint8_t>(length >> 8),      static_cast<uint8_t>(length & 0xFF),      1};
     for (const uint8_t byte : pdu) frame.push_back(byte);
     return frame;
 }
@@ -194,7 +191,10 @@ TEST(BridgeModbusFrames, CutByTheirLengthAndReadIntoWhatTheyAsk) {
         {"nothing", {}, FrameCut::Kind::kIncomplete, 0},
         {"a header cut short", {0, 1, 0, 0, 0}, FrameCut::Kind::kIncomplete, 0},
         {"a frame and the next", two, FrameCut::Kind::kFrame, 11},
-        {"the length says more than came", {0, 1, 0, 0, 0, 6, 1, 4}, FrameCut::Kind::kIncomplete, 0},
+        {"the length says more than came",
+         {0, 1, 0, 0, 0, 6, 1, 4},
+         FrameCut::Kind::kIncomplete,
+         0},
         {"a protocol id not 0", {0, 1, 0, 7, 0, 6}, FrameCut::Kind::kBad, 0},
         {"a length no frame has", {0, 1, 0, 0, 1, 0}, FrameCut::Kind::kBad, 0},
         {"a length without a function", {0, 1, 0, 0, 0, 1, 1}, FrameCut::Kind::kBad, 0},
@@ -250,7 +250,8 @@ TEST(BridgeModbusSettings, EndpointsPeersAndCounts) {
     counts.connections = 1;
     counts.requests = 2;
     counts.refused = 1;
-    EXPECT_EQ(ModbusCountsText(counts), "1 connection, 2 requests, 0 exceptions, 1 connection refused");
+    EXPECT_EQ(ModbusCountsText(counts),
+              "1 connection, 2 requests, 0 exceptions, 1 connection refused");
     for (const auto& [text, address, port] :
          std::vector<std::tuple<std::string, std::string, int>>{{"1502", "127.0.0.1", 1502},
                                                                 {":1502", "127.0.0.1", 1502},
@@ -267,9 +268,9 @@ TEST(BridgeModbusSettings, EndpointsPeersAndCounts) {
         uint32_t peer;
         bool admitted;
     } peers[] = {
-        {"0.0.0.0/0", 0x0A010203, true},     {"10.0.0.0/8", 0x0A010203, true},
-        {"10.0.0.0/8", 0x0B010203, false},   {"10.1.2.3", 0x0A010203, true},
-        {"10.1.2.3", 0x0A010204, false},     {"192.168.1.0/24,10.1.2.3", 0x0A010203, true},
+        {"0.0.0.0/0", 0x0A010203, true},   {"10.0.0.0/8", 0x0A010203, true},
+        {"10.0.0.0/8", 0x0B010203, false}, {"10.1.2.3", 0x0A010203, true},
+        {"10.1.2.3", 0x0A010204, false},   {"192.168.1.0/24,10.1.2.3", 0x0A010203, true},
         {"10.1.2.3/31", 0x0A010202, true},
     };
     for (const auto& row : peers) {

@@ -210,6 +210,19 @@ TEST(Poller, DataOlderThanTwoCyclesTurnsStaleAndEventsTellDemotionAndRecovery) {
     poller.Cycle(
         clock, [] {}, [] { return false; });
     EXPECT_THAT(events, ::testing::Contains("mux 0 answers again: ok (was demoted)"));
+    // A burst of commands between the reads (1.5 s after each gate) delays the reads
+    // after it; it leaves the data read before it no less true.
+    int calls = 0;
+    std::vector<MuxState> shown;
+    poller.Cycle(
+        clock,
+        [&] {
+            if (calls++ == 0) return;  // before the cycle's first read
+            shown.push_back(ShownState(poller.Muxes()[0], now, poller.StaleAfter()));
+            now += std::chrono::milliseconds(1500);
+        },
+        [] { return false; });
+    EXPECT_THAT(shown, ::testing::Each(MuxState::Ok));
 }
 
 // Most sites have fewer than five multiplexers. One that never answers is demoted at

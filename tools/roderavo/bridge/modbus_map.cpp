@@ -69,7 +69,8 @@ void ModbusMap::Update(const std::vector<MuxView>& muxes, std::chrono::milliseco
 std::array<std::string, kMuxCount> ModbusMap::States(PollClock::time_point now) const {
     std::array<std::string, kMuxCount> states;
     for (std::size_t m = 0; m < states.size(); ++m)
-        if (muxes_[m]) states[m] = PublishedMuxState(*muxes_[m], ShownState(*muxes_[m], now, staleAfter_));
+        if (muxes_[m])
+            states[m] = PublishedMuxState(*muxes_[m], ShownState(*muxes_[m], now, staleAfter_));
     return states;
 }
 
@@ -90,7 +91,8 @@ std::vector<ModbusMap::Cell> ModbusMap::Discrete(PollClock::time_point now) cons
             const std::string look = PublishedCameraState(view, state, i);
             const auto flag = view.videoLoss[At(i)];
             alarm.value = look == "alarm" ? 1 : 0;
-            loss.value = look == "video-loss" || (look != "unknown" && flag.value_or(0) != 0) ? 1 : 0;
+            loss.value =
+                look == "video-loss" || (look != "unknown" && flag.value_or(0) != 0) ? 1 : 0;
         }
     }
     return cells;
@@ -105,17 +107,20 @@ std::vector<ModbusMap::Cell> ModbusMap::Registers(PollClock::time_point now) con
         const MuxView* view = muxes_[At(m)] ? &*muxes_[At(m)] : nullptr;
         const bool ok = state == "ok";
         for (int i = 0; i < kCamerasPerMux; ++i)
-            cells[At(FirstCamera(m) + i - 1)] = {ok ? CameraStateCode(PublishedCameraState(*view, state, i)) : uint16_t{3}};
+            cells[At(FirstCamera(m) + i - 1)] = {
+                ok ? CameraStateCode(PublishedCameraState(*view, state, i)) : uint16_t{3}};
         cells[At(kMuxStateRegister + m)] = {MuxStateCode(state)};
         uint16_t age = kNeverRead;
         if (view && view->lastGood) {
-            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - *view->lastGood);
+            const auto seconds =
+                std::chrono::duration_cast<std::chrono::seconds>(now - *view->lastGood);
             age = static_cast<uint16_t>(std::clamp<int64_t>(seconds.count(), 0, kNeverRead));
         }
         cells[At(kAgeRegister + m)] = {age};
         std::array<uint16_t, 6> clock{};
         const bool clockRead = ok && ClockFields(view->clock, clock);
-        for (int f = 0; f < 6; ++f) cells[At(kClockRegister + 6 * m + f)] = {clock[At(f)], Unless(clockRead)};
+        for (int f = 0; f < 6; ++f)
+            cells[At(kClockRegister + 6 * m + f)] = {clock[At(f)], Unless(clockRead)};
         const std::string version = ok ? view->version : std::string();
         for (int r = 0; r < kVersionRegisters; ++r) {
             const auto at = At(2 * r);

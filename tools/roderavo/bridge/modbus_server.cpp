@@ -21,7 +21,7 @@ namespace roderavo::tool::bridge {
 
 namespace {
 
-inline constexpr int kMostAccepted = 64;  // connections taken in one turn of the loop
+inline constexpr int kMostAccepted = 64;    // connections taken in one turn of the loop
 inline constexpr int kNotesPerWindow = 10;  // lines about connections in ten seconds
 inline constexpr std::chrono::seconds kNoteWindow{10};
 inline constexpr int kSendBuffer = 16384;
@@ -134,7 +134,6 @@ std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text
     return peers;
 }
 
-
 namespace {
 
 // Listens on the endpoint, non-blocking; the descriptor, or -1 with errno set.
@@ -244,8 +243,8 @@ void ModbusServer::Note(const std::string& text) {
 
 void ModbusServer::SayUnsaid() {
     if (unsaid_ > 0)
-        log_("modbus: " + std::to_string(unsaid_) + " more " +
-             (unsaid_ == 1 ? "line" : "lines") + " about connections not logged");
+        log_("modbus: " + std::to_string(unsaid_) + " more " + (unsaid_ == 1 ? "line" : "lines") +
+             " about connections not logged");
     unsaid_ = 0;
 }
 
@@ -289,7 +288,8 @@ void ModbusServer::Accept() {
         }
         if (!admitted || !room) {
             Note("modbus: connection from " + peer + " refused: " +
-                 (admitted ? "already " + std::to_string(kMaxClients) + " connections, each waiting for a write"
+                 (admitted ? "already " + std::to_string(kMaxClients) +
+                                 " connections, each waiting for a write"
                            : std::string("not in --modbus-allow")));
             close(fd);
             continue;
@@ -339,9 +339,10 @@ bool ModbusServer::AnswerFrames(Client& client) {
                 client.frameBegun = now;
             return Flush(client);
         }
-        const std::vector<uint8_t> frame(client.in.begin(),
-                                         client.in.begin() + static_cast<std::ptrdiff_t>(cut.length));
-        client.in.erase(client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(cut.length));
+        const std::vector<uint8_t> frame(
+            client.in.begin(), client.in.begin() + static_cast<std::ptrdiff_t>(cut.length));
+        client.in.erase(client.in.begin(),
+                        client.in.begin() + static_cast<std::ptrdiff_t>(cut.length));
         client.lastHeard = now;
         client.frameBegun.reset();
         if (auto answer = Answer(client, frame))
@@ -355,8 +356,8 @@ bool ModbusServer::AnswerFrames(Client& client) {
 
 bool ModbusServer::Flush(Client& client) {
     while (!client.out.empty()) {
-        const ssize_t n = send(client.fd, client.out.data(), client.out.size(),
-                               MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t n =
+            send(client.fd, client.out.data(), client.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             client.out.erase(client.out.begin(), client.out.begin() + n);
             continue;

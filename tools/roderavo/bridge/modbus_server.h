@@ -103,7 +103,7 @@ class ModbusServer {
         int fd = -1;
         uint64_t id = 0;  // unique while the server runs (a descriptor is used again)
         std::string peer;
-        PollClock::time_point lastHeard;                 // its last whole request, or its arrival
+        PollClock::time_point lastHeard;                  // its last whole request, or its arrival
         std::optional<PollClock::time_point> frameBegun;  // the first byte of a frame not yet whole
         std::optional<PollClock::time_point> outSince;    // answers waiting since
         std::vector<uint8_t> in;                          // bytes not yet answered
@@ -121,7 +121,8 @@ class ModbusServer {
     // The answer of one request, or nothing when it waits for its write.
     std::optional<std::vector<uint8_t>> Answer(Client& client, std::span<const uint8_t> frame);
     // Hands a write to the writer; its exception when it is refused before.
-    uint8_t StartWrite(Client& client, std::span<const uint8_t> frame, const ModbusRequest& request);
+    uint8_t StartWrite(Client& client, std::span<const uint8_t> frame,
+                       const ModbusRequest& request);
     // Answers the writes that have ended; on the server's thread.
     void FinishWrites();
     std::vector<uint8_t> Refuse(std::span<const uint8_t> frame, uint8_t exception);
@@ -154,7 +155,7 @@ class ModbusServer {
     // it without holding the lock the poll's thread takes.
     PollClock::time_point started_ = PollClock::now();  // the heartbeat counts from here
     std::shared_ptr<const ModbusMap> map_ = std::make_shared<const ModbusMap>(started_);
-    ModbusHolding holding_;  // the server's thread only
+    ModbusHolding holding_;                            // the server's thread only
     std::vector<std::pair<uint64_t, uint8_t>> ended_;  // client id, exception
     ModbusCounts counts_;
 };
