@@ -7,10 +7,14 @@
 #include <set>
 #include <tuple>
 
-#include "bridge/bridge_options.h"
-#include "bridge/command_queue.h"
-#include "bridge/ha_discovery.h"
-#include "bridge/state_publisher.h"
+#include "bridge/core/command_queue.h"
+#include "bridge/core/command_words.h"
+#include "bridge/core/picture.h"
+#include "bridge/modbus/modbus_map.h"
+#include "bridge/mqtt/ha_discovery.h"
+#include "bridge/mqtt/mqtt_face.h"
+#include "bridge/mqtt/state_publisher.h"
+#include "bridge/mqtt/topics.h"
 #include "output/json_out.h"
 
 using namespace roderavo::tool;
@@ -18,6 +22,16 @@ using namespace roderavo::tool::bridge;
 using ::testing::HasSubstr;
 
 namespace {
+
+// A command in words, as a topic brings it.
+Command Words(std::string mux, std::string word, std::string payload, bool retained = false) {
+    Command command;
+    command.mux = std::move(mux);
+    command.word = std::move(word);
+    command.payload = std::move(payload);
+    command.retained = retained;
+    return command;
+}
 
 TEST(BridgeOptions, BrokerUrls) {
     struct Case {
@@ -47,14 +61,10 @@ TEST(BridgeOptions, BrokerUrls) {
 }
 
 TEST(BridgeOptions, PrefixesAndCommandTopics) {
-    BridgeOptions options;
     std::string error;
-    options.site = "north";
-    EXPECT_EQ(TopicPrefix(options, &error), "roderavo/north");
-    for (const std::string bad : {"a/+/b", "a/#", "/a", "a/", "a//b", "$SYS/x"}) {
-        options.topicPrefix = bad;
-        EXPECT_EQ(TopicPrefix(options, &error), "") << bad;
-    }
+    EXPECT_EQ(TopicPrefix("", "north", &error), "roderavo/north");
+    for (const std::string bad : {"a/+/b", "a/#", "/a", "a/", "a//b", "$SYS/x"})
+        EXPECT_EQ(TopicPrefix(bad, "north", &error), "") << bad;
     const Topics topics("plant/line1");
     EXPECT_EQ(topics.CommandFilter(), "plant/line1/mux/+/set/+");
     const auto command = topics.ParseCommand("plant/line1/mux/2/set/key");
@@ -115,7 +125,8 @@ TEST(BridgeCommands, WhatEachCommandAsks) {
         {"1", "key", R"({"value":53,)", false, "", "", "not a JSON object"},
     };
     for (const Case& c : cases) {
-        const CommandRequest request = InterpretCommand({c.mux, c.word, c.payload, c.retained});
+        const CommandRequest request =
+            InterpretCommand(Words(c.mux, c.word, c.payload, c.retained));
         EXPECT_EQ(request.assignment, c.assignment) << c.word << " " << c.payload;
         EXPECT_EQ(request.id, c.id) << c.payload;
         if (c.refusal.empty())
@@ -127,12 +138,17 @@ TEST(BridgeCommands, WhatEachCommandAsks) {
 
 TEST(BridgeCommands, IdsAreRememberedUpToTheCapacity) {
     SeenCommands seen(2);
-    seen.Remember("a", "0 done");
-    seen.Remember("b", "1 refused");
-    EXPECT_EQ(seen.ResultOf("a"), "0 done");
-    seen.Remember("c", "0 done");
+    const auto record = [](const char* explanation) {
+        CommandResult result;
+        result.explanation = explanation;
+        return result;
+    };
+    seen.Remember("a", record("done"));
+    seen.Remember("b", record("refused"));
+    EXPECT_EQ(seen.ResultOf("a")->explanation, "done");
+    seen.Remember("c", record("done"));
     EXPECT_FALSE(seen.ResultOf("a"));
-    EXPECT_EQ(seen.ResultOf("b"), "1 refused");
+    EXPECT_EQ(seen.ResultOf("b")->explanation, "refused");
 }
 
 // A command waits for the line only while it can still run on time: one to a
@@ -146,7 +162,9 @@ TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
     queue.SetUnreachable({{3, "absent"}, {4, "demoted"}});
     const auto modbus = [](const std::string& assignment) {
         Command command;
-        command.modbus = Command::Modbus{assignment, "peer", [](uint8_t) {}};
+        command.face = "modbus";
+        command.assignment = assignment;
+        command.peer = "peer";
         return command;
     };
     struct Row {
@@ -156,13 +174,13 @@ TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
         std::string refusal;                // looked at 1 s after the start, and again at 2.5 s
     };
     Row rows[] = {
-        {{"1", "key", "53"}, 1, {}, "not started within 2.0 s (--command-deadline): not sent"},
-        {{"3", "joy", "(1,2,3)"}, 3, {}, "multiplexer 3 is absent: not sent"},
+        {Words("1", "key", "53"), 1, {}, "not started within 2.0 s (--command-deadline): not sent"},
+        {Words("3", "joy", "(1,2,3)"), 3, {}, "multiplexer 3 is absent: not sent"},
         {modbus("KEY4=53"), 4, {}, "multiplexer 4 is demoted: not sent"},
         {modbus("CAA=3"), 3, {}, "multiplexer 3 is absent: not sent"},
         {modbus("IHK2075=(9,13)"), 2, std::chrono::milliseconds(600), ""},
-        {{"x", "key", "53"}, -1, std::chrono::milliseconds(1000), ""},
-        {{"0", "caa", ""}, 0, std::chrono::milliseconds(2000), ""},
+        {Words("x", "key", "53"), -1, std::chrono::milliseconds(1000), ""},
+        {Words("0", "caa", ""), 0, std::chrono::milliseconds(2000), ""},
     };
     for (Row& row : rows) {
         EXPECT_EQ(TargetMux(row.command), row.target);
@@ -178,38 +196,82 @@ TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
     EXPECT_THAT(taken, ::testing::ElementsAre(rows[0].refusal, "", "", ""));
 
     // The bound: what is queued and the results that wait.
-    ASSERT_TRUE(queue.Push({"1", "key", "53"}, kQueuedCommands - 2));
-    EXPECT_FALSE(queue.Push({"1", "key", "53"}, kQueuedCommands - 1));
-    EXPECT_FALSE(queue.Push({"1", "key", std::string(kLongestPayload + 1, '5')}));
+    ASSERT_TRUE(queue.Push(Words("1", "key", "53"), kQueuedCommands - 2));
+    EXPECT_FALSE(queue.Push(Words("1", "key", "53"), kQueuedCommands - 1));
+    EXPECT_FALSE(queue.Push(Words("1", "key", std::string(kLongestPayload + 1, '5'))));
     const auto closed = queue.Close("the bridge stops: not sent");
     ASSERT_EQ(closed.size(), 1u);
     EXPECT_EQ(closed[0].refusal, "the bridge stops: not sent");
-    EXPECT_FALSE(queue.Push({"1", "key", "53"}));
+    EXPECT_FALSE(queue.Push(Words("1", "key", "53")));
+}
+
+// Every face answers from the one record a command ends with: the MQTT result (text or
+// JSON, a repeated id marked) and the Modbus exception code.
+TEST(BridgeCommands, OneRecordAnswersEveryFace) {
+    const struct {
+        Outcome outcome;
+        int32_t result;
+        uint8_t exception;
+        const char* text;
+    } rows[] = {
+        {Outcome::kDone, 0, 0, "0 KEY1=53 done"},
+        {Outcome::kRefused, 1, kModbusIllegalValue, "1 KEY1=53 done"},
+        {Outcome::kNotSent, 1, kModbusTargetFailed, "1 KEY1=53 done"},
+        {Outcome::kBusy, 1, kModbusBusy, "1 KEY1=53 done"},
+        {Outcome::kRefusedByMux, -5, kModbusDeviceFailure, "-5 KEY1=53 done"},
+        {Outcome::kLineFailed, -7, kModbusTargetFailed, "-7 KEY1=53 done"},
+    };
+    for (const auto& row : rows) {
+        CommandResult result;
+        result.outcome = row.outcome;
+        result.result = row.result;
+        result.explanation = "KEY1=53 done";
+        EXPECT_EQ(ExceptionOf(result), row.exception) << row.text;
+        EXPECT_EQ(ResultPayload(result, false), row.text);
+    }
+    CommandResult result;
+    result.mux = "1";
+    result.word = "key";
+    result.gate = "KEY1";
+    result.value = "53";
+    result.id = "c-1";
+    result.explanation = "KEY1=53 done";
+    result.duplicate = true;
+    EXPECT_EQ(ResultPayload(result, false),
+              "0 KEY1=53 done (id c-1 was run before: not run again)");
+    const Json record = Json::parse(ResultPayload(result, true));
+    EXPECT_EQ(record, Json::parse(R"({"mux":1,"command":"key","gate":"KEY1","value":"53",
+        "id":"c-1","result":0,"explanation":"KEY1=53 done","duplicate":true})"));
 }
 
 TEST(BridgeStates, MultiplexerAndCameraStates) {
     MuxView view;
     view.mux = 1;
-    EXPECT_EQ(PublishedMuxState(view, MuxState::Waiting), "");
-    EXPECT_EQ(PublishedMuxState(view, MuxState::Failing), "absent");
-    EXPECT_EQ(PublishedMuxState(view, MuxState::Demoted), "absent");
+    const auto mux = [&](MuxState state) { return Word(ShownMux(view, state)); };
+    EXPECT_EQ(mux(MuxState::Waiting), "");
+    EXPECT_EQ(mux(MuxState::Failing), "absent");
+    EXPECT_EQ(mux(MuxState::Demoted), "absent");
     view.lastGood = PollClock::now();
-    EXPECT_EQ(PublishedMuxState(view, MuxState::Ok), "ok");
-    EXPECT_EQ(PublishedMuxState(view, MuxState::Stale), "failing");
-    EXPECT_EQ(PublishedMuxState(view, MuxState::Failing), "failing");
-    EXPECT_EQ(PublishedMuxState(view, MuxState::Demoted), "demoted");
+    EXPECT_EQ(mux(MuxState::Ok), "ok");
+    EXPECT_EQ(mux(MuxState::Stale), "failing");
+    EXPECT_EQ(mux(MuxState::Failing), "failing");
+    EXPECT_EQ(mux(MuxState::Demoted), "demoted");
     view.alarm[0] = 0x20;
     view.alarm[1] = 0x00;
     view.videoLoss[1] = 1;
     view.alarm[2] = 0xFE;
     view.alarm[3] = 0x00;
     view.videoLoss[3] = 0;
-    EXPECT_EQ(PublishedCameraState(view, "ok", 0), "alarm");
-    EXPECT_EQ(PublishedCameraState(view, "ok", 1), "video-loss");
-    EXPECT_EQ(PublishedCameraState(view, "ok", 2), "unknown");
-    EXPECT_EQ(PublishedCameraState(view, "failing", 3), "fine");
-    EXPECT_EQ(PublishedCameraState(view, "ok", 4), "");
-    EXPECT_EQ(PublishedCameraState(view, "demoted", 0), "unknown");
+    const auto camera = [&](MuxShown state, int index) {
+        return Word(ShownCamera(view, state, index));
+    };
+    EXPECT_EQ(camera(MuxShown::kOk, 0), "alarm");
+    EXPECT_EQ(camera(MuxShown::kOk, 1), "video-loss");
+    EXPECT_EQ(camera(MuxShown::kOk, 2), "unknown");
+    EXPECT_EQ(camera(MuxShown::kFailing, 3), "fine");
+    EXPECT_EQ(camera(MuxShown::kOk, 4), "");
+    EXPECT_EQ(camera(MuxShown::kDemoted, 0), "unknown");
+    EXPECT_EQ(camera(MuxShown::kAbsent, 3), "unknown");
 }
 
 TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {
@@ -229,15 +291,21 @@ TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {
     view.alarm[0] = 0;
     view.videoLoss[0] = 0;
     const auto now = PollClock::now();
-    EXPECT_TRUE(publisher.Publish({view}, now, std::chrono::hours(1)).empty());
+    const auto picture = [&] { return Picture({view}, std::chrono::hours(1)); };
+    const Picture first = picture();
+    EXPECT_TRUE(NewAlarms(nullptr, first).empty());
+    publisher.Publish(first, now);
     EXPECT_THAT(sent, ::testing::ElementsAre("p/mux/0/availability online r", "p/mux/0/state ok r",
                                              "p/mux/0/version V r", "p/camera/1/state fine r"));
     sent.clear();
-    publisher.Publish({view}, now, std::chrono::hours(1));
+    publisher.Publish(picture(), now);
     EXPECT_TRUE(sent.empty());
     connected = false;
     view.alarm[0] = 0x20;
-    EXPECT_EQ(publisher.Publish({view}, now, std::chrono::hours(1)), std::vector<int>{1});
+    const Picture alarm = picture();
+    EXPECT_EQ(NewAlarms(&first, alarm), std::vector<int>{1});
+    EXPECT_TRUE(NewAlarms(&alarm, picture()).empty());
+    publisher.Publish(alarm, now);
     publisher.AlarmReport(1, "alarm", "06.11.2000 08:12:33 hrs Alarm");
     EXPECT_TRUE(sent.empty());
     connected = true;
@@ -271,7 +339,7 @@ TEST(BridgeStates, JsonCameraStatesCarryOnlyWhatIsKnown) {
     };
     for (const auto& step : steps) {
         view.state = step.state;
-        publisher.Publish({view}, PollClock::now(), std::chrono::hours(1));
+        publisher.Publish(Picture({view}, std::chrono::hours(1)), PollClock::now());
         EXPECT_THAT(sent["p/camera/1/state"], HasSubstr(step.camera));
     }
 }

@@ -6,10 +6,10 @@
 #include <map>
 #include <tuple>
 
-#include "bridge/modbus_frame.h"
-#include "bridge/modbus_map.h"
-#include "bridge/modbus_server.h"
-#include "bridge/modbus_tags.h"
+#include "bridge/modbus/modbus_frame.h"
+#include "bridge/modbus/modbus_map.h"
+#include "bridge/modbus/modbus_server.h"
+#include "bridge/modbus/modbus_tags.h"
 
 using namespace roderavo::tool;
 using namespace roderavo::tool::bridge;
@@ -48,8 +48,9 @@ TEST(BridgeModbusMap, EveryFaceOfAMultiplexerAsTheReadFindsIt) {
     never.state = MuxState::Demoted;
     failing.mux = 4;
     failing.state = MuxState::Failing;
-    ModbusMap map(start);
-    map.Update({ok, demoted, noClock, never, failing}, 10s);
+    const ModbusMap map(
+        std::make_shared<const Picture>(std::vector{ok, demoted, noClock, never, failing}, 10s),
+        start);
     ModbusHolding holding;
     struct Row {
         const char* what;
@@ -116,7 +117,7 @@ TEST(BridgeModbusMap, EveryFaceOfAMultiplexerAsTheReadFindsIt) {
 
 // The tag list a SCADA imports names every address the map serves, and no other.
 TEST(BridgeModbusMap, TheTagListIsTheMap) {
-    ModbusMap map;
+    const ModbusMap map(std::make_shared<const Picture>());
     std::map<std::pair<std::string, int>, int> listed;  // table, address: Modicon number
     for (const ModbusTag& tag : ModbusTags()) listed[{tag.table, tag.address}] = tag.modicon;
     const auto now = PollClock::now();

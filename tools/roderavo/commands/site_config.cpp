@@ -15,12 +15,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
+#include <span>
 
-#ifndef _WIN32
-#include "bridge/modbus_server.h"
-#endif
 #include "poll/poll_gates.h"
 #include "system/platform.h"
 
@@ -89,12 +88,6 @@ bool Put(const std::optional<Value>& value, Target& target) {
     return true;
 }
 
-// A reason given after an option's name ("--mqtt URL: give ..."), without the name.
-[[maybe_unused]] std::string Without(std::string_view option, std::string reason) {
-    const std::string head = std::string(option) + " ";
-    return reason.starts_with(head) ? reason.substr(head.size()) : reason;
-}
-
 // A key of the file: the table it belongs to ("" the top), whether it may also stand
 // at the top (the flat keys of the first site files), the command-line option it
 // stands for, what it takes, how it is set (false: not a value of that kind), and the
@@ -105,8 +98,8 @@ struct Key {
     bool flat;
     std::string_view option;
     std::string_view takes;
-    bool (*set)(const toml::node& value, Options& into);
-    std::string (*rule)(const Options& set);
+    std::function<bool(const toml::node& value, Options& into)> set;
+    std::function<std::string(const Options& set)> rule;
 };
 
 using O = const Options&;
@@ -119,15 +112,8 @@ constexpr std::string_view kSeconds = "a time, e.g. \"500ms\" or \"2s\", or a nu
 std::string Fine(O) {
     return {};
 }
-#ifndef _WIN32
-// Why topic levels (a prefix, a site) cannot be used, after the key: "a/#: give ...".
-std::string Levels(const std::string& levels) {
-    const std::string why = bridge::TopicLevelsProblem(levels);
-    return why.empty() ? why : levels + ": " + why;
-}
-#endif
 
-const Key kKeys[] = {
+const Key kOwnKeys[] = {
     {"line", "port", true, "--port", "a text, the port name, e.g. \"ttyUSB0\"",
      [](const toml::node& v, Options& o) { return Put(Text(v), o.common.port); },
      [](O o) { return o.common.port.empty() ? std::string("takes a port name") : ""; }},
@@ -165,91 +151,61 @@ const Key kKeys[] = {
      Fine},
     {"", "driver", true, "--driver", "a text, the driver library's file name",
      [](const toml::node& v, Options& o) { return Put(Text(v), o.common.driverPath); }, Fine},
-#ifndef _WIN32
-    {"mqtt", "url", false, "--mqtt", "a text, the broker, e.g. \"mqtt://localhost:1883\"",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.mqtt); },
-     [](O o) {
-         std::string why;
-         return bridge::ParseBrokerUrl(o.bridge.mqtt, &why) ? "" : Without("--mqtt", why);
-     }},
-    {"mqtt", "username", false, "--mqtt-username", kText,
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.username); }, Fine},
-    {"mqtt", "password_file", false, "--mqtt-password-file", "a text, the file with the password",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.passwordFile); }, Fine},
-    {"mqtt", "ca", false, "--mqtt-ca", "a text, the CA file (PEM)",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.caFile); }, Fine},
-    {"mqtt", "cert", false, "--mqtt-cert", "a text, the client certificate file (PEM)",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.certFile); }, Fine},
-    {"mqtt", "key", false, "--mqtt-key", "a text, the client key file (PEM)",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.keyFile); }, Fine},
-    {"mqtt", "client_id", false, "--mqtt-client-id", kText,
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.clientId); }, Fine},
-    {"mqtt", "keepalive", false, "--mqtt-keepalive", "a whole number of seconds 5..3600",
-     [](const toml::node& v, Options& o) { return Put(Whole(v, 0, INT_MAX), o.bridge.keepAlive); },
-     [](O o) { return bridge::KeepAliveProblem(o.bridge.keepAlive); }},
-    {"mqtt", "reconnect_min", false, "--reconnect-min", kSeconds,
-     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.backoffMin); },
-     [](O o) { return bridge::DurationProblem(o.bridge.backoffMin, bridge::kReconnectLeastMs); }},
-    {"mqtt", "reconnect_max", false, "--reconnect-max", kSeconds,
-     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.backoffMax); },
-     [](O o) { return bridge::DurationProblem(o.bridge.backoffMax, bridge::kReconnectLeastMs); }},
-    {"mqtt", "site", false, "--site", "a text, the site's name in the topics",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.site); },
-     [](O o) {
-         return o.bridge.site.find('/') != std::string::npos
-                    ? o.bridge.site + ": a site name is one topic level, without /"
-                    : Levels(o.bridge.site);
-     }},
-    {"mqtt", "topic_prefix", false, "--topic-prefix", kText,
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.topicPrefix); },
-     [](O o) { return Levels(o.bridge.topicPrefix); }},
-    {"mqtt", "json", false, "--json", kFlag,
-     [](const toml::node& v, Options& o) { return Put(Flag(v), o.payloadsInJson); }, Fine},
-    {"mqtt", "statistics_every", false, "--statistics-every", kSeconds,
-     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.statisticsEvery); },
-     [](O o) {
-         return bridge::DurationProblem(o.bridge.statisticsEvery, bridge::kStatisticsLeastMs);
-     }},
-    {"mqtt", "command_deadline", false, "--command-deadline", kSeconds,
-     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.commandDeadline); },
-     [](O o) {
-         return bridge::DurationProblem(o.bridge.commandDeadline, bridge::kCommandDeadlineLeastMs);
-     }},
-    {"ha", "discovery", false, "--ha-discovery", kFlag,
-     [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.haDiscovery); }, Fine},
-    {"ha", "prefix", false, "--ha-prefix", "a text, Home Assistant's discovery prefix",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.haPrefix); },
-     [](O o) { return Levels(o.bridge.haPrefix); }},
-    {"modbus", "listen", false, "--modbus", "a text, ADDRESS[:PORT], e.g. \"127.0.0.1:502\"",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbus); },
-     [](O o) {
-         std::string why = "takes ADDRESS[:PORT], e.g. \"127.0.0.1:502\"";
-         return !o.bridge.modbus.empty() && bridge::ParseModbusEndpoint(o.bridge.modbus, &why)
-                    ? ""
-                    : Without("--modbus", why);
-     }},
-    {"modbus", "allow", false, "--modbus-allow", "a text, IPv4 networks, e.g. \"10.1.2.0/24\"",
-     [](const toml::node& v, Options& o) { return Put(Text(v), o.bridge.modbusAllow); },
-     [](O o) {
-         std::string why = bridge::ModbusAllowProblem(o.bridge.modbusAllow);
-         return !why.empty() || bridge::ParseModbusPeers(o.bridge.modbusAllow, &why)
-                    ? Without("--modbus-allow", why)
-                    : "";
-     }},
-    {"modbus", "idle", false, "--modbus-idle", kSeconds,
-     [](const toml::node& v, Options& o) { return Put(Time(v), o.bridge.modbusIdle); },
-     [](O o) { return bridge::DurationProblem(o.bridge.modbusIdle, bridge::kModbusIdleLeastMs); }},
-    {"modbus", "writable", false, "--modbus-writable", kFlag,
-     [](const toml::node& v, Options& o) { return Put(Flag(v), o.bridge.modbusWritable); }, Fine},
-#endif
 };
+
+#ifndef _WIN32
+// The keys of a face's (or the core's) table, as the bridge's options hold them.
+template <typename FaceOptions>
+void AddFaceKeys(std::vector<Key>& keys, std::span<const bridge::FaceOption<FaceOptions>> table,
+                 FaceOptions bridge::BridgeOptions::*face) {
+    using bridge::OptionKind;
+    for (const bridge::FaceOption<FaceOptions>& entry : table) {
+        if (entry.key.empty()) continue;  // the command line's only
+        const auto* e = &entry;
+        keys.push_back({e->table, e->key, false, e->option, e->takes,
+                        [e, face](const toml::node& v, Options& o) {
+                            FaceOptions& into = o.bridge.*face;
+                            switch (e->kind) {
+                                case OptionKind::kFlag:
+                                    return Put(Flag(v), into.*(e->flag));
+                                case OptionKind::kWhole:
+                                    return Put(Whole(v, 0, INT_MAX), into.*(e->whole));
+                                case OptionKind::kTime:
+                                    return Put(Time(v), into.*(e->text));
+                                case OptionKind::kText:
+                                    break;
+                            }
+                            return Put(Text(v), into.*(e->text));
+                        },
+                        [e, face](O o) { return e->rule ? e->rule(o.bridge.*face) : ""; }});
+    }
+}
+#endif
+
+// Every key: the line's, the polling's and the tool's, then each face's table.
+const std::vector<Key>& Keys() {
+    static const std::vector<Key> keys = [] {
+        std::vector<Key> all(std::begin(kOwnKeys), std::end(kOwnKeys));
+#ifndef _WIN32
+        AddFaceKeys(all, bridge::MqttOptionTable(), &bridge::BridgeOptions::mqtt);
+        // The payloads' style is the tool's --json, for the bridge only.
+        all.push_back(
+            {"mqtt", "json", false, "--json", kFlag,
+             [](const toml::node& v, Options& o) { return Put(Flag(v), o.payloadsInJson); }, Fine});
+        AddFaceKeys(all, bridge::CoreOptionTable(), &bridge::BridgeOptions::core);
+        AddFaceKeys(all, bridge::ModbusOptionTable(), &bridge::BridgeOptions::modbus);
+#endif
+        return all;
+    }();
+    return keys;
+}
 
 // The keys a place of the file takes: a table's own, or (table "") the flat keys
 // and the tables.
 std::string KeysOf(std::string_view table) {
     std::string keys;
     std::vector<std::string_view> tables;
-    for (const Key& key : kKeys) {
+    for (const Key& key : Keys()) {
         if (key.table == table || (table.empty() && key.flat))
             keys += (keys.empty() ? "" : ", ") + std::string(key.name);
         if (table.empty() && !key.table.empty() &&
@@ -261,13 +217,13 @@ std::string KeysOf(std::string_view table) {
 }
 
 const Key* FindKey(std::string_view table, std::string_view name) {
-    for (const Key& key : kKeys)
+    for (const Key& key : Keys())
         if (key.name == name && (key.table == table || (table.empty() && key.flat))) return &key;
     return nullptr;
 }
 
 bool IsTable(std::string_view name) {
-    for (const Key& key : kKeys)
+    for (const Key& key : Keys())
         if (!key.table.empty() && key.table == name) return true;
     return false;
 }

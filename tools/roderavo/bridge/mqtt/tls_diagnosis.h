@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "bridge/mqtt_client.h"
+#include "bridge/mqtt/mqtt_client.h"
 
 namespace roderavo::tool::bridge {
 

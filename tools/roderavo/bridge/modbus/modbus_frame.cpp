@@ -1,4 +1,4 @@
-#include "bridge/modbus_frame.h"
+#include "bridge/modbus/modbus_frame.h"
 
 namespace roderavo::tool::bridge {
 

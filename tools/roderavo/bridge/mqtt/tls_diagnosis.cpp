@@ -1,4 +1,4 @@
-#include "bridge/tls_diagnosis.h"
+#include "bridge/mqtt/tls_diagnosis.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

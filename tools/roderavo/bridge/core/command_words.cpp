@@ -1,93 +1,14 @@
-#include "bridge/command_queue.h"
+#include "bridge/core/command_words.h"
 
 #include <cctype>
 #include <map>
-#include <string_view>
+#include <optional>
 
 #include "address/camera_range.h"
+#include "bridge/core/command_queue.h"
 #include "output/json_out.h"
-#include "output/text.h"
 
 namespace roderavo::tool::bridge {
-
-bool CommandQueue::Push(Command command, std::size_t unanswered) {
-    {
-        std::lock_guard lock(mutex_);
-        const std::size_t counted = commands_.size() + unanswered;
-        if (closed_ || command.payload.size() > kLongestPayload || counted >= kQueuedCommands)
-            return false;
-        if (command.arrived == Clock::time_point{}) command.arrived = Clock::now();
-        commands_.push_back(std::move(command));
-    }
-    changed_.notify_all();
-    return true;
-}
-
-void CommandQueue::SetUnreachable(std::map<int, std::string> muxes) {
-    std::lock_guard lock(mutex_);
-    unreachable_ = std::move(muxes);
-}
-
-std::string CommandQueue::RefusalOf(const Command& command, Clock::time_point now) const {
-    const auto mux = unreachable_.find(TargetMux(command));
-    if (mux != unreachable_.end())
-        return "multiplexer " + std::to_string(mux->first) + " is " + mux->second + ": not sent";
-    if (now - command.arrived > deadline_)
-        return "not started within " + SecondsText(deadline_) + " (--command-deadline): not sent";
-    return {};
-}
-
-std::optional<TakenCommand> CommandQueue::TryPop(Clock::time_point now) {
-    std::lock_guard lock(mutex_);
-    if (commands_.empty()) return std::nullopt;
-    TakenCommand taken{std::move(commands_.front()), {}};
-    commands_.pop_front();
-    taken.refusal = RefusalOf(taken.command, now);
-    return taken;
-}
-
-std::vector<TakenCommand> CommandQueue::TakeRefused(Clock::time_point now) {
-    std::vector<TakenCommand> refused;
-    std::lock_guard lock(mutex_);
-    for (auto it = commands_.begin(); it != commands_.end();) {
-        std::string why = RefusalOf(*it, now);
-        if (why.empty()) {
-            ++it;
-            continue;
-        }
-        refused.push_back({std::move(*it), std::move(why)});
-        it = commands_.erase(it);
-    }
-    return refused;
-}
-
-std::vector<TakenCommand> CommandQueue::Close(const std::string& why) {
-    std::vector<TakenCommand> refused;
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    for (Command& command : commands_) refused.push_back({std::move(command), why});
-    commands_.clear();
-    return refused;
-}
-
-void CommandQueue::WaitUntil(std::chrono::steady_clock::time_point until) {
-    std::unique_lock lock(mutex_);
-    changed_.wait_until(lock, until, [this] { return !commands_.empty() || woken_; });
-    woken_ = false;
-}
-
-void CommandQueue::Wake() {
-    {
-        std::lock_guard lock(mutex_);
-        woken_ = true;
-    }
-    changed_.notify_all();
-}
-
-std::size_t CommandQueue::Size() const {
-    std::lock_guard lock(mutex_);
-    return commands_.size();
-}
 
 namespace {
 
@@ -201,23 +122,12 @@ void Assign(const std::string& mux, const std::string& commandWord, const std::s
 
 }  // namespace
 
-int TargetMux(const Command& command) {
-    std::string_view mux = command.mux;
-    if (command.modbus) {
-        const std::string_view assignment = command.modbus->assignment;
-        const auto equals = assignment.find('=');
-        if (equals == std::string_view::npos) return -1;
-        const std::string_view gate = assignment.substr(0, equals);
-        const auto digit = gate.find_first_of("0123456789");
-        mux = gate == "CAA"                     ? assignment.substr(equals + 1)
-              : digit == std::string_view::npos ? std::string_view()
-                                                : gate.substr(digit, 1);
-    }
-    return mux.size() == 1 && std::isdigit(static_cast<unsigned char>(mux[0])) ? mux[0] - '0' : -1;
-}
-
 CommandRequest InterpretCommand(const Command& command) {
     CommandRequest request;
+    if (command.word.empty() && !command.assignment.empty()) {
+        request.assignment = request.value = command.assignment;
+        return request;
+    }
     std::string value;
     if (command.payload.size() > kLongestPayload)
         RefuseOversized(command.payload, request);
@@ -239,25 +149,6 @@ CommandRequest InterpretCommand(const Command& command) {
     }
     Assign(mux, command.word, value, request);
     return request;
-}
-
-std::string BusyText() {
-    return "busy: " + std::to_string(kQueuedCommands) +
-           " commands wait to be run or answered; this one was not queued: send it again later";
-}
-
-std::optional<std::string> SeenCommands::ResultOf(const std::string& id) const {
-    const auto found = results_.find(id);
-    if (found == results_.end()) return std::nullopt;
-    return found->second;
-}
-
-void SeenCommands::Remember(const std::string& id, const std::string& result) {
-    if (results_.emplace(id, result).second) order_.push_back(id);
-    while (order_.size() > capacity_) {
-        results_.erase(order_.front());
-        order_.pop_front();
-    }
 }
 
 }  // namespace roderavo::tool::bridge

@@ -1,4 +1,4 @@
-#include "bridge/retained_commands.h"
+#include "bridge/mqtt/retained_commands.h"
 
 namespace roderavo::tool::bridge {
 

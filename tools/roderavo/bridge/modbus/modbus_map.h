@@ -1,7 +1,7 @@
-// The Modbus face's map of the polled multiplexers (0-based addresses), kept as the
-// poller's picture and computed at each read: a Modbus read is answered from it, never
-// from the line, and what depends on the time (the ages, staleness, the answering
-// bits, the heartbeat) is as true at the read as at the poll's last cycle.
+// The Modbus face's map of the polled multiplexers (0-based addresses), rendered from
+// the core's picture at each read: a Modbus read is answered from it, never from the
+// line, and what depends on the time (the ages, staleness, the answering bits, the
+// heartbeat) is as true at the read as at the poll's last cycle.
 //
 //   discrete inputs   camera n (1..100) in alarm at n-1, in video loss at 99+n;
 //                     multiplexer m answering (ok) at 200+m
@@ -26,16 +26,18 @@
 // and the heartbeat are always readable. A read outside the map is refused with
 // "illegal data address" (0x02).
 #pragma once
+#define RODERAVO_TREE_MODBUS_MAP_H 1  // the tree's own copy, as the layer probes ask
 
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "address/camera_range.h"
-#include "poll/poller.h"
+#include "bridge/core/command.h"
+#include "bridge/core/picture.h"
 
 namespace roderavo::tool::bridge {
 
@@ -92,13 +94,16 @@ class ModbusHolding {
     std::array<uint16_t, kHoldingEnd - kKeyRegister> values_{};
 };
 
-// One picture of the poll, read by any number of threads at once.
+// The exception code a write ends with: none when done, 03 a value refused before the
+// line, 04 refused by the multiplexer, 06 the queue full, 0B not sent or no answer.
+uint8_t ExceptionOf(const CommandResult& result);
+
+// The map of one picture.
 class ModbusMap {
   public:
-    explicit ModbusMap(PollClock::time_point started = PollClock::now()) : started_(started) {}
-
-    // Takes the poller's picture: the multiplexers polled and when data grows stale.
-    void Update(const std::vector<MuxView>& muxes, std::chrono::milliseconds staleAfter);
+    explicit ModbusMap(std::shared_ptr<const Picture> picture,
+                       PollClock::time_point started = PollClock::now())
+        : picture_(std::move(picture)), started_(started) {}
 
     ModbusAnswer DiscreteInputs(int address, int count, PollClock::time_point now) const;
     ModbusAnswer InputRegisters(int address, int count, PollClock::time_point now) const;
@@ -112,12 +117,11 @@ class ModbusMap {
     static ModbusAnswer Read(const std::vector<Cell>& cells, int address, int count);
     std::vector<Cell> Discrete(PollClock::time_point now) const;
     std::vector<Cell> Registers(PollClock::time_point now) const;
-    // The state each multiplexer shows at `now` ("" when not polled or not yet tried).
-    std::array<std::string, kMuxCount> States(PollClock::time_point now) const;
+    // A multiplexer's registers: its state, age, clock and version.
+    void MuxRegisters(int mux, PollClock::time_point now, std::vector<Cell>& cells) const;
 
+    std::shared_ptr<const Picture> picture_;
     PollClock::time_point started_;
-    std::array<std::optional<MuxView>, kMuxCount> muxes_{};
-    std::chrono::milliseconds staleAfter_{kLeastStaleAfter};
 };
 
 }  // namespace roderavo::tool::bridge

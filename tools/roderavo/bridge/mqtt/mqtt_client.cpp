@@ -1,4 +1,4 @@
-#include "bridge/mqtt_client.h"
+#include "bridge/mqtt/mqtt_client.h"
 
 #include <mosquitto.h>
 #include <poll.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "bridge/tls_diagnosis.h"
+#include "bridge/mqtt/tls_diagnosis.h"
 
 namespace roderavo::tool::bridge {
 

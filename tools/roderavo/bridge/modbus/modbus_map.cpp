@@ -1,10 +1,8 @@
-#include "bridge/modbus_map.h"
+#include "bridge/modbus/modbus_map.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
-
-#include "bridge/state_publisher.h"
 
 namespace roderavo::tool::bridge {
 
@@ -12,18 +10,30 @@ namespace {
 
 inline constexpr uint16_t kNeverRead = 65535;
 
-uint16_t CameraStateCode(const std::string& state) {
-    if (state == "fine") return 0;
-    if (state == "alarm") return 1;
-    if (state == "video-loss") return 2;
-    return 3;  // unknown, or not understood
+uint16_t CameraStateCode(CameraShown state) {
+    switch (state) {
+        case CameraShown::kFine:
+            return 0;
+        case CameraShown::kAlarm:
+            return 1;
+        case CameraShown::kVideoLoss:
+            return 2;
+        default:
+            return 3;  // unknown, or not read
+    }
 }
 
-uint16_t MuxStateCode(const std::string& state) {
-    if (state == "ok") return 0;
-    if (state == "failing") return 1;
-    if (state == "demoted") return 2;
-    return 3;  // absent, not polled, or not tried yet
+uint16_t MuxStateCode(MuxShown state) {
+    switch (state) {
+        case MuxShown::kOk:
+            return 0;
+        case MuxShown::kFailing:
+            return 1;
+        case MuxShown::kDemoted:
+            return 2;
+        default:
+            return 3;  // absent, not polled, or not tried yet
+    }
 }
 
 // The clock's six fields from its text ("07.12.2026 22:37:19 hrs"); false when it
@@ -59,77 +69,72 @@ bool IsHoldingRegister(int address) {
            in(kSetClockRegister, kMuxCount);
 }
 
-void ModbusMap::Update(const std::vector<MuxView>& muxes, std::chrono::milliseconds staleAfter) {
-    for (auto& mux : muxes_) mux.reset();
-    for (const MuxView& view : muxes)
-        if (view.mux >= 0 && view.mux < kMuxCount) muxes_[At(view.mux)] = view;
-    staleAfter_ = staleAfter;
-}
-
-std::array<std::string, kMuxCount> ModbusMap::States(PollClock::time_point now) const {
-    std::array<std::string, kMuxCount> states;
-    for (std::size_t m = 0; m < states.size(); ++m)
-        if (muxes_[m])
-            states[m] = PublishedMuxState(*muxes_[m], ShownState(*muxes_[m], now, staleAfter_));
-    return states;
+uint8_t ExceptionOf(const CommandResult& result) {
+    switch (result.outcome) {
+        case Outcome::kDone:
+            return 0;
+        case Outcome::kRefused:
+            return kModbusIllegalValue;
+        case Outcome::kRefusedByMux:
+            return kModbusDeviceFailure;
+        case Outcome::kBusy:
+            return kModbusBusy;
+        case Outcome::kNotSent:
+        case Outcome::kLineFailed:
+            break;
+    }
+    return kModbusTargetFailed;
 }
 
 std::vector<ModbusMap::Cell> ModbusMap::Discrete(PollClock::time_point now) const {
     std::vector<Cell> cells(kDiscreteInputs);
-    const auto states = States(now);
     for (int m = 0; m < kMuxCount; ++m) {
-        const std::string& state = states[At(m)];
-        cells[At(2 * kLastCamera + m)].value = state == "ok" ? 1 : 0;
-        for (int i = 0; i < kCamerasPerMux; ++i) {
-            const int camera = FirstCamera(m) + i;
+        const bool ok = picture_->MuxAt(m, now) == MuxShown::kOk;
+        cells[At(2 * kLastCamera + m)].value = ok ? 1 : 0;
+        for (int camera = FirstCamera(m); camera <= LastCamera(m); ++camera) {
             Cell& alarm = cells[At(camera - 1)];
             Cell& loss = cells[At(kLastCamera + camera - 1)];
             // What is read of a multiplexer that does not answer now is not true now.
-            alarm.exception = loss.exception = state == "ok" ? 0 : kModbusTargetFailed;
-            if (state != "ok") continue;
-            const MuxView& view = *muxes_[At(m)];
-            const std::string look = PublishedCameraState(view, state, i);
-            const auto flag = view.videoLoss[At(i)];
-            alarm.value = look == "alarm" ? 1 : 0;
-            loss.value =
-                look == "video-loss" || (look != "unknown" && flag.value_or(0) != 0) ? 1 : 0;
+            alarm.exception = loss.exception = ok ? 0 : kModbusTargetFailed;
+            const CameraPicture shown = picture_->CameraAt(camera, now);
+            alarm.value = shown.state == CameraShown::kAlarm ? 1 : 0;
+            loss.value = shown.videoLoss ? 1 : 0;
         }
     }
     return cells;
 }
 
+void ModbusMap::MuxRegisters(int m, PollClock::time_point now, std::vector<Cell>& cells) const {
+    const MuxShown state = picture_->MuxAt(m, now);
+    const MuxPicture* mux = picture_->Mux(m);
+    const bool ok = state == MuxShown::kOk;
+    cells[At(kMuxStateRegister + m)] = {MuxStateCode(state)};
+    uint16_t age = kNeverRead;
+    if (mux && mux->lastGood) {
+        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - *mux->lastGood);
+        age = static_cast<uint16_t>(std::clamp<int64_t>(seconds.count(), 0, kNeverRead));
+    }
+    cells[At(kAgeRegister + m)] = {age};
+    std::array<uint16_t, 6> clock{};
+    const bool clockRead = ok && ClockFields(mux->clock, clock);
+    for (int f = 0; f < 6; ++f)
+        cells[At(kClockRegister + 6 * m + f)] = {clock[At(f)], Unless(clockRead)};
+    const std::string version = ok ? mux->version : std::string();
+    for (int r = 0; r < kVersionRegisters; ++r) {
+        const auto at = At(2 * r);
+        const auto high = at < version.size() ? static_cast<uint8_t>(version[at]) : 0;
+        const auto low = at + 1 < version.size() ? static_cast<uint8_t>(version[at + 1]) : 0;
+        cells[At(kVersionRegister + kVersionRegisters * m + r)] = {
+            static_cast<uint16_t>(high << 8 | low), Unless(!version.empty())};
+    }
+}
+
 std::vector<ModbusMap::Cell> ModbusMap::Registers(PollClock::time_point now) const {
     // The registers between the multiplexers' blocks and the heartbeat are none.
     std::vector<Cell> cells(kHeartbeatRegister + 1, Cell{0, kModbusIllegalAddress});
-    const auto states = States(now);
-    for (int m = 0; m < kMuxCount; ++m) {
-        const std::string& state = states[At(m)];
-        const MuxView* view = muxes_[At(m)] ? &*muxes_[At(m)] : nullptr;
-        const bool ok = state == "ok";
-        for (int i = 0; i < kCamerasPerMux; ++i)
-            cells[At(FirstCamera(m) + i - 1)] = {
-                ok ? CameraStateCode(PublishedCameraState(*view, state, i)) : uint16_t{3}};
-        cells[At(kMuxStateRegister + m)] = {MuxStateCode(state)};
-        uint16_t age = kNeverRead;
-        if (view && view->lastGood) {
-            const auto seconds =
-                std::chrono::duration_cast<std::chrono::seconds>(now - *view->lastGood);
-            age = static_cast<uint16_t>(std::clamp<int64_t>(seconds.count(), 0, kNeverRead));
-        }
-        cells[At(kAgeRegister + m)] = {age};
-        std::array<uint16_t, 6> clock{};
-        const bool clockRead = ok && ClockFields(view->clock, clock);
-        for (int f = 0; f < 6; ++f)
-            cells[At(kClockRegister + 6 * m + f)] = {clock[At(f)], Unless(clockRead)};
-        const std::string version = ok ? view->version : std::string();
-        for (int r = 0; r < kVersionRegisters; ++r) {
-            const auto at = At(2 * r);
-            const auto high = at < version.size() ? static_cast<uint8_t>(version[at]) : 0;
-            const auto low = at + 1 < version.size() ? static_cast<uint8_t>(version[at + 1]) : 0;
-            cells[At(kVersionRegister + kVersionRegisters * m + r)] = {
-                static_cast<uint16_t>(high << 8 | low), Unless(!version.empty())};
-        }
-    }
+    for (int camera = 1; camera <= kLastCamera; ++camera)
+        cells[At(camera - 1)] = {CameraStateCode(picture_->CameraAt(camera, now).state)};
+    for (int m = 0; m < kMuxCount; ++m) MuxRegisters(m, now, cells);
     const auto up = std::chrono::duration_cast<std::chrono::seconds>(now - started_).count();
     cells[At(kHeartbeatRegister)] = {static_cast<uint16_t>(std::max<int64_t>(up, 0) % 65536)};
     return cells;

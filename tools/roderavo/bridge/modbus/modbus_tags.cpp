@@ -1,9 +1,9 @@
-#include "bridge/modbus_tags.h"
+#include "bridge/modbus/modbus_tags.h"
 
 #include <algorithm>
 
 #include "address/camera_range.h"
-#include "bridge/modbus_map.h"
+#include "bridge/modbus/modbus_map.h"
 
 namespace roderavo::tool::bridge {
 

@@ -1,4 +1,4 @@
-#include "bridge/ha_discovery.h"
+#include "bridge/mqtt/ha_discovery.h"
 
 #include <array>
 #include <numeric>

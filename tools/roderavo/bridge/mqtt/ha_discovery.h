@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "bridge/bridge_options.h"
+#include "bridge/mqtt/topics.h"
 
 namespace roderavo::tool::bridge {
 

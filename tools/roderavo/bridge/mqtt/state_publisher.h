@@ -4,6 +4,7 @@
 // kept, so that each new connection to the broker gets them all again, and events
 // that came while the broker was away are published when it is back.
 #pragma once
+#define RODERAVO_TREE_STATE_PUBLISHER_H 1  // the tree's own copy, as the layer probes ask
 
 #include <array>
 #include <cstdint>
@@ -16,21 +17,14 @@
 #include <vector>
 
 #include "address/camera_range.h"
-#include "bridge/bridge_options.h"
+#include "bridge/core/picture.h"
+#include "bridge/mqtt/topics.h"
 #include "poll/poller.h"
 
 namespace roderavo::tool::bridge {
 
-// The state of a multiplexer as the topic says it: ok, failing, demoted, absent; empty
-// before its first cycle. Absent: it has not answered since the bridge started.
-std::string PublishedMuxState(const MuxView& view, MuxState shown);
-
 // A multiplexer's availability: online while it answers (ok), else offline.
-std::string MuxAvailability(const std::string& muxState);
-
-// The state of a camera: fine, alarm, video-loss, unknown; empty when not read yet.
-// A camera of a demoted or absent multiplexer is unknown.
-std::string PublishedCameraState(const MuxView& view, const std::string& muxState, int index);
+std::string_view MuxAvailability(MuxShown state);
 
 class StatePublisher {
   public:
@@ -43,10 +37,8 @@ class StatePublisher {
 
     StatePublisher(Topics topics, bool json, Sender send, Connection connection = {});
 
-    // Everything the picture changed; returns the cameras (1..100) that have just gone
-    // into alarm or video loss, whose alarm report is to be read.
-    std::vector<int> Publish(const std::vector<MuxView>& muxes, PollClock::time_point now,
-                             std::chrono::milliseconds staleAfter);
+    // Every state the picture changed, as shown at `now`.
+    void Publish(const Picture& picture, PollClock::time_point now);
     // The alarm report of a camera (an ALS read): on …/camera/<n>/alarm.
     void AlarmReport(int camera, const std::string& state, const std::string& report);
     // A poll event (demotion, recovery, staleness): on …/event.
@@ -58,7 +50,7 @@ class StatePublisher {
     // The results kept because the broker was away.
     std::size_t UnsentResults() const;
     // The statistics of each multiplexer: on …/mux/<m>/statistics, retained.
-    void Statistics(const std::vector<MuxView>& muxes);
+    void Statistics(const Picture& picture);
 
     // After a new connection: every retained state that has not gone out on it yet
     // (a state published between the connection and this call is not sent twice),
@@ -70,6 +62,8 @@ class StatePublisher {
   private:
     // Publishes a retained state when `key` differs from the last one of the topic.
     bool Set(const std::string& topic, const std::string& key, const std::string& payload);
+    void PublishMux(const MuxPicture& mux, MuxShown state, const std::string& time);
+    void PublishCamera(int camera, const CameraPicture& shown, int mux, const std::string& time);
     void Send(const std::string& topic, const std::string& payload);  // not retained
     // Sends what was kept, oldest first, while the broker takes it (under mutex_).
     void SendKept(std::deque<std::pair<std::string, std::string>>& kept);
@@ -86,8 +80,6 @@ class StatePublisher {
     std::map<std::string, Kept> retained_;
     std::deque<std::pair<std::string, std::string>> backlog_;  // events while away
     std::deque<std::pair<std::string, std::string>> results_;  // results while away
-    // Each camera's last published state.
-    std::array<std::string, static_cast<std::size_t>(kLastCamera)> lastStates_{};
 };
 
 }  // namespace roderavo::tool::bridge

@@ -24,32 +24,15 @@
 #include <thread>
 #include <vector>
 
-#include "bridge/modbus_frame.h"
-#include "bridge/modbus_map.h"
+#include "bridge/core/command_queue.h"
+#include "bridge/core/face.h"
+#include "bridge/core/picture.h"
+#include "bridge/modbus/modbus_frame.h"
+#include "bridge/modbus/modbus_map.h"
+#include "bridge/modbus/modbus_options.h"
 #include "output/json_out.h"
 
 namespace roderavo::tool::bridge {
-
-struct ModbusEndpoint {
-    std::string address = "127.0.0.1";  // the default serves this host only
-    int port = 502;
-};
-
-// An IPv4 network that may connect: a.b.c.d/n.
-struct ModbusPeers {
-    uint32_t network = 0;  // host order
-    uint32_t mask = 0;
-    bool Admits(uint32_t address) const { return (address & mask) == network; }
-};
-
-// "10.0.0.0/8,192.168.1.7" (a plain address is /32); nothing, with the reason, when
-// one is not an IPv4 network.
-std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text,
-                                                         std::string* error);
-
-// ADDRESS[:PORT] ("127.0.0.1", "0.0.0.0:1502"); nothing, with the reason, when it is
-// not one.
-std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error);
 
 // What the face counted: connections taken and refused, requests, and the
 // exceptions answered by their code.
@@ -66,15 +49,9 @@ struct ModbusCounts {
 std::string ModbusCountsText(const ModbusCounts& counts);
 Json ModbusCountsRecord(const ModbusCounts& counts);
 
-class ModbusServer {
+class ModbusServer : public Face {
   public:
     using Log = std::function<void(const std::string&)>;
-    // Runs the assignment (ADDRESS=VALUE) asked by `peer` and calls `done` with the
-    // exception code (0: done) once the multiplexer acknowledged it or it failed, on
-    // any thread; false when it cannot be taken now (it is answered busy).
-    using Done = std::function<void(uint8_t exception)>;
-    using Writer =
-        std::function<bool(const std::string& assignment, const std::string& peer, Done done)>;
     static constexpr int kMaxClients = 32;
     // A frame begun must be whole within this; answers not taken within this drop the
     // client that does not read them.
@@ -82,19 +59,18 @@ class ModbusServer {
     static constexpr std::chrono::milliseconds kSendDeadline{2000};
 
     explicit ModbusServer(Log log) : log_(std::move(log)) {}
-    ~ModbusServer() { Stop(); }
+    ~ModbusServer() override { Stop(); }
     ModbusServer(const ModbusServer&) = delete;
     ModbusServer& operator=(const ModbusServer&) = delete;
 
-    // Listens and serves; false with the reason when the address cannot be taken.
-    // `allowed` empty: every peer may connect.
-    // `writer` empty: read-only, every write is an illegal function.
-    bool Start(const ModbusEndpoint& endpoint, std::chrono::milliseconds idle,
-               std::vector<ModbusPeers> allowed, Writer writer, std::string* error);
+    // Listens and serves at the settings' endpoint; false with the reason when it cannot
+    // be taken. The writes of holding registers go to `commands` when the settings make
+    // the face writable; else every write is an illegal function.
+    bool Start(const ModbusSettings& settings, CommandQueue* commands, std::string* error);
     // Answers the writes that wait (0B), closes the listening socket and every connection.
-    void Stop();
+    void Stop() override;
     // The picture the reads are answered from.
-    void Update(const std::vector<MuxView>& muxes, std::chrono::milliseconds staleAfter);
+    void Show(const std::shared_ptr<const Picture>& picture, PollClock::time_point now) override;
 
     ModbusCounts Counts() const;
 
@@ -142,7 +118,7 @@ class ModbusServer {
     std::array<int, 2> wake_{-1, -1};
     std::chrono::milliseconds idle_{60000};
     std::vector<ModbusPeers> allowed_;
-    Writer writer_;
+    CommandQueue* commands_ = nullptr;  // none: read-only
     std::vector<std::unique_ptr<Client>> clients_;
     uint64_t nextId_ = 0;
     PollClock::time_point noteWindow_{};
@@ -150,11 +126,11 @@ class ModbusServer {
     uint64_t unsaid_ = 0;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
-    mutable std::mutex mutex_;  // the picture's pointer, the writes ended, the counts
-    // The poll's latest picture: swapped whole by Update, so that a read computes from
-    // it without holding the lock the poll's thread takes.
+    mutable std::mutex mutex_;  // the writes ended, the counts
+    // The poll's latest picture, swapped whole, so that a read computes from it without
+    // holding anything the poll's thread waits for.
     PollClock::time_point started_ = PollClock::now();  // the heartbeat counts from here
-    std::shared_ptr<const ModbusMap> map_ = std::make_shared<const ModbusMap>(started_);
+    PictureStore picture_;
     ModbusHolding holding_;                            // the server's thread only
     std::vector<std::pair<uint64_t, uint8_t>> ended_;  // client id, exception
     ModbusCounts counts_;

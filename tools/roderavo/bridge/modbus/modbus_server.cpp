@@ -1,4 +1,4 @@
-#include "bridge/modbus_server.h"
+#include "bridge/modbus/modbus_server.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bridge/bridge_options.h"
+#include "bridge/core/command_runner.h"
 #include "output/json_out.h"
 
 namespace roderavo::tool::bridge {
@@ -76,64 +76,6 @@ Json ModbusCountsRecord(const ModbusCounts& counts) {
             {"exceptions", exceptions}};
 }
 
-std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error) {
-    ModbusEndpoint endpoint;
-    // PORT and :PORT serve this host only; ADDRESS alone takes port 502.
-    const auto colon = text.rfind(':');
-    const bool portOnly = colon == std::string::npos && !text.empty() &&
-                          std::all_of(text.begin(), text.end(), ::isdigit);
-    std::string host = portOnly ? endpoint.address : text.substr(0, colon);
-    if (portOnly || colon != std::string::npos) {
-        const auto port = ParsePort(std::string_view(text).substr(portOnly ? 0 : colon + 1));
-        if (!port) {
-            *error = "--modbus " + text + ": the port is a number 1..65535";
-            return std::nullopt;
-        }
-        endpoint.port = *port;
-    }
-    if (host.empty()) host = endpoint.address;
-    in_addr probe{};
-    if (inet_pton(AF_INET, host.c_str(), &probe) != 1) {
-        *error = "--modbus " + text +
-                 ": give ADDRESS[:PORT] with an IPv4 address, e.g. 127.0.0.1:1502 or "
-                 "0.0.0.0:502";
-        return std::nullopt;
-    }
-    endpoint.address = host;
-    return endpoint;
-}
-
-std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text,
-                                                         std::string* error) {
-    std::vector<ModbusPeers> peers;
-    std::size_t at = 0;
-    while (at <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        const std::size_t slash = item.find('/');
-        int bits = 32;
-        const std::string host = item.substr(0, slash);
-        in_addr address{};
-        bool ok = inet_pton(AF_INET, host.c_str(), &address) == 1;
-        if (ok && slash != std::string::npos) {
-            const std::string length = item.substr(slash + 1);
-            const auto [end, ec] =
-                std::from_chars(length.data(), length.data() + length.size(), bits);
-            ok = ec == std::errc() && end == length.data() + length.size() && bits >= 0 &&
-                 bits <= 32;
-        }
-        if (!ok) {
-            *error = "--modbus-allow " + text + ": '" + item +
-                     "' is not an IPv4 network (e.g. 10.1.2.0/24 or 10.1.2.3)";
-            return std::nullopt;
-        }
-        const uint32_t mask = bits == 0 ? 0 : ~uint32_t{0} << (32 - bits);
-        peers.push_back({ntohl(address.s_addr) & mask, mask});
-        at = comma + 1;
-    }
-    return peers;
-}
-
 namespace {
 
 // Listens on the endpoint, non-blocking; the descriptor, or -1 with errno set.
@@ -161,11 +103,12 @@ int Listen(const ModbusEndpoint& endpoint) {
 
 }  // namespace
 
-bool ModbusServer::Start(const ModbusEndpoint& endpoint, std::chrono::milliseconds idle,
-                         std::vector<ModbusPeers> allowed, Writer writer, std::string* error) {
-    idle_ = idle;
-    allowed_ = std::move(allowed);
-    writer_ = std::move(writer);
+bool ModbusServer::Start(const ModbusSettings& settings, CommandQueue* commands,
+                         std::string* error) {
+    const ModbusEndpoint& endpoint = *settings.endpoint;
+    idle_ = settings.idle;
+    allowed_ = settings.peers;
+    commands_ = settings.writable ? commands : nullptr;
     listener_ = Listen(endpoint);
     if (listener_ < 0 || pipe2(wake_.data(), O_CLOEXEC | O_NONBLOCK) != 0) {
         *error = "cannot serve Modbus TCP on " + endpoint.address + ":" +
@@ -214,11 +157,8 @@ void ModbusServer::Drain() {
     SayUnsaid();
 }
 
-void ModbusServer::Update(const std::vector<MuxView>& muxes, std::chrono::milliseconds staleAfter) {
-    auto next = std::make_shared<ModbusMap>(started_);
-    next->Update(muxes, staleAfter);
-    std::lock_guard lock(mutex_);
-    map_ = std::move(next);
+void ModbusServer::Show(const std::shared_ptr<const Picture>& picture, PollClock::time_point) {
+    picture_.Publish(picture);
 }
 
 ModbusCounts ModbusServer::Counts() const {
@@ -381,23 +321,19 @@ std::optional<std::vector<uint8_t>> ModbusServer::Answer(Client& client,
     }
     const ModbusRequest request = ReadRequest(frame.subspan(kMbapLength));
     // Read-only: every write is refused, whatever it asks.
-    if (request.IsWrite() && !writer_) return Refuse(frame, kModbusIllegalFunction);
+    if (request.IsWrite() && commands_ == nullptr) return Refuse(frame, kModbusIllegalFunction);
     if (request.exception != 0) return Refuse(frame, request.exception);
     if (request.IsWrite()) {
         const uint8_t exception = StartWrite(client, frame, request);
         if (exception != 0) return Refuse(frame, exception);
         return std::nullopt;
     }
-    std::shared_ptr<const ModbusMap> map;
-    {
-        std::lock_guard lock(mutex_);
-        map = map_;
-    }
+    const ModbusMap map(picture_.Latest(), started_);
     const auto now = PollClock::now();
     const ModbusAnswer answer = request.function == kReadDiscreteInputs
-                                    ? map->DiscreteInputs(request.address, request.count, now)
+                                    ? map.DiscreteInputs(request.address, request.count, now)
                                 : request.function == kReadInputRegisters
-                                    ? map->InputRegisters(request.address, request.count, now)
+                                    ? map.InputRegisters(request.address, request.count, now)
                                     : holding_.Read(request.address, request.count);
     if (answer.exception != 0) return Refuse(frame, answer.exception);
     return ReadAnswer(frame, request.function == kReadDiscreteInputs, answer.values);
@@ -408,17 +344,21 @@ uint8_t ModbusServer::StartWrite(Client& client, std::span<const uint8_t> frame,
     const ModbusWrite write = HoldingWrite(request.address, request.values);
     if (write.exception != 0) return write.exception;
     client.write.assign(frame.begin(), frame.end());
-    const bool taken = writer_(write.assignment, client.peer, [this, id = client.id](uint8_t code) {
+    Command command;
+    command.face = "modbus";
+    command.assignment = write.assignment;
+    command.peer = client.peer;
+    command.answer = [this, id = client.id](const CommandResult& result) {
         std::lock_guard lock(mutex_);
-        ended_.emplace_back(id, code);
+        ended_.emplace_back(id, ExceptionOf(result));
         if (wake_[1] >= 0) {
             const char byte = 1;
             [[maybe_unused]] const auto n = ::write(wake_[1], &byte, 1);
         }
-    });
-    if (taken) return 0;
-    client.write.clear();
-    return kModbusBusy;
+    };
+    // Answered when it ends (busy at once, when the queue is full).
+    Submit(*commands_, std::move(command));
+    return 0;
 }
 
 std::vector<uint8_t> ModbusServer::Refuse(std::span<const uint8_t> frame, uint8_t exception) {

@@ -1,0 +1,120 @@
+#include "bridge/core/command_runner.h"
+
+#include "bridge/core/bridge_log.h"
+#include "bridge/core/command_words.h"
+#include "output/host_log.h"
+#include "output/text.h"
+#include "roderavo/kor.h"
+#include "write/write_path.h"
+
+namespace roderavo::tool::bridge {
+
+namespace {
+
+Outcome OutcomeOf(WriteFault fault) {
+    switch (fault) {
+        case WriteFault::kNone:
+            return Outcome::kDone;
+        case WriteFault::kValue:
+            return Outcome::kRefused;
+        case WriteFault::kRefusedByMux:
+            return Outcome::kRefusedByMux;
+        case WriteFault::kLine:
+            break;
+    }
+    return Outcome::kLineFailed;
+}
+
+// The record completed with what the command asked.
+CommandResult Completed(const Command& command, CommandResult result,
+                        const CommandRequest& request) {
+    result.mux = command.mux;
+    result.word = command.word;
+    result.given = request.value;
+    result.id = request.id;
+    return result;
+}
+
+// Logs the record and answers the command with it.
+void Conclude(const Command& command, const CommandResult& result) {
+    Say(CommandLogLine(command, result));
+    if (command.answer) command.answer(result);
+}
+
+}  // namespace
+
+void Say(const std::string& text) {
+    ToolLine("event", LocalTimeMsText() + " roderavo: " + text);
+}
+
+void Refuse(const Command& command, const std::string& why, Outcome outcome) {
+    const CommandRequest request = InterpretCommand(command);
+    CommandResult result;
+    result.result = KOR_REFUSED;
+    result.outcome = request.refusal.empty() ? outcome : Outcome::kRefused;
+    result.value = request.value;
+    result.explanation = request.refusal.empty() ? why : request.refusal;
+    Conclude(command, Completed(command, result, request));
+}
+
+void Submit(CommandQueue& queue, Command command, std::size_t unanswered) {
+    // The queue takes the command itself; a copy is kept to answer one it refuses.
+    Command kept = command;
+    if (!queue.Push(std::move(command), unanswered)) Refuse(kept, BusyText(), Outcome::kBusy);
+}
+
+void CommandRunner::Run(const Command& command) {
+    const CommandRequest request = InterpretCommand(command);
+    if (!request.id.empty()) {
+        if (auto earlier = seen_.ResultOf(request.id)) {
+            Say("command mux/" + command.mux + "/set/" + command.word + " id " + request.id +
+                " came again: not run twice");
+            earlier->duplicate = true;  // that run's record, told as such
+            if (command.answer) command.answer(*earlier);
+            return;
+        }
+    }
+    CommandResult result;
+    if (!request.refusal.empty()) {
+        result.result = KOR_REFUSED;
+        result.outcome = Outcome::kRefused;
+        result.value = request.value;
+        result.explanation = request.refusal;
+    } else {
+        result = Write(request.assignment);
+    }
+    result = Completed(command, result, request);
+    // What ran (or was refused for good) is remembered by its id: not run again.
+    if (!request.id.empty()) seen_.Remember(request.id, result);
+    Conclude(command, result);
+}
+
+CommandResult CommandRunner::Write(const std::string& assignment) {
+    CommandResult result;
+    std::string refusal;
+    const auto write = PrepareWrite(session_, assignment, &refusal);
+    if (!write) {
+        result.result = KOR_REFUSED;
+        result.outcome = Outcome::kRefused;
+        result.explanation = refusal;
+        return result;
+    }
+    const WriteOutcome outcome = SendPreparedWrite(session_, *write);
+    if (outcome.status == KOR_OK && write->gate.gate.address.starts_with("TAD"))
+        clocksWritten_.push_back(write->gate.gate.parse.plcNum);
+    result.result = outcome.status;
+    result.outcome = OutcomeOf(outcome.fault);
+    result.gate = write->gate.gate.address;
+    result.value = write->valueText;
+    result.explanation = outcome.explanation.empty() ? result.gate + "=" + result.value + " done"
+                                                     : outcome.explanation;
+    return result;
+}
+
+std::vector<int> CommandRunner::TakeClocksWritten() {
+    std::vector<int> written;
+    written.swap(clocksWritten_);
+    return written;
+}
+
+}  // namespace roderavo::tool::bridge

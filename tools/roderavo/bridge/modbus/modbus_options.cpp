@@ -1,0 +1,175 @@
+#include "bridge/modbus/modbus_options.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+
+#include "line/session.h"
+
+namespace roderavo::tool::bridge {
+
+namespace {
+
+using O = ModbusOptions;
+constexpr std::string_view kSeconds = "a time, e.g. \"500ms\" or \"2s\", or a number of seconds";
+
+// A reason given after an option's name ("--modbus X: give ..."), without the name.
+std::string Without(std::string_view option, std::string reason) {
+    const std::string head = std::string(option) + " ";
+    return reason.starts_with(head) ? reason.substr(head.size()) : reason;
+}
+
+constexpr FaceOption<O> kTable[] = {
+    {.option = "--modbus",
+     .help = "Serve the multiplexers on Modbus TCP at ADDRESS[:PORT] (port 502 by default; "
+             "127.0.0.1 serves this host only, 0.0.0.0 every host), beside MQTT or alone: reads "
+             "of what the poll last read, writes with --modbus-writable (docs/guide.md, The "
+             "Modbus TCP face)",
+     .table = "modbus",
+     .key = "listen",
+     .takes = "a text, ADDRESS[:PORT], e.g. \"127.0.0.1:502\"",
+     .text = &O::listen,
+     .rule =
+         [](const O& o) {
+             std::string why = "takes ADDRESS[:PORT], e.g. \"127.0.0.1:502\"";
+             return !o.listen.empty() && ParseModbusEndpoint(o.listen, &why)
+                        ? ""
+                        : Without("--modbus", why);
+         }},
+    {.option = "--modbus-writable",
+     .help = "Let Modbus clients write the holding registers: keys, PTZ, presets, clear alarms, "
+             "set clocks (Modbus TCP has no authentication)",
+     .table = "modbus",
+     .key = "writable",
+     .takes = "true or false",
+     .kind = OptionKind::kFlag,
+     .flag = &O::writable},
+    {.option = "--modbus-allow",
+     .help = "Only these peers may connect to the Modbus face: IPv4 networks, e.g. "
+             "10.1.2.0/24,10.9.9.9 (default: every peer that reaches the address)",
+     .table = "modbus",
+     .key = "allow",
+     .takes = "a text, IPv4 networks, e.g. \"10.1.2.0/24\"",
+     .text = &O::allow,
+     .rule =
+         [](const O& o) {
+             std::string why = ModbusAllowProblem(o.allow);
+             return !why.empty() || ParseModbusPeers(o.allow, &why) ? Without("--modbus-allow", why)
+                                                                    : "";
+         }},
+    {.option = "--modbus-idle",
+     .help = "A Modbus connection that sends nothing this long is closed",
+     .table = "modbus",
+     .key = "idle",
+     .takes = kSeconds,
+     .kind = OptionKind::kTime,
+     .text = &O::idle,
+     .rule = [](const O& o) { return DurationProblem(o.idle, kModbusIdleLeastMs); }},
+    {.option = "--modbus-map",
+     .help = "Print the Modbus map as a tag list to import into a SCADA (csv: table, address, "
+             "Modicon number, name, type, access, description) and end",
+     .text = &O::map},
+};
+
+}  // namespace
+
+std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error) {
+    ModbusEndpoint endpoint;
+    // PORT and :PORT serve this host only; ADDRESS alone takes port 502.
+    const auto colon = text.rfind(':');
+    const bool portOnly = colon == std::string::npos && !text.empty() &&
+                          std::all_of(text.begin(), text.end(), ::isdigit);
+    std::string host = portOnly ? endpoint.address : text.substr(0, colon);
+    if (portOnly || colon != std::string::npos) {
+        const auto port = ParsePort(std::string_view(text).substr(portOnly ? 0 : colon + 1));
+        if (!port) {
+            *error = "--modbus " + text + ": the port is a number 1..65535";
+            return std::nullopt;
+        }
+        endpoint.port = *port;
+    }
+    if (host.empty()) host = endpoint.address;
+    in_addr probe{};
+    if (inet_pton(AF_INET, host.c_str(), &probe) != 1) {
+        *error = "--modbus " + text +
+                 ": give ADDRESS[:PORT] with an IPv4 address, e.g. 127.0.0.1:1502 or "
+                 "0.0.0.0:502";
+        return std::nullopt;
+    }
+    endpoint.address = host;
+    return endpoint;
+}
+
+std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text,
+                                                         std::string* error) {
+    std::vector<ModbusPeers> peers;
+    std::size_t at = 0;
+    while (at <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', at), text.size());
+        const std::string item = text.substr(at, comma - at);
+        const std::size_t slash = item.find('/');
+        int bits = 32;
+        const std::string host = item.substr(0, slash);
+        in_addr address{};
+        bool ok = inet_pton(AF_INET, host.c_str(), &address) == 1;
+        if (ok && slash != std::string::npos) {
+            const std::string length = item.substr(slash + 1);
+            const auto [end, ec] =
+                std::from_chars(length.data(), length.data() + length.size(), bits);
+            ok = ec == std::errc() && end == length.data() + length.size() && bits >= 0 &&
+                 bits <= 32;
+        }
+        if (!ok) {
+            *error = "--modbus-allow " + text + ": '" + item +
+                     "' is not an IPv4 network (e.g. 10.1.2.0/24 or 10.1.2.3)";
+            return std::nullopt;
+        }
+        const uint32_t mask = bits == 0 ? 0 : ~uint32_t{0} << (32 - bits);
+        peers.push_back({ntohl(address.s_addr) & mask, mask});
+        at = comma + 1;
+    }
+    return peers;
+}
+
+std::string ModbusAllowProblem(const std::string& text) {
+    if (!text.empty()) return {};
+    return "takes IPv4 networks, e.g. 10.1.2.0/24 (every peer may connect when it is left out)";
+}
+
+std::span<const FaceOption<ModbusOptions>> ModbusOptionTable() {
+    return kTable;
+}
+
+void AddModbusOptions(CLI::App* command, ModbusOptions& options) {
+    AddFaceOptions(command, options, ModbusOptionTable());
+    command->get_option("--modbus-allow")->check(CLI::Validator(ModbusAllowProblem, "NETWORKS"));
+    command->get_option("--modbus-map")->check(CLI::IsMember({"csv"}));
+}
+
+std::optional<ModbusSettings> JudgeModbus(const ModbusOptions& options) {
+    ModbusSettings settings;
+    std::string error;
+    if (!options.listen.empty() &&
+        !(settings.endpoint = ParseModbusEndpoint(options.listen, &error))) {
+        Complain(error);
+        return std::nullopt;
+    }
+    const auto idle = JudgeDuration("--modbus-idle", options.idle, kModbusIdleLeastMs);
+    if (!idle) return std::nullopt;
+    settings.idle = *idle;
+    settings.writable = options.writable;
+    if (options.allow.empty()) return settings;
+    auto peers = ParseModbusPeers(options.allow, &error);
+    if (!peers) {
+        Complain(error);
+        return std::nullopt;
+    }
+    settings.peers = std::move(*peers);
+    return settings;
+}
+
+}  // namespace roderavo::tool::bridge
