@@ -173,45 +173,50 @@ bool Session::StartSimulator(const CommonOptions& options, std::string* error) {
     return simulator_ != nullptr;
 }
 
+namespace {
+
+// What refuses the line before anything opens: a line option, a simulator fault, a
+// trace where there are no pseudo-terminals. Empty when nothing does.
+std::string LineProblem(const CommonOptions& options, LineSettings* settings, LineTimes* times) {
+    std::string error;
+    if (!ParseLineOptions(options, settings, times, &error)) return error;
+    for (const std::string& text : options.simFaults) {
+        if (!muxsim::ParseFaultSpec(text)) return "--sim-fault " + text + ": " + kFaultHelp;
+    }
+    if (options.trace && !kHasPseudoTerminals) return kNoPseudoTerminals;
+    return {};
+}
+
+// Why the driver could not open the line, from the system's error it left.
+std::string PortFailure(const CommonOptions& options, const LineTap* tap,
+                        const std::string& devicePath, int error) {
+    // Through the tap the device itself opened (the tap holds it): what failed is
+    // the line settings, or the tap's own pty, taken by another program meanwhile.
+    std::string why = tap ? std::string() : DiagnosePort(devicePath, error);
+    if (tap && error != 0 && error != EINVAL)
+        why = "the protocol tap's pseudo-terminal could not be opened: " +
+              DiagnosePort("/dev/" + tap->PortName(), error);
+    if (why.empty())
+        why = "the device is there but could not be set to " + std::to_string(options.baud) +
+              " baud, " + std::to_string(options.dataBits) + " data bits, parity " +
+              options.parity + ", " + options.stopBits +
+              (options.stopBits == "1" ? " stop bit" : " stop bits") + "; check the line options";
+    return why;
+}
+
+}  // namespace
+
 bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     LineSettings settings;
-    std::string error;
     LineTimes times;
-    if (!ParseLineOptions(options, &settings, &times, &error)) {
-        Complain(error);
-        *exitCode = kExitRefused;
-        return false;
-    }
-    for (const std::string& text : options.simFaults) {
-        if (!muxsim::ParseFaultSpec(text)) {
-            Complain("--sim-fault " + text + ": " + kFaultHelp);
-            *exitCode = kExitRefused;
-            return false;
-        }
-    }
-    if (options.trace && !kHasPseudoTerminals) {
-        Complain(kNoPseudoTerminals);
+    if (const std::string problem = LineProblem(options, &settings, &times); !problem.empty()) {
+        Complain(problem);
         *exitCode = kExitRefused;
         return false;
     }
     pollIntervalMs_ = times.pollIntervalMs;
     timeoutMs_ = times.timeoutMs;
-    if (options.simulate || options.port.empty()) {
-        if (!StartSimulator(options, &error)) {
-            Complain(error);
-            *exitCode = kHasPseudoTerminals ? kExitLine : kExitRefused;
-            return false;
-        }
-        settings.portName = simulatorLine_.portName;
-        devicePath_ = simulatorLine_.devicePath;
-        portLabel_ = settings.portName + " (simulator)";
-        if (!options.simulate)
-            Complain("no --port given: running on the built-in simulator on " + settings.portName +
-                     " (give --port NAME for a real line)");
-    } else if (!UsePort(options, &settings)) {
-        *exitCode = kExitLine;
-        return false;
-    }
+    if (!ChooseLine(options, &settings, exitCode)) return false;
     if (!StartTap(options, &settings)) {
         *exitCode = kExitLine;
         return false;
@@ -225,20 +230,9 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     }
     guard_.Disarm();
     if (status == KOR_COMM_FAILURE) {
-        // Through the tap the device itself opened (the tap holds it): what failed is
-        // the line settings, or the tap's own pty, taken by another program meanwhile.
         const int error = driver_.LastSystemError();
-        std::string why = tap_ ? std::string() : DiagnosePort(devicePath_, error);
-        if (tap_ && error != 0 && error != EINVAL)
-            why = "the protocol tap's pseudo-terminal could not be opened: " +
-                  DiagnosePort("/dev/" + tap_->PortName(), error);
-        if (why.empty())
-            why = "the device is there but could not be set to " + std::to_string(options.baud) +
-                  " baud, " + std::to_string(options.dataBits) + " data bits, parity " +
-                  options.parity + ", " + options.stopBits +
-                  (options.stopBits == "1" ? " stop bit" : " stop bits") +
-                  "; check the line options";
-        Complain("cannot open port " + portLabel_ + ": " + why);
+        Complain("cannot open port " + portLabel_ + ": " +
+                 PortFailure(options, tap_.get(), devicePath_, error));
     } else {
         Complain("the driver refused to start instance " + std::to_string(options.instance) +
                  " (result " + std::to_string(status) +
@@ -247,6 +241,27 @@ bool Session::OpenLine(const CommonOptions& options, int* exitCode) {
     driver_.Exit();
     *exitCode = status == KOR_COMM_FAILURE ? kExitLine : kExitRefused;
     return false;
+}
+
+bool Session::ChooseLine(const CommonOptions& options, LineSettings* settings, int* exitCode) {
+    if (!options.simulate && !options.port.empty()) {
+        if (UsePort(options, settings)) return true;
+        *exitCode = kExitLine;
+        return false;
+    }
+    std::string error;
+    if (!StartSimulator(options, &error)) {
+        Complain(error);
+        *exitCode = kHasPseudoTerminals ? kExitLine : kExitRefused;
+        return false;
+    }
+    settings->portName = simulatorLine_.portName;
+    devicePath_ = simulatorLine_.devicePath;
+    portLabel_ = settings->portName + " (simulator)";
+    if (!options.simulate)
+        Complain("no --port given: running on the built-in simulator on " + settings->portName +
+                 " (give --port NAME for a real line)");
+    return true;
 }
 
 bool Session::UsePort(const CommonOptions& options, LineSettings* settings) {

@@ -125,6 +125,9 @@ class Session {
     bool StartSimulator(const CommonOptions& options, std::string* error);
 
   private:
+    // The built-in simulator (with --simulate, or without --port), else the port given;
+    // false (with a message and the exit code) when neither can be had.
+    bool ChooseLine(const CommonOptions& options, LineSettings* settings, int* exitCode);
     // The port given, resolved; false (with a message) when it cannot be used.
     bool UsePort(const CommonOptions& options, LineSettings* settings);
     bool StartTap(const CommonOptions& options, LineSettings* settings);
