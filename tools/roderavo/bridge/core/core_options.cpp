@@ -14,7 +14,7 @@ constexpr FaceOption<O> kTable[] = {
              "time-outs",
      .table = "mqtt",
      .key = "command_deadline",
-     .takes = "a time, e.g. \"500ms\" or \"2s\", or a number of seconds",
+     .takes = kTakesTime,
      .kind = OptionKind::kTime,
      .text = &O::commandDeadline,
      .rule =

@@ -38,6 +38,11 @@ std::optional<std::chrono::milliseconds> JudgeDuration(std::string_view option,
     return std::chrono::milliseconds(std::llround(ParseDurationMs(text, true).value_or(0)));
 }
 
+std::string WithoutOption(std::string_view option, std::string reason) {
+    const std::string head = std::string(option) + " ";
+    return reason.starts_with(head) ? reason.substr(head.size()) : reason;
+}
+
 std::optional<int> ParsePort(std::string_view text) {
     int port = 0;
     for (const char c : text) {

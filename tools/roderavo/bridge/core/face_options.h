@@ -66,6 +66,12 @@ std::string DurationProblem(const std::string& text, double leastMs);
 // The time, or nothing with the reason said ("--modbus-idle 5ms: give ...").
 std::optional<std::chrono::milliseconds> JudgeDuration(std::string_view option,
                                                        const std::string& text, double leastMs);
+// What a time option's site-file key takes, as its message says.
+inline constexpr std::string_view kTakesTime =
+    "a time, e.g. \"500ms\" or \"2s\", or a number of seconds";
+// A reason given after an option's name ("--mqtt URL: give ..."), without the name: as a
+// site-file key's message has it.
+std::string WithoutOption(std::string_view option, std::string reason);
 // A TCP port, 1..65535, written in decimal digits only; nothing otherwise.
 std::optional<int> ParsePort(std::string_view text);
 

@@ -15,13 +15,6 @@ namespace roderavo::tool::bridge {
 namespace {
 
 using O = ModbusOptions;
-constexpr std::string_view kSeconds = "a time, e.g. \"500ms\" or \"2s\", or a number of seconds";
-
-// A reason given after an option's name ("--modbus X: give ..."), without the name.
-std::string Without(std::string_view option, std::string reason) {
-    const std::string head = std::string(option) + " ";
-    return reason.starts_with(head) ? reason.substr(head.size()) : reason;
-}
 
 constexpr FaceOption<O> kTable[] = {
     {.option = "--modbus",
@@ -38,7 +31,7 @@ constexpr FaceOption<O> kTable[] = {
              std::string why = "takes ADDRESS[:PORT], e.g. \"127.0.0.1:502\"";
              return !o.listen.empty() && ParseModbusEndpoint(o.listen, &why)
                         ? ""
-                        : Without("--modbus", why);
+                        : WithoutOption("--modbus", why);
          }},
     {.option = "--modbus-writable",
      .help = "Let Modbus clients write the holding registers: keys, PTZ, presets, clear alarms, "
@@ -58,14 +51,15 @@ constexpr FaceOption<O> kTable[] = {
      .rule =
          [](const O& o) {
              std::string why = ModbusAllowProblem(o.allow);
-             return !why.empty() || ParseModbusPeers(o.allow, &why) ? Without("--modbus-allow", why)
-                                                                    : "";
+             return !why.empty() || ParseModbusPeers(o.allow, &why)
+                        ? WithoutOption("--modbus-allow", why)
+                        : "";
          }},
     {.option = "--modbus-idle",
      .help = "A Modbus connection that sends nothing this long is closed",
      .table = "modbus",
      .key = "idle",
-     .takes = kSeconds,
+     .takes = kTakesTime,
      .kind = OptionKind::kTime,
      .text = &O::idle,
      .rule = [](const O& o) { return DurationProblem(o.idle, kModbusIdleLeastMs); }},

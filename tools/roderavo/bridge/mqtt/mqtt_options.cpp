@@ -13,18 +13,11 @@ namespace {
 
 using O = MqttOptions;
 constexpr std::string_view kText = "a text";
-constexpr std::string_view kSeconds = "a time, e.g. \"500ms\" or \"2s\", or a number of seconds";
 
 // Why topic levels (a prefix, a site) cannot be used, after the key: "a/#: give ...".
 std::string Levels(const std::string& levels) {
     const std::string why = TopicLevelsProblem(levels);
     return why.empty() ? why : levels + ": " + why;
-}
-
-// A reason given after an option's name ("--mqtt URL: give ..."), without the name.
-std::string Without(std::string_view option, std::string reason) {
-    const std::string head = std::string(option) + " ";
-    return reason.starts_with(head) ? reason.substr(head.size()) : reason;
 }
 
 constexpr FaceOption<O> kTable[] = {
@@ -38,7 +31,7 @@ constexpr FaceOption<O> kTable[] = {
      .rule =
          [](const O& o) {
              std::string why;
-             return ParseBrokerUrl(o.url, &why) ? "" : Without("--mqtt", why);
+             return ParseBrokerUrl(o.url, &why) ? "" : WithoutOption("--mqtt", why);
          }},
     {.option = "--mqtt-username",
      .help = "User name at the broker",
@@ -94,7 +87,7 @@ constexpr FaceOption<O> kTable[] = {
      .help = "The first wait before a new connection to the broker, doubled after each failure",
      .table = "mqtt",
      .key = "reconnect_min",
-     .takes = kSeconds,
+     .takes = kTakesTime,
      .kind = OptionKind::kTime,
      .text = &O::backoffMin,
      .rule = [](const O& o) { return DurationProblem(o.backoffMin, kReconnectLeastMs); }},
@@ -102,7 +95,7 @@ constexpr FaceOption<O> kTable[] = {
      .help = "The longest wait between connections",
      .table = "mqtt",
      .key = "reconnect_max",
-     .takes = kSeconds,
+     .takes = kTakesTime,
      .kind = OptionKind::kTime,
      .text = &O::backoffMax,
      .rule = [](const O& o) { return DurationProblem(o.backoffMax, kReconnectLeastMs); }},
@@ -146,7 +139,7 @@ constexpr FaceOption<O> kTable[] = {
              "(e.g. 60s)",
      .table = "mqtt",
      .key = "statistics_every",
-     .takes = kSeconds,
+     .takes = kTakesTime,
      .kind = OptionKind::kTime,
      .text = &O::statisticsEvery,
      .rule = [](const O& o) { return DurationProblem(o.statisticsEvery, kStatisticsLeastMs); }},
