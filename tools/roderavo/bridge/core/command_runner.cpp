@@ -1,5 +1,8 @@
 #include "bridge/core/command_runner.h"
 
+#include <algorithm>
+#include <cctype>
+
 #include "bridge/core/bridge_log.h"
 #include "bridge/core/command_words.h"
 #include "output/host_log.h"
@@ -41,7 +44,26 @@ void Conclude(const Command& command, const CommandResult& result) {
     if (command.answer) command.answer(result);
 }
 
+// The multiplexer as a number, as in the states; a command that names none has null.
+Json MuxNumber(const std::string& mux) {
+    if (mux.empty() || mux.size() > 2 || !std::all_of(mux.begin(), mux.end(), ::isdigit))
+        return nullptr;
+    return std::stoi(mux);
+}
+
 }  // namespace
+
+std::string ResultRecord(const CommandResult& result) {
+    Json record{{"mux", MuxNumber(result.mux)}, {"command", result.word}};
+    if (!result.gate.empty()) record["gate"] = result.gate;
+    record["value"] = result.value;
+    if (!result.id.empty()) record["id"] = result.id;
+    record["result"] = result.result;
+    record["explanation"] = result.explanation;
+    std::string text = JsonText(record);
+    if (result.duplicate) text.insert(text.size() - 1, ",\"duplicate\":true");
+    return text;
+}
 
 void Say(const std::string& text) {
     ToolLine("event", LocalTimeMsText() + " roderavo: " + text);

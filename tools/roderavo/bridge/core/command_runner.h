@@ -10,6 +10,7 @@
 #include "bridge/core/command.h"
 #include "bridge/core/command_queue.h"
 #include "line/session.h"
+#include "output/json_out.h"
 
 namespace roderavo::tool::bridge {
 
@@ -33,6 +34,11 @@ class CommandRunner {
 // Answers a command that is not run (on whichever thread finds it so): `why` unless
 // the command itself is refused already, with the outcome given (not sent, busy).
 void Refuse(const Command& command, const std::string& why, Outcome outcome);
+
+// The record as JSON, as every face that speaks JSON gives it: {"mux", "command",
+// "gate" (when it came that far), "value", "id" (when given), "result", "explanation"},
+// and "duplicate": true last for a repeated id's earlier record.
+std::string ResultRecord(const CommandResult& result);
 
 // A command handed in by a face: queued, or (the queue full or closed) answered busy at
 // once. `unanswered`: the face's results that wait to be delivered.

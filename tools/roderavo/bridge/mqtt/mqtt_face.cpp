@@ -1,8 +1,5 @@
 #include "bridge/mqtt/mqtt_face.h"
 
-#include <algorithm>
-#include <cctype>
-
 #include "bridge/core/bridge_log.h"
 #include "bridge/core/command_runner.h"
 #include "bridge/mqtt/ha_discovery.h"
@@ -11,33 +8,13 @@
 
 namespace roderavo::tool::bridge {
 
-namespace {
-
-// The multiplexer as a number, as in the states; a topic that names none has null.
-Json MuxNumber(const std::string& mux) {
-    if (mux.empty() || mux.size() > 2 || !std::all_of(mux.begin(), mux.end(), ::isdigit))
-        return nullptr;
-    return std::stoi(mux);
-}
-
-}  // namespace
-
 std::string ResultPayload(const CommandResult& result, bool json) {
     if (!json) {
         std::string text = std::to_string(result.result) + " " + result.explanation;
         if (result.duplicate) text += " (id " + result.id + " was run before: not run again)";
         return text;
     }
-    Json record{{"mux", MuxNumber(result.mux)}, {"command", result.word}};
-    if (!result.gate.empty()) record["gate"] = result.gate;
-    record["value"] = result.value;
-    if (!result.id.empty()) record["id"] = result.id;
-    record["result"] = result.result;
-    record["explanation"] = result.explanation;
-    std::string text = JsonText(record);
-    // A repeated id gets the first result, marked.
-    if (result.duplicate) text.insert(text.size() - 1, ",\"duplicate\":true");
-    return text;
+    return ResultRecord(result);
 }
 
 MqttFace::MqttFace(MqttSettings settings, std::vector<int> muxes, CommandQueue& commands)
