@@ -17,10 +17,12 @@
 #include "bridge/bridge.h"
 #include "bridge/core/bridge_log.h"
 #include "bridge/core/command_runner.h"
+#include "bridge/http/http_face.h"
 #include "bridge/modbus/modbus_server.h"
 #include "bridge/modbus/modbus_tags.h"
 #include "bridge/mqtt/mqtt_face.h"
 #include "gates/gate_forms.h"
+#include "output/text.h"
 #include "poll/poll_gates.h"
 #include "system/terminal.h"
 
@@ -61,8 +63,9 @@ class Bridge {
           runner_(session) {}
 
     // The faces asked for: false (with the reason said) when one cannot start.
-    bool StartFaces() {
+    bool StartFaces(const std::string& port) {
         if (settings_.modbus.endpoint && !StartModbus()) return false;
+        if (settings_.http.enabled && !StartHttp(port)) return false;
         if (!settings_.mqtt.enabled) return true;
         mqtt_ = std::make_unique<MqttFace>(settings_.mqtt, poll_.muxes, queue_);
         faces_.push_back(mqtt_.get());
@@ -108,6 +111,19 @@ class Bridge {
         Say("Modbus TCP on " + endpoint.address + ":" + std::to_string(endpoint.port) +
             (settings_.modbus.writable ? " (reads and writes)" : " (reads only)"));
         faces_.push_back(modbus_.get());
+        return true;
+    }
+
+    bool StartHttp(const std::string& port) {
+        BridgeFacts facts{settings_.mqtt.site, port, RODERAVO_VERSION, IsoTimestampNow()};
+        http_ = std::make_unique<HttpFace>(settings_.http, std::move(facts), queue_);
+        std::string error;
+        if (!http_->Start(&error)) {
+            Complain(error);
+            http_.reset();
+            return false;
+        }
+        faces_.push_back(http_.get());
         return true;
     }
 
@@ -229,6 +245,7 @@ class Bridge {
             Say("Modbus TCP: " + ModbusCountsText(counts));
             more["modbus"] = ModbusCountsRecord(counts);
         }
+        if (http_) http_->Stop();
         const auto fatal = Fatal();
         if (mqtt_) {
             mqtt_->Final(*MakePicture(poller));
@@ -252,6 +269,7 @@ class Bridge {
     CommandRunner runner_;  // the polling thread's
     std::unique_ptr<ModbusServer> modbus_;
     std::unique_ptr<MqttFace> mqtt_;
+    std::unique_ptr<HttpFace> http_;
     std::vector<Face*> faces_;
     std::shared_ptr<const Picture> picture_;  // the latest, on the polling thread
     uint64_t pictures_ = 0;
@@ -292,7 +310,7 @@ int RunBridge(const CommonOptions& common, const PollOptions& polling, const Bri
             ", topics under " + settings->mqtt.prefix + "/");
     else
         Say("bridge on port " + session.PortLabel() + ", no MQTT broker");
-    if (!bridge.StartFaces()) {
+    if (!bridge.StartFaces(session.PortLabel())) {
         session.CloseLine();
         return kExitRefused;
     }

@@ -6,12 +6,14 @@ void AddBridgeOptions(CLI::App* command, BridgeOptions& options) {
     AddMqttOptions(command, options.mqtt);
     AddCoreOptions(command, options.core);
     AddModbusOptions(command, options.modbus);
+    AddHttpOptions(command, options.http);
 }
 
 std::optional<BridgeSettings> JudgeBridge(const CommonOptions& common, const PollOptions& polling,
                                           const BridgeOptions& given) {
     MqttOptions mqtt = given.mqtt;
-    if (mqtt.url.empty() && given.modbus.listen.empty()) mqtt.url = kDefaultBroker;
+    if (mqtt.url.empty() && given.modbus.listen.empty() && given.http.listen.empty())
+        mqtt.url = kDefaultBroker;
     if (mqtt.url.empty() && mqtt.haDiscovery) {
         Complain("--ha-discovery publishes on MQTT: give --mqtt too");
         return std::nullopt;
@@ -34,6 +36,9 @@ std::optional<BridgeSettings> JudgeBridge(const CommonOptions& common, const Pol
     auto modbus = JudgeModbus(given.modbus);
     if (!modbus) return std::nullopt;
     settings.modbus = std::move(*modbus);
+    auto http = JudgeHttp(given.http);
+    if (!http) return std::nullopt;
+    settings.http = std::move(*http);
     return settings;
 }
 

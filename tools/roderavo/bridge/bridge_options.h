@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "bridge/core/core_options.h"
+#include "bridge/http/http_options.h"
 #include "bridge/modbus/modbus_options.h"
 #include "bridge/mqtt/mqtt_options.h"
 #include "line/session.h"
@@ -17,6 +18,7 @@ namespace roderavo::tool::bridge {
 struct BridgeOptions {
     MqttOptions mqtt;
     ModbusOptions modbus;
+    HttpOptions http;
     CoreOptions core;
 };
 
@@ -27,12 +29,13 @@ void AddBridgeOptions(CLI::App* command, BridgeOptions& options);
 struct BridgeSettings {
     MqttSettings mqtt;
     ModbusSettings modbus;
+    HttpSettings http;
     CoreSettings core;
     std::optional<std::chrono::milliseconds> duration;  // --duration; none: until a signal
 };
 
 // Every option judged, in the order a user meets them: the line named, the topics,
-// the broker, the duration, the core's, the Modbus face's. Nothing, with the reason
+// the broker, the duration, the core's, the Modbus face's, the web face's. Nothing, with the reason
 // said, when one is wrong. The broker is mqtt://localhost:1883 unless a face of
 // another kind is asked for.
 std::optional<BridgeSettings> JudgeBridge(const CommonOptions& common, const PollOptions& polling,

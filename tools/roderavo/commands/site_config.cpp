@@ -194,6 +194,7 @@ const std::vector<Key>& Keys() {
              [](const toml::node& v, Options& o) { return Put(Flag(v), o.payloadsInJson); }, Fine});
         AddFaceKeys(all, bridge::CoreOptionTable(), &bridge::BridgeOptions::core);
         AddFaceKeys(all, bridge::ModbusOptionTable(), &bridge::BridgeOptions::modbus);
+        AddFaceKeys(all, bridge::HttpOptionTable(), &bridge::BridgeOptions::http);
 #endif
         return all;
     }();

@@ -105,8 +105,10 @@ std::string CommandLogLine(const Command& command, const CommandResult& result) 
     const std::string outcome = std::to_string(result.result) + " " + result.explanation;
     if (!command.assignment.empty())
         return command.face + ": " + command.peer + " wrote " + command.assignment + ": " + outcome;
-    return "command mux/" + command.mux + "/set/" + command.word + " " + result.given + ": " +
-           outcome;
+    const std::string line =
+        "command mux/" + command.mux + "/set/" + command.word + " " + result.given + ": " + outcome;
+    // A face that knows its peer names it: who pressed a key is in the log.
+    return command.peer.empty() ? line : command.face + ": " + command.peer + " " + line;
 }
 
 std::string BusyText() {

@@ -1,8 +1,5 @@
 #include "bridge/modbus/modbus_options.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
@@ -72,61 +69,12 @@ constexpr FaceOption<O> kTable[] = {
 }  // namespace
 
 std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error) {
-    ModbusEndpoint endpoint;
-    // PORT and :PORT serve this host only; ADDRESS alone takes port 502.
-    const auto colon = text.rfind(':');
-    const bool portOnly = colon == std::string::npos && !text.empty() &&
-                          std::all_of(text.begin(), text.end(), ::isdigit);
-    std::string host = portOnly ? endpoint.address : text.substr(0, colon);
-    if (portOnly || colon != std::string::npos) {
-        const auto port = ParsePort(std::string_view(text).substr(portOnly ? 0 : colon + 1));
-        if (!port) {
-            *error = "--modbus " + text + ": the port is a number 1..65535";
-            return std::nullopt;
-        }
-        endpoint.port = *port;
-    }
-    if (host.empty()) host = endpoint.address;
-    in_addr probe{};
-    if (inet_pton(AF_INET, host.c_str(), &probe) != 1) {
-        *error = "--modbus " + text +
-                 ": give ADDRESS[:PORT] with an IPv4 address, e.g. 127.0.0.1:1502 or "
-                 "0.0.0.0:502";
-        return std::nullopt;
-    }
-    endpoint.address = host;
-    return endpoint;
+    return ParseEndpoint(text, "--modbus", 502, "127.0.0.1:1502 or 0.0.0.0:502", error);
 }
 
 std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text,
                                                          std::string* error) {
-    std::vector<ModbusPeers> peers;
-    std::size_t at = 0;
-    while (at <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', at), text.size());
-        const std::string item = text.substr(at, comma - at);
-        const std::size_t slash = item.find('/');
-        int bits = 32;
-        const std::string host = item.substr(0, slash);
-        in_addr address{};
-        bool ok = inet_pton(AF_INET, host.c_str(), &address) == 1;
-        if (ok && slash != std::string::npos) {
-            const std::string length = item.substr(slash + 1);
-            const auto [end, ec] =
-                std::from_chars(length.data(), length.data() + length.size(), bits);
-            ok = ec == std::errc() && end == length.data() + length.size() && bits >= 0 &&
-                 bits <= 32;
-        }
-        if (!ok) {
-            *error = "--modbus-allow " + text + ": '" + item +
-                     "' is not an IPv4 network (e.g. 10.1.2.0/24 or 10.1.2.3)";
-            return std::nullopt;
-        }
-        const uint32_t mask = bits == 0 ? 0 : ~uint32_t{0} << (32 - bits);
-        peers.push_back({ntohl(address.s_addr) & mask, mask});
-        at = comma + 1;
-    }
-    return peers;
+    return ParseNetworks(text, "--modbus-allow", error);
 }
 
 std::string ModbusAllowProblem(const std::string& text) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "bridge/core/face_options.h"
+#include "bridge/core/networks.h"
 
 namespace roderavo::tool::bridge {
 
@@ -23,25 +24,16 @@ struct ModbusOptions {
     std::string map;           // "csv": print the map as a tag list and end
 };
 
-struct ModbusEndpoint {
-    std::string address = "127.0.0.1";  // the default serves this host only
-    int port = 502;
-};
-
-// An IPv4 network that may connect: a.b.c.d/n.
-struct ModbusPeers {
-    uint32_t network = 0;  // host order
-    uint32_t mask = 0;
-    bool Admits(uint32_t address) const { return (address & mask) == network; }
-};
+using ModbusEndpoint = Endpoint;
+using ModbusPeers = PeerNetwork;
 
 // "10.0.0.0/8,192.168.1.7" (a plain address is /32); nothing, with the reason, when
 // one is not an IPv4 network.
 std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text,
                                                          std::string* error);
 
-// ADDRESS[:PORT] ("127.0.0.1", "0.0.0.0:1502"); nothing, with the reason, when it is
-// not one.
+// ADDRESS[:PORT] ("127.0.0.1", "0.0.0.0:1502", port 502 when none is given); nothing,
+// with the reason, when it is not one.
 std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error);
 
 // An empty --modbus-allow would let every peer in: leaving it out says that.

@@ -1,0 +1,1 @@
+// The page of the web face.
