@@ -2,8 +2,9 @@
 """The web face's page in headless Chromium (Selenium), against the bridge on a muxsim
 that this script steers (muxsim_console): the page shows every camera and multiplexer as
 the line holds them and as /api/v1/state says, an absent multiplexer's cameras unknown,
-an alarm set while it is open, the key pressed only with the token, a killed bridge as
-lost within 2 s with every value grey, and the bridge's return by itself.
+an alarm set while it is open with its report first, the key pressed only with the
+token, a hung bridge as lost, a killed one as lost within 2 s with every value grey, and
+the bridge's return by itself (then without commands, so without controls).
 
 usage: web_page_test.py RODERAVO DRIVER MUXSIM_CONSOLE SCREENSHOT.png
 (the screenshot of the guide, docs/images/web-page.png, is the one this takes)
@@ -113,14 +114,15 @@ class Bridge:
         # failing; the absent one is read again only after the test.
         self.args = [TOOL, 'bridge', '--driver', DRIVER, '--port', line, '--site', 'north',
                      '--poll-interval', '200ms', '--timeout', '1000ms', '--demote-for', '300s',
-                     '--command-deadline', '60s', '--http', f'127.0.0.1:{port}',
-                     '--http-writable', '--http-token-file', token]
+                     '--command-deadline', '60s', '--http', f'127.0.0.1:{port}']
+        self.writable = ['--http-writable', '--http-token-file', token]
         self.url = f'http://127.0.0.1:{port}'
         self.process = None
 
-    def start(self):
+    def start(self, writable=True):
         with open(self.log, 'w') as log:
-            self.process = subprocess.Popen(self.args, stdout=subprocess.DEVNULL, stderr=log)
+            self.process = subprocess.Popen(self.args + (self.writable if writable else []),
+                                            stdout=subprocess.DEVNULL, stderr=log)
         wait_until('the web face', lambda: f'web face on {self.url}' in self.said())
 
     def said(self):
@@ -222,19 +224,32 @@ def a_key_needs_the_token(page, sim):
     assert kept == [TOKEN, 0, ''], kept
 
 
+def lost(page):
+    seen = page.execute_script(READ_PAGE)
+    return seen['connections'] == ['lost'] and seen
+
+
 def a_lost_bridge_shows_and_comes_back(page, sim, bridge):
+    # A bridge that hangs keeps its stream open, silent: the page finds it out.
+    bridge.process.send_signal(signal.SIGSTOP)
+    wait_until('lost, the bridge stopped', lambda: lost(page), timeout=GENEROUS)
+    bridge.process.send_signal(signal.SIGCONT)
+    shows_the_line(page, sim, bridge)
     killed = time.monotonic()
     bridge.stop(signal.SIGKILL)
-    seen = wait_until('lost', lambda: (lambda s: s['connections'] == ['lost'] and s)(
-        page.execute_script(READ_PAGE)), timeout=2)
+    seen = wait_until('lost, the bridge killed', lambda: lost(page), timeout=2)
     lost_after = time.monotonic() - killed
     assert seen['grey'] == 'rgb(158, 158, 158)', seen['grey']
     assert 'reconnecting' in seen['banner'], seen['banner']
     sim.ask('release')  # the killed bridge could not give the port back
-    bridge.start()
+    bridge.start(writable=False)
     seen = shows_the_line(page, sim, bridge)
     assert 'reconnected' in seen['banner'], seen['banner']
     assert seen['grey'] is False, 'the values stay grey after the return'
+    # A face that takes no commands shows no controls.
+    hidden = page.execute_script("return [document.querySelectorAll('[data-key], "
+                                 ".controls').length, document.getElementById('token').hidden]")
+    assert hidden == [0, True], hidden
     return lost_after
 
 

@@ -3,8 +3,11 @@
 // reconnects by itself. Every text from the bridge goes in as text, never as markup.
 'use strict';
 
-const SILENCE_MS = 1000;  // no message this long: ask the bridge directly
-const PROBE_MS = 800;  // ... and call it lost when that takes longer
+// A silent stream is told from a lost bridge within 2 s: after SILENCE_MS (and at most
+// one TICK_MS) the state is asked for, and no answer within PROBE_MS means lost.
+const SILENCE_MS = 900;
+const PROBE_MS = 700;
+const TICK_MS = 200;
 const RETRY_MS = 1000;  // between attempts to reconnect
 const TOKEN_KEY = 'roderavo.token';
 
@@ -311,4 +314,4 @@ function tokenForm() {
 
 tokenForm();
 connect();
-setInterval(probe, 250);
+setInterval(probe, TICK_MS);
