@@ -39,6 +39,7 @@ const pairs = (sel, key) => [...document.querySelectorAll(sel)].map(e => [e.data
 return {connections: [...document.querySelectorAll('[data-connection]')].map(e => e.dataset.connection),
         cameras: Object.fromEntries(pairs('[data-camera]', 'camera')),
         cameraCount: document.querySelectorAll('[data-camera]').length,
+        stateCount: document.querySelectorAll('[data-state]').length,
         muxes: Object.fromEntries(pairs('[data-mux]', 'mux')),
         reports: [...document.querySelectorAll('[data-report]')].map(e => e.dataset.report),
         grey: document.body.classList.contains('lost') &&
@@ -47,15 +48,20 @@ return {connections: [...document.querySelectorAll('[data-connection]')].map(e =
 """
 
 
-def wait_until(what, condition, timeout=GENEROUS):
+def wait_until(what, condition, timeout=GENEROUS, explain=lambda: ''):
     deadline = time.monotonic() + timeout
     while True:
         value = condition()
         if value:
             return value
         if time.monotonic() > deadline:
-            raise AssertionError(f'{what}: not within {timeout} s')
+            raise AssertionError(f'{what}: not within {timeout} s {explain()}')
         time.sleep(0.05)
+
+
+def differences(name, got, want):
+    wrong = {k: (got.get(k), v) for k, v in want.items() if got.get(k) != v}
+    return {name: wrong} if wrong else {}
 
 
 def free_port():
@@ -157,13 +163,22 @@ def api_view(bridge):
 
 def shows_the_line(page, sim, bridge):
     """The page, the API and the line agree on every camera and multiplexer."""
+    last = {}
+
     def agree():
         seen, (cameras, muxes) = page.execute_script(READ_PAGE), sim.expected()
         api_cameras, api_muxes, _ = api_view(bridge)
+        last.update(connections=seen['connections'], stateCount=seen['stateCount'],
+                    **differences('page cameras', seen['cameras'], cameras),
+                    **differences('API cameras', api_cameras, cameras),
+                    **differences('page muxes', seen['muxes'], muxes),
+                    **differences('API muxes', api_muxes, muxes))
         return (seen['connections'] == ['live'] and seen['cameraCount'] == 100 and
+                seen['stateCount'] == 100 + len(muxes) and
                 seen['cameras'] == cameras == api_cameras and
                 seen['muxes'] == muxes == api_muxes) and seen
-    return wait_until('the page, the API and muxsim agree', agree)
+    return wait_until('the page, the API and muxsim agree', agree,
+                      explain=lambda: f'{last}\n{bridge.said()}')
 
 
 def the_page_mirrors_the_line(page, sim, bridge):

@@ -138,7 +138,7 @@ function renderMuxes(muxes) {
     if (!card) {
       card = muxCard(mux.mux);
       page.muxes.set(mux.mux, card);
-      const later = [...page.muxes.keys()].filter((m) => m > mux.mux).sort()[0];
+      const later = [...page.muxes.keys()].filter((m) => m > mux.mux).sort((a, b) => a - b)[0];
       $('muxes').insertBefore(card, later === undefined ? null : page.muxes.get(later));
     }
     fillMux(card, mux);
