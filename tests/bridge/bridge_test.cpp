@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <modbus/modbus.h>
 #include <muxsim/simulator.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -716,6 +717,50 @@ TEST_F(BridgeOnBroker, NoModbusClientCanHoldTheFaceOrTheBridgesEnd) {
     EXPECT_LE(lines, 20u) << log;
 }
 
+// The web face under clients good and hostile: every refusal of a command with its
+// status, a key pressed with the token reaching the line (and the peer in the log), and
+// 200 idle sockets, a 1 MB header and clients that never read leave the page, the state
+// and the metrics answering, and SIGTERM ending the bridge at once. Without
+// --http-writable every command is refused.
+TEST_F(BridgeOnBroker, NoWebClientCanHoldTheFaceAndOnlyTheTokenPressesAKey) {
+    const std::string token = "t0ken-of-this-test-1234";
+    TempFolder folder;
+    const std::string tokenFile = folder.File("token");
+    std::ofstream(tokenFile) << token << "\n";
+    ASSERT_EQ(chmod(tokenFile.c_str(), 0600), 0);
+    const int port = FreePort();
+    const std::string endpoint = "127.0.0.1:" + std::to_string(port);
+    StartBridge({"--http", endpoint, "--http-writable", "--http-token-file", tokenFile}, false,
+                false);
+    ASSERT_TRUE(BridgeSays("web face on http://" + endpoint + " (commands taken)"))
+        << bridge->Errors();
+    ChildProgram siege("/usr/bin/python3", {HTTP_SIEGE_SCRIPT, std::to_string(port), token},
+                       ChildProgram::Stderr::Pipe);
+    ASSERT_EQ(siege.ReadLine(60s), "key sent") << siege.Collect(10s).out;
+    const auto frames = ControlFrames();
+    ASSERT_EQ(frames.size(), 1u) << "only the command with the token reaches the line";
+    EXPECT_EQ(frames[0].mux, 1);
+    EXPECT_THAT(bridge->Errors(),
+                ContainsRegex("http: 127\\.0\\.0\\.1:[0-9]+ command mux/1/set/key 53: 0 KEY1=53"));
+    ASSERT_EQ(siege.ReadLine(90s), "besieged") << siege.Collect(10s).out;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    const ProgramRun rest = siege.Collect(90s);
+    EXPECT_EQ(rest.exitCode, 0) << rest.out << rest.err;
+
+    const int readOnly = FreePort();
+    StartBridge({"--http", "127.0.0.1:" + std::to_string(readOnly)}, false, false);
+    ASSERT_TRUE(BridgeSays("(no commands)")) << bridge->Errors();
+    ChildProgram post("/usr/bin/curl", {"-s", "-o", "/dev/null", "-w", "%{http_code}", "-H",
+                                        "Authorization: Bearer " + token, "-d",
+                                        R"({"mux":1,"command":"key","value":"53"})",
+                                        "http://127.0.0.1:" + std::to_string(readOnly) +
+                                            "/api/v1/commands"},
+                      ChildProgram::Stderr::Pipe);
+    EXPECT_EQ(post.Collect(10s).out, "403");
+}
+
 // A write that waits in the queue when SIGTERM comes is answered 0B, never left
 // without an answer: four clients write at once to a line that answers slowly.
 TEST_F(BridgeOnBroker, AModbusWriteStillQueuedAtSigtermIsAnswered0B) {
@@ -1300,6 +1345,13 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         {{"--simulate", "--mqtt", "tcp://localhost"}, "--mqtt tcp://localhost: give mqtt://"},
         {{"--simulate", "--modbus", "1502", "--ha-discovery"},
          "--ha-discovery publishes on MQTT: give --mqtt too"},
+        {{"--simulate", "--http", "8080", "--http-writable"},
+         "--http-writable takes commands only with a token: give --http-token-file"},
+        {{"--simulate", "--http", "8080", "--http-token-file", EXAMPLE_SITE_FILE},
+         "other users may read it; make it the bridge's own (chmod 600)"},
+        {{"--simulate", "--http", "8080", "--http-cert", EXAMPLE_SITE_FILE},
+         "--http-cert and --http-key go together"},
+        {{"--simulate", "--http", "web.example"}, "--http web.example: give ADDRESS[:PORT]"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"bridge", "--driver", RODERAVO_DRIVER};

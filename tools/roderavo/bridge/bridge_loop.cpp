@@ -164,8 +164,8 @@ class Bridge {
         queue_.SetUnreachable(poller.Unreachable());
         const auto now = Clock::now();
         for (Face* face : faces_) face->Show(picture_, now);
-        // The reports go to the broker only: none is read for the other faces.
-        if (mqtt_) {
+        // The reports go to the faces that show them: none is read for Modbus alone.
+        if (mqtt_ || http_) {
             for (const int camera : NewAlarms(before.get(), *picture_)) {
                 if (stop()) return;
                 ReportAlarm(camera);
