@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <initializer_list>
 #include <map>
 #include <utility>
@@ -24,9 +25,14 @@ std::string Escaped(std::string_view value) {
     return escaped;
 }
 
+// Whole numbers in full (a memory size as 1000000, not 1e+06), others as short as
+// they read back exactly.
 std::string Number(double value) {
     char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    const bool whole = std::abs(value) < 0x1p53 && value == std::trunc(value);
+    const auto end = whole
+                         ? std::to_chars(text, text + sizeof text, static_cast<int64_t>(value)).ptr
+                         : std::to_chars(text, text + sizeof text, value).ptr;
     return {text, end};
 }
 
