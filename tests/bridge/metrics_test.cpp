@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "bridge/core/command_runner.h"
 #include "bridge/http/metrics.h"
 
 using namespace roderavo::tool;
@@ -97,6 +98,37 @@ TEST(BridgeMetrics, TheTextSaysWhatTheFacesShowNow) {
     EXPECT_EQ(read.residentBytes, 300 * 4096.0);
     EXPECT_EQ(read.startTime, 1005.0);
     EXPECT_FALSE(FiguresOf("42 (a", "", 100, 4096).cpuSeconds);
+}
+
+// A cycle on a bucket's bound is in that bucket; a command is counted by its face and
+// how it ended, also when it is refused before it runs.
+TEST(BridgeMetrics, CyclesAndCommandsAreCounted) {
+    Counters counters;
+    for (const double seconds : {0.0, 0.05, 0.0501, 3.0, 61.0})
+        counters.CycleTook(std::chrono::duration<double>(seconds));
+    const CycleCounts cycles = counters.Seen().cycles;
+    EXPECT_EQ(cycles.inBucket, (decltype(cycles.inBucket){2, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}));
+    EXPECT_DOUBLE_EQ(cycles.seconds, 64.1001);
+
+    const auto count = [](FaceId face, Outcome outcome) {
+        return ProcessCounters().Seen().commands[static_cast<std::size_t>(face)]
+                                                [static_cast<std::size_t>(outcome)];
+    };
+    const uint64_t busy = count(FaceId::kModbus, Outcome::kBusy);
+    const uint64_t refused = count(FaceId::kHttp, Outcome::kRefused);
+    Command command;
+    command.face = "modbus";
+    command.assignment = "KEY1=53";
+    Refuse(command, "the queue is full", Outcome::kBusy);
+    command = {};
+    command.face = "http";
+    command.mux = "1";
+    command.word = "frobnicate";  // no such command: refused, whatever the caller says
+    Refuse(command, "the queue is full", Outcome::kBusy);
+    command.face = "nobody";
+    Refuse(command, "the queue is full", Outcome::kBusy);
+    EXPECT_EQ(count(FaceId::kModbus, Outcome::kBusy), busy + 1);
+    EXPECT_EQ(count(FaceId::kHttp, Outcome::kRefused), refused + 1);
 }
 
 }  // namespace
