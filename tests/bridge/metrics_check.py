@@ -21,10 +21,15 @@ import urllib.request
 DEADLINE = 60  # seconds, for a busy machine or a sanitizer build
 
 
-def free_port():
-    with socket.socket() as s:
+def free_ports(count):
+    """Ports free now, each another: the sockets are held until all are picked."""
+    sockets = [socket.socket() for _ in range(count)]
+    for s in sockets:
         s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
+    ports = [s.getsockname()[1] for s in sockets]
+    for s in sockets:
+        s.close()
+    return ports
 
 
 def wait_for_line(bridge, wanted):
@@ -58,21 +63,29 @@ def samples(text):
     return found
 
 
-def scrape_after_a_cycle(url):
-    """The metrics once a poll cycle has been counted and every multiplexer shown."""
+def scrape_until(url, condition, what):
+    """The first scrape whose samples meet `condition`: its type, text and samples."""
     end = time.monotonic() + DEADLINE
     while True:
         with urllib.request.urlopen(url, timeout=DEADLINE) as answer:
             kind = answer.headers["Content-Type"]
             text = answer.read().decode()
         seen = samples(text)
-        if seen.get(("roderavo_poll_cycle_seconds_count", ""), 0) > 0 and all(
-            ("roderavo_mux_up", f'mux="{m}"') in seen for m in range(5)
-        ):
+        if condition(seen):
             return kind, text, seen
         if time.monotonic() > end:
-            sys.exit("no poll cycle shown in the metrics:\n" + text)
+            sys.exit(f"the metrics never showed {what}:\n" + text)
         time.sleep(0.1)
+
+
+def modbus_clients(count):
+    return lambda seen: seen.get(("roderavo_modbus_connections", "")) == count
+
+
+def polled_with_a_client(seen):
+    return (seen.get(("roderavo_poll_cycle_seconds_count", ""), 0) > 0
+            and all(("roderavo_mux_up", f'mux="{m}"') in seen for m in range(5))
+            and modbus_clients(1)(seen))
 
 
 def promtool(*args, stdin=None):
@@ -86,13 +99,19 @@ def metric_names(text):
 
 def main(tool, driver, rules, dashboard):
     failures = []
-    port = free_port()
+    port, modbus = free_ports(2)
     bridge = subprocess.Popen(
-        [tool, "bridge", "--driver", driver, "--simulate", "--http", f"127.0.0.1:{port}"],
+        [tool, "bridge", "--driver", driver, "--simulate", "--http", f"127.0.0.1:{port}",
+         "--modbus", f"127.0.0.1:{modbus}"],
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    url = f"http://127.0.0.1:{port}/metrics"
     try:
         wait_for_line(bridge, f"web face on http://127.0.0.1:{port}")
-        kind, text, seen = scrape_after_a_cycle(f"http://127.0.0.1:{port}/metrics")
+        # A Modbus client counted while it is connected, and no longer once it has gone.
+        with socket.create_connection(("127.0.0.1", modbus), timeout=DEADLINE):
+            kind, text, seen = scrape_until(url, polled_with_a_client,
+                                            "a poll cycle, every multiplexer and one client")
+        scrape_until(url, modbus_clients(0), "the Modbus client gone")
     finally:
         bridge.send_signal(signal.SIGTERM)
         try:
