@@ -17,6 +17,7 @@
 #include "bridge/bridge.h"
 #include "bridge/core/bridge_log.h"
 #include "bridge/core/command_runner.h"
+#include "bridge/core/counters.h"
 #include "bridge/http/http_face.h"
 #include "bridge/modbus/modbus_server.h"
 #include "bridge/modbus/modbus_tags.h"
@@ -134,6 +135,7 @@ class Bridge {
         const auto cycleStart = Clock::now();
         const bool read =
             poller.Cycle([] { return Clock::now(); }, [&] { Between(poller, stop); }, stop);
+        if (read) ProcessCounters().CycleTook(Clock::now() - cycleStart);
         Between(poller, stop);
         const auto next = cycleStart + std::max(milliseconds(session_.PollIntervalMs()),
                                                 read ? milliseconds(0) : kIdleRest);
