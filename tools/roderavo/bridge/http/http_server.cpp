@@ -10,6 +10,7 @@
 #include <optional>
 #include <thread>
 
+#include "bridge/core/counters.h"
 #include "bridge/core/networks.h"
 
 namespace roderavo::tool::bridge {
@@ -61,6 +62,7 @@ class HttpServer::Impl {
     void Accept();
     void Admit(tcp::socket socket);
     void Forget(Connection* connection);
+    void Counted();  // the count of open connections, for the metrics
     void Broadcast(const std::shared_ptr<const std::string>& message) {
         const auto open = connections_;  // a stream that cannot keep up closes and forgets itself
         for (const auto& connection : open)
@@ -315,12 +317,17 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
         connections_.push_back(session);
         session->Start();
     }
+    Counted();
+}
+
+void HttpServer::Impl::Counted() {
     owner_.connections_ = static_cast<int>(connections_.size());
+    ProcessCounters().Connections(FaceId::kHttp, owner_.connections_);
 }
 
 void HttpServer::Impl::Forget(Connection* connection) {
     connections_.remove_if([connection](const auto& open) { return open.get() == connection; });
-    owner_.connections_ = static_cast<int>(connections_.size());
+    Counted();
 }
 
 HttpServer::HttpServer(Handler handler, std::string streamTarget, StreamStart start, Log log)
