@@ -698,7 +698,7 @@ TEST_F(BridgeOnBroker, NoModbusClientCanHoldTheFaceOrTheBridgesEnd) {
     // The figures are measured (a median of about 1 ms), not bounded here: what is
     // asserted is that no hostile client held a good one for a frame's deadline, as
     // each partial frame did before (a second each, one after the other).
-    EXPECT_GT(median, 0) << reads;
+    EXPECT_GE(median, 0) << reads;
     EXPECT_LT(slowest, 1000) << reads;
     ASSERT_EQ(siege.ReadLine(90s), "besieged") << siege.Collect(10s).out;
     const auto start = std::chrono::steady_clock::now();
