@@ -572,14 +572,26 @@ TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
 
 // A camera's change shows on both faces within one poll cycle: the Modbus map is taken
 // from the same picture, after the same gate read, just before the MQTT messages go out.
-TEST_F(BridgeOnBroker, AnAlarmShowsOnMqttAndModbusInTheSameCycle) {
+TEST_F(BridgeOnBroker, AnAlarmShowsOnMqttModbusAndTheWebInTheSameCycle) {
     StartBroker();
     auto probe = Subscribe();
-    const int port = StartModbusBridge();
+    const int web = FreePort();
+    const int port = StartModbusBridge({"--http", "127.0.0.1:" + std::to_string(web)});
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/25/state", "fine")) << bridge->Errors();
     std::unique_ptr<modbus_t, decltype(&modbus_free)> client(modbus_new_tcp("127.0.0.1", port),
                                                              &modbus_free);
     ASSERT_EQ(modbus_connect(client.get()), 0) << modbus_strerror(errno);
+    // The web face's state document, camera by camera.
+    const auto webStates = [web] {
+        ChildProgram curl("/usr/bin/curl",
+                          {"-s", "http://127.0.0.1:" + std::to_string(web) + "/api/v1/state"},
+                          ChildProgram::Stderr::Pipe);
+        const auto document = nlohmann::json::parse(curl.Collect(10s).out);
+        std::map<int, std::string> states;
+        for (const auto& camera : document["cameras"])
+            states[camera["camera"].get<int>()] = camera["state"].get<std::string>();
+        return states;
+    };
     for (const auto& [state, text, bit] :
          std::vector<std::tuple<muxsim::CameraState, std::string, uint8_t>>{
              {muxsim::CameraState::Alarm, "alarm", 1}, {muxsim::CameraState::None, "fine", 0}}) {
@@ -589,6 +601,24 @@ TEST_F(BridgeOnBroker, AnAlarmShowsOnMqttAndModbusInTheSameCycle) {
         uint8_t read = 2;
         ASSERT_EQ(modbus_read_input_bits(client.get(), 24, 1, &read), 1);
         EXPECT_EQ(read, bit) << text;
+        EXPECT_EQ(webStates()[25], text) << bridge->Errors();
+    }
+    // Every camera of the multiplexers polled is shown alike on MQTT (its retained state)
+    // and on the web, and those of the others are unknown there.
+    auto retained = Subscribe();
+    ASSERT_TRUE(retained->WaitUntil(
+        [](const std::vector<Message>& messages) {
+            return std::count_if(messages.begin(), messages.end(), [](const Message& m) {
+                       return m.topic.ends_with("/state") &&
+                              m.topic.find("/camera/") != std::string::npos;
+                   }) == 40;
+        },
+        10s));
+    const auto shown = webStates();
+    ASSERT_EQ(shown.size(), 100u);
+    for (int camera = 1; camera <= 100; ++camera) {
+        const auto on = retained->On(kPrefix + "/camera/" + std::to_string(camera) + "/state");
+        EXPECT_EQ(shown.at(camera), on.empty() ? "unknown" : on.back().payload) << camera;
     }
 }
 
@@ -752,12 +782,12 @@ TEST_F(BridgeOnBroker, NoWebClientCanHoldTheFaceAndOnlyTheTokenPressesAKey) {
     const int readOnly = FreePort();
     StartBridge({"--http", "127.0.0.1:" + std::to_string(readOnly)}, false, false);
     ASSERT_TRUE(BridgeSays("(no commands)")) << bridge->Errors();
-    ChildProgram post("/usr/bin/curl", {"-s", "-o", "/dev/null", "-w", "%{http_code}", "-H",
-                                        "Authorization: Bearer " + token, "-d",
-                                        R"({"mux":1,"command":"key","value":"53"})",
-                                        "http://127.0.0.1:" + std::to_string(readOnly) +
-                                            "/api/v1/commands"},
-                      ChildProgram::Stderr::Pipe);
+    ChildProgram post(
+        "/usr/bin/curl",
+        {"-s", "-o", "/dev/null", "-w", "%{http_code}", "-H", "Authorization: Bearer " + token,
+         "-d", R"({"mux":1,"command":"key","value":"53"})",
+         "http://127.0.0.1:" + std::to_string(readOnly) + "/api/v1/commands"},
+        ChildProgram::Stderr::Pipe);
     EXPECT_EQ(post.Collect(10s).out, "403");
 }
 
