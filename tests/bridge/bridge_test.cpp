@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <modbus/modbus.h>
 #include <muxsim/simulator.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -571,14 +572,26 @@ TEST_F(BridgeOnBroker, ModbusClientsReadWhatThePollRead) {
 
 // A camera's change shows on both faces within one poll cycle: the Modbus map is taken
 // from the same picture, after the same gate read, just before the MQTT messages go out.
-TEST_F(BridgeOnBroker, AnAlarmShowsOnMqttAndModbusInTheSameCycle) {
+TEST_F(BridgeOnBroker, AnAlarmShowsOnMqttModbusAndTheWebInTheSameCycle) {
     StartBroker();
     auto probe = Subscribe();
-    const int port = StartModbusBridge();
+    const int web = FreePort();
+    const int port = StartModbusBridge({"--http", "127.0.0.1:" + std::to_string(web)});
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/25/state", "fine")) << bridge->Errors();
     std::unique_ptr<modbus_t, decltype(&modbus_free)> client(modbus_new_tcp("127.0.0.1", port),
                                                              &modbus_free);
     ASSERT_EQ(modbus_connect(client.get()), 0) << modbus_strerror(errno);
+    // The web face's state document, camera by camera.
+    const auto webStates = [web] {
+        ChildProgram curl("/usr/bin/curl",
+                          {"-s", "http://127.0.0.1:" + std::to_string(web) + "/api/v1/state"},
+                          ChildProgram::Stderr::Pipe);
+        const auto document = nlohmann::json::parse(curl.Collect(10s).out);
+        std::map<int, std::string> states;
+        for (const auto& camera : document["cameras"])
+            states[camera["camera"].get<int>()] = camera["state"].get<std::string>();
+        return states;
+    };
     for (const auto& [state, text, bit] :
          std::vector<std::tuple<muxsim::CameraState, std::string, uint8_t>>{
              {muxsim::CameraState::Alarm, "alarm", 1}, {muxsim::CameraState::None, "fine", 0}}) {
@@ -588,6 +601,24 @@ TEST_F(BridgeOnBroker, AnAlarmShowsOnMqttAndModbusInTheSameCycle) {
         uint8_t read = 2;
         ASSERT_EQ(modbus_read_input_bits(client.get(), 24, 1, &read), 1);
         EXPECT_EQ(read, bit) << text;
+        EXPECT_EQ(webStates()[25], text) << bridge->Errors();
+    }
+    // Every camera of the multiplexers polled is shown alike on MQTT (its retained state)
+    // and on the web, and those of the others are unknown there.
+    auto retained = Subscribe();
+    ASSERT_TRUE(retained->WaitUntil(
+        [](const std::vector<Message>& messages) {
+            return std::count_if(messages.begin(), messages.end(), [](const Message& m) {
+                       return m.topic.ends_with("/state") &&
+                              m.topic.find("/camera/") != std::string::npos;
+                   }) == 40;
+        },
+        10s));
+    const auto shown = webStates();
+    ASSERT_EQ(shown.size(), 100u);
+    for (int camera = 1; camera <= 100; ++camera) {
+        const auto on = retained->On(kPrefix + "/camera/" + std::to_string(camera) + "/state");
+        EXPECT_EQ(shown.at(camera), on.empty() ? "unknown" : on.back().payload) << camera;
     }
 }
 
@@ -697,7 +728,7 @@ TEST_F(BridgeOnBroker, NoModbusClientCanHoldTheFaceOrTheBridgesEnd) {
     // The figures are measured (a median of about 1 ms), not bounded here: what is
     // asserted is that no hostile client held a good one for a frame's deadline, as
     // each partial frame did before (a second each, one after the other).
-    EXPECT_GT(median, 0) << reads;
+    EXPECT_GE(median, 0) << reads;
     EXPECT_LT(slowest, 1000) << reads;
     ASSERT_EQ(siege.ReadLine(90s), "besieged") << siege.Collect(10s).out;
     const auto start = std::chrono::steady_clock::now();
@@ -714,6 +745,50 @@ TEST_F(BridgeOnBroker, NoModbusClientCanHoldTheFaceOrTheBridgesEnd) {
          at = log.find("modbus: connection from", at + 1))
         ++lines;
     EXPECT_LE(lines, 20u) << log;
+}
+
+// The web face under clients good and hostile: every refusal of a command with its
+// status, a key pressed with the token reaching the line (and the peer in the log), and
+// 200 idle sockets, a 1 MB header and clients that never read leave the page, the state
+// and the metrics answering, and SIGTERM ending the bridge at once. Without
+// --http-writable every command is refused.
+TEST_F(BridgeOnBroker, NoWebClientCanHoldTheFaceAndOnlyTheTokenPressesAKey) {
+    const std::string token = "t0ken-of-this-test-1234";
+    TempFolder folder;
+    const std::string tokenFile = folder.File("token");
+    std::ofstream(tokenFile) << token << "\n";
+    ASSERT_EQ(chmod(tokenFile.c_str(), 0600), 0);
+    const int port = FreePort();
+    const std::string endpoint = "127.0.0.1:" + std::to_string(port);
+    StartBridge({"--http", endpoint, "--http-writable", "--http-token-file", tokenFile}, false,
+                false);
+    ASSERT_TRUE(BridgeSays("web face on http://" + endpoint + " (commands taken)"))
+        << bridge->Errors();
+    ChildProgram siege("/usr/bin/python3", {HTTP_SIEGE_SCRIPT, std::to_string(port), token},
+                       ChildProgram::Stderr::Pipe);
+    ASSERT_EQ(siege.ReadLine(60s), "key sent") << siege.Collect(10s).out;
+    const auto frames = ControlFrames();
+    ASSERT_EQ(frames.size(), 1u) << "only the command with the token reaches the line";
+    EXPECT_EQ(frames[0].mux, 1);
+    EXPECT_THAT(bridge->Errors(),
+                ContainsRegex("http: 127\\.0\\.0\\.1:[0-9]+ command mux/1/set/key 53: 0 KEY1=53"));
+    ASSERT_EQ(siege.ReadLine(90s), "besieged") << siege.Collect(10s).out;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    const ProgramRun rest = siege.Collect(90s);
+    EXPECT_EQ(rest.exitCode, 0) << rest.out << rest.err;
+
+    const int readOnly = FreePort();
+    StartBridge({"--http", "127.0.0.1:" + std::to_string(readOnly)}, false, false);
+    ASSERT_TRUE(BridgeSays("(no commands)")) << bridge->Errors();
+    ChildProgram post(
+        "/usr/bin/curl",
+        {"-s", "-o", "/dev/null", "-w", "%{http_code}", "-H", "Authorization: Bearer " + token,
+         "-d", R"({"mux":1,"command":"key","value":"53"})",
+         "http://127.0.0.1:" + std::to_string(readOnly) + "/api/v1/commands"},
+        ChildProgram::Stderr::Pipe);
+    EXPECT_EQ(post.Collect(10s).out, "403");
 }
 
 // A write that waits in the queue when SIGTERM comes is answered 0B, never left
@@ -1300,6 +1375,13 @@ TEST(BridgeUsage, SettingsAreJudgedBeforeTheLineAndTheBroker) {
         {{"--simulate", "--mqtt", "tcp://localhost"}, "--mqtt tcp://localhost: give mqtt://"},
         {{"--simulate", "--modbus", "1502", "--ha-discovery"},
          "--ha-discovery publishes on MQTT: give --mqtt too"},
+        {{"--simulate", "--http", "8080", "--http-writable"},
+         "--http-writable takes commands only with a token: give --http-token-file"},
+        {{"--simulate", "--http", "8080", "--http-token-file", EXAMPLE_SITE_FILE},
+         "other users may read it; make it the bridge's own (chmod 600)"},
+        {{"--simulate", "--http", "8080", "--http-cert", EXAMPLE_SITE_FILE},
+         "--http-cert and --http-key go together"},
+        {{"--simulate", "--http", "web.example"}, "--http web.example: give ADDRESS[:PORT]"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"bridge", "--driver", RODERAVO_DRIVER};

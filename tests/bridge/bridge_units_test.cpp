@@ -272,6 +272,7 @@ TEST(BridgeStates, MultiplexerAndCameraStates) {
     EXPECT_EQ(camera(MuxShown::kOk, 4), "");
     EXPECT_EQ(camera(MuxShown::kDemoted, 0), "unknown");
     EXPECT_EQ(camera(MuxShown::kAbsent, 3), "unknown");
+    EXPECT_EQ(camera(MuxShown::kNotYet, 0), "") << "nothing shown before the first turn";
 }
 
 TEST(BridgeStates, RetainedOnChangeAndPublishedAgainOnConnection) {

@@ -180,8 +180,11 @@ Probe::Probe(int port, std::string filter, ClientTls tls, std::string user, std:
 }
 
 Probe::~Probe() {
+    // The network thread ends by itself once disconnected (within its reconnect delay
+    // when the broker is away). Cancelling it instead could leave one of the library's
+    // mutexes locked, and mosquitto_destroy would then destroy it locked.
     mosquitto_disconnect(mosq_);
-    mosquitto_loop_stop(mosq_, true);
+    mosquitto_loop_stop(mosq_, false);
     mosquitto_destroy(mosq_);
 }
 

@@ -118,7 +118,7 @@ def siege(port):
     times = good_reads(port, 20)
     if times is None:
         return "a good client beside the siege was not served"
-    print("good reads: median %.1f ms, slowest %.1f ms"
+    print("good reads: median %.3f ms, slowest %.3f ms"
           % (statistics.median(times), max(times)), flush=True)
     if not all(reset_within(s, 10) for s in readers):
         return "a connection that never reads was not dropped"

@@ -17,6 +17,7 @@
 #include "bridge/bridge.h"
 #include "bridge/core/bridge_log.h"
 #include "bridge/core/command_runner.h"
+#include "bridge/core/counters.h"
 #include "bridge/http/http_face.h"
 #include "bridge/modbus/modbus_server.h"
 #include "bridge/modbus/modbus_tags.h"
@@ -134,6 +135,7 @@ class Bridge {
         const auto cycleStart = Clock::now();
         const bool read =
             poller.Cycle([] { return Clock::now(); }, [&] { Between(poller, stop); }, stop);
+        if (read) ProcessCounters().CycleTook(Clock::now() - cycleStart);
         Between(poller, stop);
         const auto next = cycleStart + std::max(milliseconds(session_.PollIntervalMs()),
                                                 read ? milliseconds(0) : kIdleRest);
@@ -164,7 +166,7 @@ class Bridge {
         queue_.SetUnreachable(poller.Unreachable());
         const auto now = Clock::now();
         for (Face* face : faces_) face->Show(picture_, now);
-        // The reports go to the broker and the page only: none is read for Modbus.
+        // The reports go to the faces that show them: none is read for Modbus alone.
         if (mqtt_ || http_) {
             for (const int camera : NewAlarms(before.get(), *picture_)) {
                 if (stop()) return;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <string>
@@ -19,7 +20,10 @@ bool ResizeRequested();  // and clears the request
 
 // The stop request, set by the signal handlers of each platform's terminal file.
 namespace stop {
-inline volatile std::sig_atomic_t requested = 0;
+// Read by other threads than the one a handler runs on (the bridge's watcher): an
+// atomic, which being lock-free is as safe in a handler as a sig_atomic_t.
+inline std::atomic<int> requested = 0;
+static_assert(std::atomic<int>::is_always_lock_free);
 inline volatile std::sig_atomic_t exitOnSecond = 0;  // a second SIGINT ends the process
 inline const char* volatile secondNote = nullptr;    // and says this on stderr
 // Called by the handler before a second SIGINT ends the process at once: puts back

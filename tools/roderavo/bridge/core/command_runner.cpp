@@ -5,6 +5,7 @@
 
 #include "bridge/core/bridge_log.h"
 #include "bridge/core/command_words.h"
+#include "bridge/core/counters.h"
 #include "output/host_log.h"
 #include "output/text.h"
 #include "roderavo/kor.h"
@@ -38,10 +39,16 @@ CommandResult Completed(const Command& command, CommandResult result,
     return result;
 }
 
+// Answers the command with its record, counted by its face and how it ended.
+void Answer(const Command& command, const CommandResult& result) {
+    ProcessCounters().CommandEnded(command.face, result.outcome);
+    if (command.answer) command.answer(result);
+}
+
 // Logs the record and answers the command with it.
 void Conclude(const Command& command, const CommandResult& result) {
     Say(CommandLogLine(command, result));
-    if (command.answer) command.answer(result);
+    Answer(command, result);
 }
 
 // The multiplexer as a number, as in the states; a command that names none has null.
@@ -92,7 +99,7 @@ void CommandRunner::Run(const Command& command) {
             Say("command mux/" + command.mux + "/set/" + command.word + " id " + request.id +
                 " came again: not run twice");
             earlier->duplicate = true;  // that run's record, told as such
-            if (command.answer) command.answer(*earlier);
+            Answer(command, *earlier);
             return;
         }
     }

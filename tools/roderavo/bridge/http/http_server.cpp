@@ -10,6 +10,7 @@
 #include <optional>
 #include <thread>
 
+#include "bridge/core/counters.h"
 #include "bridge/core/networks.h"
 
 namespace roderavo::tool::bridge {
@@ -61,15 +62,17 @@ class HttpServer::Impl {
     void Accept();
     void Admit(tcp::socket socket);
     void Forget(Connection* connection);
+    void Counted();  // the count of open connections, for the metrics
     void Broadcast(const std::shared_ptr<const std::string>& message) {
-        for (Connection* connection : connections_)
+        const auto open = connections_;  // a stream that cannot keep up closes and forgets itself
+        for (const auto& connection : open)
             if (connection->streaming) connection->Send(message);
     }
     void CloseAll() {
         beast::error_code ignored;
         acceptor_.close(ignored);
         const auto open = connections_;  // each Close forgets itself
-        for (Connection* connection : open) connection->Close();
+        for (const auto& connection : open) connection->Close();
     }
 
     HttpServer& owner_;
@@ -81,7 +84,9 @@ class HttpServer::Impl {
     tcp::acceptor acceptor_{io_};
     std::optional<net::ssl::context> tls_;
     std::vector<PeerNetwork> peers_;
-    std::list<Connection*> connections_;
+    // Every open connection, kept alive here until it closes (a stream between its
+    // messages has no operation that would keep it).
+    std::list<std::shared_ptr<Connection>> connections_;
     std::thread thread_;
 };
 
@@ -205,7 +210,18 @@ class Session : public HttpServer::Impl::Connection,
             [self = this->shared_from_this(), res, serializer](beast::error_code ec, std::size_t) {
                 if (ec) return self->Close();
                 self->Send(std::make_shared<const std::string>(self->server_.start_()));
+                self->WatchEnd();
             });
+    }
+
+    // A stream's client sends nothing more: what it sends is dropped, its end closes it.
+    void WatchEnd() {
+        buffer_.consume(buffer_.size());
+        stream_.async_read_some(buffer_.prepare(512), [self = this->shared_from_this()](
+                                                          beast::error_code ec, std::size_t) {
+            if (ec) return self->Close();
+            self->WatchEnd();
+        });
     }
 
     void WriteNext() {
@@ -287,26 +303,31 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
         // Idle sockets must not lock the page out: the one idle longest makes room.
         const auto idlest = std::min_element(
             connections_.begin(), connections_.end(),
-            [](const Connection* a, const Connection* b) { return a->lastHeard < b->lastHeard; });
+            [](const auto& a, const auto& b) { return a->lastHeard < b->lastHeard; });
         (*idlest)->Close();
     }
     std::shared_ptr<Connection> connection;
     if (tls_) {
         auto session = std::make_shared<Session<beast::ssl_stream<beast::tcp_stream>>>(
             *this, peer, std::move(socket), *tls_);
-        connections_.push_back(session.get());
+        connections_.push_back(session);
         session->Start();
     } else {
         auto session = std::make_shared<Session<beast::tcp_stream>>(*this, peer, std::move(socket));
-        connections_.push_back(session.get());
+        connections_.push_back(session);
         session->Start();
     }
+    Counted();
+}
+
+void HttpServer::Impl::Counted() {
     owner_.connections_ = static_cast<int>(connections_.size());
+    ProcessCounters().Connections(FaceId::kHttp, owner_.connections_);
 }
 
 void HttpServer::Impl::Forget(Connection* connection) {
-    connections_.remove(connection);
-    owner_.connections_ = static_cast<int>(connections_.size());
+    connections_.remove_if([connection](const auto& open) { return open.get() == connection; });
+    Counted();
 }
 
 HttpServer::HttpServer(Handler handler, std::string streamTarget, StreamStart start, Log log)

@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "bridge/core/command_runner.h"
+#include "bridge/core/counters.h"
 #include "output/json_out.h"
 
 namespace roderavo::tool::bridge {
@@ -154,6 +155,7 @@ void ModbusServer::Drain() {
         close(client->fd);
     }
     clients_.clear();
+    ProcessCounters().Connections(FaceId::kModbus, static_cast<int>(clients_.size()));
     SayUnsaid();
 }
 
@@ -193,6 +195,7 @@ void ModbusServer::Close(std::size_t index, const std::string& why) {
     if (!why.empty()) Note("modbus: connection from " + client.peer + " closed: " + why);
     close(client.fd);
     clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(index));
+    ProcessCounters().Connections(FaceId::kModbus, static_cast<int>(clients_.size()));
 }
 
 void ModbusServer::Accept() {
@@ -244,6 +247,7 @@ void ModbusServer::Accept() {
         client->peer = peer;
         client->lastHeard = PollClock::now();
         clients_.push_back(std::move(client));
+        ProcessCounters().Connections(FaceId::kModbus, static_cast<int>(clients_.size()));
     }
 }
 

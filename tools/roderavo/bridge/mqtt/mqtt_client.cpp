@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "bridge/core/counters.h"
 #include "bridge/mqtt/tls_diagnosis.h"
 
 namespace roderavo::tool::bridge {
@@ -171,6 +172,7 @@ void MqttClient::OnConnect(mosquitto*, void* self, int rc) {
         std::lock_guard lock(client->mutex_);
         client->connected_ = true;
     }
+    ProcessCounters().Connections(FaceId::kMqtt, 1);
     client->changed_.notify_all();
     if (client->onConnect_) client->onConnect_();
 }
@@ -182,6 +184,7 @@ void MqttClient::OnDisconnect(mosquitto*, void* self, int) {
         client->connected_ = false;
         client->pending_ = 0;  // a clean session: what was in flight is gone
     }
+    ProcessCounters().Connections(FaceId::kMqtt, 0);
     client->changed_.notify_all();
 }
 
@@ -227,6 +230,7 @@ void MqttClient::FailTls() {
 
 void MqttClient::LoseConnection(const std::string& why) {
     connected_ = false;
+    ProcessCounters().Connections(FaceId::kMqtt, 0);
     const bool was = wasConnected_.exchange(false);
     changed_.notify_all();
     const std::string broker = settings_.host + ":" + std::to_string(settings_.port);
