@@ -117,9 +117,11 @@ class Bridge:
             with open(os.open(token, os.O_WRONLY | os.O_CREAT, 0o600), 'w') as f:
                 f.write(TOKEN + '\n')
         # A read time-out no busy machine reaches, so that no multiplexer present turns
-        # failing; the absent one is read again only after the test.
+        # failing, and were one to miss reads, it is never demoted for the rest of the
+        # run; the absent one (demoted at once) is read again only after the test.
         self.args = [TOOL, 'bridge', '--driver', DRIVER, '--port', line, '--site', 'north',
-                     '--poll-interval', '200ms', '--timeout', '1000ms', '--demote-for', '300s',
+                     '--poll-interval', '200ms', '--timeout', '1000ms', '--demote-after',
+                     '1000', '--demote-for', '300s',
                      '--command-deadline', '60s', '--http', f'127.0.0.1:{port}']
         self.writable = ['--http-writable', '--http-token-file', token]
         self.url = f'http://127.0.0.1:{port}'

@@ -209,7 +209,7 @@ function renderReports(cameras) {
   const items = alarmed.map((camera) => {
     const item = make('li', {'data-report': String(camera.camera)});
     item.append(make('time', {}, shownTime(camera.reportTime) || 'not read yet'),
-      `camera ${camera.camera} (${camera.state}): ${camera.report || 'no report read yet'}`);
+      `camera ${camera.camera} (${camera.state}): ${camera.report || 'no report'}`);
     return item;
   });
   replaceList($('reports'), items, 'no camera in alarm');
