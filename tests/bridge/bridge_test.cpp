@@ -795,6 +795,18 @@ TEST_F(BridgeOnBroker, NoWebClientCanHoldTheFaceAndOnlyTheTokenPressesAKey) {
     EXPECT_EQ(post.Collect(10s).out, "403");
     ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
 
+    // A peer outside --http-allow is refused at once and named in the log.
+    const std::string fenced = "127.0.0.1:" + std::to_string(FreePort());
+    StartBridge({"--http", fenced, "--http-allow", "10.0.0.0/8"}, false, false);
+    ASSERT_TRUE(BridgeSays("web face on http://" + fenced)) << bridge->Errors();
+    ChildProgram outsider("/usr/bin/curl",
+                          {"-s", "-o", "/dev/null", "-w", "%{http_code}", "--max-time", "5",
+                           "http://" + fenced + "/"},
+                          ChildProgram::Stderr::Pipe);
+    EXPECT_EQ(outsider.Collect(10s).out, "000");
+    EXPECT_TRUE(BridgeSays("refused: not in --http-allow")) << bridge->Errors();
+    ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+
     // With a certificate and its key the face speaks HTTPS only.
     ASSERT_TRUE(MakeTestCa(folder.Path())) << "openssl could not make the test CA";
     const std::string secure = "127.0.0.1:" + std::to_string(FreePort());
