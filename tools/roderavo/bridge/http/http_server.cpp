@@ -229,6 +229,9 @@ class Session : public HttpServer::Impl::Connection,
     // A stream's client sends nothing more: what it sends is dropped, its end closes it.
     void WatchEnd() {
         buffer_.consume(buffer_.size());
+        // The read waits as long as the stream is open: a deadline set for a write
+        // before it began would end the stream.
+        beast::get_lowest_layer(stream_).expires_never();
         stream_.async_read_some(buffer_.prepare(512), [self = this->shared_from_this()](
                                                           beast::error_code ec, std::size_t) {
             if (ec) return self->Close();
