@@ -88,6 +88,17 @@ class BridgeOnBroker : public ::testing::Test {
         return client.Collect(120s);
     }
 
+    // With a siege script's hostile clients still on (it says "besieged"), SIGTERM ends
+    // the bridge within a second, and the script finds all it asked for held.
+    void EndTheSiege(ChildProgram& siege) {
+        ASSERT_EQ(siege.ReadLine(90s), "besieged") << siege.Collect(10s).out;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+        const ProgramRun rest = siege.Collect(90s);
+        EXPECT_EQ(rest.exitCode, 0) << rest.out << rest.err;
+    }
+
     // Waits until the bridge's log says `text`.
     bool BridgeSays(const std::string& text, std::chrono::milliseconds timeout = 10s) {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -734,12 +745,7 @@ TEST_F(BridgeOnBroker, NoModbusClientCanHoldTheFaceOrTheBridgesEnd) {
     // each partial frame did before (a second each, one after the other).
     EXPECT_GE(median, 0) << reads;
     EXPECT_LT(slowest, 1000) << reads;
-    ASSERT_EQ(siege.ReadLine(90s), "besieged") << siege.Collect(10s).out;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(bridge->Stop(SIGTERM, 10s), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-    const ProgramRun rest = siege.Collect(90s);
-    EXPECT_EQ(rest.exitCode, 0) << rest.out << rest.err;
+    EndTheSiege(siege);
     // Some 70 connections were closed: ten lines say so, one more the number of the rest.
     const std::string log = bridge->Errors();
     EXPECT_THAT(log, HasSubstr("closed: no whole frame within 1000 ms"));
@@ -776,12 +782,7 @@ TEST_F(BridgeOnBroker, NoWebClientCanHoldTheFaceAndOnlyTheTokenPressesAKey) {
     EXPECT_EQ(frames[0].mux, 1);
     EXPECT_THAT(bridge->Errors(),
                 ContainsRegex("http: 127\\.0\\.0\\.1:[0-9]+ command mux/1/set/key 53: 0 KEY1=53"));
-    ASSERT_EQ(siege.ReadLine(90s), "besieged") << siege.Collect(10s).out;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(bridge->Stop(SIGTERM, 10s), 0);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-    const ProgramRun rest = siege.Collect(90s);
-    EXPECT_EQ(rest.exitCode, 0) << rest.out << rest.err;
+    EndTheSiege(siege);
 
     const int readOnly = FreePort();
     StartBridge({"--http", "127.0.0.1:" + std::to_string(readOnly)}, false, false);

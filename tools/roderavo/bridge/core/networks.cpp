@@ -70,6 +70,11 @@ std::optional<std::vector<PeerNetwork>> ParseNetworks(const std::string& text,
     return networks;
 }
 
+std::string EmptyNetworksProblem(const std::string& text) {
+    if (!text.empty()) return {};
+    return "takes IPv4 networks, e.g. 10.1.2.0/24 (every peer may connect when it is left out)";
+}
+
 bool Admitted(const std::vector<PeerNetwork>& networks, uint32_t address) {
     return networks.empty() ||
            std::any_of(networks.begin(), networks.end(),

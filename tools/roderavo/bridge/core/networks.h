@@ -33,6 +33,10 @@ std::optional<Endpoint> ParseEndpoint(const std::string& text, std::string_view 
 std::optional<std::vector<PeerNetwork>> ParseNetworks(const std::string& text,
                                                       std::string_view option, std::string* error);
 
+// An empty list of networks would let every peer in: leaving the option out says that.
+// The refusal, after the option's name, or empty.
+std::string EmptyNetworksProblem(const std::string& text);
+
 // Whether a peer (IPv4, host order) may connect: every peer when no network is named.
 bool Admitted(const std::vector<PeerNetwork>& networks, uint32_t address);
 

@@ -13,11 +13,6 @@ namespace {
 
 using O = HttpOptions;
 
-std::string AllowProblem(const std::string& text) {
-    if (!text.empty()) return {};
-    return "takes IPv4 networks, e.g. 10.1.2.0/24 (every peer may connect when it is left out)";
-}
-
 constexpr FaceOption<O> kTable[] = {
     {.option = "--http",
      .help = "Serve the web page, the JSON API (/api/v1/state, /api/v1/events) and Prometheus "
@@ -43,7 +38,7 @@ constexpr FaceOption<O> kTable[] = {
      .text = &O::allow,
      .rule =
          [](const O& o) {
-             std::string why = AllowProblem(o.allow);
+             std::string why = EmptyNetworksProblem(o.allow);
              return !why.empty() || ParseNetworks(o.allow, "--http-allow", &why)
                         ? WithoutOption("--http-allow", why)
                         : "";
@@ -122,7 +117,7 @@ std::span<const FaceOption<HttpOptions>> HttpOptionTable() {
 
 void AddHttpOptions(CLI::App* command, HttpOptions& options) {
     AddFaceOptions(command, options, HttpOptionTable());
-    command->get_option("--http-allow")->check(CLI::Validator(AllowProblem, "NETWORKS"));
+    command->get_option("--http-allow")->check(CLI::Validator(EmptyNetworksProblem, "NETWORKS"));
 }
 
 std::optional<HttpSettings> JudgeHttp(const HttpOptions& options) {

@@ -47,7 +47,7 @@ constexpr FaceOption<O> kTable[] = {
      .text = &O::allow,
      .rule =
          [](const O& o) {
-             std::string why = ModbusAllowProblem(o.allow);
+             std::string why = EmptyNetworksProblem(o.allow);
              return !why.empty() || ParseModbusPeers(o.allow, &why)
                         ? WithoutOption("--modbus-allow", why)
                         : "";
@@ -77,18 +77,13 @@ std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text
     return ParseNetworks(text, "--modbus-allow", error);
 }
 
-std::string ModbusAllowProblem(const std::string& text) {
-    if (!text.empty()) return {};
-    return "takes IPv4 networks, e.g. 10.1.2.0/24 (every peer may connect when it is left out)";
-}
-
 std::span<const FaceOption<ModbusOptions>> ModbusOptionTable() {
     return kTable;
 }
 
 void AddModbusOptions(CLI::App* command, ModbusOptions& options) {
     AddFaceOptions(command, options, ModbusOptionTable());
-    command->get_option("--modbus-allow")->check(CLI::Validator(ModbusAllowProblem, "NETWORKS"));
+    command->get_option("--modbus-allow")->check(CLI::Validator(EmptyNetworksProblem, "NETWORKS"));
     command->get_option("--modbus-map")->check(CLI::IsMember({"csv"}));
 }
 

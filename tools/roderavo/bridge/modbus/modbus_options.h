@@ -36,9 +36,6 @@ std::optional<std::vector<ModbusPeers>> ParseModbusPeers(const std::string& text
 // with the reason, when it is not one.
 std::optional<ModbusEndpoint> ParseModbusEndpoint(const std::string& text, std::string* error);
 
-// An empty --modbus-allow would let every peer in: leaving it out says that.
-std::string ModbusAllowProblem(const std::string& text);
-
 std::span<const FaceOption<ModbusOptions>> ModbusOptionTable();
 void AddModbusOptions(CLI::App* command, ModbusOptions& options);
 
