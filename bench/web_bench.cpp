@@ -37,6 +37,21 @@ constexpr int kCamera = bench::kWebCamera;
 constexpr uint32_t kBaud = bench::kWebBaud;
 constexpr const char* kSection = "Web face: 20 event streams open";
 
+// The line: muxsim paced, the cycle taken from its trace.
+muxsim::Options Paced(bench::CycleClock& cycles) {
+    muxsim::Options options;
+    options.baud = kBaud;
+    options.trace = true;
+    options.traceSink = [&cycles](std::string_view line) { cycles.Frame(line); };
+    return options;
+}
+
+struct Line {
+    bench::CycleClock cycles;
+    muxsim::Simulator sim{Paced(cycles)};
+    std::mt19937 random{13};
+};
+
 // Turns the camera into alarm and back, at random phases of the round, for `span`.
 void ChangeFor(muxsim::Simulator& sim, std::chrono::milliseconds span, std::mt19937& random) {
     std::uniform_int_distribution<int> phase(0, static_cast<int>(bench::RoundMs(kBaud)));
@@ -81,42 +96,61 @@ std::pair<double, double> Heard(const Streams& streams) {
     return {messages, bytes};
 }
 
-// The cycle alone, then with the streams, then the GETs with the streams.
-bool Measure(muxsim::Simulator& sim, bench::CycleClock& cycles, int port, bool quick,
-             Figures& figures) {
-    std::mt19937 random(13);
+// The cycle's periods while the camera changes for `span`, added to `periods`.
+void CyclesFor(Line& line, std::chrono::milliseconds span, std::vector<Nanos>& periods) {
+    line.cycles.Clear();
+    ChangeFor(line.sim, span, line.random);
+    const std::vector<Nanos> some = line.cycles.Periods();
+    periods.insert(periods.end(), some.begin(), some.end());
+}
+
+// The cycle without the streams and with them, in turns (so that the load of the
+// machine, which drifts, weighs on both alike); the streams left open.
+bool CompareCycles(Line& line, int port, bool quick, Streams& streams, Figures& figures) {
+    const auto span = quick ? 2s : 8s;
+    std::vector<Nanos> alone, loaded;
+    double seconds = 0;
+    for (int turn = 0; turn < (quick ? 1 : 3); ++turn) {
+        streams.clear();
+        CyclesFor(line, span, alone);
+        for (int i = 0; i < kStreams; ++i)
+            streams.push_back(std::make_unique<bench::EventStream>(port, "/api/v1/events"));
+        std::this_thread::sleep_for(1s);  // the streams opened and heard the state
+        const auto [messages, bytes] = Heard(streams);
+        const Nanos start = bench::Now();
+        CyclesFor(line, span, loaded);
+        seconds += static_cast<double>(bench::Now() - start) / 1e9 * kStreams;
+        figures.messages += Heard(streams).first - messages;
+        figures.bytes += Heard(streams).second - bytes;
+        for (const auto& stream : streams) {
+            if (stream->Broken() || stream->Messages() < 3) return false;
+            figures.ends += stream->Ends();
+        }
+    }
+    figures.alone = bench::Summarise(alone).median / 1e6;
+    figures.loaded = bench::Summarise(loaded).median / 1e6;
+    figures.messages /= seconds;  // a stream's, a second
+    figures.bytes /= seconds;
+    return true;
+}
+
+// The cycle without and with the streams, then the GETs with the streams.
+bool Measure(Line& line, int port, bool quick, Figures& figures) {
     std::this_thread::sleep_for(quick ? 2s : 6s);  // the versions and clocks read at the start
-    cycles.Clear();
-    ChangeFor(sim, quick ? 2s : 15s, random);
-    figures.alone = cycles.MedianPeriodMs();
-
     Streams streams;
-    for (int i = 0; i < kStreams; ++i)
-        streams.push_back(std::make_unique<bench::EventStream>(port, "/api/v1/events"));
-    std::this_thread::sleep_for(quick ? 1s : 3s);  // the streams settled
-    cycles.Clear();
-    const auto [messages, bytes] = Heard(streams);
-    const Nanos start = bench::Now();
-    ChangeFor(sim, quick ? 2s : 15s, random);
-    figures.loaded = cycles.MedianPeriodMs();
-    const double seconds = static_cast<double>(bench::Now() - start) / 1e9 * kStreams;
-    figures.messages = (Heard(streams).first - messages) / seconds;
-    figures.bytes = (Heard(streams).second - bytes) / seconds;
-
+    if (!CompareCycles(line, port, quick, streams, figures)) {
+        std::fprintf(stderr, "web_bench: a stream broke or heard nothing\n");
+        return false;
+    }
     std::atomic<bool> running{true};
     bool answered = false;
     std::thread getter([&] { answered = Getter(port, running, figures.answers); });
-    ChangeFor(sim, quick ? 1s : 10s, random);
+    ChangeFor(line.sim, quick ? 1s : 10s, line.random);
     running = false;
     getter.join();
-    int quiet = 0;
-    for (const auto& stream : streams) {
-        if (stream->Broken() || stream->Messages() < 3) ++quiet;
-        figures.ends += stream->Ends();
-    }
-    if (quiet != 0) std::fprintf(stderr, "web_bench: %d streams broke or heard nothing\n", quiet);
+    for (const auto& stream : streams) figures.ends += stream->Ends();
     if (!answered) std::fprintf(stderr, "web_bench: a GET of the state failed\n");
-    return quiet == 0 && answered;
+    return answered;
 }
 
 void Report(const Figures& figures) {
@@ -143,21 +177,16 @@ void Report(const Figures& figures) {
 int main(int argc, char** argv) {
     const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
     if (!quick) bench::UseRealtime();
-    bench::CycleClock cycles;
-    muxsim::Options options;
-    options.baud = kBaud;
-    options.trace = true;
-    options.traceSink = [&cycles](std::string_view line) { cycles.Frame(line); };
-    muxsim::Simulator sim(options);
-    if (!sim.StartOnPty()) {
+    Line line;
+    if (!line.sim.StartOnPty()) {
         std::fprintf(stderr, "web_bench: no pty for muxsim\n");
         return 1;
     }
     const int port = roderavo_test::FreePort();
-    auto bridge = bench::StartWebBridge(sim, port, {});
+    auto bridge = bench::StartWebBridge(line.sim, port, {});
     if (!bridge) return 1;
     Figures figures;
-    const bool measured = Measure(sim, cycles, port, quick, figures);
+    const bool measured = Measure(line, port, quick, figures);
     bridge->Stop(SIGTERM, 5s);
     if (!measured) return 1;
     Report(figures);
