@@ -789,6 +789,24 @@ TEST_F(BridgeOnBroker, NoWebClientCanHoldTheFaceAndOnlyTheTokenPressesAKey) {
          "http://127.0.0.1:" + std::to_string(readOnly) + "/api/v1/commands"},
         ChildProgram::Stderr::Pipe);
     EXPECT_EQ(post.Collect(10s).out, "403");
+    ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+
+    // With a certificate and its key the face speaks HTTPS only.
+    ASSERT_TRUE(MakeTestCa(folder.Path())) << "openssl could not make the test CA";
+    const std::string secure = "127.0.0.1:" + std::to_string(FreePort());
+    StartBridge({"--http", secure, "--http-cert", folder.File("server.crt"), "--http-key",
+                 folder.File("server.key")},
+                false, false);
+    ASSERT_TRUE(BridgeSays("web face on https://" + secure)) << bridge->Errors();
+    for (const auto& [url, status] : std::vector<std::pair<std::string, std::string>>{
+             {"https://" + secure + "/api/v1/state", "200"},
+             {"http://" + secure + "/api/v1/state", "000"}}) {
+        ChildProgram get("/usr/bin/curl",
+                         {"-s", "-o", "/dev/null", "-w", "%{http_code}", "--max-time", "5",
+                          "--cacert", folder.File("ca.crt"), url},
+                         ChildProgram::Stderr::Pipe);
+        EXPECT_EQ(get.Collect(10s).out, status) << url;
+    }
 }
 
 // A write that waits in the queue when SIGTERM comes is answered 0B, never left

@@ -9,7 +9,7 @@ a token file holding TOKEN, on multiplexers 0 and 1).
    over 8 kB), then KEY1=53 done (200, result 0): prints "key sent".
 3. 200 idle connections, a client with a 1 MB header, one that asks for the event stream
    and never reads, and ten that ask and never read their answers: the page, the state and
-   the metrics still answer, each within 2 s.
+   the metrics still answer, each within 2 s, and no more than 64 connections are kept.
 4. Prints "besieged" and holds those clients until the bridge stops listening (the test
    sends it SIGTERM), 60 s at most.
 Exit 0 when all holds, else prints why and exits 1.
@@ -129,11 +129,28 @@ def still_answers():
         fail(f"the state under siege: {state}")
 
 
+def evicted(idle):
+    """How many of the idle sockets the bridge has closed: all but 64 at most must be."""
+    closed = 0
+    for sock in idle:
+        sock.setblocking(False)
+        try:
+            closed += sock.recv(1) == b""
+        except BlockingIOError:
+            pass
+        except OSError:
+            closed += 1
+    return closed
+
+
 def main():
     check_headers()
     check_commands()
     held = hostile()
     still_answers()
+    closed = evicted(held[:200])
+    if closed < 200 - 64:
+        fail(f"only {closed} of 200 idle sockets were closed: more than 64 connections kept")
     print("besieged", flush=True)
     deadline = time.monotonic() + 60
     while time.monotonic() < deadline:

@@ -45,7 +45,7 @@ systemd-analyze verify /lib/systemd/system/roderavo-bridge.service ||
     fail "systemd-analyze verify found faults"
 exposure=$(systemd-analyze security --offline=true /lib/systemd/system/roderavo-bridge.service |
     sed -n 's/.*Overall exposure level for [^:]*: \([0-9.]*\).*/\1/p')
-awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.5) }' || fail "exposure $exposure is above 2.5"
+awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 2.0) }' || fail "exposure $exposure is above 2.0"
 echo "install_check: systemd-analyze security: exposure $exposure"
 
 # The example site file, as the service runs it (only --config), with the installed
