@@ -1,11 +1,15 @@
 #include "web_dom_row.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench_common.h"
@@ -62,14 +66,15 @@ class MqttWatch {
     roderavo_test::Probe probe_;  // last: its thread ends before the rest goes
 };
 
-// The page's time of its change to `state` (wall clock), as the helper tells it; 0
-// when none came in time.
-Nanos DomTime(ChildProgram& helper, const std::string& state) {
+// The page's time of its change to `state` after `since` (wall clock), as the helper
+// tells it; 0 when none came in time.
+Nanos DomTime(ChildProgram& helper, const std::string& state, Nanos since) {
     const Nanos deadline = Now() + Nanos{20'000'000'000};
     while (Now() < deadline) {
         const std::string line = helper.ReadLine(1s);
-        if (line.starts_with(state + " "))
-            return static_cast<Nanos>(std::stod(line.substr(state.size() + 1)) * 1e6);
+        if (!line.starts_with(state + " ")) continue;
+        const auto at = static_cast<Nanos>(std::stod(line.substr(state.size() + 1)) * 1e6);
+        if (at >= since) return at;
     }
     return 0;
 }
@@ -92,7 +97,7 @@ bool Sample(muxsim::Simulator& sim, MqttWatch& mqtt, ChildProgram& helper, int c
         sim.SetCameraState(kWebCamera,
                            alarm ? muxsim::CameraState::Alarm : muxsim::CameraState::None);
         const Nanos heard = mqtt.Wait(20s);
-        const Nanos shown = DomTime(helper, state);
+        const Nanos shown = DomTime(helper, state, start);
         if (heard == 0 || shown == 0) {
             std::fprintf(stderr, "web_bench: change %d: %s\n", i,
                          heard == 0 ? "no MQTT message" : "the page did not show it");
