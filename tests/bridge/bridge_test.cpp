@@ -153,9 +153,13 @@ TEST_F(BridgeOnBroker, AnAlarmChangeGivesOneCameraMessage) {
     StartBridge();
     auto probe = Subscribe();
     // The whole first picture: both multiplexers' cameras, and the report of the alarm
-    // that was on at the start.
-    for (const auto& [topic, payload] : std::vector<std::pair<std::string, std::string>>{
-             {"camera/25/state", "fine"}, {"camera/40/state", "fine"}, {"camera/27/alarm", ""}})
+    // that was on at the start. A picture made before the broker's connection goes out
+    // when it comes, topic by topic in their order, camera 9 last of the cameras.
+    for (const auto& [topic, payload] :
+         std::vector<std::pair<std::string, std::string>>{{"camera/25/state", "fine"},
+                                                          {"camera/40/state", "fine"},
+                                                          {"camera/9/state", "fine"},
+                                                          {"camera/27/alarm", ""}})
         ASSERT_TRUE(probe->WaitFor(kPrefix + "/" + topic, payload)) << topic << bridge->Errors();
     probe->Clear();
     sim.SetCameraState(25, muxsim::CameraState::Alarm);
@@ -789,6 +793,18 @@ TEST_F(BridgeOnBroker, NoWebClientCanHoldTheFaceAndOnlyTheTokenPressesAKey) {
          "http://127.0.0.1:" + std::to_string(readOnly) + "/api/v1/commands"},
         ChildProgram::Stderr::Pipe);
     EXPECT_EQ(post.Collect(10s).out, "403");
+    ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
+
+    // A peer outside --http-allow is refused at once and named in the log.
+    const std::string fenced = "127.0.0.1:" + std::to_string(FreePort());
+    StartBridge({"--http", fenced, "--http-allow", "10.0.0.0/8"}, false, false);
+    ASSERT_TRUE(BridgeSays("web face on http://" + fenced)) << bridge->Errors();
+    ChildProgram outsider("/usr/bin/curl",
+                          {"-s", "-o", "/dev/null", "-w", "%{http_code}", "--max-time", "5",
+                           "http://" + fenced + "/"},
+                          ChildProgram::Stderr::Pipe);
+    EXPECT_EQ(outsider.Collect(10s).out, "000");
+    EXPECT_TRUE(BridgeSays("refused: not in --http-allow")) << bridge->Errors();
     ASSERT_EQ(bridge->Stop(SIGTERM, 10s), 0);
 
     // With a certificate and its key the face speaks HTTPS only.

@@ -9,7 +9,8 @@ a token file holding TOKEN, on multiplexers 0 and 1).
    over 8 kB), then KEY1=53 done (200, result 0): prints "key sent".
 3. 200 idle connections, a client with a 1 MB header, one that asks for the event stream
    and never reads, and ten that ask and never read their answers: the page, the state and
-   the metrics still answer, each within 2 s, and no more than 64 connections are kept.
+   the metrics still answer, each within 2 s, a page's stream stays open for 7 s (past
+   every deadline) with the state each second, and no more than 64 connections are kept.
 4. Prints "besieged" and holds those clients until the bridge stops listening (the test
    sends it SIGTERM), 60 s at most.
 Exit 0 when all holds, else prints why and exits 1.
@@ -129,6 +130,25 @@ def still_answers():
         fail(f"the state under siege: {state}")
 
 
+def stream_holds(seconds):
+    """A good page's stream stays open past every deadline and hears the state each second."""
+    sock = socket.create_connection(("127.0.0.1", PORT), timeout=3)
+    sock.send(b"GET /api/v1/events HTTP/1.1\r\nHost: x\r\n\r\n")
+    heard, data, deadline = 0, b"", time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            chunk = sock.recv(65536)
+        except socket.timeout:
+            fail("the event stream was quiet for 3 s")
+        if not chunk:
+            fail(f"the event stream ended after {seconds - (deadline - time.monotonic()):.1f} s")
+        data += chunk
+        heard = data.count(b"event: state\n")
+    sock.close()
+    if heard < seconds - 1:
+        fail(f"the event stream gave {heard} states in {seconds} s")
+
+
 def evicted(idle):
     """How many of the idle sockets the bridge has closed: all but 64 at most must be."""
     closed = 0
@@ -148,6 +168,7 @@ def main():
     check_commands()
     held = hostile()
     still_answers()
+    stream_holds(7)
     closed = evicted(held[:200])
     if closed < 200 - 64:
         fail(f"only {closed} of 200 idle sockets were closed: more than 64 connections kept")

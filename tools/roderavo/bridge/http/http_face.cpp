@@ -77,6 +77,7 @@ HttpFace::HttpFace(HttpSettings settings, BridgeFacts facts, CommandQueue& comma
               "/api/v1/events", [this] { return StateMessage(); },
               [](const std::string& text) { Say(text); }) {
     facts_.writable = settings_.writable;
+    server_.Every(kStreamTick, [this] { Tick(); });
 }
 
 bool HttpFace::Start(std::string* error) {
@@ -114,10 +115,15 @@ std::string HttpFace::StateText() const {
                                   {events_.begin(), events_.end()}));
 }
 
-void HttpFace::Changed() {
+void HttpFace::Tick() {
+    const auto now = PollClock::now();
+    if (!changed_ && now - sentAt_ < kHeartbeat) return;
+    changed_ = false;
     std::string state = StateText();
-    if (state == lastSent_) return;
+    // The ages and staleness change with the time alone: a heartbeat carries them.
+    if (state == lastSent_ && now - sentAt_ < kHeartbeat) return;
     lastSent_ = state;
+    sentAt_ = now;
     server_.Broadcast("event: state\ndata: " + state + "\n\n");
 }
 
@@ -127,6 +133,7 @@ void HttpFace::Handle(const HttpRequest& request, HttpServer::Responder respond)
     if (request.method != "GET" && request.method != "HEAD")
         return respond(Refused(405, "GET, or POST /api/v1/commands"));
     if (request.target == "/api/v1/state") return respond({200, "application/json", StateText()});
+    if (request.target == "/favicon.ico") return respond({204, "image/x-icon", ""});
     if (request.target == "/metrics")
         return respond({200, "text/plain; version=0.0.4; charset=utf-8",
                         MetricsText(*picture_, PollClock::now(), facts_.version)});

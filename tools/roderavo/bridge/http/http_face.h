@@ -19,6 +19,10 @@ namespace roderavo::tool::bridge {
 class HttpFace : public Face {
   public:
     static constexpr std::size_t kEventsKept = 50;
+    // The streams get the state at most this often (what changed meanwhile goes out
+    // together), and at least once a second, also while the poll waits on the line.
+    static constexpr std::chrono::milliseconds kStreamTick{100};
+    static constexpr std::chrono::milliseconds kHeartbeat{1000};
 
     HttpFace(HttpSettings settings, BridgeFacts facts, CommandQueue& commands);
     // Listens; false with the reason when it cannot.
@@ -37,7 +41,8 @@ class HttpFace : public Face {
     std::string Refusal(const HttpRequest& request) const;
     std::string StateText() const;
     std::string StateMessage() const { return "event: state\ndata: " + StateText() + "\n\n"; }
-    void Changed();  // a new state for the streams, when it differs from the last
+    void Changed() { changed_ = true; }  // the streams get the new state at the next tick
+    void Tick();  // the state to the streams: when it changed, or a heartbeat
 
     HttpSettings settings_;
     BridgeFacts facts_;
@@ -48,6 +53,8 @@ class HttpFace : public Face {
     std::map<int, AlarmReportSeen> reports_;
     std::deque<TimedEvent> events_;  // newest first
     std::string lastSent_;
+    bool changed_ = false;
+    PollClock::time_point sentAt_{};
 };
 
 }  // namespace roderavo::tool::bridge

@@ -60,6 +60,14 @@ class HttpServer::Impl {
 
     bool Listen(const HttpSettings& settings, std::string* error);
     void Accept();
+    void Tick() {
+        ticker_.expires_after(period_);
+        ticker_.async_wait([this](beast::error_code ec) {
+            if (ec) return;
+            tick_();
+            Tick();
+        });
+    }
     void Admit(tcp::socket socket);
     void Forget(Connection* connection);
     void Counted();  // the count of open connections, for the metrics
@@ -71,6 +79,7 @@ class HttpServer::Impl {
     void CloseAll() {
         beast::error_code ignored;
         acceptor_.close(ignored);
+        ticker_.cancel();
         const auto open = connections_;  // each Close forgets itself
         for (const auto& connection : open) connection->Close();
     }
@@ -83,6 +92,9 @@ class HttpServer::Impl {
     net::io_context io_{1};
     tcp::acceptor acceptor_{io_};
     std::optional<net::ssl::context> tls_;
+    net::steady_timer ticker_{io_};
+    std::chrono::milliseconds period_{0};
+    std::function<void()> tick_;
     std::vector<PeerNetwork> peers_;
     // Every open connection, kept alive here until it closes (a stream between its
     // messages has no operation that would keep it).
@@ -217,6 +229,9 @@ class Session : public HttpServer::Impl::Connection,
     // A stream's client sends nothing more: what it sends is dropped, its end closes it.
     void WatchEnd() {
         buffer_.consume(buffer_.size());
+        // The read waits as long as the stream is open: a deadline set for a write
+        // before it began would end the stream.
+        beast::get_lowest_layer(stream_).expires_never();
         stream_.async_read_some(buffer_.prepare(512), [self = this->shared_from_this()](
                                                           beast::error_code ec, std::size_t) {
             if (ec) return self->Close();
@@ -341,6 +356,7 @@ HttpServer::~HttpServer() {
 bool HttpServer::Start(const HttpSettings& settings, std::string* error) {
     if (!impl_->Listen(settings, error)) return false;
     impl_->Accept();
+    if (impl_->tick_) impl_->Tick();
     impl_->thread_ = std::thread([this] { impl_->io_.run(); });
     return true;
 }
@@ -357,6 +373,11 @@ void HttpServer::Stop() {
 void HttpServer::Broadcast(std::string message) {
     auto shared = std::make_shared<const std::string>(std::move(message));
     net::post(impl_->io_, [this, shared] { impl_->Broadcast(shared); });
+}
+
+void HttpServer::Every(std::chrono::milliseconds period, std::function<void()> tick) {
+    impl_->period_ = period;
+    impl_->tick_ = std::move(tick);
 }
 
 void HttpServer::Post(std::function<void()> work) {

@@ -66,6 +66,8 @@ class HttpServer {
     void Broadcast(std::string message);
     // Runs `work` on the server's thread.
     void Post(std::function<void()> work);
+    // Runs `tick` on the server's thread every `period` while it serves (set before Start).
+    void Every(std::chrono::milliseconds period, std::function<void()> tick);
     int Connections() const { return connections_; }
 
     class Impl;

@@ -9,6 +9,12 @@ namespace roderavo::tool::bridge {
 
 namespace {
 
+// A multiplexer not tried yet has not answered since the bridge started: absent, as
+// the Modbus face reads it.
+std::string_view MuxWord(MuxShown state) {
+    return state == MuxShown::kNotYet ? Word(MuxShown::kAbsent) : Word(state);
+}
+
 Json MuxDocument(const Picture& picture, const MuxPicture& mux, PollClock::time_point now) {
     Json age = nullptr;
     if (mux.lastGood) {
@@ -19,7 +25,7 @@ Json MuxDocument(const Picture& picture, const MuxPicture& mux, PollClock::time_
     statistics.erase("mux");
     statistics.erase("state");
     return {{"mux", mux.mux},
-            {"state", Word(picture.MuxAt(mux.mux, now))},
+            {"state", MuxWord(picture.MuxAt(mux.mux, now))},
             {"age", age},
             {"clock", mux.clock},
             {"version", mux.version},
