@@ -12,12 +12,15 @@
 //   web_bench [--quick]     (WEB_BENCH_DEBUG=1: each change's times on stderr)
 #include <muxsim/simulator.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "bench_common.h"
