@@ -30,14 +30,16 @@ class CycleClock {
         std::lock_guard lock(mutex_);
         starts_.clear();
     }
-    // The median time between two starts.
-    double MedianPeriodMs() const {
+    // The times between two starts.
+    std::vector<Nanos> Periods() const {
         std::lock_guard lock(mutex_);
         std::vector<Nanos> periods;
         for (std::size_t i = 1; i < starts_.size(); ++i)
             periods.push_back(starts_[i] - starts_[i - 1]);
-        return bench::Summarise(periods).median / 1e6;
+        return periods;
     }
+    // The median time between two starts.
+    double MedianPeriodMs() const { return bench::Summarise(Periods()).median / 1e6; }
 
   private:
     mutable std::mutex mutex_;

@@ -38,6 +38,9 @@ q=()
 "$bin/bridge_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
 # The Modbus face: ten clients reading, the cycle with and without them.
 "$bin/modbus_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
+# The web face: the state's answer time and the cycle with 20 event streams open, and a
+# camera's change to the page in headless Chromium against the same change over MQTT.
+"$bin/web_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
 
 # The system calls of one exchange, counted by strace between the program's markers
 # (only the calling thread is traced: muxsim's thread and the responders are not).
