@@ -70,6 +70,25 @@ class HttpServer::Impl {
     }
     void Admit(tcp::socket socket);
     void Forget(Connection* connection);
+    // A line about a refused peer, at most ten in ten seconds: a scan cannot flood the
+    // log; the rest are counted in one line when the next window opens.
+    void Note(const std::string& text) {
+        const auto now = Clock::now();
+        if (now - window_ >= std::chrono::seconds(10)) {
+            if (unsaid_ > 0)
+                log_("http: " + std::to_string(unsaid_) +
+                     " more lines about connections not logged");
+            window_ = now;
+            notes_ = 0;
+            unsaid_ = 0;
+        }
+        if (notes_ < 10) {
+            ++notes_;
+            log_(text);
+        } else {
+            ++unsaid_;
+        }
+    }
     void Counted();  // the count of open connections, for the metrics
     void Broadcast(const std::shared_ptr<const std::string>& message) {
         const auto open = connections_;  // a stream that cannot keep up closes and forgets itself
@@ -96,6 +115,9 @@ class HttpServer::Impl {
     std::chrono::milliseconds period_{0};
     std::function<void()> tick_;
     std::vector<PeerNetwork> peers_;
+    Clock::time_point window_{};
+    int notes_ = 0;
+    uint64_t unsaid_ = 0;
     // Every open connection, kept alive here until it closes (a stream between its
     // messages has no operation that would keep it).
     std::list<std::shared_ptr<Connection>> connections_;
@@ -308,12 +330,9 @@ void HttpServer::Impl::Admit(tcp::socket socket) {
     const auto remote = socket.remote_endpoint(ec);
     if (ec) return;
     const std::string peer = PeerText(remote);
-    if (!remote.address().is_v4() || !Admitted(peers_, remote.address().to_v4().to_uint())) {
-        if (!peers_.empty()) {
-            log_("http: connection from " + peer + " refused: not in --http-allow");
-            return;
-        }
-    }
+    const bool allowed = peers_.empty() || (remote.address().is_v4() &&
+                                            Admitted(peers_, remote.address().to_v4().to_uint()));
+    if (!allowed) return Note("http: connection from " + peer + " refused: not in --http-allow");
     if (connections_.size() >= static_cast<std::size_t>(kMaxConnections)) {
         // Idle sockets must not lock the page out: the one idle longest makes room.
         const auto idlest = std::min_element(
