@@ -147,6 +147,13 @@ def stream_holds(seconds):
     sock.close()
     if heard < seconds - 1:
         fail(f"the event stream gave {heard} states in {seconds} s")
+    # Every message whole: its event line and one JSON document (writes never mixed).
+    body = data.split(b"\r\n\r\n", 1)[1]
+    for block in body.split(b"\n\n")[:-1]:
+        head, _, document = block.partition(b"\ndata: ")
+        if head != b"event: state":
+            fail(f"a message of the stream is not whole: {block[:80]!r}")
+        json.loads(document)
 
 
 def evicted(idle):

@@ -231,7 +231,6 @@ class Session : public HttpServer::Impl::Connection,
     }
 
     void OpenStream() {
-        streaming = true;
         auto res = std::make_shared<http::response<http::empty_body>>(http::status::ok, 11);
         res->set(http::field::content_type, "text/event-stream");
         res->set(http::field::cache_control, "no-store");
@@ -243,6 +242,9 @@ class Session : public HttpServer::Impl::Connection,
             stream_, *serializer,
             [self = this->shared_from_this(), res, serializer](beast::error_code ec, std::size_t) {
                 if (ec) return self->Close();
+                // Broadcasts come only once the head is out: two writes at once would
+                // mix their bytes.
+                self->streaming = true;
                 self->Send(std::make_shared<const std::string>(self->server_.start_()));
                 self->WatchEnd();
             });
