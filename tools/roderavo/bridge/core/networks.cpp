@@ -75,6 +75,19 @@ std::string EmptyNetworksProblem(const std::string& text) {
     return "takes IPv4 networks, e.g. 10.1.2.0/24 (every peer may connect when it is left out)";
 }
 
+std::string ListenKeyProblem(const std::string& text, std::string_view option, int port) {
+    const std::string example = "127.0.0.1:" + std::to_string(port);
+    std::string why = "takes ADDRESS[:PORT], e.g. \"" + example + "\"";
+    return !text.empty() && ParseEndpoint(text, option, port, example, &why)
+               ? ""
+               : WithoutOption(option, why);
+}
+
+std::string AllowKeyProblem(const std::string& text, std::string_view option) {
+    std::string why = EmptyNetworksProblem(text);
+    return !why.empty() || ParseNetworks(text, option, &why) ? WithoutOption(option, why) : "";
+}
+
 bool Admitted(const std::vector<PeerNetwork>& networks, uint32_t address) {
     return networks.empty() ||
            std::any_of(networks.begin(), networks.end(),

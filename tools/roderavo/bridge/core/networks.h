@@ -37,6 +37,11 @@ std::optional<std::vector<PeerNetwork>> ParseNetworks(const std::string& text,
 // The refusal, after the option's name, or empty.
 std::string EmptyNetworksProblem(const std::string& text);
 
+// The site file's rules of a face's listen and allow keys: why the value is refused,
+// after the key ("listen x: give ..."), or empty.
+std::string ListenKeyProblem(const std::string& text, std::string_view option, int port);
+std::string AllowKeyProblem(const std::string& text, std::string_view option);
+
 // Whether a peer (IPv4, host order) may connect: every peer when no network is named.
 bool Admitted(const std::vector<PeerNetwork>& networks, uint32_t address);
 

@@ -22,13 +22,7 @@ constexpr FaceOption<O> kTable[] = {
      .key = "listen",
      .takes = "a text, ADDRESS[:PORT], e.g. \"127.0.0.1:8080\"",
      .text = &O::listen,
-     .rule =
-         [](const O& o) {
-             std::string why = "takes ADDRESS[:PORT], e.g. \"127.0.0.1:8080\"";
-             return !o.listen.empty() && ParseEndpoint(o.listen, "--http", 8080, "", &why)
-                        ? ""
-                        : WithoutOption("--http", why);
-         }},
+     .rule = [](const O& o) { return ListenKeyProblem(o.listen, "--http", 8080); }},
     {.option = "--http-allow",
      .help = "Only these peers may connect to the web face: IPv4 networks, e.g. "
              "10.1.2.0/24,10.9.9.9 (default: every peer that reaches the address)",
@@ -36,13 +30,7 @@ constexpr FaceOption<O> kTable[] = {
      .key = "allow",
      .takes = "a text, IPv4 networks, e.g. \"10.1.2.0/24\"",
      .text = &O::allow,
-     .rule =
-         [](const O& o) {
-             std::string why = EmptyNetworksProblem(o.allow);
-             return !why.empty() || ParseNetworks(o.allow, "--http-allow", &why)
-                        ? WithoutOption("--http-allow", why)
-                        : "";
-         }},
+     .rule = [](const O& o) { return AllowKeyProblem(o.allow, "--http-allow"); }},
     {.option = "--http-cert",
      .help = "TLS: the web face's certificate chain (PEM); with --http-key, HTTPS only",
      .table = "http",

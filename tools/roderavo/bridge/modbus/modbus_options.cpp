@@ -23,13 +23,7 @@ constexpr FaceOption<O> kTable[] = {
      .key = "listen",
      .takes = "a text, ADDRESS[:PORT], e.g. \"127.0.0.1:502\"",
      .text = &O::listen,
-     .rule =
-         [](const O& o) {
-             std::string why = "takes ADDRESS[:PORT], e.g. \"127.0.0.1:502\"";
-             return !o.listen.empty() && ParseModbusEndpoint(o.listen, &why)
-                        ? ""
-                        : WithoutOption("--modbus", why);
-         }},
+     .rule = [](const O& o) { return ListenKeyProblem(o.listen, "--modbus", 502); }},
     {.option = "--modbus-writable",
      .help = "Let Modbus clients write the holding registers: keys, PTZ, presets, clear alarms, "
              "set clocks (Modbus TCP has no authentication)",
@@ -45,13 +39,7 @@ constexpr FaceOption<O> kTable[] = {
      .key = "allow",
      .takes = "a text, IPv4 networks, e.g. \"10.1.2.0/24\"",
      .text = &O::allow,
-     .rule =
-         [](const O& o) {
-             std::string why = EmptyNetworksProblem(o.allow);
-             return !why.empty() || ParseModbusPeers(o.allow, &why)
-                        ? WithoutOption("--modbus-allow", why)
-                        : "";
-         }},
+     .rule = [](const O& o) { return AllowKeyProblem(o.allow, "--modbus-allow"); }},
     {.option = "--modbus-idle",
      .help = "A Modbus connection that sends nothing this long is closed",
      .table = "modbus",
