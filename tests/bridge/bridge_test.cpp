@@ -412,16 +412,6 @@ TEST_F(BridgeOnBroker, TlsWithATestCa) {
     }
 }
 
-// The CPU time the process has used, in seconds.
-double CpuSeconds(pid_t pid) {
-    std::istringstream stat(ReadFile("/proc/" + std::to_string(pid) + "/stat"));
-    std::string field;
-    double ticks = 0;
-    for (int i = 1; i <= 15 && stat >> field; ++i)
-        if (i == 14 || i == 15) ticks += std::stod(field);  // utime, stime
-    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
-
 // A TLS broker away for 10 s: the bridge waits without spinning, and is back within
 // its backoff once the broker is.
 TEST_F(BridgeOnBroker, ATlsBrokerOutageIsWaitedOutWithoutSpinning) {
@@ -447,16 +437,12 @@ TEST_F(BridgeOnBroker, ATlsBrokerOutageIsWaitedOutWithoutSpinning) {
         return count;
     };
     const std::size_t triesBefore = tries();
-    const double before = CpuSeconds(bridge->Pid());
     std::this_thread::sleep_for(10s);  // the outage measured
     // Counted, not timed: with waits of 100 ms doubling to 400 ms the bridge tries about
     // 25 times in 10 s, however busy the machine; a loop that does not wait tries
-    // thousands of times. Its CPU is bounded with a margin of ten over a sanitizer's
-    // 0.5 s.
+    // thousands of times.
     EXPECT_GT(tries(), triesBefore) << bridge->Errors();
     EXPECT_LT(tries() - triesBefore, 60u) << "the bridge spins while the broker is away";
-    EXPECT_LT(CpuSeconds(bridge->Pid()) - before, 5.0)
-        << "the bridge spins while the broker is away";
     StartBroker(settings);
     const auto back = std::chrono::steady_clock::now();
     BridgeSays("(connection 2)");
