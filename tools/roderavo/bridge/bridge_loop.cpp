@@ -1,15 +1,17 @@
 // The bridge's main loop: the poller's cycles on this thread, the commands taken from
 // the queue between gate reads and between cycles, a new picture after each gate,
 // shown to every face. The broker's connection lives on the MQTT client's thread, the
-// Modbus face on its own, and a watcher answers the commands that may no longer run
-// while the line is busy, and ends the run quickly on a signal: it cuts the line so
-// that no exchange waits out its time-outs.
+// Modbus face on its own. A watcher answers the commands that may no longer run while
+// the line is busy, and another ends the run quickly on a signal: it cuts the line so
+// that no exchange waits out its time-outs. Each sleeps until it has work: no thread
+// wakes on a timer it does not need.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "address/address_fields.h"
@@ -86,16 +88,20 @@ class Bridge {
                 for (Face* face : faces_) face->Tell(text);
             });
         const auto start = Clock::now();
+        std::optional<Clock::time_point> end;
+        if (settings_.duration) end = start + *settings_.duration;
         const Stop stop = [&] {
-            return StopRequested() || Fatal().has_value() ||
-                   (settings_.duration && Clock::now() - start >= *settings_.duration);
+            return StopRequested() || Fatal().has_value() || (end && Clock::now() >= *end);
         };
         std::atomic<bool> finished{false};
+        std::thread stopWatch([&] { WatchStop(finished, end); });
         std::thread watcher([&] { Watch(finished); });
         nextStatistics_ = start + settings_.mqtt.statisticsEvery;
         while (!stop()) Cycle(poller, stop);
         finished = true;
+        queue_.Wake();
         watcher.join();
+        stopWatch.join();
         return Finish(poller, start);
     }
 
@@ -142,7 +148,7 @@ class Bridge {
         while (!stop() && Clock::now() < next) {
             RunCommands(stop, next);
             StatisticsWhenDue();
-            queue_.WaitUntil(std::min({next, nextStatistics_, Clock::now() + milliseconds(50)}));
+            queue_.WaitUntil(std::min(next, nextStatistics_));  // a stop wakes it
         }
     }
 
@@ -207,20 +213,33 @@ class Bridge {
         }
     }
 
-    // Answers the commands that wait past their deadline or for a multiplexer that
-    // cannot be reached, while the line is busy. Ends the run quickly on a signal or a
-    // fatal refusal of the broker: the exchange in flight fails at once, and the loop
-    // sees the stop before the next gate. Every command that still waits is answered
-    // then; none is taken after.
-    void Watch(const std::atomic<bool>& finished) {
+    // Ends the run quickly on a signal or a fatal refusal of the broker: the exchange in
+    // flight fails at once, and the loop sees the stop before the next gate; a resting
+    // loop is woken. Sleeps until then (a fatal refusal is seen within a second).
+    void WatchStop(const std::atomic<bool>& finished, std::optional<Clock::time_point> end) {
         while (!finished) {
-            if (StopRequested() || Fatal()) {
+            const auto until = std::min(Clock::now() + std::chrono::seconds(1),
+                                        end.value_or(Clock::time_point::max()));
+            if (WaitForStop(until) || Fatal()) {
                 session_.CutLine();
                 break;
             }
+            if (end && Clock::now() >= *end) break;
+        }
+        queue_.Wake();
+    }
+
+    // Answers the commands that wait past their deadline or for a multiplexer that
+    // cannot be reached, while the line is busy; it wakes only when the queue changes
+    // or a deadline comes. Every command that still waits at the end is answered then;
+    // none is taken after.
+    void Watch(const std::atomic<bool>& finished) {
+        for (;;) {
+            const uint64_t seen = queue_.Changes();
+            if (finished) break;
             for (const TakenCommand& taken : queue_.TakeRefused(Clock::now()))
                 Refuse(taken.command, taken.refusal, Outcome::kNotSent);
-            std::this_thread::sleep_for(milliseconds(20));
+            queue_.WaitForRefusals(seen);
         }
         for (const TakenCommand& taken : queue_.Close("the bridge stops: not sent"))
             Refuse(taken.command, taken.refusal, Outcome::kNotSent);

@@ -3,12 +3,10 @@
 // Also the stop request from SIGINT, SIGTERM and SIGHUP.
 #pragma once
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace roderavo::tool {
@@ -34,9 +32,11 @@ inline void (*volatile beforeQuickEnd)() = nullptr;
 inline bool StopRequested() {
     return stop::requested != 0;
 }
-inline void RequestStop() {
-    stop::requested = 1;
-}
+// Asks the tool to stop, as a signal does: every WaitForStop returns.
+void RequestStop();
+// Waits until a stop is requested or `until` has come, without waking in between;
+// true when a stop was requested.
+bool WaitForStop(std::chrono::steady_clock::time_point until);
 
 // While the tool waits for the driver to finish an exchange, a second SIGINT ends it
 // at once (exit code 130), with `note` on stderr if given.
@@ -70,13 +70,7 @@ std::string CutToWidth(const std::string& line, std::size_t width);
 
 // Sleeps up to `ms`, returning early when a stop is requested.
 inline void SleepUnlessStopped(int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    // In steps of at most 20 ms, the last one no longer than what is left: a poll
-    // interval below 20 ms is kept, not stretched to the step.
-    for (auto now = std::chrono::steady_clock::now(); !StopRequested() && now < end;
-         now = std::chrono::steady_clock::now())
-        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-            end - now, std::chrono::milliseconds(20)));
+    WaitForStop(std::chrono::steady_clock::now() + std::chrono::milliseconds(ms));
 }
 
 }  // namespace roderavo::tool

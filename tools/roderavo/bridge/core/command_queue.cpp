@@ -1,5 +1,6 @@
 #include "bridge/core/command_queue.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
 
@@ -15,14 +16,20 @@ bool CommandQueue::Push(Command command, std::size_t unanswered) {
             return false;
         if (command.arrived == Clock::time_point{}) command.arrived = Clock::now();
         commands_.push_back(std::move(command));
+        ++changes_;
     }
     changed_.notify_all();
     return true;
 }
 
 void CommandQueue::SetUnreachable(std::map<int, std::string> muxes) {
-    std::lock_guard lock(mutex_);
-    unreachable_ = std::move(muxes);
+    {
+        std::lock_guard lock(mutex_);
+        if (unreachable_ == muxes) return;
+        unreachable_ = std::move(muxes);
+        ++changes_;
+    }
+    changed_.notify_all();
 }
 
 std::string CommandQueue::RefusalOf(const Command& command, Clock::time_point now) const {
@@ -62,6 +69,7 @@ std::vector<TakenCommand> CommandQueue::Close(const std::string& why) {
     std::vector<TakenCommand> refused;
     std::lock_guard lock(mutex_);
     closed_ = true;
+    ++changes_;
     for (Command& command : commands_) refused.push_back({std::move(command), why});
     commands_.clear();
     return refused;
@@ -77,8 +85,25 @@ void CommandQueue::Wake() {
     {
         std::lock_guard lock(mutex_);
         woken_ = true;
+        ++changes_;
     }
     changed_.notify_all();
+}
+
+uint64_t CommandQueue::Changes() const {
+    std::lock_guard lock(mutex_);
+    return changes_;
+}
+
+void CommandQueue::WaitForRefusals(uint64_t seen) {
+    std::unique_lock lock(mutex_);
+    const auto changed = [&] { return changes_ != seen; };
+    if (commands_.empty()) return changed_.wait(lock, changed);
+    // A command is refused once it has waited longer than the deadline.
+    auto due = Clock::time_point::max();
+    for (const Command& command : commands_)
+        due = std::min(due, command.arrived + deadline_ + std::chrono::milliseconds(1));
+    changed_.wait_until(lock, due, changed);
 }
 
 std::size_t CommandQueue::Size() const {

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <list>
 #include <map>
@@ -59,6 +60,12 @@ class CommandQueue {
     // Waits until a command is queued, Wake() is called or the time is up.
     void WaitUntil(Clock::time_point until);
     void Wake();
+    // Counts the queue's changes: a command queued, the unreachable multiplexers
+    // changed, Wake(), Close().
+    uint64_t Changes() const;
+    // Waits, without waking in between, until the queue changed since `seen` or a
+    // queued command's deadline has passed: then TakeRefused has work.
+    void WaitForRefusals(uint64_t seen);
     std::size_t Size() const;
 
   private:
@@ -71,6 +78,7 @@ class CommandQueue {
     std::map<int, std::string> unreachable_;
     bool woken_ = false;
     bool closed_ = false;
+    uint64_t changes_ = 0;
 };
 
 // The refusal of a command that found the queue full.

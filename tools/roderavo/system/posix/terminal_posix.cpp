@@ -1,12 +1,15 @@
 #include "system/terminal.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace roderavo::tool {
@@ -17,6 +20,30 @@ volatile sig_atomic_t gResize = 0;
 volatile sig_atomic_t gScreenTaken = 0;
 volatile sig_atomic_t gKeys = 0;  // stdin is a terminal in key mode
 termios gSavedTermios{};
+
+// The stop's bell: a pipe that a stop makes readable for good, so that a thread waits
+// for a stop in poll() instead of waking now and then to look. The handler writes to
+// it, which is async-signal-safe.
+std::atomic<int> gBellRead{-1};
+std::atomic<int> gBellWrite{-1};
+std::once_flag gBellMade;
+
+void MakeBell() {
+    std::call_once(gBellMade, [] {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+        gBellRead = ends[0];
+        gBellWrite = ends[1];
+    });
+}
+
+void RingBell() {
+    const int bell = gBellWrite;
+    if (bell < 0) return;
+    const char one = 1;
+    const ssize_t ignored = write(bell, &one, 1);  // a full pipe rings already
+    (void)ignored;
+}
 
 constexpr char kEnter[] = "\x1b[?1049h\x1b[?25l\x1b[H\x1b[2J";
 constexpr char kLeave[] = "\x1b[0m\x1b[?25h\x1b[?1049l";
@@ -48,6 +75,7 @@ void OnStop(int signal) {
         _exit(130);
     }
     stop::requested = 1;
+    RingBell();
 }
 
 void OnResize(int) {
@@ -56,7 +84,32 @@ void OnResize(int) {
 
 }  // namespace
 
+void RequestStop() {
+    MakeBell();
+    stop::requested = 1;
+    RingBell();
+}
+
+bool WaitForStop(std::chrono::steady_clock::time_point until) {
+    MakeBell();
+    for (;;) {
+        if (StopRequested()) return true;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                              until - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) return false;
+        pollfd bell{gBellRead, POLLIN, 0};
+        if (poll(&bell, 1, static_cast<int>(std::min<long long>(left, INT_MAX))) > 0 &&
+            !StopRequested()) {
+            char drained[64];  // rung, but the request was taken back: quiet it again
+            while (read(gBellRead, drained, sizeof drained) > 0) {
+            }
+        }
+    }
+}
+
 void InstallStopSignals() {
+    MakeBell();
     struct sigaction action {};
     action.sa_handler = OnStop;
     sigemptyset(&action.sa_mask);

@@ -1,8 +1,10 @@
 // The terminal on Windows: the view stays plain (no alternate screen, no keys),
 // and Ctrl-C or Ctrl-Break asks the tool to stop.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "system/terminal.h"
 
@@ -20,6 +22,19 @@ void OnStop(int signal) {
 }
 
 }  // namespace
+
+void RequestStop() {
+    stop::requested = 1;
+}
+
+// In steps of at most 20 ms, the last one no longer than what is left.
+bool WaitForStop(std::chrono::steady_clock::time_point until) {
+    for (auto now = std::chrono::steady_clock::now(); !StopRequested() && now < until;
+         now = std::chrono::steady_clock::now())
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            until - now, std::chrono::milliseconds(20)));
+    return StopRequested();
+}
 
 void InstallStopSignals() {
     std::signal(SIGINT, OnStop);
