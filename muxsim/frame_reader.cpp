@@ -22,6 +22,13 @@ std::vector<TakenFrame> FrameReader::Expire() {
     return Scan();
 }
 
+std::size_t FrameReader::Missing() const {
+    if (buffer_.empty()) return 0;
+    if (buffer_.size() < 2) return kMinLength;  // the shortest frame's rest
+    const std::size_t whole = std::size_t{buffer_[1]} + 1;
+    return whole > buffer_.size() ? whole - buffer_.size() : 1;
+}
+
 void FrameReader::Drop(std::size_t count) {
     count = std::min(count, buffer_.size());
     buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(count));

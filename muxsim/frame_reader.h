@@ -25,6 +25,8 @@ class FrameReader {
     // The line went quiet with a frame unfinished: its start byte was noise.
     std::vector<TakenFrame> Expire();
     bool Partial() const { return !buffer_.empty(); }
+    // How many more bytes the unfinished frame needs at least (0 when none is).
+    std::size_t Missing() const;
     // Bytes dropped as noise so far (not those of reported frames).
     std::size_t Discarded() const { return discarded_; }
 

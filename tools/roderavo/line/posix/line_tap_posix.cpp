@@ -5,8 +5,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <span>
@@ -30,6 +32,15 @@ using Clock = LineMonitor::Clock;
 constexpr int kFrameGapMs = 100;
 // How long one relayed write may wait for room before the rest is dropped.
 constexpr int kWriteWaitMs = 1000;
+
+// A device that hangs up (a simulator gone, an adapter pulled) is looked at again after
+// a pause that doubles from the first to the longest while it stays so.
+constexpr int kFirstHangUpPauseMs = 20;
+constexpr int kLongestHangUpPauseMs = 1000;
+// An unfinished reply is read again once its missing bytes can have come (at 10 bits a
+// byte, the fastest framing), not byte by byte: at 9600 baud a byte comes each ms. No
+// longer than this, so that a reply is never held much past its last byte.
+constexpr int kLongestFramePauseMs = 50;
 
 // How many pseudo-terminals the tap is given before it finds one for the driver.
 constexpr int kPtyAttempts = 16;
@@ -89,8 +100,14 @@ class LineTap::Impl {
     void Relay();
     // Moves what one side has to the other; false when the side has nothing more.
     bool Pass(int from, int to, muxsim::FrameReader& reader, bool fromDevice);
+    // Tells the monitor of bytes that passed, and prints what it makes of them.
+    void Describe(std::span<const uint8_t> bytes, muxsim::FrameReader& reader, bool fromDevice);
     void Print(const std::vector<std::string>& lines);
     int WaitMs();
+    // Waits for the wake pipe up to `ms`; false when the tap is to stop.
+    bool Pause(int ms);
+    // The time the unfinished reply's missing bytes take on the line, in ms.
+    int FramePauseMs() const;
 
     std::mutex mutex;  // the monitor
     std::mutex stopping;
@@ -100,6 +117,8 @@ class LineTap::Impl {
     Taken* taken = nullptr;  // the device's slot: what the tap changed on it
     int device = -1, master = -1, slave = -1;
     int wake[2] = {-1, -1};
+    uint32_t baud = 9600;
+    int hangUpPauseMs = kFirstHangUpPauseMs;
     std::string portName;
     std::thread thread;
 };
@@ -132,6 +151,7 @@ bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line
         return false;
     }
     device = taken->claim.fd;
+    baud = line.baudRate;
     taken->haveFound = tcgetattr(device, &taken->found) == 0;
     PublishSlot(*taken);  // from here a signal handler can put it back
     if (!muxsim::SetRawLine(device,
@@ -189,10 +209,28 @@ int LineTap::Impl::WaitMs() {
 
 bool LineTap::Impl::Pass(int from, int to, muxsim::FrameReader& reader, bool fromDevice) {
     std::array<uint8_t, 512> buffer{};
-    const ssize_t count = read(from, buffer.data(), buffer.size());
-    if (count <= 0) return count < 0 && (errno == EAGAIN || errno == EINTR);
-    const auto bytes = std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(count));
-    muxsim::WriteAll(to, bytes, kWriteWaitMs);
+    std::size_t have = 0;
+    bool alive = true;
+    for (;;) {
+        const ssize_t count = read(from, buffer.data() + have, buffer.size() - have);
+        if (count <= 0) {
+            alive = count < 0 && (errno == EAGAIN || errno == EINTR);
+            break;
+        }
+        Describe({buffer.data() + have, static_cast<std::size_t>(count)}, reader, fromDevice);
+        have += static_cast<std::size_t>(count);
+        // A reply goes on whole where the line lets it: the driver then reads it at
+        // once, not byte by byte as the device sends it. A pause that brings nothing
+        // more (a split reply) passes on what came.
+        const int pause = fromDevice ? FramePauseMs() : 0;
+        if (pause == 0 || have == buffer.size() || !Pause(pause)) break;
+    }
+    if (have > 0) muxsim::WriteAll(to, std::span<const uint8_t>(buffer.data(), have), kWriteWaitMs);
+    return alive;
+}
+
+void LineTap::Impl::Describe(std::span<const uint8_t> bytes, muxsim::FrameReader& reader,
+                             bool fromDevice) {
     // Byte by byte, so that noise and frames are told in the order they came.
     std::vector<std::string> lines;
     std::size_t noise = 0;
@@ -213,7 +251,6 @@ bool LineTap::Impl::Pass(int from, int to, muxsim::FrameReader& reader, bool fro
     }
     if (noise > 0) add(monitor.Noise(noise, fromDevice));
     Print(lines);
-    return true;
 }
 
 void LineTap::Impl::Relay() {
@@ -241,12 +278,27 @@ void LineTap::Impl::Relay() {
         // A hang-up (no driver on the pty yet, an adapter pulled out) is waited out.
         const bool hangUp = ((wait[0].revents | wait[1].revents) & (POLLHUP | POLLERR)) != 0;
         if (!alive || (hangUp && !(wait[0].revents & POLLIN) && !(wait[1].revents & POLLIN))) {
-            pollfd stop{wake[0], POLLIN, 0};
-            if (poll(&stop, 1, 20) != 0) return;
+            if (!Pause(hangUpPauseMs)) return;
+            hangUpPauseMs = std::min(hangUpPauseMs * 2, kLongestHangUpPauseMs);
+        } else {
+            hangUpPauseMs = kFirstHangUpPauseMs;
         }
         std::lock_guard lock(mutex);
         Print(monitor.Tick(Clock::now()));
     }
+}
+
+bool LineTap::Impl::Pause(int ms) {
+    if (ms <= 0) return true;
+    pollfd stop{wake[0], POLLIN, 0};
+    const int ready = poll(&stop, 1, ms);
+    return ready == 0 || (ready < 0 && errno == EINTR);  // a signal only shortens it
+}
+
+int LineTap::Impl::FramePauseMs() const {
+    const auto bits = static_cast<uint64_t>(deviceFrames.Missing()) * 10;
+    const auto ms = static_cast<int>(bits * 1000 / std::max<uint32_t>(baud, 1));
+    return std::min(ms, kLongestFramePauseMs);
 }
 
 LineTap::LineTap() = default;
