@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
@@ -1015,10 +1016,25 @@ TEST_F(BridgeOnBroker, StatisticsKeepTheirPeriod) {
 
 // The line fails under a running bridge (the adapter pulled, the cable cut): every
 // multiplexer turns failing, then demoted, its cameras unknown and unavailable.
+// How often each thread of a process has gone to sleep and been woken, by its tid.
+std::map<std::string, long> Wakeups(pid_t pid) {
+    std::map<std::string, long> wakeups;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    for (const auto& task : std::filesystem::directory_iterator(tasks)) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("voluntary_ctxt_switches:"))
+                wakeups[task.path().filename()] = std::stol(line.substr(24));
+    }
+    return wakeups;
+}
+
+// The line cut: every face shows it, and no thread but the poll's wakes more than a few
+// times a second on the dead line (no timer it does not need: it did 50 times).
 TEST_F(BridgeOnBroker, ALineCutShowsEveryMultiplexerFailingThenDemoted) {
     StartBroker();
     auto probe = Subscribe("#");
-    StartBridge({"--ha-discovery", "--demote-after", "2"});
+    StartBridge({"--ha-discovery", "--demote-after", "2", "--statistics-every", "1s"});
     ASSERT_TRUE(probe->WaitFor(kPrefix + "/camera/27/state", "alarm")) << bridge->Errors();
     sim.Stop();
     for (const auto& [topic, payload] :
@@ -1032,6 +1048,22 @@ TEST_F(BridgeOnBroker, ALineCutShowsEveryMultiplexerFailingThenDemoted) {
     auto states = HomeAssistantStates(*probe);
     EXPECT_EQ(states["roderavo_test_camera27_alarm"], "unavailable");
     EXPECT_EQ(states["roderavo_test_mux1_state"], "demoted");
+    // Over four statistics periods, once the tap has given up looking at the dead pty.
+    const auto statistics = kPrefix + "/mux/0/statistics";
+    auto periods = [&](std::size_t more) {
+        const std::size_t until = probe->On(statistics).size() + more;
+        return probe->WaitUntil([&](auto&) { return probe->On(statistics).size() >= until; }, 20s);
+    };
+    ASSERT_TRUE(periods(2));
+    const auto before = Wakeups(bridge->Pid());
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(periods(4));
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    for (const auto& [tid, count] : Wakeups(bridge->Pid())) {
+        if (tid == std::to_string(bridge->Pid()) || !before.contains(tid)) continue;
+        EXPECT_LE(static_cast<double>(count - before.at(tid)) / seconds.count(), 5)
+            << "thread " << tid;
+    }
 }
 
 // Another program holds the port: the bridge says who and ends with 2; the broker never

@@ -262,7 +262,10 @@ void MqttClient::Run() {
                 continue;
             }
         }
-        const int rc = mosquitto_loop(mosq_, 100, 1);
+        // Connected, the socket wakes the loop for all it does (what comes in, and in
+        // threaded mode what is published); a second is the keep-alive's grain. While
+        // connecting, a tenth, so that a stop is seen at once.
+        const int rc = mosquitto_loop(mosq_, connected_ ? 1000 : 100, 1);
         if (rc == MOSQ_ERR_SUCCESS && !connected_ && refusal_ == 0) {
             // Still connecting: a refused or dead socket, or handshakes that do not end,
             // wait out the backoff like any failed try.
