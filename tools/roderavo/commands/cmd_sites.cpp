@@ -100,8 +100,14 @@ int Watch(Feed& feed, const SitesOptions& options, const std::string& url) {
     LiveScreen screen;
     const bool live = LiveScreen::Possible() && screen.Enter();
     std::vector<std::string> printed;
+    bool settled = false;  // the retained messages taken: a site not among them is missing
     while (!StopRequested()) {
-        std::vector<std::string> lines = sites::RenderTable(Summaries(feed, options));
+        {
+            std::lock_guard lock(feed.mutex);
+            settled = settled || (feed.connected && Steady::now() - feed.lastRetained >= kQuiet);
+        }
+        std::vector<std::string> lines;
+        if (settled) lines = sites::RenderTable(Summaries(feed, options));
         if (live) {
             std::string state;
             {
@@ -116,13 +122,13 @@ int Watch(Feed& feed, const SitesOptions& options, const std::string& url) {
             if (screen.WaitForQuitKey(250)) break;
             continue;
         }
-        if (lines != printed) {
+        if (settled && lines != printed) {
             for (const std::string& line : lines) std::cout << line << '\n';
             std::cout << std::endl;
             printed = lines;
         }
         std::unique_lock lock(feed.mutex);
-        feed.changed.wait_for(lock, 250ms);
+        feed.changed.wait_for(lock, settled ? 250ms : 50ms);
     }
     return kExitOk;
 }
