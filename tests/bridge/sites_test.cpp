@@ -8,6 +8,7 @@
 #include <muxsim/simulator.h>
 
 #include <csignal>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "bridge/broker.h"
@@ -73,16 +74,23 @@ TEST_F(SitesOnBroker, EachVerdictFromRealBridges) {
     ASSERT_TRUE(probe.WaitFor("roderavo/north/mux/4/state", "absent", 20s)) << bridge->Errors();
     ASSERT_TRUE(probe.WaitFor("roderavo/north/mux/1/state", "ok"));
 
-    ProgramRun run = Sites({"--check", "--site", "south"});
+    // The broker from a bridge's site file; its [mqtt] json is the payloads', not ours.
+    const std::string site = broker.Folder().File("north.toml");
+    std::ofstream(site) << "[mqtt]\nurl = \"" << Url() << "\"\njson = true\n";
+    ChildProgram fromFile(RODERAVO_TOOL, {"sites", "--config", site, "--check", "--site", "south"},
+                          ChildProgram::Stderr::Pipe);
+    ProgramRun run = fromFile.Collect(30s);
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_THAT(run.out, StartsWith("RODERAVO OK - 1 site online | sites=1;;; online=1;;;"));
     EXPECT_THAT(run.out, ContainsRegex(" statistics_age=[0-9]s;;;\n$"));
     run = Sites({"--check"});
     EXPECT_EQ(run.exitCode, 1) << run.out << run.err;
-    EXPECT_THAT(run.out, StartsWith("RODERAVO WARNING - north mux 4 absent, north 20 cameras unknown |"));
+    EXPECT_THAT(run.out,
+                StartsWith("RODERAVO WARNING - north mux 4 absent, north 20 cameras unknown |"));
     run = Sites({"--check", "--site", "north", "--site", "east"});
     EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
-    EXPECT_THAT(run.out, StartsWith("RODERAVO CRITICAL - east missing, north mux 4 absent, north 20"));
+    EXPECT_THAT(run.out,
+                StartsWith("RODERAVO CRITICAL - east missing, north mux 4 absent, north 20"));
 
     run = Sites({"--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -91,7 +99,7 @@ TEST_F(SitesOnBroker, EachVerdictFromRealBridges) {
     EXPECT_EQ(sites[0]["site"], "north");
     EXPECT_EQ(sites[0]["muxes"].dump(),
               R"([{"mux":0,"state":"ok"},{"mux":1,"state":"ok"},{"mux":4,"state":"absent"}])");
-    EXPECT_EQ(sites[0]["cameras"]["unknown"], 20);  // those of the absent multiplexer
+    EXPECT_EQ(sites[0]["cameras"]["unknown"], 20);     // those of the absent multiplexer
     EXPECT_TRUE(sites[0]["statisticsAge"].is_null());  // none before --statistics-every
     EXPECT_EQ(sites[1]["status"], "online");
     EXPECT_LT(sites[1]["statisticsAge"].get<int>(), 10);  // published as the test began
@@ -109,7 +117,8 @@ TEST_F(SitesOnBroker, EachVerdictFromRealBridges) {
     EXPECT_EQ(watch.Stop(SIGTERM, 5s), 0);
     run = Sites({"--check"});
     EXPECT_EQ(run.exitCode, 2) << run.out << run.err;
-    EXPECT_THAT(run.out, StartsWith("RODERAVO CRITICAL - north offline, north mux 4 absent, north 20"));
+    EXPECT_THAT(run.out,
+                StartsWith("RODERAVO CRITICAL - north offline, north mux 4 absent, north 20"));
 
     broker.Stop();
     const std::string port = std::to_string(broker.Port());

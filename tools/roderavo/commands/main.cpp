@@ -284,6 +284,11 @@ Command AddSitesCommand(CLI::App& app, Invocation& in) {
     for (const char* name :
          {"--site", "--topic-prefix", "--ha-discovery", "--ha-prefix", "--statistics-every"})
         cmd->remove_option(cmd->get_option(name));
+    cmd->get_option("--mqtt")->description(
+        "The broker: mqtt://HOST[:PORT] (1883), mqtts://HOST[:PORT] (TLS, 8883) (default: "
+        "mqtt://localhost:1883)");
+    cmd->get_option("--mqtt-client-id")
+        ->description("Client id at the broker (default: roderavo-sites- and this process's id)");
     SitesOptions& sites = in.sites;
     cmd->add_option("--site", sites.sites, "Only these sites, e.g. north,south (repeatable)")
         ->delimiter(',');
