@@ -126,6 +126,8 @@ TEST_F(SitesOnBroker, EachVerdictFromRealBridges) {
     EXPECT_EQ(run.exitCode, 3) << run.out << run.err;
     EXPECT_EQ(run.out, "RODERAVO UNKNOWN - cannot connect to the broker 127.0.0.1:" + port +
                            ": Connection refused\n");
+    run = Sites({"--check", "--watch"});  // a wrong command line is UNKNOWN to a monitor
+    EXPECT_EQ(run.exitCode, 3) << run.err;
     run = Sites({});
     EXPECT_EQ(run.exitCode, 2);
     EXPECT_THAT(run.err, HasSubstr("cannot connect to the broker 127.0.0.1:" + port));

@@ -313,6 +313,18 @@ Command AddSitesCommand(CLI::App& app, Invocation& in) {
 }
 #endif
 
+// A monitoring system reads a wrong command line of `sites --check` as UNKNOWN (3), not
+// as the WARNING its 1 would be.
+constexpr int kCheckUnknown = 3;
+bool MonitoringCheck(int argc, char** argv) {
+    bool sites = false, check = false;
+    for (int i = 1; i < argc; ++i) {
+        sites = sites || std::string_view(argv[i]) == "sites";
+        check = check || std::string_view(argv[i]) == "--check";
+    }
+    return sites && check;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -348,7 +360,8 @@ int main(int argc, char** argv) {
     commands.push_back(AddSitesCommand(app, in));
 #endif
 
-    if (const int code = roderavo::cli::Parse(app, "roderavo", argc, argv); code >= 0) return code;
+    if (const int code = roderavo::cli::Parse(app, "roderavo", argc, argv); code >= 0)
+        return code == kExitRefused && MonitoringCheck(argc, argv) ? kCheckUnknown : code;
 
     try {
         for (const Command& command : commands)
