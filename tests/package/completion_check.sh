@@ -29,6 +29,9 @@ roderavo poll --color |auto always never
 roderavo parse --kind t|text
 roderavo write --parity e|even
 roderavo simulate --fault tr|trickle:
+roderavo si|simulate sites
+roderavo sites --w|--watch
+roderavo sites --si|--site
 muxsim --f|--frozen-clock --fault
 CASES
 exit $failed

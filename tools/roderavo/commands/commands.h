@@ -7,6 +7,9 @@
 
 #include "line/session.h"
 #include "poll/poll_options.h"
+#ifndef _WIN32
+#include "bridge/mqtt/mqtt_options.h"
+#endif
 
 namespace roderavo::tool {
 
@@ -35,5 +38,17 @@ struct SimulateOptions {
     std::string duration;  // empty: until stopped
 };
 int RunSimulate(const CommonOptions& options, const SimulateOptions& simulate);
+
+#ifndef _WIN32  // over libmosquitto, as the bridge
+struct SitesOptions {
+    std::vector<std::string> sites;  // only these; empty: every site
+    std::string root;                // the topics' root; empty: from the site file, else roderavo
+    std::string timeout = "5s";      // for the broker and its retained messages
+    bool check = false;              // one line and the exit code of a monitoring check
+    bool watch = false;              // a live view
+};
+int RunSites(const CommonOptions& common, const bridge::MqttOptions& mqtt,
+             const SitesOptions& options);
+#endif
 
 }  // namespace roderavo::tool

@@ -94,6 +94,7 @@ struct Invocation {
     SimulateOptions simulate;
 #ifndef _WIN32
     bridge::BridgeOptions bridge;
+    SitesOptions sites;
 #endif
 };
 
@@ -211,9 +212,17 @@ bool ApplySiteFile(const CLI::App& command, Invocation& in) {
     std::string error;
     SiteOptions into{&in.common, &in.poll};
 #ifndef _WIN32
-    if (command.get_name() == "bridge") into.bridge = &in.bridge;
-#endif
+    // sites reaches the broker by the bridge's [mqtt]; its --json is its own.
+    const bool sites = command.get_name() == "sites";
+    const bool json = in.common.json;
+    if (command.get_name() == "bridge" || sites) into.bridge = &in.bridge;
+    if (LoadSiteConfig(in.common.siteFile, given, into, &error)) {
+        if (sites) in.common.json = json;
+        return true;
+    }
+#else
     if (LoadSiteConfig(in.common.siteFile, given, into, &error)) return true;
+#endif
     SetJsonErrors(in.common.json);
     Complain(error);
     return false;
@@ -260,7 +269,61 @@ Command AddBridgeCommand(CLI::App& app, Invocation& in) {
         "required unless --simulate is given");
     return {cmd, [&in] { return bridge::RunBridge(in.common, in.poll, in.bridge); }};
 }
+
+Command AddSitesCommand(CLI::App& app, Invocation& in) {
+    auto* cmd = app.add_subcommand(
+        "sites",
+        "List the sites whose bridges report to the broker (a retained ROOT/SITE/status): "
+        "online or offline, each multiplexer's state, the cameras in alarm, video loss or "
+        "unknown, the age of the last statistics");
+    cmd->add_option("--config", in.common.siteFile,
+                    "A site file (TOML): its [mqtt] table reaches the broker as the bridge does; "
+                    "the options given here win over it");
+    bridge::AddMqttOptions(cmd, in.bridge.mqtt);
+    // Those of one bridge's own topics; --site names the sites to show here.
+    for (const char* name :
+         {"--site", "--topic-prefix", "--ha-discovery", "--ha-prefix", "--statistics-every"})
+        cmd->remove_option(cmd->get_option(name));
+    cmd->get_option("--mqtt")->description(
+        "The broker: mqtt://HOST[:PORT] (1883), mqtts://HOST[:PORT] (TLS, 8883) (default: "
+        "mqtt://localhost:1883)");
+    cmd->get_option("--mqtt-client-id")
+        ->description("Client id at the broker (default: roderavo-sites- and this process's id)");
+    SitesOptions& sites = in.sites;
+    cmd->add_option("--site", sites.sites, "Only these sites, e.g. north,south (repeatable)")
+        ->delimiter(',');
+    cmd->add_option("--topic-root", sites.root,
+                    "The level above the sites' names (default: the site file's topic_prefix "
+                    "without its last level, else roderavo)");
+    cmd->add_option("--timeout", sites.timeout,
+                    "How long to wait for the broker and its retained messages (e.g. 5s)")
+        ->capture_default_str();
+    auto* json = cmd->add_flag("--json", in.common.json,
+                               "A JSON array: site, status, muxes, cameras, statisticsAge");
+    auto* watch = cmd->add_flag("--watch", sites.watch,
+                                "A live view, updated as messages come (q or Esc quits)");
+    cmd->add_flag("--check", sites.check,
+                  "A monitoring check: one line with performance data; exit 0 OK, 1 WARNING (a "
+                  "multiplexer not ok, a camera in video loss), 2 CRITICAL (a site offline or "
+                  "missing), 3 UNKNOWN (no broker, a time-out)")
+        ->excludes(json)
+        ->excludes(watch);
+    watch->excludes(json);
+    return {cmd, [&in] { return RunSites(in.common, in.bridge.mqtt, in.sites); }};
+}
 #endif
+
+// A monitoring system reads a wrong command line of `sites --check` as UNKNOWN (3), not
+// as the WARNING its 1 would be.
+constexpr int kCheckUnknown = 3;
+bool MonitoringCheck(int argc, char** argv) {
+    bool sites = false, check = false;
+    for (int i = 1; i < argc; ++i) {
+        sites = sites || std::string_view(argv[i]) == "sites";
+        check = check || std::string_view(argv[i]) == "--check";
+    }
+    return sites && check;
+}
 
 }  // namespace
 
@@ -294,9 +357,11 @@ int main(int argc, char** argv) {
     commands.push_back(AddCheckConfigCommand(app, in));
 #ifndef _WIN32
     commands.push_back(AddBridgeCommand(app, in));
+    commands.push_back(AddSitesCommand(app, in));
 #endif
 
-    if (const int code = roderavo::cli::Parse(app, "roderavo", argc, argv); code >= 0) return code;
+    if (const int code = roderavo::cli::Parse(app, "roderavo", argc, argv); code >= 0)
+        return code == kExitRefused && MonitoringCheck(argc, argv) ? kCheckUnknown : code;
 
     try {
         for (const Command& command : commands)
