@@ -1,16 +1,44 @@
 #!/usr/bin/env bash
 # Runs the benchmarks of a build tree and prints one table.
 #   bench/run_bench.sh BUILD_DIR [--quick]
+#   bench/run_bench.sh BUILD_DIR --fleet [N]   only the fleet: N bridges (default 200)
 # --quick: each benchmark briefly (figures without meaning; only that they run).
 set -euo pipefail
-dir=${1:?usage: bench/run_bench.sh BUILD_DIR [--quick]}
+dir=${1:?usage: bench/run_bench.sh BUILD_DIR [--quick | --fleet [N]]}
 shift
 quick=0
+fleet=0
 [ "${1:-}" = --quick ] && quick=1
+[ "${1:-}" = --fleet ] && fleet=${2:-200}
 bin=$dir/bench
 rows=$(mktemp)
 trace=$(mktemp)
 trap 'rm -f "$rows" "$trace"' EXIT
+
+print_table() {
+    awk -F'|' '
+        { for (i = 2; i <= NF; i++) { cell[NR, i] = $i; if (length($i) > w[i]) w[i] = length($i) } n = NR }
+        END {
+            split("section|case|median|p99|reference|ratio / calls", head, "|")
+            for (i = 2; i <= 7; i++) if (length(head[i - 1]) > w[i]) w[i] = length(head[i - 1])
+            line = ""
+            for (i = 2; i <= 7; i++) line = line sprintf("%-*s  ", w[i], head[i - 1])
+            print line
+            for (r = 1; r <= n; r++) {
+                line = ""
+                for (i = 2; i <= 7; i++) line = line sprintf("%-*s  ", w[i], cell[r, i])
+                sub(/ +$/, "", line)
+                print line
+            }
+        }' "$rows"
+}
+
+# The fleet alone: it takes minutes and the whole machine.
+if [ "$fleet" != 0 ]; then
+    "$bin/fleet_bench" "$fleet" | grep '^ROW|' >>"$rows"
+    print_table
+    exit 0
+fi
 
 # CPU per call: Google Benchmark, the median of five repetitions.
 gb=(--benchmark_format=csv --benchmark_repetitions=5 --benchmark_report_aggregates_only=true)
@@ -38,6 +66,8 @@ q=()
 "$bin/bridge_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
 # The Modbus face: ten clients reading, the cycle with and without them.
 "$bin/modbus_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
+# The fleet, only that it runs (./run bench --fleet N measures it).
+[ "$quick" = 1 ] && "$bin/fleet_bench" 3 --quick | grep '^ROW|' >>"$rows"
 # The web face: the state's answer time and the cycle with 20 event streams open, and a
 # camera's change to the page in headless Chromium against the same change over MQTT.
 "$bin/web_bench" "${q[@]}" | grep '^ROW|' >>"$rows"
@@ -88,18 +118,4 @@ count_calls "roderavo AAS at 9600 baud, muxsim paced" "goal <= 8" "$repeat" \
     "$bin/wire_bench" --once-aas 9600
 
 # One table.
-awk -F'|' '
-    { for (i = 2; i <= NF; i++) { cell[NR, i] = $i; if (length($i) > w[i]) w[i] = length($i) } n = NR }
-    END {
-        split("section|case|median|p99|reference|ratio / calls", head, "|")
-        for (i = 2; i <= 7; i++) if (length(head[i - 1]) > w[i]) w[i] = length(head[i - 1])
-        line = ""
-        for (i = 2; i <= 7; i++) line = line sprintf("%-*s  ", w[i], head[i - 1])
-        print line
-        for (r = 1; r <= n; r++) {
-            line = ""
-            for (i = 2; i <= 7; i++) line = line sprintf("%-*s  ", w[i], cell[r, i])
-            sub(/ +$/, "", line)
-            print line
-        }
-    }' "$rows"
+print_table

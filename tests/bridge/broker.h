@@ -48,6 +48,7 @@ class TestBroker {
         bool persistent = false;  // sessions and their queued messages kept across a restart
         // With tls: server.crt, or expired.crt, elsewhere.crt (names elsewhere.example).
         std::string serverCert = "server.crt";
+        bool logAll = true;  // every message in broker.log; false: notices and worse only
     };
 
     TestBroker();
@@ -58,6 +59,7 @@ class TestBroker {
     bool Start(const Settings& settings, std::string* why);
     void Stop();
     int Port() const { return port_; }
+    pid_t Pid() const;
     const TempFolder& Folder() const { return folder_; }
     std::string Log() const { return ReadFile(folder_.File("broker.log")); }
     // A user added to a password file in the folder; returns the file's path.

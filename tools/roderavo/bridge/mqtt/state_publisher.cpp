@@ -77,6 +77,11 @@ void StatePublisher::PublishMux(const MuxPicture& mux, MuxShown shown, const std
     // What is read of a multiplexer that does not answer now is not true now: its
     // cameras are unavailable to whoever shows them (Home Assistant).
     const std::string availability(MuxAvailability(shown));
+    std::string seen = availability + "|" + state + "|" + mux.version + "|" + mux.clock;
+    if (m >= 0 && m < static_cast<int>(muxSeen_.size())) {
+        if (muxSeen_[static_cast<std::size_t>(m)] == seen) return;
+        muxSeen_[static_cast<std::size_t>(m)] = std::move(seen);
+    }
     Set(topics_.Mux(m, "availability"), availability, availability);
     Set(topics_.Mux(m, "state"), state,
         json_
@@ -94,6 +99,12 @@ void StatePublisher::PublishCamera(int camera, const CameraPicture& shown, int m
                                    const std::string& time) {
     const std::string state(Word(shown.state));
     if (state.empty()) return;
+    // JSON carries both flags, so a change of either is a change.
+    const std::string key = state + (json_ && shown.videoLoss ? "+lost" : "");
+    if (camera > 0 && camera < static_cast<int>(cameraSeen_.size())) {
+        if (cameraSeen_[static_cast<std::size_t>(camera)] == key) return;
+        cameraSeen_[static_cast<std::size_t>(camera)] = key;
+    }
     std::string payload = state;
     if (json_)
         payload = JsonText({{"camera", camera},
@@ -102,8 +113,6 @@ void StatePublisher::PublishCamera(int camera, const CameraPicture& shown, int m
                             {"alarm", shown.state == CameraShown::kAlarm},
                             {"videoLoss", shown.videoLoss},
                             {"time", time}});
-    // JSON carries both flags, so a change of either is a change.
-    const std::string key = state + (json_ && shown.videoLoss ? "+lost" : "");
     Set(topics_.Camera(camera, "state"), key, payload);
 }
 

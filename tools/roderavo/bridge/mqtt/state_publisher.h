@@ -78,6 +78,11 @@ class StatePublisher {
     };
     Connection connection_;
     std::map<std::string, Kept> retained_;
+    // What each multiplexer and camera showed in the last picture (the poll's thread
+    // only): most pictures change nothing, and are passed over before a topic or a
+    // payload is made.
+    std::array<std::string, kMuxCount> muxSeen_;
+    std::array<std::string, kMuxCount * kCamerasPerMux + 1> cameraSeen_;  // by camera 1..100
     std::deque<std::pair<std::string, std::string>> backlog_;  // events while away
     std::deque<std::pair<std::string, std::string>> results_;  // results while away
 };
