@@ -22,6 +22,7 @@
 #include "bridge/modbus/modbus_server.h"
 #include "bridge/modbus/modbus_tags.h"
 #include "bridge/mqtt/mqtt_face.h"
+#include "bridge/service_notify.h"
 #include "gates/gate_forms.h"
 #include "output/text.h"
 #include "poll/poll_gates.h"
@@ -94,6 +95,7 @@ class Bridge {
         std::thread watcher([&] { Watch(finished); });
         nextStatistics_ = start + settings_.mqtt.statisticsEvery;
         while (!stop()) Cycle(poller, stop);
+        service_.Stopping();
         finished = true;
         watcher.join();
         return Finish(poller, start);
@@ -137,11 +139,13 @@ class Bridge {
             poller.Cycle([] { return Clock::now(); }, [&] { Between(poller, stop); }, stop);
         if (read) ProcessCounters().CycleTook(Clock::now() - cycleStart);
         Between(poller, stop);
+        service_.PollRan(Clock::now());
         const auto next = cycleStart + std::max(milliseconds(session_.PollIntervalMs()),
                                                 read ? milliseconds(0) : kIdleRest);
         while (!stop() && Clock::now() < next) {
             RunCommands(stop, next);
             StatisticsWhenDue();
+            service_.PollRan(Clock::now());
             queue_.WaitUntil(std::min({next, nextStatistics_, Clock::now() + milliseconds(50)}));
         }
     }
@@ -277,6 +281,7 @@ class Bridge {
     uint64_t pictures_ = 0;
     std::map<int, BoundGate> alarmGates_;
     Clock::time_point nextStatistics_{};
+    ServiceNotifier service_;  // systemd's ready and watchdog, from the polling thread
 };
 
 // The driver loaded, the gates bound and the line opened; false with the exit code.
