@@ -25,6 +25,8 @@ void ServiceNotifier::PollRan(Clock::time_point now) {
     petted_ = now;
 }
 
-void ServiceNotifier::Stopping() { sd_notify(0, "STOPPING=1"); }
+void ServiceNotifier::Stopping() {
+    sd_notify(0, "STOPPING=1");
+}
 
 }  // namespace roderavo::tool::bridge
