@@ -77,7 +77,7 @@ grep -qx online "$work/status" || fail "the bridge did not say online: $(cat "$w
 
 # The bridges of several lines: after an upgrade (a reinstall of the same package is
 # one) those that run are restarted, on removal stopped. The scripts' calls go to a
-# stub systemctl that records them; where systemd does not run, /run/systemd/system is
+# stub systemctl that records them (first on the PATH apt gives dpkg); where systemd does not run, /run/systemd/system is
 # made for the while, so that the scripts take the path they take under systemd.
 [ -f /etc/logrotate.d/roderavo ] || fail "no /etc/logrotate.d/roderavo"
 mkdir -p "$work/stub"
@@ -89,7 +89,8 @@ done
 for step in "install --reinstall -y ${debs[3]}" "remove -y roderavo"; do
     : >"$work/systemctl.calls"
     # shellcheck disable=SC2086  # the step's words
-    PATH="$work/stub:$PATH" DEBIAN_FRONTEND=noninteractive apt-get $step >"$work/apt.log" 2>&1 ||
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Path="$work/stub:/usr/sbin:/usr/bin:/sbin:/bin" \
+        $step >"$work/apt.log" 2>&1 ||
         { cat "$work/apt.log" >&2; fail "apt-get $step failed"; }
     case $step in
         install*) call="try-restart roderavo-bridge@*.service" ;;
