@@ -92,6 +92,20 @@ const Line* OwnerOf(const std::array<Line, 4>& lines, const std::string& topic) 
     return nullptr;
 }
 
+// The line's muxsim (its version and its camera in alarm) and its bridge, started as
+// roderavo-bridge@LINE would be with the broker's folder as /etc/roderavo.
+void StartLine(Line& line, const TestBroker& broker) {
+    ASSERT_TRUE(line.sim.StartOnPty());
+    line.sim.SetVersion(0, "LINE " + line.name);
+    line.sim.SetCameraState(line.camera, muxsim::CameraState::Alarm);
+    WriteSiteFile(broker.Folder().File(line.name + ".toml"), line, broker.Port());
+    const auto command = TemplateCommand(line.name, broker.Folder().Path());
+    ASSERT_GE(command.size(), 2u);
+    line.bridge = std::make_unique<ChildProgram>(
+        command[0], std::vector<std::string>(command.begin() + 1, command.end()),
+        ChildProgram::Stderr::File);
+}
+
 TEST(TemplateUnit, FourLinesOnOneBrokerEachUnderItsOwnPrefix) {
     TestBroker broker;
     std::string why;
@@ -99,17 +113,7 @@ TEST(TemplateUnit, FourLinesOnOneBrokerEachUnderItsOwnPrefix) {
     Probe all(broker.Port(), "#");
     ASSERT_TRUE(all.Connected(5s));
     std::array<Line, 4> lines{{{"north", 3}, {"south", 4}, {"east", 5}, {"west", 6}}};
-    for (Line& line : lines) {
-        ASSERT_TRUE(line.sim.StartOnPty());
-        line.sim.SetVersion(0, "LINE " + line.name);
-        line.sim.SetCameraState(line.camera, muxsim::CameraState::Alarm);
-        WriteSiteFile(broker.Folder().File(line.name + ".toml"), line, broker.Port());
-        const auto command = TemplateCommand(line.name, broker.Folder().Path());
-        ASSERT_GE(command.size(), 2u);
-        line.bridge = std::make_unique<ChildProgram>(
-            command[0], std::vector<std::string>(command.begin() + 1, command.end()),
-            ChildProgram::Stderr::File);
-    }
+    for (Line& line : lines) ASSERT_NO_FATAL_FAILURE(StartLine(line, broker));
     for (Line& line : lines) {
         for (const auto& [topic, payload] : std::vector<std::pair<std::string, std::string>>{
                  {"status", "online"},
