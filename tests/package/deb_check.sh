@@ -33,14 +33,14 @@ holds roderavo usr/bin/roderavo usr/bin/muxsim usr/share/man/man1/roderavo.1.gz 
     usr/share/doc/roderavo/monitoring/roderavo.rules.yml \
     lib/systemd/system/roderavo-bridge.service \
     lib/systemd/system/roderavo-bridge@.service usr/lib/sysusers.d/roderavo.conf \
-    etc/roderavo/site.toml
+    etc/roderavo/site.toml etc/logrotate.d/roderavo
 
 # Dependencies: computed from what the binaries link, and the driver that the tool
 # loads by name.
 depends_of() { dpkg-deb -f "$(deb_of "$1")" Depends; }
 grep -q 'libzanpro1' <<<"$(depends_of libroderavo1)" || fail "libroderavo1 does not depend on libzanpro1"
 grep -q 'libncurses' <<<"$(depends_of libroderavo1)" || fail "libroderavo1 does not depend on curses"
-for package in libroderavo1 libzanpro1 libmosquitto1 libssl3 'systemd |'; do
+for package in libroderavo1 libzanpro1 libmosquitto1 libssl3 libsystemd0 'systemd |'; do
     grep -q "$package" <<<"$(depends_of roderavo)" || fail "roderavo does not depend on $package"
 done
 dpkg-deb -f "$(deb_of roderavo)" Conffiles 2>/dev/null | grep -q '/etc/roderavo/site.toml' ||

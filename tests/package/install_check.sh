@@ -3,7 +3,8 @@
 # after ./run package): the user roderavo in dialout, /etc/roderavo/site.toml a
 # conffile that does nothing until edited, the units known to systemd and not
 # enabled, the hardened unit verified, the example site file run as the service runs
-# it, and a purge that leaves nothing behind.
+# it, the bridges of several lines restarted on upgrade and stopped on removal, the
+# logrotate file in place, and a purge that leaves nothing behind.
 #   install_check.sh DIR      (DIR holds the .deb files)
 set -euo pipefail
 dir=$(cd "$1" && pwd)
@@ -15,8 +16,10 @@ for package in "${packages[@]}"; do debs+=("$(compgen -G "$dir/${package}_*.deb"
 purge() { DEBIAN_FRONTEND=noninteractive apt-get purge -y "${packages[@]}" >/dev/null 2>&1 || true; }
 work=$(mktemp -d)
 pids=()
+made=()  # /run/systemd/system and its parent, when this script made them
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    for ((i = ${#made[@]} - 1; i >= 0; i--)); do rmdir "${made[i]}" 2>/dev/null || true; done
     rm -rf "$work"
     purge
 }
@@ -71,6 +74,34 @@ roderavo bridge --config "$work/site.toml" --duration 4 >"$work/bridge.log" 2>&1
     { cat "$work/bridge.log" >&2; fail "the bridge on the example site file failed"; }
 wait "$sub" || fail "no status at the broker"
 grep -qx online "$work/status" || fail "the bridge did not say online: $(cat "$work/status")"
+
+# The bridges of several lines: after an upgrade (a reinstall of the same package is
+# one) those that run are restarted, on removal stopped. The scripts' calls go to a
+# stub systemctl that records them (first on the PATH apt gives dpkg); where systemd does not run, /run/systemd/system is
+# made for the while, so that the scripts take the path they take under systemd.
+[ -f /etc/logrotate.d/roderavo ] || fail "no /etc/logrotate.d/roderavo"
+mkdir -p "$work/stub"
+printf '#!/bin/sh\necho "$*" >>"%s"\n' "$work/systemctl.calls" >"$work/stub/systemctl"
+chmod +x "$work/stub/systemctl"
+for folder in /run/systemd /run/systemd/system; do
+    [ -d "$folder" ] || { mkdir "$folder" && made+=("$folder"); }
+done
+for step in "install --reinstall -y ${debs[3]}" "remove -y roderavo"; do
+    : >"$work/systemctl.calls"
+    # shellcheck disable=SC2086  # the step's words
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Path="$work/stub:/usr/sbin:/usr/bin:/sbin:/bin" \
+        $step >"$work/apt.log" 2>&1 ||
+        { cat "$work/apt.log" >&2; fail "apt-get $step failed"; }
+    case $step in
+        install*) call="try-restart roderavo-bridge@*.service" ;;
+        remove*) call="stop roderavo-bridge@*.service" ;;
+    esac
+    grep -qxF "$call" "$work/systemctl.calls" ||
+        fail "apt-get $step did not call systemctl $call: $(cat "$work/systemctl.calls")"
+done
+for ((i = ${#made[@]} - 1; i >= 0; i--)); do rmdir "${made[i]}"; done
+made=()
+echo "install_check: roderavo-bridge@* restarted on upgrade, stopped on removal"
 
 # Purge: the packages and /etc/roderavo gone.
 purge

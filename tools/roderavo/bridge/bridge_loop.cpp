@@ -24,6 +24,7 @@
 #include "bridge/modbus/modbus_server.h"
 #include "bridge/modbus/modbus_tags.h"
 #include "bridge/mqtt/mqtt_face.h"
+#include "bridge/service_notify.h"
 #include "gates/gate_forms.h"
 #include "output/text.h"
 #include "poll/poll_gates.h"
@@ -98,6 +99,7 @@ class Bridge {
         std::thread watcher([&] { Watch(finished); });
         nextStatistics_ = start + settings_.mqtt.statisticsEvery;
         while (!stop()) Cycle(poller, stop);
+        service_.Stopping();
         finished = true;
         queue_.Wake();
         watcher.join();
@@ -143,12 +145,15 @@ class Bridge {
             poller.Cycle([] { return Clock::now(); }, [&] { Between(poller, stop); }, stop);
         if (read) ProcessCounters().CycleTook(Clock::now() - cycleStart);
         Between(poller, stop);
+        service_.PollRan(Clock::now());
         const auto next = cycleStart + std::max(milliseconds(session_.PollIntervalMs()),
                                                 read ? milliseconds(0) : kIdleRest);
         while (!stop() && Clock::now() < next) {
             RunCommands(stop, next);
             StatisticsWhenDue();
-            queue_.WaitUntil(std::min(next, nextStatistics_));  // a stop wakes it
+            service_.PollRan(Clock::now());
+            // A stop wakes it; so does the watchdog's next pet when it is due first.
+            queue_.WaitUntil(std::min({next, nextStatistics_, service_.NextPet()}));
         }
     }
 
@@ -296,6 +301,7 @@ class Bridge {
     uint64_t pictures_ = 0;
     std::map<int, BoundGate> alarmGates_;
     Clock::time_point nextStatistics_{};
+    ServiceNotifier service_;  // systemd's ready and watchdog, from the polling thread
 };
 
 // The driver loaded, the gates bound and the line opened; false with the exit code.
