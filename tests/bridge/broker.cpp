@@ -133,6 +133,7 @@ bool TestBroker::Start(const Settings& settings, std::string* why) {
                << folder_.File(settings.serverCert) << "\nkeyfile " << folder_.File("server.key")
                << "\nrequire_certificate true\n";
     }
+    config << settings.more;
     config.close();
     broker_ = std::make_unique<ChildProgram>(
         "/usr/sbin/mosquitto", std::vector<std::string>{"-c", folder_.File("mosquitto.conf")},

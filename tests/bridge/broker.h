@@ -49,6 +49,7 @@ class TestBroker {
         // With tls: server.crt, or expired.crt, elsewhere.crt (names elsewhere.example).
         std::string serverCert = "server.crt";
         bool logAll = true;  // every message in broker.log; false: notices and worse only
+        std::string more;    // further lines of mosquitto.conf
     };
 
     TestBroker();
