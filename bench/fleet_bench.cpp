@@ -13,9 +13,9 @@
 
 #include <algorithm>
 #include <array>
-#include <csignal>
 #include <atomic>
 #include <condition_variable>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <map>
@@ -156,8 +156,9 @@ class Watcher {
 
   private:
     std::size_t Online(Nanos since) const {
-        return static_cast<std::size_t>(std::count_if(
-            online_.begin(), online_.end(), [&](const auto& entry) { return entry.second >= since; }));
+        return static_cast<std::size_t>(
+            std::count_if(online_.begin(), online_.end(),
+                          [&](const auto& entry) { return entry.second >= since; }));
     }
     void Heard(const roderavo_test::Message& m) {
         const Nanos at = bench::Now();
@@ -210,9 +211,8 @@ bool StartLine(Line& line, int index, int brokerPort) {
         RODERAVO_TOOL,
         std::vector<std::string>{"bridge", "--driver", RODERAVO_DRIVER, "--port",
                                  line.sim->PortName(), "--mqtt",
-                                 "mqtt://127.0.0.1:" + std::to_string(brokerPort),
-                                 "--topic-prefix", Prefix(index), "--baud",
-                                 std::to_string(kBaud)},
+                                 "mqtt://127.0.0.1:" + std::to_string(brokerPort), "--topic-prefix",
+                                 Prefix(index), "--baud", std::to_string(kBaud)},
         ChildProgram::Stderr::Null);
     Remember(line.bridge->Pid());
     return line.bridge->Started();
@@ -257,7 +257,8 @@ std::vector<Nanos> Latencies(std::vector<Line>& lines, Watcher& watcher,
 // One line's changes one after the other, 1 to 2 s apart (a cycle and more: each is
 // read and published before the next); or one change on each of `lines` lines, at
 // random moments of `spread`.
-std::vector<std::pair<int, Nanos>> Plan(int lines, int changes, Nanos spread, std::mt19937& random) {
+std::vector<std::pair<int, Nanos>> Plan(int lines, int changes, Nanos spread,
+                                        std::mt19937& random) {
     std::vector<std::pair<int, Nanos>> plan;
     if (lines == 1) {
         std::uniform_int_distribution<Nanos> pause(1'000'000'000, 2'000'000'000);
@@ -307,20 +308,25 @@ void MeasureWindow(std::vector<Line>& lines, const roderavo_test::TestBroker& br
     }
     Read(broker.Pid(), &brokerAfter);
     const std::string n = std::to_string(lines.size()) + " bridges, ";
-    bench::Row(kSection, n + "bridge resident memory (median | max)", bench::Fixed(Median(rss), 1) + " MB",
-               bench::Fixed(*std::max_element(rss.begin(), rss.end()), 1) + " MB", "goal <= 8 MB", "");
+    bench::Row(
+        kSection, n + "bridge resident memory (median | max)", bench::Fixed(Median(rss), 1) + " MB",
+        bench::Fixed(*std::max_element(rss.begin(), rss.end()), 1) + " MB", "goal <= 8 MB", "");
     bench::Row(kSection, n + "bridge proportional memory, PSS (median | max)",
                bench::Fixed(Median(pss), 1) + " MB",
                bench::Fixed(*std::max_element(pss.begin(), pss.end()), 1) + " MB", "",
                "shared pages divided among the bridges");
-    bench::Row(kSection, n + "bridge CPU, % of a core (median | max)", bench::Fixed(Median(cpu), 2) + " %",
+    bench::Row(kSection, n + "bridge CPU, % of a core (median | max)",
+               bench::Fixed(Median(cpu), 2) + " %",
                bench::Fixed(*std::max_element(cpu.begin(), cpu.end()), 2) + " %", "goal <= 0.15 %",
                "over " + bench::Fixed(seconds, 0) + " s");
-    bench::Row(kSection, n + "broker CPU, % of a core",
-               bench::Fixed(100.0 * static_cast<double>(brokerAfter - brokerBefore) / tick / seconds, 2) + " %",
-               "", "goal <= 5 %", "");
+    bench::Row(
+        kSection, n + "broker CPU, % of a core",
+        bench::Fixed(100.0 * static_cast<double>(brokerAfter - brokerBefore) / tick / seconds, 2) +
+            " %",
+        "", "goal <= 5 %", "");
     bench::Row(kSection, n + "messages a second to a subscriber of fleet/#",
-               bench::Fixed(static_cast<double>(watcher.Messages() - messages) / seconds, 1), "", "", "");
+               bench::Fixed(static_cast<double>(watcher.Messages() - messages) / seconds, 1), "",
+               "", "");
     const double busy = 100.0 * static_cast<double>(end.busy - machine.busy) /
                         static_cast<double>(std::max(1L, end.all - machine.all));
     bench::Row(kSection, n + "the machine meanwhile: busy share of its CPUs, load (1 min)",
@@ -331,10 +337,10 @@ void MeasureWindow(std::vector<Line>& lines, const roderavo_test::TestBroker& br
 void LatencyRows(const std::string& name, const std::vector<Nanos>& samples,
                  const bench::Summary& reference) {
     const bench::Summary s = bench::Summarise(samples);
-    const std::string ratio = reference.count > 0 && reference.p99 > 0
-                                  ? "p99 x" + bench::Fixed(s.p99 / reference.p99, 2) +
-                                        " of one bridge's (goal <= 1.10)"
-                                  : "";
+    const std::string ratio =
+        reference.count > 0 && reference.p99 > 0
+            ? "p99 x" + bench::Fixed(s.p99 / reference.p99, 2) + " of one bridge's (goal <= 1.10)"
+            : "";
     bench::Row(kSection, name + " (" + std::to_string(s.count) + " changes)", Ms(s.median),
                Ms(s.p99), "", ratio);
 }
@@ -343,8 +349,7 @@ void LatencyRows(const std::string& name, const std::vector<Nanos>& samples,
 bench::Summary Alone(int port, bool quick, std::mt19937& random) {
     std::vector<Line> lines(1);
     Watcher watcher(port);
-    if (!watcher.Connected() || !StartLine(lines[0], 0, port) ||
-        watcher.AllOnline(1, 0, 30s) < 0) {
+    if (!watcher.Connected() || !StartLine(lines[0], 0, port) || watcher.AllOnline(1, 0, 30s) < 0) {
         std::fprintf(stderr, "fleet_bench: the first bridge did not come online\n");
         return {};
     }
@@ -389,10 +394,10 @@ void Restart(roderavo_test::TestBroker& broker, const roderavo_test::TestBroker:
     if (!watcher.Connected()) return;
     const Nanos last = watcher.AllOnline(count, ready, 120s);
     const auto [first, latest] = watcher.OnlineSpread(ready);
-    bench::Row(kSection, std::to_string(count) + " bridges, all online again after a broker restart",
-               last < 0 ? "not all within 120 s" : Seconds(last - ready), "",
-               "goal <= --reconnect-max + 5 s (35 s)",
-               "returns spread over " + Seconds(latest - first));
+    bench::Row(
+        kSection, std::to_string(count) + " bridges, all online again after a broker restart",
+        last < 0 ? "not all within 120 s" : Seconds(last - ready), "",
+        "goal <= --reconnect-max + 5 s (35 s)", "returns spread over " + Seconds(latest - first));
 }
 
 }  // namespace
@@ -402,8 +407,10 @@ int main(int argc, char** argv) {
     bool quick = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--quick") quick = true;
-        else count = std::max(1, std::atoi(argv[i]));
+        if (arg == "--quick")
+            quick = true;
+        else
+            count = std::max(1, std::atoi(argv[i]));
     }
     if (quick) count = std::min(count, 3);
     rlimit files{};  // a pty and pipes for each line, a socket for each bridge at the broker
@@ -432,7 +439,8 @@ int main(int argc, char** argv) {
     if (!watcher.Connected() || !StartFleet(lines, broker.Port(), watcher)) return 1;
     watcher.WaitQuiet(quick ? 1s : 5s, 120s);  // past the first cycles and their burst
     MeasureWindow(lines, broker, watcher, quick ? 3s : 60s);
-    const auto samples = Latencies(lines, watcher, Plan(count, 0, quick ? 1'000'000'000 : 20'000'000'000, random), random);
+    const auto samples = Latencies(
+        lines, watcher, Plan(count, 0, quick ? 1'000'000'000 : 20'000'000'000, random), random);
     LatencyRows(std::to_string(count) + " bridges, alarm latency", samples, alone);
     Restart(broker, settings, lines.size());
     for (Line& line : lines) kill(line.bridge->Pid(), SIGTERM);

@@ -120,7 +120,8 @@ bool TestBroker::Start(const Settings& settings, std::string* why) {
            << "persistence " << (settings.persistent ? "true" : "false") << "\n"
            << "persistence_location " << folder_.Path() << "/\n"
            << "log_dest file " << folder_.File("broker.log") << "\n"
-           << (settings.logAll ? "log_type all\n" : "log_type error\nlog_type warning\nlog_type notice\n");
+           << (settings.logAll ? "log_type all\n"
+                               : "log_type error\nlog_type warning\nlog_type notice\n");
     if (user != nullptr) config << "user " << user->pw_name << "\n";
     config << "listener " << port_ << " 127.0.0.1\n";
     if (settings.passwordFile.empty()) {

@@ -83,8 +83,8 @@ class StatePublisher {
     // payload is made.
     std::array<std::string, kMuxCount> muxSeen_;
     std::array<std::string, kMuxCount * kCamerasPerMux + 1> cameraSeen_;  // by camera 1..100
-    std::deque<std::pair<std::string, std::string>> backlog_;  // events while away
-    std::deque<std::pair<std::string, std::string>> results_;  // results while away
+    std::deque<std::pair<std::string, std::string>> backlog_;             // events while away
+    std::deque<std::pair<std::string, std::string>> results_;             // results while away
 };
 
 }  // namespace roderavo::tool::bridge

@@ -94,9 +94,9 @@ bool WaitForStop(std::chrono::steady_clock::time_point until) {
     MakeBell();
     for (;;) {
         if (StopRequested()) return true;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                              until - std::chrono::steady_clock::now())
-                              .count();
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count();
         if (left <= 0) return false;
         pollfd bell{gBellRead, POLLIN, 0};
         if (poll(&bell, 1, static_cast<int>(std::min<long long>(left, INT_MAX))) > 0 &&
