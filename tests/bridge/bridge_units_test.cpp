@@ -11,6 +11,7 @@
 #include "bridge/core/command_words.h"
 #include "bridge/core/picture.h"
 #include "bridge/modbus/modbus_map.h"
+#include "bridge/mqtt/backoff.h"
 #include "bridge/mqtt/ha_discovery.h"
 #include "bridge/mqtt/mqtt_face.h"
 #include "bridge/mqtt/state_publisher.h"
@@ -57,6 +58,37 @@ TEST(BridgeOptions, BrokerUrls) {
         std::string error;
         EXPECT_FALSE(ParseBrokerUrl(bad, &error)) << bad;
         EXPECT_THAT(error, HasSubstr("--mqtt")) << bad;
+    }
+}
+
+// Many draws for each nominal wait: every wait within a quarter of it either way, never
+// beyond --reconnect-max, and spread (bridges that lost one broker do not return at once).
+TEST(BridgeOptions, ReconnectionWaitsAreSpreadAndBounded) {
+    struct Case {
+        long long nominal, longest, least, most;  // ms; least and most: the bounds drawn
+    };
+    const std::vector<Case> cases = {
+        {100, 400, 75, 125},          {400, 400, 300, 400},  // --reconnect-max holds
+        {30000, 30000, 22500, 30000}, {1000, 60000, 750, 1250}, {0, 400, 0, 0},
+    };
+    std::mt19937_64 random(31);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nominal);
+        std::set<long long> seen;
+        for (int draw = 0; draw < 2000; ++draw) {
+            const long long wait = Jittered(std::chrono::milliseconds(c.nominal),
+                                            std::chrono::milliseconds(c.longest), random)
+                                       .count();
+            ASSERT_GE(wait, c.least);
+            ASSERT_LE(wait, c.most);
+            seen.insert(wait);
+        }
+        // Over the whole range, not a few values at one end of it.
+        if (c.nominal > 0) {
+            EXPECT_GT(seen.size(), std::min<std::size_t>(100, (c.most - c.least) / 4));
+            EXPECT_LE(*seen.begin(), c.least + (c.most - c.least) / 10);
+            EXPECT_GE(*seen.rbegin(), c.most - (c.most - c.least) / 10);
+        }
     }
 }
 
