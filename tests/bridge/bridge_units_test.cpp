@@ -185,8 +185,9 @@ TEST(BridgeCommands, IdsAreRememberedUpToTheCapacity) {
 
 // A command waits for the line only while it can still run on time: one to a
 // multiplexer that cannot be reached is refused at once, one past its deadline is
-// refused instead of run late, the rest keep their order, and all are answered when
-// the queue closes. The bound counts the results that wait for the broker too.
+// refused instead of run late (but a repeat of an id that ran is answered as that run),
+// the rest keep their order, and all are answered when the queue closes. The bound counts the
+// results that wait for the broker too.
 TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
     using Clock = CommandQueue::Clock;
     const Clock::time_point start{std::chrono::hours(1)};
@@ -213,7 +214,13 @@ TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
         {modbus("IHK2075=(9,13)"), 2, std::chrono::milliseconds(600), ""},
         {Words("x", "key", "53"), -1, std::chrono::milliseconds(1000), ""},
         {Words("0", "caa", ""), 0, std::chrono::milliseconds(2000), ""},
+        // Repeats of an id that ran: taken, to be answered with that run's record.
+        {Words("1", "key", R"({"value":"53","id":"r1"})"), 1, {}, ""},
+        {Words("3", "key", R"({"value":"53","id":"r1"})"), 3, {}, ""},
     };
+    CommandResult ran;
+    ran.explanation = "KEY1=53 done";
+    queue.Remember("r1", ran);
     for (Row& row : rows) {
         EXPECT_EQ(TargetMux(row.command), row.target);
         row.command.arrived = start + row.arrived;
@@ -225,7 +232,8 @@ TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
     while (auto t = queue.TryPop(start + std::chrono::milliseconds(2500)))
         taken.push_back(t->refusal);
     EXPECT_THAT(refused, ::testing::ElementsAre(rows[1].refusal, rows[2].refusal, rows[3].refusal));
-    EXPECT_THAT(taken, ::testing::ElementsAre(rows[0].refusal, "", "", ""));
+    EXPECT_THAT(taken, ::testing::ElementsAre(rows[0].refusal, "", "", "", "", ""));
+    EXPECT_EQ(queue.ResultOf("r1")->explanation, "KEY1=53 done");
 
     // The bound: what is queued and the results that wait.
     ASSERT_TRUE(queue.Push(Words("1", "key", "53"), kQueuedCommands - 2));

@@ -61,7 +61,7 @@ class Bridge {
           session_(session),
           poll_(std::move(poll)),
           queue_(settings.core.commandDeadline),
-          runner_(session) {}
+          runner_(session, queue_) {}
 
     // The faces asked for: false (with the reason said) when one cannot start.
     bool StartFaces(const std::string& port) {

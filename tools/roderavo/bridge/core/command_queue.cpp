@@ -3,6 +3,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "bridge/core/command_words.h"
 #include "output/text.h"
 
 namespace roderavo::tool::bridge {
@@ -26,12 +27,25 @@ void CommandQueue::SetUnreachable(std::map<int, std::string> muxes) {
 }
 
 std::string CommandQueue::RefusalOf(const Command& command, Clock::time_point now) const {
+    std::string why;
     const auto mux = unreachable_.find(TargetMux(command));
     if (mux != unreachable_.end())
-        return "multiplexer " + std::to_string(mux->first) + " is " + mux->second + ": not sent";
-    if (now - command.arrived > deadline_)
-        return "not started within " + SecondsText(deadline_) + " (--command-deadline): not sent";
-    return {};
+        why = "multiplexer " + std::to_string(mux->first) + " is " + mux->second + ": not sent";
+    else if (now - command.arrived > deadline_)
+        why = "not started within " + SecondsText(deadline_) + " (--command-deadline): not sent";
+    // A repeat of an id that ran: its answer is that run's record, not "not sent".
+    if (!why.empty() && seen_.ResultOf(InterpretCommand(command).id)) return {};
+    return why;
+}
+
+void CommandQueue::Remember(const std::string& id, const CommandResult& result) {
+    std::lock_guard lock(mutex_);
+    seen_.Remember(id, result);
+}
+
+std::optional<CommandResult> CommandQueue::ResultOf(const std::string& id) const {
+    std::lock_guard lock(mutex_);
+    return seen_.ResultOf(id);
 }
 
 std::optional<TakenCommand> CommandQueue::TryPop(Clock::time_point now) {

@@ -36,6 +36,20 @@ struct TakenCommand {
     std::string refusal;  // "multiplexer 3 is absent: not sent", ...
 };
 
+// The ids of the latest commands and the record each ended with.
+class SeenCommands {
+  public:
+    explicit SeenCommands(std::size_t capacity = 1000) : capacity_(capacity) {}
+    // The record of the command with this id, when it was run already.
+    std::optional<CommandResult> ResultOf(const std::string& id) const;
+    void Remember(const std::string& id, const CommandResult& result);
+
+  private:
+    std::size_t capacity_;
+    std::list<std::string> order_;
+    std::unordered_map<std::string, CommandResult> results_;
+};
+
 class CommandQueue {
   public:
     using Clock = std::chrono::steady_clock;
@@ -60,6 +74,11 @@ class CommandQueue {
     void WaitUntil(Clock::time_point until);
     void Wake();
     std::size_t Size() const;
+    // What ran (or was refused for good), remembered by its id; the record of the one
+    // with this id. A repeat of an id that ran is not refused (not sent, unreachable):
+    // it is taken, to be answered with that record. Any thread.
+    void Remember(const std::string& id, const CommandResult& result);
+    std::optional<CommandResult> ResultOf(const std::string& id) const;
 
   private:
     std::string RefusalOf(const Command& command, Clock::time_point now) const;
@@ -71,23 +90,10 @@ class CommandQueue {
     std::map<int, std::string> unreachable_;
     bool woken_ = false;
     bool closed_ = false;
+    SeenCommands seen_;
 };
 
 // The refusal of a command that found the queue full.
 std::string BusyText();
-
-// The ids of the latest commands and the record each ended with.
-class SeenCommands {
-  public:
-    explicit SeenCommands(std::size_t capacity = 1000) : capacity_(capacity) {}
-    // The record of the command with this id, when it was run already.
-    std::optional<CommandResult> ResultOf(const std::string& id) const;
-    void Remember(const std::string& id, const CommandResult& result);
-
-  private:
-    std::size_t capacity_;
-    std::list<std::string> order_;
-    std::unordered_map<std::string, CommandResult> results_;
-};
 
 }  // namespace roderavo::tool::bridge
