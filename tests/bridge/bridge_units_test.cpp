@@ -11,6 +11,7 @@
 #include "bridge/core/command_words.h"
 #include "bridge/core/picture.h"
 #include "bridge/modbus/modbus_map.h"
+#include "bridge/mqtt/backoff.h"
 #include "bridge/mqtt/ha_discovery.h"
 #include "bridge/mqtt/mqtt_face.h"
 #include "bridge/mqtt/state_publisher.h"
@@ -57,6 +58,37 @@ TEST(BridgeOptions, BrokerUrls) {
         std::string error;
         EXPECT_FALSE(ParseBrokerUrl(bad, &error)) << bad;
         EXPECT_THAT(error, HasSubstr("--mqtt")) << bad;
+    }
+}
+
+// Many draws for each nominal wait: every wait within a quarter of it either way, never
+// beyond --reconnect-max, and spread (bridges that lost one broker do not return at once).
+TEST(BridgeOptions, ReconnectionWaitsAreSpreadAndBounded) {
+    struct Case {
+        long long nominal, longest, least, most;  // ms; least and most: the bounds drawn
+    };
+    const std::vector<Case> cases = {
+        {100, 400, 75, 125},          {400, 400, 300, 400},  // --reconnect-max holds
+        {30000, 30000, 22500, 30000}, {1000, 60000, 750, 1250}, {0, 400, 0, 0},
+    };
+    std::mt19937_64 random(31);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.nominal);
+        std::set<long long> seen;
+        for (int draw = 0; draw < 2000; ++draw) {
+            const long long wait = Jittered(std::chrono::milliseconds(c.nominal),
+                                            std::chrono::milliseconds(c.longest), random)
+                                       .count();
+            ASSERT_GE(wait, c.least);
+            ASSERT_LE(wait, c.most);
+            seen.insert(wait);
+        }
+        // Over the whole range, not a few values at one end of it.
+        if (c.nominal > 0) {
+            EXPECT_GT(seen.size(), std::min<std::size_t>(100, (c.most - c.least) / 4));
+            EXPECT_LE(*seen.begin(), c.least + (c.most - c.least) / 10);
+            EXPECT_GE(*seen.rbegin(), c.most - (c.most - c.least) / 10);
+        }
     }
 }
 
@@ -153,8 +185,9 @@ TEST(BridgeCommands, IdsAreRememberedUpToTheCapacity) {
 
 // A command waits for the line only while it can still run on time: one to a
 // multiplexer that cannot be reached is refused at once, one past its deadline is
-// refused instead of run late, the rest keep their order, and all are answered when
-// the queue closes. The bound counts the results that wait for the broker too.
+// refused instead of run late (but a repeat of an id that ran is answered as that run),
+// the rest keep their order, and all are answered when the queue closes. The bound counts the
+// results that wait for the broker too.
 TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
     using Clock = CommandQueue::Clock;
     const Clock::time_point start{std::chrono::hours(1)};
@@ -181,7 +214,13 @@ TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
         {modbus("IHK2075=(9,13)"), 2, std::chrono::milliseconds(600), ""},
         {Words("x", "key", "53"), -1, std::chrono::milliseconds(1000), ""},
         {Words("0", "caa", ""), 0, std::chrono::milliseconds(2000), ""},
+        // Repeats of an id that ran: taken, to be answered with that run's record.
+        {Words("1", "key", R"({"value":"53","id":"r1"})"), 1, {}, ""},
+        {Words("3", "key", R"({"value":"53","id":"r1"})"), 3, {}, ""},
     };
+    CommandResult ran;
+    ran.explanation = "KEY1=53 done";
+    queue.Remember("r1", ran);
     for (Row& row : rows) {
         EXPECT_EQ(TargetMux(row.command), row.target);
         row.command.arrived = start + row.arrived;
@@ -193,7 +232,8 @@ TEST(BridgeCommands, TheQueueKeepsACommandOnlyWhileItCanRunOnTime) {
     while (auto t = queue.TryPop(start + std::chrono::milliseconds(2500)))
         taken.push_back(t->refusal);
     EXPECT_THAT(refused, ::testing::ElementsAre(rows[1].refusal, rows[2].refusal, rows[3].refusal));
-    EXPECT_THAT(taken, ::testing::ElementsAre(rows[0].refusal, "", "", ""));
+    EXPECT_THAT(taken, ::testing::ElementsAre(rows[0].refusal, "", "", "", "", ""));
+    EXPECT_EQ(queue.ResultOf("r1")->explanation, "KEY1=53 done");
 
     // The bound: what is queued and the results that wait.
     ASSERT_TRUE(queue.Push(Words("1", "key", "53"), kQueuedCommands - 2));

@@ -57,6 +57,23 @@ int FreePort() {
     return port;
 }
 
+bool Listening(int port) {
+    // A bounded number of tries.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end) {
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (up) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
 bool MakeTestCa(const std::string& dir) {
     const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     std::ofstream(dir + "/server.ext") << "subjectAltName=DNS:localhost,IP:127.0.0.1\n";
@@ -143,26 +160,14 @@ bool TestBroker::Start(const Settings& settings, std::string* why) {
         *why = "mosquitto did not start";
         return false;
     }
-    // Ready when the listener takes a connection: a bounded number of tries.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < end) {
-        const int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port_));
-        const bool up = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        close(fd);
-        if (up) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    if (Listening(port_)) return true;
     *why = "mosquitto did not listen on port " + std::to_string(port_) + ": " + broker_->Errors() +
            Log();
     return false;
 }
 
-void TestBroker::Stop() {
-    if (broker_) broker_->Stop(SIGTERM, std::chrono::seconds(5));
+void TestBroker::Stop(int signal) {
+    if (broker_) broker_->Stop(signal, std::chrono::seconds(5));
     broker_.reset();
 }
 
@@ -242,6 +247,11 @@ bool Probe::Publish(const std::string& topic, const std::string& payload, bool r
                    acknowledged_.end();
         },
         std::chrono::seconds(10));
+}
+
+bool Probe::Send(const std::string& topic, const std::string& payload) {
+    return mosquitto_publish(mosq_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                             payload.data(), 1, false) == MOSQ_ERR_SUCCESS;
 }
 
 bool Probe::PublishAll(const std::string& topic, const std::vector<std::string>& payloads) {

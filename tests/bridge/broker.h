@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -58,7 +59,8 @@ class TestBroker {
     // Starts on a free port (the same port again after a Stop); true once a client
     // connects. `why` says what went wrong.
     bool Start(const Settings& settings, std::string* why);
-    void Stop();
+    // By its pid; SIGTERM: a clean end that saves what persists.
+    void Stop(int signal = SIGTERM);
     int Port() const { return port_; }
     pid_t Pid() const;
     const TempFolder& Folder() const { return folder_; }
@@ -93,6 +95,8 @@ class Probe {
     bool Connected(std::chrono::milliseconds timeout);
     // Publishes with QoS 1 and waits for the broker's acknowledgement.
     bool Publish(const std::string& topic, const std::string& payload, bool retain = false);
+    // Publishes with QoS 1 and does not wait: the library sends it once connected.
+    bool Send(const std::string& topic, const std::string& payload);
     // Publishes them all at once (QoS 1), then waits for every acknowledgement.
     bool PublishAll(const std::string& topic, const std::vector<std::string>& payloads);
     std::vector<Message> Messages() const;
@@ -124,5 +128,7 @@ class Probe {
 
 // A free TCP port on 127.0.0.1.
 int FreePort();
+// True once a TCP connection to the port on 127.0.0.1 is taken (tries for 10 s).
+bool Listening(int port);
 
 }  // namespace roderavo_test

@@ -30,6 +30,7 @@ holds roderavo usr/bin/roderavo usr/bin/muxsim usr/share/man/man1/roderavo.1.gz 
     usr/share/man/man1/muxsim.1.gz usr/share/bash-completion/completions/roderavo \
     usr/share/doc/roderavo/copyright usr/share/doc/roderavo/changelog.gz \
     usr/share/doc/roderavo/guide.md usr/share/doc/roderavo/examples/host/host.c \
+    usr/share/doc/roderavo/examples/mosquitto/mosquitto.conf \
     usr/share/doc/roderavo/monitoring/roderavo.rules.yml \
     lib/systemd/system/roderavo-bridge.service \
     lib/systemd/system/roderavo-bridge@.service usr/lib/sysusers.d/roderavo.conf \

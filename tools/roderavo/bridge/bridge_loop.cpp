@@ -5,6 +5,7 @@
 // the line is busy, and another ends the run quickly on a signal: it cuts the line so
 // that no exchange waits out its time-outs. Each sleeps until it has work: no thread
 // wakes on a timer it does not need.
+#include <pthread.h>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -64,7 +65,7 @@ class Bridge {
           session_(session),
           poll_(std::move(poll)),
           queue_(settings.core.commandDeadline),
-          runner_(session) {}
+          runner_(session, queue_) {}
 
     // The faces asked for: false (with the reason said) when one cannot start.
     bool StartFaces(const std::string& port) {
@@ -95,8 +96,15 @@ class Bridge {
             return StopRequested() || Fatal().has_value() || (end && Clock::now() >= *end);
         };
         std::atomic<bool> finished{false};
-        std::thread stopWatch([&] { WatchStop(finished, end); });
-        std::thread watcher([&] { Watch(finished); });
+        // Each thread by its job in ps -L and top -H.
+        std::thread stopWatch([&] {
+            pthread_setname_np(pthread_self(), "rd-stop-watch");
+            WatchStop(finished, end);
+        });
+        std::thread watcher([&] {
+            pthread_setname_np(pthread_self(), "rd-cmd-watch");
+            Watch(finished);
+        });
         nextStatistics_ = start + settings_.mqtt.statisticsEvery;
         while (!stop()) Cycle(poller, stop);
         service_.Stopping();

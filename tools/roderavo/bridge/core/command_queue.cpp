@@ -4,6 +4,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "bridge/core/command_words.h"
 #include "output/text.h"
 
 namespace roderavo::tool::bridge {
@@ -33,12 +34,29 @@ void CommandQueue::SetUnreachable(std::map<int, std::string> muxes) {
 }
 
 std::string CommandQueue::RefusalOf(const Command& command, Clock::time_point now) const {
+    std::string why;
     const auto mux = unreachable_.find(TargetMux(command));
     if (mux != unreachable_.end())
-        return "multiplexer " + std::to_string(mux->first) + " is " + mux->second + ": not sent";
-    if (now - command.arrived > deadline_)
-        return "not started within " + SecondsText(deadline_) + " (--command-deadline): not sent";
-    return {};
+        why = "multiplexer " + std::to_string(mux->first) + " is " + mux->second + ": not sent";
+    else if (now - command.arrived > deadline_)
+        why = "not started within " + SecondsText(deadline_) + " (--command-deadline): not sent";
+    // A repeat of an id that ran: its answer is that run's record, not "not sent".
+    if (!why.empty() && Repeat(command)) return {};
+    return why;
+}
+
+bool CommandQueue::Repeat(const Command& command) const {
+    return seen_.ResultOf(InterpretCommand(command).id).has_value();
+}
+
+void CommandQueue::Remember(const std::string& id, const CommandResult& result) {
+    std::lock_guard lock(mutex_);
+    seen_.Remember(id, result);
+}
+
+std::optional<CommandResult> CommandQueue::ResultOf(const std::string& id) const {
+    std::lock_guard lock(mutex_);
+    return seen_.ResultOf(id);
 }
 
 std::optional<TakenCommand> CommandQueue::TryPop(Clock::time_point now) {
@@ -99,10 +117,13 @@ void CommandQueue::WaitForRefusals(uint64_t seen) {
     std::unique_lock lock(mutex_);
     const auto changed = [&] { return changes_ != seen; };
     if (commands_.empty()) return changed_.wait(lock, changed);
-    // A command is refused once it has waited longer than the deadline.
+    // A command is refused once it has waited longer than the deadline; a repeat never.
     auto due = Clock::time_point::max();
-    for (const Command& command : commands_)
-        due = std::min(due, command.arrived + deadline_ + std::chrono::milliseconds(1));
+    for (const Command& command : commands_) {
+        if (!Repeat(command))
+            due = std::min(due, command.arrived + deadline_ + std::chrono::milliseconds(1));
+    }
+    if (due == Clock::time_point::max()) return changed_.wait(lock, changed);
     changed_.wait_until(lock, due, changed);
 }
 

@@ -37,6 +37,20 @@ struct TakenCommand {
     std::string refusal;  // "multiplexer 3 is absent: not sent", ...
 };
 
+// The ids of the latest commands and the record each ended with.
+class SeenCommands {
+  public:
+    explicit SeenCommands(std::size_t capacity = 1000) : capacity_(capacity) {}
+    // The record of the command with this id, when it was run already.
+    std::optional<CommandResult> ResultOf(const std::string& id) const;
+    void Remember(const std::string& id, const CommandResult& result);
+
+  private:
+    std::size_t capacity_;
+    std::list<std::string> order_;
+    std::unordered_map<std::string, CommandResult> results_;
+};
+
 class CommandQueue {
   public:
     using Clock = std::chrono::steady_clock;
@@ -67,9 +81,16 @@ class CommandQueue {
     // queued command's deadline has passed: then TakeRefused has work.
     void WaitForRefusals(uint64_t seen);
     std::size_t Size() const;
+    // What ran (or was refused for good), remembered by its id; the record of the one
+    // with this id. A repeat of an id that ran is not refused (not sent, unreachable):
+    // it is taken, to be answered with that record. Any thread.
+    void Remember(const std::string& id, const CommandResult& result);
+    std::optional<CommandResult> ResultOf(const std::string& id) const;
 
   private:
     std::string RefusalOf(const Command& command, Clock::time_point now) const;
+    // A repeat of an id that ran: never refused, answered with that run's record.
+    bool Repeat(const Command& command) const;
 
     std::chrono::milliseconds deadline_;
     mutable std::mutex mutex_;
@@ -79,23 +100,10 @@ class CommandQueue {
     bool woken_ = false;
     bool closed_ = false;
     uint64_t changes_ = 0;
+    SeenCommands seen_;
 };
 
 // The refusal of a command that found the queue full.
 std::string BusyText();
-
-// The ids of the latest commands and the record each ended with.
-class SeenCommands {
-  public:
-    explicit SeenCommands(std::size_t capacity = 1000) : capacity_(capacity) {}
-    // The record of the command with this id, when it was run already.
-    std::optional<CommandResult> ResultOf(const std::string& id) const;
-    void Remember(const std::string& id, const CommandResult& result);
-
-  private:
-    std::size_t capacity_;
-    std::list<std::string> order_;
-    std::unordered_map<std::string, CommandResult> results_;
-};
 
 }  // namespace roderavo::tool::bridge

@@ -95,7 +95,7 @@ void Submit(CommandQueue& queue, Command command, std::size_t unanswered) {
 void CommandRunner::Run(const Command& command) {
     const CommandRequest request = InterpretCommand(command);
     if (!request.id.empty()) {
-        if (auto earlier = seen_.ResultOf(request.id)) {
+        if (auto earlier = queue_.ResultOf(request.id)) {
             Say("command mux/" + command.mux + "/set/" + command.word + " id " + request.id +
                 " came again: not run twice");
             earlier->duplicate = true;  // that run's record, told as such
@@ -114,7 +114,7 @@ void CommandRunner::Run(const Command& command) {
     }
     result = Completed(command, result, request);
     // What ran (or was refused for good) is remembered by its id: not run again.
-    if (!request.id.empty()) seen_.Remember(request.id, result);
+    if (!request.id.empty()) queue_.Remember(request.id, result);
     Conclude(command, result);
 }
 

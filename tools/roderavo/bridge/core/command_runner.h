@@ -16,7 +16,8 @@ namespace roderavo::tool::bridge {
 
 class CommandRunner {
   public:
-    explicit CommandRunner(Session& session) : session_(session) {}
+    // The queue remembers the ids that ran.
+    CommandRunner(Session& session, CommandQueue& queue) : session_(session), queue_(queue) {}
 
     // Runs the command and answers it; on the polling thread.
     void Run(const Command& command);
@@ -27,7 +28,7 @@ class CommandRunner {
     CommandResult Write(const std::string& assignment);
 
     Session& session_;
-    SeenCommands seen_;
+    CommandQueue& queue_;
     std::vector<int> clocksWritten_;
 };
 

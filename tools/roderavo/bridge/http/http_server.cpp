@@ -1,5 +1,6 @@
 #include "bridge/http/http_server.h"
 
+#include <pthread.h>
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
@@ -378,7 +379,10 @@ bool HttpServer::Start(const HttpSettings& settings, std::string* error) {
     if (!impl_->Listen(settings, error)) return false;
     impl_->Accept();
     if (impl_->tick_) impl_->Tick();
-    impl_->thread_ = std::thread([this] { impl_->io_.run(); });
+    impl_->thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "rd-http");  // each thread by its job in ps -L
+        impl_->io_.run();
+    });
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "bridge/modbus/modbus_server.h"
 
+#include <pthread.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -117,7 +118,10 @@ bool ModbusServer::Start(const ModbusSettings& settings, CommandQueue* commands,
         Stop();
         return false;
     }
-    thread_ = std::thread([this] { Serve(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "rd-modbus");  // each thread by its job in ps -L
+        Serve();
+    });
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "bridge/mqtt/mqtt_client.h"
 
+#include <pthread.h>
 #include <mosquitto.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -9,6 +10,7 @@
 #include <fstream>
 
 #include "bridge/core/counters.h"
+#include "bridge/mqtt/backoff.h"
 #include "bridge/mqtt/tls_diagnosis.h"
 
 namespace roderavo::tool::bridge {
@@ -52,7 +54,8 @@ constexpr std::chrono::seconds kHandshakeLimit{10};
 
 }  // namespace
 
-MqttClient::MqttClient(BrokerSettings settings) : settings_(std::move(settings)) {}
+MqttClient::MqttClient(BrokerSettings settings)
+    : settings_(std::move(settings)), random_(std::random_device{}()) {}
 
 MqttClient::~MqttClient() {
     Stop(std::chrono::milliseconds(0));
@@ -112,7 +115,10 @@ bool MqttClient::Start(MessageHandler onMessage, ConnectHandler onConnect, LogHa
         }
     }
     backoff_ = settings_.backoffMin;
-    thread_ = std::thread([this] { Run(); });
+    thread_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "rd-mqtt");  // each thread by its job in ps -L
+        Run();
+    });
     return true;
 }
 
@@ -233,16 +239,17 @@ void MqttClient::LoseConnection(const std::string& why) {
     ProcessCounters().Connections(FaceId::kMqtt, 0);
     const bool was = wasConnected_.exchange(false);
     changed_.notify_all();
+    wait_ = Jittered(backoff_, settings_.backoffMax, random_);
     const std::string broker = settings_.host + ":" + std::to_string(settings_.port);
     if (log_)
         log_((was ? "connection to the broker " + broker + " lost: "
                   : "cannot connect to the broker " + broker + ": ") +
-             why + "; next try in " + std::to_string(backoff_.count()) + " ms");
+             why + "; next try in " + std::to_string(wait_.count()) + " ms");
 }
 
 void MqttClient::WaitBackoff() {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, backoff_, [this] { return stopping_.load() || quit_.load(); });
+    changed_.wait_for(lock, wait_, [this] { return stopping_.load() || quit_.load(); });
     backoff_ = std::min(settings_.backoffMax, backoff_ * 2);
 }
 

@@ -1,8 +1,9 @@
 // The connection to the broker, over Debian's libmosquitto: one network thread of
 // its own that connects, keeps the connection, and reconnects after a loss with a
-// doubling wait (backoff). Publishing and subscribing are safe from any thread.
-// A broker that refuses the credentials or a TLS handshake that fails ends the
-// thread with a fatal error: waiting would not mend either.
+// doubling wait (backoff), each wait spread at random by a quarter either way.
+// Publishing and subscribing are safe from any thread. A broker that refuses the
+// credentials or a TLS handshake that fails ends the thread with a fatal error:
+// waiting would not mend either.
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 
@@ -84,8 +86,10 @@ class MqttClient {
     std::atomic<bool> connected_{false};
     std::atomic<bool> wasConnected_{false};  // since the last loss: a loss, not a failed try
     std::atomic<uint64_t> connections_{0};
-    std::atomic<int64_t> pending_{0};  // published, not yet acknowledged
-    std::chrono::milliseconds backoff_{0};
+    std::atomic<int64_t> pending_{0};       // published, not yet acknowledged
+    std::chrono::milliseconds backoff_{0};  // the nominal wait, doubled after each failure
+    std::chrono::milliseconds wait_{0};     // the next wait: the nominal one spread
+    std::mt19937_64 random_;                // seeded once from the system's entropy
     int refusal_ = 0;  // the last CONNACK's refusal code, on the network thread
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -84,7 +84,8 @@ constexpr FaceOption<O> kTable[] = {
      .whole = &O::keepAlive,
      .rule = [](const O& o) { return KeepAliveProblem(o.keepAlive); }},
     {.option = "--reconnect-min",
-     .help = "The first wait before a new connection to the broker, doubled after each failure",
+     .help = "The first wait before a new connection to the broker, doubled after each failure "
+             "(each wait spread at random by a quarter)",
      .table = "mqtt",
      .key = "reconnect_min",
      .takes = kTakesTime,

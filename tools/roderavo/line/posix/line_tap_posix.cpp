@@ -1,5 +1,6 @@
 #include "line/line_tap.h"
 
+#include <pthread.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -165,7 +166,10 @@ bool LineTap::Impl::Open(const std::string& devicePath, const LineSettings& line
         return false;
     }
     tcflush(device, TCIOFLUSH);
-    thread = std::thread([this] { Relay(); });
+    thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "rd-tap");  // each thread by its job in ps -L
+        Relay();
+    });
     return true;
 }
 
