@@ -100,20 +100,15 @@ class LineTap::Impl {
     void Stop();
     void Relay();
     // Moves what one side has to the other; false when the side has nothing more.
-    // `passed` (when given) counts the bytes that went on.
-    bool Pass(int from, int to, muxsim::FrameReader& reader, bool fromDevice,
-              std::size_t* passed = nullptr);
+    bool Pass(int from, int to, muxsim::FrameReader& reader, bool fromDevice);
     // Tells the monitor of bytes that passed, and prints what it makes of them.
     void Describe(std::span<const uint8_t> bytes, muxsim::FrameReader& reader, bool fromDevice);
     void Print(const std::vector<std::string>& lines);
     int WaitMs();
     // Waits for the wake pipe up to `ms`; false when the tap is to stop.
     bool Pause(int ms);
-    // The time `bytes` take on the line (at 10 bits a byte, the fastest framing), in
-    // whole ms, never more than kLongestFramePauseMs.
-    int LineMs(std::size_t bytes) const;
-    // The time the unfinished reply's missing bytes take on the line.
-    int FramePauseMs() const { return LineMs(deviceFrames.Missing()); }
+    // The time the unfinished reply's missing bytes take on the line, in ms.
+    int FramePauseMs() const;
 
     std::mutex mutex;  // the monitor
     std::mutex stopping;
@@ -216,8 +211,7 @@ int LineTap::Impl::WaitMs() {
     return wait;
 }
 
-bool LineTap::Impl::Pass(int from, int to, muxsim::FrameReader& reader, bool fromDevice,
-                         std::size_t* passed) {
+bool LineTap::Impl::Pass(int from, int to, muxsim::FrameReader& reader, bool fromDevice) {
     std::array<uint8_t, 512> buffer{};
     std::size_t have = 0;
     bool alive = true;
@@ -236,7 +230,6 @@ bool LineTap::Impl::Pass(int from, int to, muxsim::FrameReader& reader, bool fro
         if (pause == 0 || have == buffer.size() || !Pause(pause)) break;
     }
     if (have > 0) muxsim::WriteAll(to, std::span<const uint8_t>(buffer.data(), have), kWriteWaitMs);
-    if (passed != nullptr) *passed = have;
     return alive;
 }
 
@@ -284,9 +277,7 @@ void LineTap::Impl::Relay() {
             continue;
         }
         bool alive = true;
-        std::size_t request = 0;
-        if (wait[0].revents & POLLIN)
-            alive = Pass(master, device, hostFrames, false, &request) && alive;
+        if (wait[0].revents & POLLIN) alive = Pass(master, device, hostFrames, false) && alive;
         if (wait[1].revents & POLLIN) alive = Pass(device, master, deviceFrames, true) && alive;
         // A hang-up (no driver on the pty yet, an adapter pulled out) is waited out.
         const bool hangUp = ((wait[0].revents | wait[1].revents) & (POLLHUP | POLLERR)) != 0;
@@ -295,10 +286,6 @@ void LineTap::Impl::Relay() {
             hangUpPauseMs = std::min(hangUpPauseMs * 2, kLongestHangUpPauseMs);
         } else {
             hangUpPauseMs = kFirstHangUpPauseMs;
-            // A request went on whole: no reply is whole before it and the shortest
-            // frame have crossed the line, so the tap need not wake before.
-            const auto shortest = static_cast<std::size_t>(muxsim::kMinLength) + 1;
-            if (request > 0 && !hostFrames.Partial() && !Pause(LineMs(request + shortest))) return;
         }
         std::lock_guard lock(mutex);
         Print(monitor.Tick(Clock::now()));
@@ -312,8 +299,8 @@ bool LineTap::Impl::Pause(int ms) {
     return ready == 0 || (ready < 0 && errno == EINTR);  // a signal only shortens it
 }
 
-int LineTap::Impl::LineMs(std::size_t bytes) const {
-    const auto bits = static_cast<uint64_t>(bytes) * 10;
+int LineTap::Impl::FramePauseMs() const {
+    const auto bits = static_cast<uint64_t>(deviceFrames.Missing()) * 10;
     const auto ms = static_cast<int>(bits * 1000 / std::max<uint32_t>(baud, 1));
     return std::min(ms, kLongestFramePauseMs);
 }
