@@ -309,13 +309,13 @@ void MeasureWindow(std::vector<Line>& lines, const roderavo_test::TestBroker& br
     Read(broker.Pid(), &brokerAfter);
     const std::string n = std::to_string(lines.size()) + " bridges, ";
     bench::Row(
-        kSection, n + "bridge resident memory (median | max)", bench::Fixed(Median(rss), 1) + " MB",
+        kSection, n + "bridge resident memory (median, max)", bench::Fixed(Median(rss), 1) + " MB",
         bench::Fixed(*std::max_element(rss.begin(), rss.end()), 1) + " MB", "goal <= 8 MB", "");
-    bench::Row(kSection, n + "bridge proportional memory, PSS (median | max)",
+    bench::Row(kSection, n + "bridge proportional memory, PSS (median, max)",
                bench::Fixed(Median(pss), 1) + " MB",
                bench::Fixed(*std::max_element(pss.begin(), pss.end()), 1) + " MB", "",
                "shared pages divided among the bridges");
-    bench::Row(kSection, n + "bridge CPU, % of a core (median | max)",
+    bench::Row(kSection, n + "bridge CPU, % of a core (median, max)",
                bench::Fixed(Median(cpu), 2) + " %",
                bench::Fixed(*std::max_element(cpu.begin(), cpu.end()), 2) + " %", "goal <= 0.15 %",
                "over " + bench::Fixed(seconds, 0) + " s");
