@@ -62,7 +62,7 @@ for ((wait = 0; wait < 100; wait++)); do
     sleep 0.1
 done
 grep -q ' running$' "$work/mosquitto.log" || fail "mosquitto did not come up: $(cat "$work/mosquitto.log")"
-coproc SIM { muxsim 2>"$work/muxsim.log"; }
+coproc SIM { exec muxsim 2>"$work/muxsim.log"; }  # its pid is muxsim's own
 pids+=("$SIM_PID")
 read -r -t 10 device <&"${SIM[0]}" || fail "muxsim did not come up"
 [[ $device == pts/* ]] || fail "muxsim named no pty: $device"
