@@ -21,9 +21,9 @@ import time
 import urllib.error
 import urllib.request
 
-from selenium import webdriver
-from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+
+from headless_chromium import browser
 
 TOOL, DRIVER, CONSOLE, SCREENSHOT = sys.argv[1:5]
 TOKEN = 'web-page-test-token-0123456789'
@@ -146,15 +146,6 @@ class Bridge:
         if self.process and self.process.poll() is None:
             self.process.send_signal(sig)
             self.process.wait(15)
-
-
-def browser():
-    options = webdriver.ChromeOptions()
-    options.binary_location = '/usr/bin/chromium'
-    for argument in ('--headless=new', '--no-sandbox', '--disable-gpu',
-                     '--disable-dev-shm-usage', '--window-size=1300,1500'):
-        options.add_argument(argument)
-    return webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
 
 
 def api_view(bridge):
