@@ -39,12 +39,8 @@ using namespace std::chrono_literals;
 constexpr const char* kSection = "fleet of bridges on one broker";
 constexpr uint32_t kBaud = 9600;
 
-struct Figures {
-    double rssMb = 0, cpuPercent = 0;
-};
-
-// CPU ticks (user and system, every thread) and resident memory of a process.
-Figures Read(pid_t pid, long* ticks) {
+// The CPU ticks (user and system, every thread) of a process; its resident memory in MB.
+double Read(pid_t pid, long* ticks) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
     std::string text((std::istreambuf_iterator<char>(stat)), {});
     std::istringstream fields(text.substr(text.rfind(')') + 2));
@@ -56,7 +52,7 @@ Figures Read(pid_t pid, long* ticks) {
         if (i == 24) rssPages = std::stol(field);
     }
     *ticks = user + system;
-    return {static_cast<double>(rssPages) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6, 0};
+    return static_cast<double>(rssPages) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1e6;
 }
 
 // The machine's busy share of all its CPUs between two readings of /proc/stat.
@@ -302,7 +298,7 @@ void MeasureWindow(std::vector<Line>& lines, const roderavo_test::TestBroker& br
     const MachineCpu end = MachineCpu::Now();
     std::vector<double> cpu, rss, pss;
     for (std::size_t i = 0; i < lines.size(); ++i) {
-        rss.push_back(Read(lines[i].bridge->Pid(), &after[i]).rssMb);
+        rss.push_back(Read(lines[i].bridge->Pid(), &after[i]));
         pss.push_back(ProportionalMb(lines[i].bridge->Pid()));
         cpu.push_back(100.0 * static_cast<double>(after[i] - before[i]) / tick / seconds);
     }
