@@ -1027,13 +1027,15 @@ std::map<std::string, long> Wakeups(pid_t pid) {
         if (!name.starts_with("rd-")) continue;
         std::ifstream status(task.path() / "status");
         for (std::string line; std::getline(status, line);)
-            if (line.starts_with("voluntary_ctxt_switches:")) wakeups[name] = std::stol(line.substr(24));
+            if (line.starts_with("voluntary_ctxt_switches:"))
+                wakeups[name] = std::stol(line.substr(24));
     }
     return wakeups;
 }
 
 // The line cut: every face shows it, and no thread but the poll's wakes more than a few
-// times a second on the dead line (the watcher and the tap woke 50 times, MQTT 10).
+// times a statistics period on the dead line (the watcher and the tap woke 50 times a
+// second, MQTT 10).
 TEST_F(BridgeOnBroker, ALineCutShowsEveryMultiplexerFailingThenDemoted) {
     StartBroker();
     auto probe = Subscribe("#");
@@ -1051,7 +1053,9 @@ TEST_F(BridgeOnBroker, ALineCutShowsEveryMultiplexerFailingThenDemoted) {
     auto states = HomeAssistantStates(*probe);
     EXPECT_EQ(states["roderavo_test_camera27_alarm"], "unavailable");
     EXPECT_EQ(states["roderavo_test_mux1_state"], "demoted");
-    // Over four statistics periods, once the tap has given up looking at the dead pty.
+    // Counted over four statistics periods (of 1 s), once the tap has given up looking
+    // at the dead pty: a thread that sleeps until it has work wakes a few times in them;
+    // one on a 20 ms timer woke 200 times.
     const auto statistics = kPrefix + "/mux/0/statistics";
     auto periods = [&](std::size_t more) {
         const std::size_t until = probe->On(statistics).size() + more;
@@ -1059,14 +1063,12 @@ TEST_F(BridgeOnBroker, ALineCutShowsEveryMultiplexerFailingThenDemoted) {
     };
     ASSERT_TRUE(periods(2));
     const auto before = Wakeups(bridge->Pid());
-    const auto start = std::chrono::steady_clock::now();
     ASSERT_TRUE(periods(4));
-    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
     const auto after = Wakeups(bridge->Pid());
     EXPECT_EQ(after.size(), 4u) << "the tap, the MQTT client and the two watchers";
     for (const auto& [name, count] : after) {
         if (!before.contains(name)) continue;
-        EXPECT_LE(static_cast<double>(count - before.at(name)) / seconds.count(), 5) << name;
+        EXPECT_LE(count - before.at(name), 50) << name;
     }
 }
 
